@@ -1,0 +1,62 @@
+// Geolocation of one laser point by a local flat-earth rotation of the beam
+// and lever arm (111120 m per degree of latitude).
+#pragma once
+
+#include <cmath>
+
+#include "georef/interp.hpp"
+#include "input/geoid.hpp"
+
+namespace bf {
+
+constexpr double kGonToRad = 0.015707963268;
+constexpr double kDegToRad = 0.01745329252;
+constexpr double kInvMetresPerDegree = 8.999280057595392e-06;  // 1 / 111120
+
+// Lever arm of the scanner in the body frame (x forward, y right, z down), metres.
+struct LeverArm {
+  double dx = 0, dy = 0, dz = 0;
+};
+
+// Scan angle in radians from the beam angle in gon: 0 at nadir, negative to
+// the right of the aircraft.
+inline double scan_angle(double angle_gon) {
+  return (angle_gon - 100) * (-1) * kGonToRad;
+}
+
+// The beam's direction terms: sin and cos of the scan angle.
+struct Beam {
+  double scanang = 0;  // radians
+  double sin_s = 0, cos_s = 1;
+};
+
+inline Beam make_beam(double angle_gon) {
+  Beam b;
+  b.scanang = scan_angle(angle_gon);
+  b.sin_s = std::sin(b.scanang);
+  b.cos_s = std::cos(b.scanang);
+  return b;
+}
+
+struct SurfacePoint {
+  double lat = 0, lon = 0;  // degrees (profile mode: hours)
+  double h = 0;             // metres
+  double scanang = 0;       // radians
+};
+
+// Full geolocation with lever arm and attitude; the geoid (when given) is
+// subtracted at the point.
+SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState& s,
+                            const LeverArm& arm, const GeoidGrid* geoid);
+
+// Profile mode: along-track time and cross-track offset in hours of flight
+// at the ground speed; the geoid (when given) is subtracted at the aircraft.
+SurfacePoint geolocate_profile(double range, const Beam& beam, double thr, const AircraftState& s,
+                               const LeverArm& arm, const GeoidGrid* geoid);
+
+// Geoid height at a latitude and longitude in degrees.
+inline double geoid_at(const GeoidGrid& g, double lat, double lon) {
+  return bilin((lat - g.glat1) / g.gdlat + 1, (lon - g.glon1) / g.gdlon + 1, g);
+}
+
+}  // namespace bf

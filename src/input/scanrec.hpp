@@ -1,0 +1,104 @@
+// Reading scans and measurements, with their times on the trajectory's scale.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "input/scanfile.hpp"
+#include "textio/bytes.hpp"
+#include "textio/freeread.hpp"
+#include "textio/outfile.hpp"
+
+namespace bf {
+
+// One laser measurement, overwritten by the next.
+struct Measurement {
+  double thr = 0;                 // decimal hours on the trajectory's time scale
+  double tsec = 0;                // timer value, seconds (fraction of the current second)
+  double range = 0;               // metres
+  double angle = 0;               // gon, 100 = straight down
+  std::int32_t angle_count = -1;  // binary form: angle count mod 10000; -1 in the text form
+  std::int8_t ampl = 0;
+  std::int32_t i = 0;  // index within the scan, 1 = first
+  bool newscan = false;
+  std::int64_t scanno = 0;
+};
+
+// The parts of the run parameters that timing and thinning need.
+struct ScanWindow {
+  double t0 = 0;      // decimal hours at which the timer counts from zero
+  double tstart = 0;  // decimal hours, never before t0
+  double tend = 0;
+  std::int32_t nthin = 1;
+};
+
+// Reader state shared by both forms. Counters are 64-bit so that no file is
+// too long for them.
+struct ScanTiming {
+  double tprev = 0;
+  std::int64_t nwrap = 0;
+  std::int64_t scanno = 0;
+  std::int64_t nskip = 0;
+  std::int64_t nscans = 0;
+};
+
+// The binary .2dd form.
+class BinaryScanReader {
+ public:
+  BinaryScanReader(BinaryInput& in, const ScanLayout& layout, const ScanWindow& window,
+                   OutFile& console)
+      : in_(in), layout_(layout), win_(window), console_(console), irec_(layout.irec) {}
+
+  // Passes over the scans whose first timer lies before the window and prints
+  // how many. False when the file ended during the search (no measurement
+  // will be delivered then).
+  bool start();
+
+  // The next measurement that survives thinning and lies inside the window;
+  // false at the end of the scanner data.
+  bool next(Measurement& m);
+
+  const ScanTiming& timing() const { return t_; }
+
+ private:
+  bool read_first_timer(std::int64_t scan_pos, double& tsec);
+  void count_wrap(double tsec, std::int64_t scan_number);
+  void first_scan_lines(const Measurement& m);
+  bool begin_scan(Measurement& m);
+
+  BinaryInput& in_;
+  ScanLayout layout_;
+  ScanWindow win_;
+  OutFile& console_;
+  std::int64_t irec_;       // 1-based file byte of the next read
+  std::int32_t inext_ = 1;  // position within the scan of the next measurement
+  bool ended_ = false;
+  ScanTiming t_;
+};
+
+// The text form: one free-format record of five values per measurement.
+class TextScanReader {
+ public:
+  TextScanReader(FreeReader& in, const ScanWindow& window, OutFile& console)
+      : in_(in), win_(window), console_(console) {}
+
+  void start();  // prints the skipped-count line with 0
+  bool next(Measurement& m);
+  const ScanTiming& timing() const { return t_; }
+
+ private:
+  bool read_record(Measurement& m);
+
+  FreeReader& in_;
+  ScanWindow win_;
+  OutFile& console_;
+  bool ended_ = false;
+  ScanTiming t_;
+};
+
+// thr from the timer value and the wraps counted so far.
+inline double measurement_time(double tsec, std::int64_t nwrap, double t0) {
+  return (tsec + static_cast<double>(nwrap)) * 0.0002777777777777778 + t0;
+}
+
+}  // namespace bf

@@ -1,0 +1,39 @@
+#include "output/calib.hpp"
+
+namespace bf {
+
+void add_cross_point(double tan_scanang, double h_a, double h, CrossSums& s, OutFile& cal) {
+  const double xdist = tan_scanang * h_a;
+  ++s.ncal;
+  s.sx += xdist;
+  s.sxx += xdist * xdist;
+  s.sz += h;
+  s.sxz += xdist * h;
+  char* out = cal.reserve(21);
+  out = put_f(out, 10, 2, xdist);
+  out = put_f(out, 10, 2, h);
+  *out++ = '\n';
+  cal.commit(out);
+}
+
+Regression solve_regression(const CrossSums& s) {
+  const double n = static_cast<double>(s.ncal);
+  double det = s.sxx * n - s.sx * s.sx;
+  if (det == 0) det = 1e-99;
+  Regression r;
+  r.bias = (s.sxx * s.sz - s.sx * s.sxz) / det;
+  const double slope = (n * s.sxz - s.sx * s.sz) / det;
+  r.roll = -slope * 57.29577951289617;
+  return r;
+}
+
+void report_regression(const CrossSums& s, OutFile& console) {
+  const Regression r = solve_regression(s);
+  console.free_line({});
+  console.free_line({"Regression of surface relative to ellipsoid/geoid:"});
+  console.free_line({"no of points: ", s.ncal});
+  console.record("' bias:' F7.2 ' m, slope (roll0):' F6.2 ' degrees'", {r.bias, r.roll});
+  console.free_line({"cross profiles written on file \"scan.cal\""});
+}
+
+}  // namespace bf

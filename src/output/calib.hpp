@@ -1,0 +1,29 @@
+// Cross profiles: heights against cross-track distance, written to
+// "scan.cal", and the least-squares line through them.
+#pragma once
+
+#include <cstdint>
+
+#include "textio/outfile.hpp"
+
+namespace bf {
+
+struct CrossSums {
+  std::int64_t ncal = 0;
+  double sx = 0, sxx = 0, sz = 0, sxz = 0;
+};
+
+struct Regression {
+  double bias = 0;  // metres
+  double roll = 0;  // degrees: minus the slope taken as a small angle
+};
+
+// Adds one point: xdist = tan(scanang) * h_a, and writes "xdist h" as 2F10.2.
+void add_cross_point(double tan_scanang, double h_a, double h, CrossSums& sums, OutFile& cal);
+
+Regression solve_regression(const CrossSums& sums);
+
+// The regression block at the end of the run summary.
+void report_regression(const CrossSums& sums, OutFile& console);
+
+}  // namespace bf

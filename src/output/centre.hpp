@@ -1,0 +1,34 @@
+// The scan centre track: the point where each sweep crosses nadir.
+#pragma once
+
+#include <cstdint>
+
+#include "textio/outfile.hpp"
+
+namespace bf {
+
+// A point as it leaves the output stage (group means when averaging).
+struct OutPoint {
+  double thr = 0;           // decimal hours
+  double lat = 0, lon = 0;  // degrees (profile mode: hours)
+  double h = 0;             // metres
+  double h_a = 0;           // aircraft height, metres, never geoid-corrected
+  double scanang = 0;       // radians
+  double range = 0;         // metres, of the measurement that produced the point
+  std::int32_t ampl = 0;
+  std::int32_t i = 0;
+  std::int32_t gcount = 1;
+};
+
+struct CentreState {
+  double prevang = 999;  // scan angle of the previous output point
+  double tlast = 0;      // thr of the last centre point shown on the console
+};
+
+// Writes a centre point (sweep passing from nadir or the left to the right)
+// to the centre file, and to the console during the first scan or when more
+// than 29.99988 s have passed since the last one shown.
+void centre_test(const OutPoint& p, std::int64_t scanno, std::int64_t nscans, CentreState& st,
+                 OutFile& centre, OutFile& console);
+
+}  // namespace bf

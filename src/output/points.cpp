@@ -1,0 +1,176 @@
+#include "output/points.hpp"
+
+#include <cmath>
+#include <limits>
+
+#include "textio/bytes.hpp"
+
+namespace bf {
+
+std::int32_t scaled_int(double v, double scale) {
+  const double y = v * scale;
+  double r = std::trunc(y);
+  if (std::fabs(y - r) >= 0.5) r += std::copysign(1.0, y);
+  if (!(r >= -2147483648.0 && r <= 2147483647.0)) return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(r);
+}
+
+void encode_point_record(const OutPoint& p, unsigned char* rec) {
+  put_le_i32(rec, scaled_int(p.thr, 1e7));
+  put_le_i32(rec + 4, scaled_int(p.lat, 1e7));
+  put_le_i32(rec + 8, scaled_int(p.lon, 1e7));
+  put_le_i32(rec + 12, scaled_int(p.h, 1000));
+  rec[16] = static_cast<unsigned char>(p.ampl);
+  rec[17] = static_cast<unsigned char>(p.i);
+}
+
+char* format_point_line(char* out, const OutPoint& p, bool with_gcount) {
+  out = put_f(out, 9, 6, p.thr);
+  out = put_f(out, 10, 6, p.lat);
+  out = put_f(out, 12, 6, p.lon);
+  out = put_f(out, 8, 2, p.h);
+  *out++ = ' ';
+  out = put_i(out, 3, p.ampl);
+  out = put_i(out, 4, p.i);
+  if (with_gcount) out = put_i(out, 3, p.gcount);
+  *out++ = '\n';
+  return out;
+}
+
+BeamTable::BeamTable(double aunit)
+    : beams_(std::make_unique<Beam[]>(10000)), tans_(std::make_unique<double[]>(10000)) {
+  for (std::int32_t count = 0; count < 10000; ++count) {
+    beams_[count] = make_beam(aunit * 2 * count);
+    tans_[count] = std::tan(beams_[count].scanang);
+  }
+}
+
+PointPipeline::PointPipeline(const PipelineConfig& cfg, const TrajectoryTable& traj,
+                             const GeoidGrid* geoid, const BeamTable* beams, Outputs out)
+    : cfg_(cfg), traj_(traj), cursor_(traj), geoid_(geoid), beams_(beams), out_(out) {}
+
+bool PointPipeline::rejected(const Measurement& m) {
+  if (m.ampl < cfg_.amin) {
+    ++stats_.nrejampl;
+    return true;
+  }
+  if (m.i < cfg_.ilo || m.i > cfg_.ihi) {
+    ++stats_.nrejscan;
+    return true;
+  }
+  if (m.range <= cfg_.rmin) {
+    ++stats_.nrejrange;
+    return true;
+  }
+  return false;
+}
+
+void PointPipeline::update_stats(double range, const AircraftState& s) {
+  auto track = [](double v, double& lo, double& hi) {
+    if (v < lo) lo = v;
+    if (v > hi) hi = v;
+  };
+  track(s.h_a, stats_.h_a_min, stats_.h_a_max);
+  track(range, stats_.range_min, stats_.range_max);
+  track(s.lat_a, stats_.lat_a_min, stats_.lat_a_max);
+  track(s.lon_a, stats_.lon_a_min, stats_.lon_a_max);
+}
+
+void PointPipeline::process(Measurement& m, std::int64_t nscans) {
+  if (rejected(m)) return;
+  if (traj_.ngps == 0) return;  // no aircraft position: as outside the area
+  AircraftState s;
+  cursor_.position(m.thr, s);
+  if (s.lat_a < cfg_.latmin || s.lat_a > cfg_.latmax || s.lon_a < cfg_.lonmin ||
+      s.lon_a > cfg_.lonmax)
+    return;
+  update_stats(m.range, s);
+
+  const Beam beam = m.angle_count >= 0 ? (*beams_)[m.angle_count] : make_beam(m.angle);
+  cursor_.attitude(cfg_.mis, s);
+  SurfacePoint sp;
+  if (cfg_.useatt) {
+    sp = geolocate_full(m.range, beam, s, cfg_.arm, geoid_);
+  } else {
+    cursor_.speed(s);
+    sp = geolocate_profile(m.range, beam, m.thr, s, cfg_.arm, geoid_);
+  }
+
+  OutPoint p;
+  if (cfg_.naver > 1) {
+    if (!average(m, sp, s.h_a, p)) return;
+  } else {
+    p.thr = m.thr;
+    p.lat = sp.lat;
+    p.lon = sp.lon;
+    p.h = sp.h;
+    p.h_a = s.h_a;
+    p.scanang = sp.scanang;
+    p.ampl = m.ampl;
+  }
+  p.i = m.i;
+  p.range = m.range;
+  double tan_scanang = 0;
+  if (cfg_.calib) {
+    tan_scanang =
+        (cfg_.naver <= 1 && m.angle_count >= 0) ? beams_->tan(m.angle_count) : std::tan(p.scanang);
+  }
+  emit(p, tan_scanang, m.scanno, nscans);
+}
+
+// Averaging groups within a scan. Returns true when a group was closed; its
+// means are then in p.
+bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, OutPoint& p) {
+  auto open_group = [&] {
+    group_ = Group{true, m.thr, sp.lat, sp.lon, sp.h, h_a, sp.scanang, static_cast<double>(m.ampl),
+                   1,    m.i};
+  };
+  if (m.newscan || !group_.open) {
+    // A group left open from the previous scan is discarded.
+    open_group();
+    m.newscan = false;
+    return false;
+  }
+  if (std::int64_t{m.i} - group_.i0 < cfg_.naver) {
+    group_.thr += m.thr;
+    group_.lat += sp.lat;
+    group_.lon += sp.lon;
+    group_.h += sp.h;
+    group_.h_a += h_a;
+    group_.scanang += sp.scanang;
+    group_.ampl += m.ampl;
+    ++group_.gcount;
+    return false;
+  }
+  const double n = group_.gcount;
+  p.thr = group_.thr / n;
+  p.lat = group_.lat / n;
+  p.lon = group_.lon / n;
+  p.h = group_.h / n;
+  p.h_a = group_.h_a / n;
+  p.scanang = group_.scanang / n;
+  p.ampl = static_cast<std::int8_t>(static_cast<std::int32_t>(std::trunc(group_.ampl / n + 0.5)));
+  p.gcount = group_.gcount;
+  open_group();
+  return true;
+}
+
+void PointPipeline::emit(const OutPoint& p, double tan_scanang, std::int64_t scanno,
+                         std::int64_t nscans) {
+  if (out_.points != nullptr) {
+    if (cfg_.binout) {
+      auto* rec = reinterpret_cast<unsigned char*>(out_.points->reserve(18));
+      encode_point_record(p, rec);
+      out_.points->commit(reinterpret_cast<char*>(rec + 18));
+    } else {
+      char* line = out_.points->reserve(64);
+      out_.points->commit(format_point_line(line, p, cfg_.naver > 1));
+    }
+  }
+  centre_test(p, scanno, nscans, centre_, *out_.centre, *out_.console);
+  ++stats_.npout;
+  centre_.prevang = p.scanang;
+  if (cfg_.calib) add_cross_point(tan_scanang, p.h_a, p.h, sums_, *out_.cal);
+}
+
+}  // namespace bf

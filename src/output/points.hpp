@@ -1,0 +1,105 @@
+// The per-measurement pipeline: rejection tests, area test and statistics,
+// geolocation, averaging, the point file, then the centre track and the
+// cross profiles.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "georef/geolocate.hpp"
+#include "georef/interp.hpp"
+#include "input/geoid.hpp"
+#include "input/scanrec.hpp"
+#include "input/trajectory.hpp"
+#include "output/calib.hpp"
+#include "output/centre.hpp"
+#include "textio/outfile.hpp"
+
+namespace bf {
+
+struct PipelineConfig {
+  double latmin = 0, latmax = 0, lonmin = 0, lonmax = 0;  // area window, degrees
+  std::int32_t naver = 0;                                 // averaging span; 1 or less: none
+  bool wrtpts = false, binout = false, calib = false, useatt = false;
+  std::int32_t amin = 0, ilo = 0, ihi = 0;
+  double rmin = 0;
+  LeverArm arm;
+  Misalignment mis;
+};
+
+// Counters and statistics that the run summary prints.
+struct RunStats {
+  std::int64_t npout = 0, nrejampl = 0, nrejscan = 0, nrejrange = 0;
+  double range_min = 9999, range_max = -9999;
+  double h_a_min = 9999, h_a_max = -9999;
+  double lat_a_min = 9999, lat_a_max = -9999;
+  double lon_a_min = 9999, lon_a_max = -9999;
+};
+
+// Scaled value rounded half away from zero as a signed 32-bit integer; NaN
+// and values outside the 32-bit range give INT32_MIN.
+std::int32_t scaled_int(double v, double scale);
+
+// The 18-byte binary point record.
+void encode_point_record(const OutPoint& p, unsigned char* rec);
+// The text point line (47 characters, 50 with the group count), line end included.
+char* format_point_line(char* out, const OutPoint& p, bool with_gcount);
+
+// Sin, cos and tan of the scan angle for every angle count of the binary form
+// (counts are reduced mod 10000), computed exactly as for a single beam.
+class BeamTable {
+ public:
+  explicit BeamTable(double aunit);
+  const Beam& operator[](std::int32_t count) const { return beams_[count]; }
+  double tan(std::int32_t count) const { return tans_[count]; }
+
+ private:
+  std::unique_ptr<Beam[]> beams_;
+  std::unique_ptr<double[]> tans_;
+};
+
+class PointPipeline {
+ public:
+  struct Outputs {
+    OutFile* points = nullptr;  // null when no point file is written
+    OutFile* centre = nullptr;
+    OutFile* cal = nullptr;  // null unless cross profiles are wanted
+    OutFile* console = nullptr;
+  };
+
+  PointPipeline(const PipelineConfig& cfg, const TrajectoryTable& traj, const GeoidGrid* geoid,
+                const BeamTable* beams, Outputs out);
+
+  // One measurement delivered by the scan reader; lowers m.newscan when it
+  // opens an averaging group.
+  void process(Measurement& m, std::int64_t nscans);
+
+  const RunStats& stats() const { return stats_; }
+  const CrossSums& cross_sums() const { return sums_; }
+
+ private:
+  bool rejected(const Measurement& m);
+  void update_stats(double range, const AircraftState& s);
+  bool average(Measurement& m, const SurfacePoint& sp, double h_a, OutPoint& p);
+  void emit(const OutPoint& p, double tan_scanang, std::int64_t scanno, std::int64_t nscans);
+
+  struct Group {
+    bool open = false;
+    double thr = 0, lat = 0, lon = 0, h = 0, h_a = 0, scanang = 0, ampl = 0;
+    std::int32_t gcount = 0;
+    std::int64_t i0 = 0;
+  };
+
+  PipelineConfig cfg_;
+  const TrajectoryTable& traj_;
+  TrajectoryCursor cursor_;
+  const GeoidGrid* geoid_;
+  const BeamTable* beams_;
+  Outputs out_;
+  RunStats stats_;
+  CentreState centre_;
+  CrossSums sums_;
+  Group group_;
+};
+
+}  // namespace bf

@@ -1,0 +1,216 @@
+#include "textio/freeread.hpp"
+
+#include <charconv>
+#include <system_error>
+
+namespace bf {
+namespace {
+
+bool is_blank(int c) {
+  return c == ' ' || c == '\t' || c == '\r';
+}
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// Checks the Fortran real grammar: [sign] digits [. [digits]] | [sign] . digits,
+// then optionally an exponent letter E or D with [sign] digits. Writes a copy
+// that std::from_chars accepts (no '+', 'e' for the exponent letter) and the
+// decimal exponent of the first significant digit (for telling overflow from
+// underflow).
+bool normalise_real(std::string_view t, char* out, int& out_len, long& magnitude) {
+  std::size_t k = 0;
+  int n = 0;
+  if (k < t.size() && (t[k] == '+' || t[k] == '-')) {
+    if (t[k] == '-') out[n++] = '-';
+    ++k;
+  }
+  int int_digits = 0, frac_digits = 0;
+  long first_sig = 0;  // position of the first nonzero digit, relative to the point
+  bool seen_sig = false;
+  while (k < t.size() && is_digit(t[k])) {
+    if (!seen_sig && t[k] != '0') seen_sig = true;
+    if (seen_sig) ++first_sig;
+    out[n++] = t[k++];
+    ++int_digits;
+  }
+  if (k < t.size() && t[k] == '.') {
+    out[n++] = t[k++];
+    while (k < t.size() && is_digit(t[k])) {
+      if (!seen_sig) {
+        if (t[k] != '0')
+          seen_sig = true;
+        else
+          --first_sig;
+      }
+      out[n++] = t[k++];
+      ++frac_digits;
+    }
+  }
+  if (int_digits + frac_digits == 0) return false;
+  long exponent = 0;
+  if (k < t.size() && (t[k] == 'e' || t[k] == 'E' || t[k] == 'd' || t[k] == 'D')) {
+    out[n++] = 'e';
+    ++k;
+    bool neg = false;
+    if (k < t.size() && (t[k] == '+' || t[k] == '-')) {
+      neg = t[k] == '-';
+      if (neg) out[n++] = '-';
+      ++k;
+    }
+    if (k >= t.size()) return false;
+    while (k < t.size() && is_digit(t[k])) {
+      if (exponent < 100000000) exponent = exponent * 10 + (t[k] - '0');
+      out[n++] = t[k++];
+    }
+    if (neg) exponent = -exponent;
+  }
+  if (k != t.size()) return false;
+  out_len = n;
+  magnitude = seen_sig ? first_sig + exponent : -1;
+  return true;
+}
+
+}  // namespace
+
+void FreeReader::start_read() {
+  comma_seen_ = false;
+  if (!mid_line_) return;
+  for (int c = in_.peek(); c >= 0; c = in_.peek()) {
+    in_.advance();
+    if (c == '\n') {
+      ++line_;
+      break;
+    }
+  }
+  mid_line_ = false;
+}
+
+ReadStatus FreeReader::fail(std::string why) {
+  error_ = std::move(why);
+  return ReadStatus::bad_value;
+}
+
+ReadStatus FreeReader::next_token() {
+  token_len_ = 0;
+  for (;;) {
+    int c = in_.peek();
+    if (c < 0) return ReadStatus::end_of_file;
+    if (c == '\n') {
+      in_.advance();
+      ++line_;
+      mid_line_ = false;
+      continue;
+    }
+    if (is_blank(c)) {
+      in_.advance();
+      continue;
+    }
+    mid_line_ = true;
+    if (c == ',') {
+      in_.advance();
+      token_line_ = line_;
+      if (comma_seen_) return fail("empty value between two commas");
+      comma_seen_ = true;
+      continue;
+    }
+    break;
+  }
+  token_line_ = line_;
+  bool too_long = false;
+  for (int c = in_.peek(); c >= 0 && c != '\n' && c != ',' && !is_blank(c); c = in_.peek()) {
+    if (token_len_ < static_cast<int>(sizeof token_))
+      token_[token_len_++] = static_cast<char>(c);
+    else
+      too_long = true;
+    in_.advance();
+  }
+  comma_seen_ = false;
+  std::string_view t(token_, static_cast<std::size_t>(token_len_));
+  if (too_long) return fail("value too long: '" + std::string(t.substr(0, 40)) + "...'");
+  if (t.find('/') != std::string_view::npos)
+    return fail("'/' is not allowed: '" + std::string(t) + "'");
+  if (t.find('*') != std::string_view::npos)
+    return fail("repeat counts are not allowed: '" + std::string(t) + "'");
+  return ReadStatus::ok;
+}
+
+ReadStatus FreeReader::real(double& v) {
+  ReadStatus s = next_token();
+  if (s != ReadStatus::ok) return s;
+  std::string_view t(token_, static_cast<std::size_t>(token_len_));
+  char norm[sizeof token_ + 2];
+  int len = 0;
+  long magnitude = 0;
+  if (!normalise_real(t, norm, len, magnitude))
+    return fail("cannot read a real from '" + std::string(t) + "'");
+  double value = 0;
+  auto r = std::from_chars(norm, norm + len, value);
+  if (r.ec == std::errc::result_out_of_range) {
+    if (magnitude > 0) return fail("real value out of range: '" + std::string(t) + "'");
+    value = norm[0] == '-' ? -0.0 : 0.0;  // below the smallest double: zero
+  } else if (r.ec != std::errc() || r.ptr != norm + len) {
+    return fail("cannot read a real from '" + std::string(t) + "'");
+  }
+  v = value;
+  return ReadStatus::ok;
+}
+
+ReadStatus FreeReader::integer(std::int32_t& v) {
+  ReadStatus s = next_token();
+  if (s != ReadStatus::ok) return s;
+  std::string_view t(token_, static_cast<std::size_t>(token_len_));
+  std::string_view digits = t;
+  if (!digits.empty() && digits[0] == '+') digits.remove_prefix(1);
+  std::int32_t value = 0;
+  auto r = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (r.ec == std::errc::result_out_of_range)
+    return fail("integer value out of range: '" + std::string(t) + "'");
+  bool plus = digits.size() != t.size();
+  if (r.ec != std::errc() || r.ptr != digits.data() + digits.size() || digits.empty() ||
+      (plus && digits[0] == '-'))
+    return fail("cannot read an integer from '" + std::string(t) + "'");
+  v = value;
+  return ReadStatus::ok;
+}
+
+ReadStatus FreeReader::logical(bool& v) {
+  ReadStatus s = next_token();
+  if (s != ReadStatus::ok) return s;
+  std::string_view t(token_, static_cast<std::size_t>(token_len_));
+  std::size_t k = (!t.empty() && t[0] == '.') ? 1 : 0;
+  char c = k < t.size() ? t[k] : '\0';
+  if (c == 't' || c == 'T') {
+    v = true;
+  } else if (c == 'f' || c == 'F') {
+    v = false;
+  } else {
+    return fail("cannot read a switch (T or F) from '" + std::string(t) + "'");
+  }
+  return ReadStatus::ok;
+}
+
+ReadStatus FreeReader::line_field(char* field, int width) {
+  start_read();
+  if (in_.peek() < 0) return ReadStatus::end_of_file;
+  token_line_ = line_;
+  int n = 0;
+  std::int64_t length = 0;
+  for (int c = in_.peek(); c >= 0 && c != '\n'; c = in_.peek()) {
+    if (n < width) field[n++] = static_cast<char>(c);
+    ++length;
+    in_.advance();
+  }
+  if (in_.peek() == '\n') {
+    in_.advance();
+    ++line_;
+  }
+  // A carriage return that ended the line is no part of the name.
+  if (length > 0 && length <= width && field[length - 1] == '\r') --n;
+  for (int k = n; k < width; ++k)
+    field[k] = ' ';
+  mid_line_ = false;
+  return ReadStatus::ok;
+}
+
+}  // namespace bf

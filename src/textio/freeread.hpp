@@ -1,0 +1,56 @@
+// Free-format (list-directed) input: values separated by blanks, tabs, commas
+// or line ends; every read starts on a new line and the rest of the last line
+// used is skipped.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "textio/infile.hpp"
+
+namespace bf {
+
+enum class ReadStatus { ok, end_of_file, bad_value };
+
+class FreeReader {
+ public:
+  explicit FreeReader(TextInput& in) : in_(in) {}
+
+  // Begins a new read: skips what is left of the line used by the previous one.
+  void start_read();
+
+  // The next value of the current read. end_of_file when the stream ends
+  // before a value; bad_value when the value can't be read as the type (see
+  // error()). Reals take the Fortran forms (1.5D0, .5, 5., 1e3, -2, +2);
+  // integers an optional sign and digits; switches T, F, .TRUE., .FALSE. and
+  // the like (the first letter after an optional '.' decides).
+  ReadStatus real(double& v);
+  ReadStatus integer(std::int32_t& v);
+  ReadStatus logical(bool& v);
+
+  // Reads a whole line as a fixed field of `width` characters, padded with
+  // blanks (a carriage return before the line end is dropped). Starts a new
+  // read. end_of_file when no line is left.
+  ReadStatus line_field(char* field, int width);
+
+  // Line number (1-based) of the last value or line read.
+  std::int64_t line() const { return token_line_; }
+  // Why the last value could not be read, for messages.
+  const std::string& error() const { return error_; }
+
+ private:
+  ReadStatus next_token();
+  ReadStatus fail(std::string why);
+
+  TextInput& in_;
+  std::int64_t line_ = 1;        // line of the next character
+  std::int64_t token_line_ = 0;  // line of the last token
+  bool mid_line_ = false;        // the current read has used part of line_
+  bool comma_seen_ = false;      // a comma since the last value of this read
+  char token_[256];
+  int token_len_ = 0;
+  std::string error_;
+};
+
+}  // namespace bf

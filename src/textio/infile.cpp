@@ -1,0 +1,92 @@
+#include "textio/infile.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "textio/error.hpp"
+
+namespace bf {
+
+int open_for_reading(const std::string& name) {
+  int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) open_error(name, std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    open_error(name, "is a directory");
+  }
+  return fd;
+}
+
+TextInput::TextInput(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {}
+
+TextInput::TextInput(int fd, std::string name)
+    : fd_(fd), name_(std::move(name)), buf_(std::make_unique_for_overwrite<char[]>(kBlock)) {
+#ifdef POSIX_FADV_SEQUENTIAL
+  ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+}
+
+TextInput::~TextInput() {
+  close();
+}
+
+void TextInput::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool TextInput::refill() {
+  if (fd_ < 0) return false;
+  for (;;) {
+    ssize_t n = ::read(fd_, buf_.get(), kBlock);
+    if (n > 0) {
+      p_ = buf_.get();
+      end_ = p_ + n;
+      return true;
+    }
+    if (n == 0) return false;
+    if (errno != EINTR) stop("*** read error: " + quoted(name_) + ": " + std::strerror(errno));
+  }
+}
+
+BinaryInput::BinaryInput(int fd, std::string name)
+    : fd_(fd),
+      name_(std::move(name)),
+      buf_(std::make_unique_for_overwrite<unsigned char[]>(kBlock)) {
+  data_ = buf_.get();
+}
+
+BinaryInput::BinaryInput(std::string_view bytes)
+    : data_(reinterpret_cast<const unsigned char*>(bytes.data())),
+      len_(static_cast<std::int64_t>(bytes.size())),
+      memory_(true) {}
+
+BinaryInput::~BinaryInput() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+const unsigned char* BinaryInput::load(std::int64_t pos, std::size_t n) {
+  if (memory_ || pos < 0) return nullptr;
+  std::size_t got = 0;
+  while (got < kBlock) {
+    ssize_t r = ::pread(fd_, buf_.get() + got, kBlock - got,
+                        static_cast<off_t>(pos) + static_cast<off_t>(got));
+    if (r > 0) {
+      got += static_cast<std::size_t>(r);
+      continue;
+    }
+    if (r == 0) break;
+    if (errno == EINTR) continue;
+    stop("*** read error: " + quoted(name_) + ": " + std::strerror(errno));
+  }
+  base_ = pos;
+  len_ = static_cast<std::int64_t>(got);
+  return got >= n ? data_ : nullptr;
+}
+
+}  // namespace bf

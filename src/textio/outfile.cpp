@@ -1,0 +1,110 @@
+#include "textio/outfile.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "textio/error.hpp"
+
+namespace bf {
+
+OutFile::~OutFile() {
+  try {
+    if (fd_ >= 0) flush();
+  } catch (...) {
+    // the error has already been reported, or the run is stopping anyway
+  }
+  if (owned_ && fd_ >= 0) ::close(fd_);
+}
+
+void OutFile::create(const std::string& name, CreateMode mode, std::size_t block) {
+  if (mode == CreateMode::replace_regular) {
+    // Only a regular file is ours to delete: a directory, a device or a pipe
+    // under that name is left alone and refused.
+    struct stat st {};
+    if (::stat(name.c_str(), &st) == 0) {
+      if (!S_ISREG(st.st_mode)) open_error(name, "exists and is not a regular file");
+      if (::unlink(name.c_str()) != 0) open_error(name, std::strerror(errno));
+    }
+  }
+  int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+  if (mode == CreateMode::replace_regular) flags |= O_EXCL;
+  int fd = ::open(name.c_str(), flags, 0666);
+  if (fd < 0) open_error(name, std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    open_error(name, "is a directory");
+  }
+  attach(fd, name, block);
+  owned_ = true;
+}
+
+void OutFile::attach(int fd, std::string name, std::size_t block) {
+  fd_ = fd;
+  owned_ = false;
+  name_ = std::move(name);
+  buf_ = std::make_unique_for_overwrite<char[]>(block);
+  pos_ = buf_.get();
+  end_ = pos_ + block;
+}
+
+void OutFile::write(std::string_view s) {
+  while (!s.empty()) {
+    std::size_t room = static_cast<std::size_t>(end_ - pos_);
+    if (room == 0) {
+      flush_buffer();
+      continue;
+    }
+    std::size_t n = s.size() < room ? s.size() : room;
+    std::memcpy(pos_, s.data(), n);
+    pos_ += n;
+    s.remove_prefix(n);
+  }
+}
+
+void OutFile::record(std::string_view format, std::initializer_list<Item> items) {
+  char line[1024];
+  std::size_t n = format_record(line, sizeof line, format, items);
+  write(std::string_view(line, n));
+}
+
+void OutFile::free_line(std::initializer_list<Item> items) {
+  char line[1024];
+  std::size_t n = free_format(line, sizeof line - 1, items);
+  line[n++] = '\n';
+  write(std::string_view(line, n));
+}
+
+void OutFile::flush_buffer() {
+  const char* p = buf_.get();
+  while (p < pos_) {
+    ssize_t n = ::write(fd_, p, static_cast<std::size_t>(pos_ - p));
+    if (n > 0) {
+      p += n;
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      int err = n < 0 ? errno : ENOSPC;
+      pos_ = buf_.get();  // what could not be written is dropped, once
+      write_error(name_, std::strerror(err));
+    }
+  }
+  pos_ = buf_.get();
+}
+
+void OutFile::flush() {
+  if (fd_ >= 0 && pos_ != buf_.get()) flush_buffer();
+}
+
+void OutFile::close() {
+  if (fd_ < 0) return;
+  flush();
+  int fd = fd_;
+  fd_ = -1;
+  if (owned_ && ::close(fd) != 0) write_error(name_, std::strerror(errno));
+}
+
+}  // namespace bf

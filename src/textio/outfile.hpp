@@ -1,0 +1,66 @@
+// Buffered output to a file descriptor: records are formatted straight into
+// a large buffer, and every write, the last flush and the close are checked.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "textio/record.hpp"
+
+namespace bf {
+
+enum class CreateMode { truncate, replace_regular };
+
+class OutFile {
+ public:
+  static constexpr std::size_t kDefaultBlock = 1 << 20;
+
+  OutFile() = default;
+  ~OutFile();  // flushes without throwing; call close() to see errors
+  OutFile(const OutFile&) = delete;
+  OutFile& operator=(const OutFile&) = delete;
+
+  // Creates or overwrites `name` for writing from its start. With
+  // replace_regular an existing regular file (or a link to one) is deleted
+  // first and a name that exists as anything else is refused. Open error
+  // (Stop) on failure.
+  void create(const std::string& name, CreateMode mode = CreateMode::truncate,
+              std::size_t block = kDefaultBlock);
+  // Writes to an already open descriptor (standard output); not closed here.
+  void attach(int fd, std::string name, std::size_t block);
+
+  bool is_open() const { return fd_ >= 0; }
+  const std::string& name() const { return name_; }
+
+  // Room for n more bytes (n <= block size); write them, then commit().
+  char* reserve(std::size_t n) {
+    if (static_cast<std::size_t>(end_ - pos_) < n) flush_buffer();
+    return pos_;
+  }
+  void commit(char* new_pos) { pos_ = new_pos; }
+
+  void write(std::string_view s);
+  // One formatted record (format_record's notation), line end included.
+  void record(std::string_view format, std::initializer_list<Item> items);
+  // One free-format line, line end included.
+  void free_line(std::initializer_list<Item> items);
+
+  void flush();  // write out the buffer; Stop on failure
+  void close();  // flush and close; Stop on failure
+
+ private:
+  void flush_buffer();
+
+  int fd_ = -1;
+  bool owned_ = false;
+  std::string name_;
+  std::unique_ptr<char[]> buf_;
+  char* pos_ = nullptr;
+  char* end_ = nullptr;
+};
+
+}  // namespace bf
