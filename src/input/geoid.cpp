@@ -11,11 +11,13 @@ namespace bf {
 GeoidGrid::GeoidGrid() : values(std::make_unique_for_overwrite<float[]>(ngmax)) {}
 
 std::int32_t ifrac(double x) {
-  if (std::isnan(x)) return std::numeric_limits<std::int32_t>::min();
-  double f = std::floor(x);
-  if (f <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
-  if (f >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
-  return static_cast<std::int32_t>(f);
+  // NaN fails this test and goes the slow way.
+  if (x > -2147483648.0 && x < 2147483648.0) {
+    auto t = static_cast<std::int32_t>(x);  // toward zero; exact
+    return t - static_cast<std::int32_t>(static_cast<double>(t) > x);
+  }
+  if (std::isnan(x) || x < 0) return std::numeric_limits<std::int32_t>::min();
+  return std::numeric_limits<std::int32_t>::max();
 }
 
 namespace {
