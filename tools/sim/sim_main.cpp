@@ -1,0 +1,327 @@
+// beamfall-sim: simulates an airborne laser scanner flight over a known surface and writes the
+// scanner file, trajectory, optional geoid grid, input deck and truth file of one run.
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "beam.hpp"
+#include "flight.hpp"
+#include "geoid_grid.hpp"
+#include "options.hpp"
+#include "scanner.hpp"
+#include "surface.hpp"
+#include "text.hpp"
+#include "trajectory.hpp"
+#include "truth.hpp"
+
+namespace bsim {
+namespace {
+
+const char* const kUsage = R"(usage: beamfall-sim [options]
+Simulates a laser scanner flight and writes, into the output directory: flight.2dd (binary
+scanner file), flight.traj (trajectory), geoid.grid (with --geoid), deck.txt (input deck for
+beamfall) and truth.txt (surface and every injected error, read by beamfall-check).
+
+flight
+  --duration S           seconds of scanning [60]
+  --start HH:MM:SS.sss   time of the first scan [14:20:07.25]
+  --lat DEG --lon DEG    start position [78.5, -15]
+  --track DEG            initial ground track [30]
+  --speed M/S            ground speed [70]
+  --height M             mean height above the surface's reference height [350]
+  --turn RATE,START,DUR  gentle turn: degrees/s, start and duration in s [none]
+  --crab DEG             heading minus track [2]
+  --wobble X             scale of the attitude and height oscillations, 0 for none [1]
+  --traj-rate HZ         trajectory samples per second [10]
+scanner
+  --scan-rate HZ         scans per second [20]
+  --nmeas N              measurements per scan [208]
+  --sweep GON            half width of the rising sweep about nadir (100 gon) [25]
+surface
+  --surface level|ice    level, or sea ice with pressure ridges and a slope [level]
+  --surface-height M     height at the start position [30]
+  --slope N,E            slope of the ice surface, m/m [0.001,0]
+  --geoid FILE           geoid grid; a cropped copy is written and named in the deck
+  --on-geoid             surface heights are above the geoid (needs --geoid)
+injected errors
+  --lever DX,DY,DZ       true scanner lever arm, body frame, metres [0.6,-0.3,1.4]
+  --boresight R,P,H      scanner misalignment roll, pitch, heading, degrees [0,0,0]
+  --range-bias M         added to every range [0]
+  --range-noise M        standard deviation of range noise [0]
+  --seed N               oscillation phases, ridges, noise, amplitudes [1]
+input deck
+  --deck-lever DX,DY,DZ  lever arm written in the deck [the true one]
+  --deck-misalign P,R,H  pitch0, roll0, heading0 written in the deck [0,0,0]
+  --text-points          text point file points.txt instead of binary points.bin
+  --naver N              averaging span [1]
+  --out DIR              output directory, created if missing [.]
+)";
+
+struct Settings {
+  FlightPlan plan;
+  ScanPattern pattern;
+  SensorModel sensor;
+  SurfaceSpec surface;
+  double start = 14 * 3600 + 20 * 60 + 7.25;
+  double height = 350.0;
+  double sweep = 25.0;
+  std::string geoid_file;
+  Vec3 deck_lever;
+  bool deck_lever_set = false;
+  double deck_misalign[3] = {0.0, 0.0, 0.0};
+  bool text_points = false;
+  long long naver = 1;
+  std::string out = ".";
+};
+
+Settings parse_settings(int argc, char** argv) {
+  Settings s;
+  s.sensor.lever = {0.6, -0.3, 1.4};
+  Options o;
+  s.surface.height = 30.0;
+  auto num_opt = [&o](const char* name, double& dst) {
+    o.add(name, true, [name, &dst](const std::string& v) { dst = to_double(name, v); });
+  };
+  o.add("--help", false, [](const std::string&) {
+    std::cout << kUsage;
+    std::exit(0);
+  });
+  num_opt("--duration", s.plan.duration);
+  o.add("--start", true, [&](const std::string& v) {
+    std::string t = v;
+    for (char& c : t)
+      c = c == ':' ? ',' : c;
+    const std::vector<double> hms = to_doubles("--start", t, 3);
+    s.start = hms[0] * 3600.0 + hms[1] * 60.0 + hms[2];
+  });
+  num_opt("--lat", s.plan.lat0);
+  num_opt("--lon", s.plan.lon0);
+  num_opt("--track", s.plan.track0);
+  num_opt("--speed", s.plan.speed);
+  num_opt("--height", s.height);
+  o.add("--turn", true, [&](const std::string& v) {
+    const std::vector<double> t = to_doubles("--turn", v, 3);
+    s.plan.turn_rate = t[0];
+    s.plan.turn_start = t[1];
+    s.plan.turn_duration = t[2];
+  });
+  num_opt("--crab", s.plan.crab);
+  num_opt("--wobble", s.plan.wobble);
+  num_opt("--traj-rate", s.plan.rate);
+  num_opt("--scan-rate", s.pattern.scan_rate);
+  o.add("--nmeas", true, [&](const std::string& v) {
+    s.pattern.nmeas = static_cast<int>(to_integer("--nmeas", v));
+  });
+  num_opt("--sweep", s.sweep);
+  o.add("--surface", true, [&](const std::string& v) {
+    if (v != "level" && v != "ice") throw ToolError("--surface is level or ice");
+    s.surface.kind = v;
+  });
+  num_opt("--surface-height", s.surface.height);
+  s.surface.slope_n = std::numeric_limits<double>::quiet_NaN();
+  o.add("--slope", true, [&](const std::string& v) {
+    const std::vector<double> t = to_doubles("--slope", v, 2);
+    s.surface.slope_n = t[0];
+    s.surface.slope_e = t[1];
+  });
+  o.add("--geoid", true, [&](const std::string& v) { s.geoid_file = v; });
+  o.add("--on-geoid", false, [&](const std::string&) { s.surface.on_geoid = true; });
+  o.add("--lever", true, [&](const std::string& v) {
+    const std::vector<double> t = to_doubles("--lever", v, 3);
+    s.sensor.lever = {t[0], t[1], t[2]};
+  });
+  o.add("--boresight", true, [&](const std::string& v) {
+    const std::vector<double> t = to_doubles("--boresight", v, 3);
+    s.sensor.bore_roll = t[0];
+    s.sensor.bore_pitch = t[1];
+    s.sensor.bore_heading = t[2];
+  });
+  num_opt("--range-bias", s.sensor.range_bias);
+  num_opt("--range-noise", s.sensor.range_noise);
+  o.add("--seed", true, [&](const std::string& v) {
+    s.sensor.seed = static_cast<std::uint64_t>(to_integer("--seed", v));
+  });
+  o.add("--deck-lever", true, [&](const std::string& v) {
+    const std::vector<double> t = to_doubles("--deck-lever", v, 3);
+    s.deck_lever = {t[0], t[1], t[2]};
+    s.deck_lever_set = true;
+  });
+  o.add("--deck-misalign", true, [&](const std::string& v) {
+    const std::vector<double> t = to_doubles("--deck-misalign", v, 3);
+    for (int k = 0; k < 3; ++k)
+      s.deck_misalign[k] = t[static_cast<std::size_t>(k)];
+  });
+  o.add("--text-points", false, [&](const std::string&) { s.text_points = true; });
+  o.add("--naver", true, [&](const std::string& v) { s.naver = to_integer("--naver", v); });
+  o.add("--out", true, [&](const std::string& v) { s.out = v; });
+  if (!o.parse(argc, argv).empty()) throw ToolError("unexpected argument (try --help)");
+  return s;
+}
+
+void validate(Settings& s) {
+  ScanPattern& p = s.pattern;
+  if (p.nmeas < 1 || p.nmeas > 4095) throw ToolError("--nmeas must be 1 ... 4095");
+  if (!(p.scan_rate >= 1.0 && p.scan_rate <= 1000.0)) throw ToolError("--scan-rate: 1 ... 1000");
+  if (!(s.sweep > 0.0 && s.sweep < 50.0)) throw ToolError("--sweep must lie in 0 ... 50 gon");
+  if (!(s.plan.duration > 0.0)) throw ToolError("--duration must be positive");
+  if (!(s.plan.rate > 0.0 && s.plan.rate <= 100.0)) throw ToolError("--traj-rate: 0 ... 100");
+  if (!(s.start >= 0.0)) throw ToolError("--start must not be negative");
+  const double sweep_ticks = p.duty * static_cast<double>(kTicksPerSecond) / p.scan_rate;
+  if (sweep_ticks < p.nmeas) throw ToolError("measurements closer than the timer's 10 us step");
+  if (s.surface.on_geoid && s.geoid_file.empty()) throw ToolError("--on-geoid needs --geoid");
+  // Angle counts step 0.02 gon; 100 gon is count 5000.
+  const int half = static_cast<int>(std::lround(s.sweep / 0.02));
+  p.count_lo = 5000 - half;
+  p.count_hi = 5000 + half;
+  p.first_tick = std::llround(s.start * static_cast<double>(kTicksPerSecond));
+  p.nscans = std::llround(s.plan.duration * p.scan_rate);
+  s.plan.t_first = ScanPattern::seconds(p.first_tick);
+  s.plan.seed = s.sensor.seed;
+  if (std::isnan(s.surface.slope_n)) {
+    s.surface.slope_n = s.surface.kind == "ice" ? 0.001 : 0.0;
+    s.surface.slope_e = 0.0;
+  }
+  if (s.surface.kind == "level" && (s.surface.slope_n != 0.0 || s.surface.slope_e != 0.0)) {
+    throw ToolError("--slope applies to --surface ice");
+  }
+  if (!s.deck_lever_set) s.deck_lever = s.sensor.lever;
+}
+
+std::string deck_text(const Settings& s, const Truth& t) {
+  const std::int64_t sec = s.pattern.first_tick / kTicksPerSecond;
+  const char* sw = s.text_points ? "F" : "T";
+  std::string d;
+  d += t.scanner + "\n" + t.trajectory + "\n" + t.geoid + "\n";
+  d += std::string(s.text_points ? "points.txt" : "points.bin") + "\ncentre.txt\n";
+  // Timer reference: the start of the second in which the first scan's timer runs.
+  d += std::to_string(sec / 3600) + " " + std::to_string(sec / 60 % 60) + " " +
+       std::to_string(sec % 60) + "\n";
+  d += "0 48\n";  // the window start is raised to the timer reference
+  d += "-90 90 -180 180\n";
+  d += std::to_string(s.naver) + " 1 T " + sw + " T T T\n";
+  d += exact(s.deck_lever.x) + " " + exact(s.deck_lever.y) + " " + exact(s.deck_lever.z) + "\n";
+  d += exact(s.deck_misalign[0]) + " " + exact(s.deck_misalign[1]) + " " +
+       exact(s.deck_misalign[2]) + "\n";
+  d += "1\n";  // amin: a missing return has amplitude 0
+  d += "1 " + std::to_string(s.pattern.nmeas) + "\n";
+  d += "1\n";  // rmin, metres
+  return d;
+}
+
+// Writes the scanner file scan by scan; returns the number of missing returns.
+std::int64_t write_scanner(const std::string& path, const BeamModel& model) {
+  const ScanPattern& p = model.pattern();
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "wb"), &std::fclose);
+  if (!f) throw ToolError("cannot create " + path);
+  std::string buf = encode_header(p.nmeas);
+  const std::size_t flush_at = 1u << 22;
+  buf.reserve(flush_at + 16 * static_cast<std::size_t>(p.nmeas));
+  std::int64_t missing = 0;
+  const auto sync = static_cast<std::int16_t>(8 * p.nmeas);
+  for (std::int64_t k = 0; k < p.nscans; ++k) {
+    buf.append(reinterpret_cast<const char*>(&sync), 2);
+    for (int i = 1; i <= p.nmeas; ++i) {
+      const Measurement m = model.measure(k, i);
+      if (!m.returned) ++missing;
+      encode_measurement(buf, m.range_count, m.ampl, m.angle_count,
+                         static_cast<std::uint32_t>(m.tick % kTicksPerSecond));
+    }
+    if (buf.size() >= flush_at) {
+      if (std::fwrite(buf.data(), 1, buf.size(), f.get()) != buf.size()) {
+        throw ToolError("cannot write " + path);
+      }
+      buf.clear();
+    }
+  }
+  if (std::fwrite(buf.data(), 1, buf.size(), f.get()) != buf.size() ||
+      std::fclose(f.release()) != 0) {
+    throw ToolError("cannot write " + path);
+  }
+  return missing;
+}
+
+int run(int argc, char** argv) {
+  Settings s = parse_settings(argc, argv);
+  validate(s);
+  std::filesystem::create_directories(s.out);
+  const std::string dir = s.out + "/";
+
+  GeoidGrid grid;
+  Truth t;
+  if (!s.geoid_file.empty()) {
+    grid = read_geoid_grid(s.geoid_file);
+    t.geoid = "geoid.grid";
+  }
+  s.surface.lat0 = s.plan.lat0;
+  s.surface.lon0 = s.plan.lon0;
+  double base = s.surface.height;
+  if (s.surface.on_geoid) base += geoid_height(grid, s.plan.lat0, s.plan.lon0);
+  if (std::isnan(base)) throw ToolError("the start position lies outside the geoid grid");
+  s.plan.altitude = base + s.height;
+
+  std::string traj_text;
+  std::vector<TrajSample> samples = fly(s.plan);
+  double lat_lo = 90.0, lat_hi = -90.0, lon_lo = 180.0, lon_hi = -180.0;
+  for (const TrajSample& x : samples) {
+    traj_text += format_sample(x) + "\n";
+    lat_lo = std::min(lat_lo, x.lat);
+    lat_hi = std::max(lat_hi, x.lat);
+    lon_lo = std::min(lon_lo, x.lon);
+    lon_hi = std::max(lon_hi, x.lon);
+  }
+  write_file(dir + t.trajectory, traj_text);
+  if (!s.geoid_file.empty()) {
+    write_geoid_crop(grid, lat_lo - 0.05, lat_hi + 0.05, lon_lo - 0.2, lon_hi + 0.2, 1,
+                     dir + t.geoid);
+    grid = read_geoid_grid(dir + t.geoid);
+  }
+  if (s.surface.kind == "ice") {
+    Surface flat(s.surface, &grid);
+    std::vector<double> tn, te;
+    for (const TrajSample& x : samples) {
+      double n = 0.0, e = 0.0;
+      flat.to_ne(x.lat * kDeg, x.lon * kDeg, n, e);
+      tn.push_back(n);
+      te.push_back(e);
+    }
+    s.surface.ridges = generate_ridges(tn, te, s.sensor.seed);
+  }
+  const Surface surface(s.surface, &grid);
+  const TrajectoryInterp traj(samples);
+  const BeamModel model(s.pattern, traj, surface, s.sensor);
+
+  t.pattern = s.pattern;
+  t.sensor = s.sensor;
+  t.surface = s.surface;
+  t.measurements = s.pattern.nscans * s.pattern.nmeas;
+  t.no_returns = write_scanner(dir + t.scanner, model);
+  t.notes.push_back("flight: start " + fixed(s.plan.lat0, 6) + " " + fixed(s.plan.lon0, 6) +
+                    ", track " + exact(s.plan.track0) + " deg, " + exact(s.plan.speed) + " m/s, " +
+                    exact(s.height) + " m above the surface reference, turn " +
+                    exact(s.plan.turn_rate) + " deg/s from " + exact(s.plan.turn_start) +
+                    " s for " + exact(s.plan.turn_duration) + " s, crab " + exact(s.plan.crab) +
+                    " deg, wobble " + exact(s.plan.wobble));
+  t.notes.push_back("between trajectory samples the aircraft moves linearly");
+  write_file(dir + t.deck, deck_text(s, t));
+  write_file(dir + "truth.txt", format_truth(t));
+  std::cout << "beamfall-sim: " << t.measurements << " measurements in " << s.pattern.nscans
+            << " scans (" << t.no_returns << " without return), " << samples.size()
+            << " trajectory samples, written to " << s.out << "\n";
+  return 0;
+}
+
+}  // namespace
+}  // namespace bsim
+
+int main(int argc, char** argv) {
+  try {
+    return bsim::run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "beamfall-sim: " << e.what() << "\n";
+    return 1;
+  }
+}

@@ -1,0 +1,86 @@
+// The simulated true surface: heights above the WGS84 ellipsoid (or above the geoid when the
+// surface floats on it) as an analytic function of geodetic latitude and longitude.
+//
+// Surface coordinates n, e (metres) are defined from the surface origin (lat0, lon0) as
+//   n = (lat - lat0) * M(lat0),  e = (lon - lon0) * N(lat0) * cos(lat0)
+// with lat, lon in radians and M, N the WGS84 radii of curvature at lat0. They are only the
+// surface's parameterisation: the height is exactly
+//   S = height + slope_n * n + slope_e * e + sum of ridges [+ geoid height at (lat, lon)]
+// where a ridge is height_r * exp(-(d / width)^2), d the distance in (n, e) to its crest
+// segment (cut off beyond five widths).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "geoid_grid.hpp"
+
+namespace bsim {
+
+struct Ridge {
+  double n = 0.0;            // crest centre, metres north of the surface origin
+  double e = 0.0;            // crest centre, metres east
+  double azimuth = 0.0;      // crest direction, degrees clockwise from north
+  double half_length = 0.0;  // metres
+  double height = 0.0;       // metres
+  double width = 0.0;        // metres (the profile falls to 1/e at this distance)
+};
+
+struct SurfaceSpec {
+  std::string kind = "level";  // "level" or "ice" (ridges and a slope)
+  double lat0 = 0.0;           // surface origin, degrees
+  double lon0 = 0.0;
+  double height = 0.0;    // metres at the origin, above the ellipsoid (or the geoid, see below)
+  double slope_n = 0.0;   // metres per metre northwards
+  double slope_e = 0.0;   // metres per metre eastwards
+  bool on_geoid = false;  // the geoid height is added: the surface floats on the geoid
+  std::vector<Ridge> ridges;
+};
+
+class Surface {
+ public:
+  // `geoid` must outlive the surface; it is needed only when spec.on_geoid.
+  Surface(SurfaceSpec spec, const GeoidGrid* geoid);
+
+  struct Sample {
+    double h = 0.0;      // metres
+    double dh_dn = 0.0;  // metres per metre of n, geoid excluded
+    double dh_de = 0.0;  // metres per metre of e, geoid excluded
+  };
+  // lat, lon in radians.
+  Sample at(double lat, double lon) const;
+  // Within three widths of a ridge crest.
+  bool on_feature(double lat, double lon) const;
+
+  const SurfaceSpec& spec() const { return spec_; }
+  double n_scale() const { return m0_; }   // metres of n per radian of latitude
+  double e_scale() const { return n0c_; }  // metres of e per radian of longitude
+  void to_ne(double lat, double lon, double& n, double& e) const;
+
+ private:
+  void index_ridges();
+  const std::vector<int>* cell(double n, double e) const;
+
+  SurfaceSpec spec_;
+  const GeoidGrid* geoid_;
+  double lat0_ = 0.0;
+  double lon0_ = 0.0;
+  double m0_ = 0.0;
+  double n0c_ = 0.0;
+  // Ridges by square cells of kCell metres over their bounding box.
+  static constexpr double kCell = 100.0;
+  double cell_n0_ = 0.0;
+  double cell_e0_ = 0.0;
+  int cells_n_ = 0;
+  int cells_e_ = 0;
+  std::vector<std::vector<int>> cells_;
+};
+
+// Pressure ridges scattered along a ground track given in surface coordinates (metres):
+// about one every 80-250 m, crossing the swath at random angles, 0.6-2.5 m high, with flanks
+// no steeper than about 0.4 so that no beam of a +-30 degree swath grazes or is shadowed.
+std::vector<Ridge> generate_ridges(const std::vector<double>& track_n,
+                                   const std::vector<double>& track_e, std::uint64_t seed);
+
+}  // namespace bsim
