@@ -50,6 +50,7 @@ int main() {
     const bf::Misalignment mis{par.pitch0, par.roll0, par.heading0};
     const bf::LeverArm arm{par.dx, par.dy, par.dz};
 
+    bf::AttitudeTrigCache trig_cache;
     const auto start = std::chrono::steady_clock::now();
     bf::Measurement m;
     std::int64_t n = 0;
@@ -59,8 +60,10 @@ int main() {
         bf::AircraftState s;
         cursor.position(m.thr, s);
         cursor.attitude(mis, s);
+        bf::AttitudeTrig trig;
+        trig_cache.eval(s, trig);
         const bf::SurfacePoint p =
-            bf::geolocate_full(m.range, beams[m.angle_count], s, arm, nullptr);
+            bf::geolocate_full(m.range, beams[m.angle_count], s, trig, arm, nullptr);
         checksum += p.lat + p.lon + p.h;
         ++n;
       }

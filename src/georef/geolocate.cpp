@@ -3,11 +3,8 @@
 namespace bf {
 
 SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState& s,
-                            const LeverArm& arm, const GeoidGrid* geoid) {
-  const double sH = std::sin(s.heading * kDegToRad), cH = std::cos(s.heading * kDegToRad);
-  const double sP = std::sin(s.pitch * kDegToRad), cP = std::cos(s.pitch * kDegToRad);
-  const double sR = std::sin(s.roll * kDegToRad), cR = std::cos(s.roll * kDegToRad);
-  const double cL = std::cos(s.lat_a * kDegToRad);
+                            const AttitudeTrig& t, const LeverArm& arm, const GeoidGrid* geoid) {
+  const double sH = t.sH, cH = t.cH, sP = t.sP, cP = t.cP, sR = t.sR, cR = t.cR, cL = t.cL;
 
   const double x = arm.dx;
   const double y = arm.dy - range * beam.sin_s;
@@ -24,6 +21,19 @@ SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState&
   p.h = s.h_a - d;
   if (geoid != nullptr) p.h -= geoid_at(*geoid, p.lat, p.lon);
   return p;
+}
+
+SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState& s,
+                            const LeverArm& arm, const GeoidGrid* geoid) {
+  AttitudeTrig t;
+  t.sH = std::sin(s.heading * kDegToRad);
+  t.cH = std::cos(s.heading * kDegToRad);
+  t.sP = std::sin(s.pitch * kDegToRad);
+  t.cP = std::cos(s.pitch * kDegToRad);
+  t.sR = std::sin(s.roll * kDegToRad);
+  t.cR = std::cos(s.roll * kDegToRad);
+  t.cL = std::cos(s.lat_a * kDegToRad);
+  return geolocate_full(range, beam, s, t, arm, geoid);
 }
 
 SurfacePoint geolocate_profile(double range, const Beam& beam, double thr, const AircraftState& s,

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "georef/interp.hpp"
+#include "georef/trig.hpp"
 #include "input/geoid.hpp"
 
 namespace bf {
@@ -44,8 +45,35 @@ struct SurfacePoint {
   double scanang = 0;       // radians
 };
 
+// Sines and cosines of heading, pitch and roll, and the cosine of the
+// aircraft latitude.
+struct AttitudeTrig {
+  double sH = 0, cH = 1, sP = 0, cP = 1, sR = 0, cR = 1, cL = 1;
+};
+
+// Computes AttitudeTrig measurement after measurement; each angle is
+// evaluated relative to the one before (the attitude changes slowly).
+class AttitudeTrigCache {
+ public:
+  void eval(const AircraftState& s, AttitudeTrig& t) {
+    double unused = 0;
+    heading_.eval(s.heading * kDegToRad, t.sH, t.cH);
+    pitch_.eval(s.pitch * kDegToRad, t.sP, t.cP);
+    roll_.eval(s.roll * kDegToRad, t.sR, t.cR);
+    lat_.eval(s.lat_a * kDegToRad, unused, t.cL);
+  }
+
+ private:
+  NearSinCos heading_, pitch_, roll_, lat_;
+};
+
 // Full geolocation with lever arm and attitude; the geoid (when given) is
 // subtracted at the point.
+SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState& s,
+                            const AttitudeTrig& t, const LeverArm& arm, const GeoidGrid* geoid);
+
+// The same with the sines and cosines computed directly (a reference for the
+// cached path).
 SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState& s,
                             const LeverArm& arm, const GeoidGrid* geoid);
 

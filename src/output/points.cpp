@@ -82,7 +82,8 @@ void PointPipeline::update_stats(double range, const AircraftState& s) {
   track(s.lon_a, stats_.lon_a_min, stats_.lon_a_max);
 }
 
-void PointPipeline::process(Measurement& m, std::int64_t nscans) {
+template <bool UseAtt, bool Geoid, PointFormat Format>
+void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
   if (rejected(m)) return;
   if (traj_.ngps == 0) return;  // no aircraft position: as outside the area
   AircraftState s;
@@ -93,13 +94,16 @@ void PointPipeline::process(Measurement& m, std::int64_t nscans) {
   update_stats(m.range, s);
 
   const Beam beam = m.angle_count >= 0 ? (*beams_)[m.angle_count] : make_beam(m.angle);
+  const GeoidGrid* geoid = Geoid ? geoid_ : nullptr;
   cursor_.attitude(cfg_.mis, s);
   SurfacePoint sp;
-  if (cfg_.useatt) {
-    sp = geolocate_full(m.range, beam, s, cfg_.arm, geoid_);
+  if constexpr (UseAtt) {
+    AttitudeTrig trig;
+    trig_.eval(s, trig);
+    sp = geolocate_full(m.range, beam, s, trig, cfg_.arm, geoid);
   } else {
     cursor_.speed(s);
-    sp = geolocate_profile(m.range, beam, m.thr, s, cfg_.arm, geoid_);
+    sp = geolocate_profile(m.range, beam, m.thr, s, cfg_.arm, geoid);
   }
 
   OutPoint p;
@@ -121,7 +125,60 @@ void PointPipeline::process(Measurement& m, std::int64_t nscans) {
     tan_scanang =
         (cfg_.naver <= 1 && m.angle_count >= 0) ? beams_->tan(m.angle_count) : std::tan(p.scanang);
   }
-  emit(p, tan_scanang, m.scanno, nscans);
+  emit<Format>(p, tan_scanang, m.scanno, nscans);
+}
+
+PointFormat PointPipeline::format() const {
+  if (out_.points == nullptr) return PointFormat::none;
+  return cfg_.binout ? PointFormat::binary : PointFormat::text;
+}
+
+namespace {
+
+// Picks the instantiation of a member template for the run's settings.
+template <class Fn, template <bool, bool, PointFormat> class Pick>
+Fn pick(bool useatt, bool geoid, PointFormat format) {
+  static constexpr Fn table[2][2][3] = {
+      {{Pick<false, false, PointFormat::none>::fn, Pick<false, false, PointFormat::binary>::fn,
+        Pick<false, false, PointFormat::text>::fn},
+       {Pick<false, true, PointFormat::none>::fn, Pick<false, true, PointFormat::binary>::fn,
+        Pick<false, true, PointFormat::text>::fn}},
+      {{Pick<true, false, PointFormat::none>::fn, Pick<true, false, PointFormat::binary>::fn,
+        Pick<true, false, PointFormat::text>::fn},
+       {Pick<true, true, PointFormat::none>::fn, Pick<true, true, PointFormat::binary>::fn,
+        Pick<true, true, PointFormat::text>::fn}}};
+  return table[useatt][geoid][static_cast<int>(format)];
+}
+
+}  // namespace
+
+template <bool UseAtt, bool Geoid, PointFormat Format>
+struct PointPipeline::ProcessPick {
+  static constexpr auto fn = &PointPipeline::process_as<UseAtt, Geoid, Format>;
+};
+
+template <class Reader>
+template <bool UseAtt, bool Geoid, PointFormat Format>
+struct PointPipeline::LoopPick<Reader>::With {
+  static constexpr auto fn = &PointPipeline::loop_as<Reader, UseAtt, Geoid, Format>;
+};
+
+void PointPipeline::process(Measurement& m, std::int64_t nscans) {
+  using Fn = void (PointPipeline::*)(Measurement&, std::int64_t);
+  (this->*pick<Fn, ProcessPick>(cfg_.useatt, geoid_ != nullptr, format()))(m, nscans);
+}
+
+template <class Reader, bool UseAtt, bool Geoid, PointFormat Format>
+void PointPipeline::loop_as(Reader& reader, Measurement& m) {
+  while (reader.next(m))
+    process_as<UseAtt, Geoid, Format>(m, reader.timing().nscans);
+}
+
+template <class Reader>
+void PointPipeline::run_loop(Reader& reader, Measurement& m) {
+  using Fn = void (PointPipeline::*)(Reader&, Measurement&);
+  (this->*pick<Fn, LoopPick<Reader>::template With>(cfg_.useatt, geoid_ != nullptr, format()))(
+      reader, m);
 }
 
 // Averaging groups within a scan. Returns true when a group was closed; its
@@ -161,22 +218,24 @@ bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, 
   return true;
 }
 
+template <PointFormat Format>
 void PointPipeline::emit(const OutPoint& p, double tan_scanang, std::int64_t scanno,
                          std::int64_t nscans) {
-  if (out_.points != nullptr) {
-    if (cfg_.binout) {
-      auto* rec = reinterpret_cast<unsigned char*>(out_.points->reserve(18));
-      encode_point_record(p, rec);
-      out_.points->commit(reinterpret_cast<char*>(rec + 18));
-    } else {
-      char* line = out_.points->reserve(64);
-      out_.points->commit(format_point_line(line, p, cfg_.naver > 1));
-    }
+  if constexpr (Format == PointFormat::binary) {
+    auto* rec = reinterpret_cast<unsigned char*>(out_.points->reserve(18));
+    encode_point_record(p, rec);
+    out_.points->commit(reinterpret_cast<char*>(rec + 18));
+  } else if constexpr (Format == PointFormat::text) {
+    char* line = out_.points->reserve(64);
+    out_.points->commit(format_point_line(line, p, cfg_.naver > 1));
   }
   centre_test(p, scanno, nscans, centre_, *out_.centre, *out_.console);
   ++stats_.npout;
   centre_.prevang = p.scanang;
   if (cfg_.calib) add_cross_point(tan_scanang, p.h_a, p.h, sums_, *out_.cal);
 }
+
+template void PointPipeline::run_loop(BinaryScanReader&, Measurement&);
+template void PointPipeline::run_loop(TextScanReader&, Measurement&);
 
 }  // namespace bf

@@ -58,6 +58,9 @@ class BeamTable {
   std::unique_ptr<double[]> tans_;
 };
 
+// How points are written: not at all, as binary records or as text lines.
+enum class PointFormat { none, binary, text };
+
 class PointPipeline {
  public:
   struct Outputs {
@@ -74,13 +77,33 @@ class PointPipeline {
   // opens an averaging group.
   void process(Measurement& m, std::int64_t nscans);
 
+  // The measurement loop: every measurement `reader` delivers, into m. The
+  // settings that never change during a run (attitude or profile mode, geoid,
+  // point format) are fixed at compile time, so the loop does not test them.
+  template <class Reader>
+  void run_loop(Reader& reader, Measurement& m);
+
   const RunStats& stats() const { return stats_; }
   const CrossSums& cross_sums() const { return sums_; }
 
  private:
+  template <bool UseAtt, bool Geoid, PointFormat Format>
+  void process_as(Measurement& m, std::int64_t nscans);
+  template <class Reader, bool UseAtt, bool Geoid, PointFormat Format>
+  void loop_as(Reader& reader, Measurement& m);
+  PointFormat format() const;
+  template <bool UseAtt, bool Geoid, PointFormat Format>
+  struct ProcessPick;
+  template <class Reader>
+  struct LoopPick {
+    template <bool UseAtt, bool Geoid, PointFormat Format>
+    struct With;
+  };
+
   bool rejected(const Measurement& m);
   void update_stats(double range, const AircraftState& s);
   bool average(Measurement& m, const SurfacePoint& sp, double h_a, OutPoint& p);
+  template <PointFormat Format>
   void emit(const OutPoint& p, double tan_scanang, std::int64_t scanno, std::int64_t nscans);
 
   struct Group {
@@ -97,6 +120,7 @@ class PointPipeline {
   const BeamTable* beams_;
   Outputs out_;
   RunStats stats_;
+  AttitudeTrigCache trig_;
   CentreState centre_;
   CrossSums sums_;
   Group group_;
