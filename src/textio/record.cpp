@@ -1,5 +1,6 @@
 #include "textio/record.hpp"
 
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -10,8 +11,26 @@ namespace bf {
 namespace {
 
 constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
-constexpr std::uint64_t kIPow10[] = {1,      10,      100,      1000,      10000,
-                                     100000, 1000000, 10000000, 100000000, 1000000000};
+constexpr std::uint64_t kIPow10[] = {1ULL,
+                                     10ULL,
+                                     100ULL,
+                                     1000ULL,
+                                     10000ULL,
+                                     100000ULL,
+                                     1000000ULL,
+                                     10000000ULL,
+                                     100000000ULL,
+                                     1000000000ULL,
+                                     10000000000ULL,
+                                     100000000000ULL,
+                                     1000000000000ULL,
+                                     10000000000000ULL,
+                                     100000000000000ULL,
+                                     1000000000000000ULL,
+                                     10000000000000000ULL,
+                                     100000000000000000ULL,
+                                     1000000000000000000ULL,
+                                     10000000000000000000ULL};
 
 char* fill(char* out, int n, char c) {
   if (n > 0) std::memset(out, c, static_cast<std::size_t>(n));
@@ -36,6 +55,57 @@ char* place(char* out, int w, bool minus, const char* body, int len) {
   if (minus) *out++ = '-';
   std::memcpy(out, body, static_cast<std::size_t>(len));
   return out + len;
+}
+
+// "00" "01" ... "99": digits are written two at a time.
+constexpr auto kDigitPairs = [] {
+  std::array<char, 200> t{};
+  for (int k = 0; k < 100; ++k) {
+    t[2 * k] = static_cast<char>('0' + k / 10);
+    t[2 * k + 1] = static_cast<char>('0' + k % 10);
+  }
+  return t;
+}();
+
+// Writes n * 10^-d (n < 2^34, d <= 9) as Fw.d, right to left into the field.
+char* put_scaled(char* out, int w, int d, bool minus, std::uint64_t n) {
+  int int_digits = 1;
+  while (int_digits < 11 && n >= kIPow10[d + int_digits])
+    ++int_digits;
+  const bool below_one = n < kIPow10[d];
+  const bool sign = minus && n != 0;
+  int need = static_cast<int>(sign) + int_digits + 1 + d;
+  bool drop_zero = false;
+  if (need > w) {
+    if (!below_one || need - 1 > w) return asterisks(out, w);
+    drop_zero = true;
+    --need;
+  }
+  char* p = out + w;
+  int k = d;
+  for (; k >= 2; k -= 2) {
+    const std::uint64_t q = n / 100;
+    p -= 2;
+    std::memcpy(p, &kDigitPairs[2 * (n - q * 100)], 2);
+    n = q;
+  }
+  if (k == 1) {
+    const std::uint64_t q = n / 10;
+    *--p = static_cast<char>('0' + (n - q * 10));
+    n = q;
+  }
+  *--p = '.';
+  if (!drop_zero) {
+    do {
+      const std::uint64_t q = n / 10;
+      *--p = static_cast<char>('0' + (n - q * 10));
+      n = q;
+    } while (n != 0);
+  }
+  if (sign) *--p = '-';
+  while (p > out)
+    *--p = ' ';
+  return out + w;
 }
 
 char* put_nonfinite(char* out, int w, double v) {
@@ -130,34 +200,18 @@ char* put_i(char* out, int w, std::int64_t v) {
 
 char* put_f(char* out, int w, int d, double v) {
   if (!std::isfinite(v)) return put_nonfinite(out, w, v);
-  bool minus = std::signbit(v);
-  double a = std::fabs(v);
+  const bool minus = std::signbit(v);
+  const double a = std::fabs(v);
   if (d <= 9) {
     // Scaled-integer path. y differs from the exact a*10^d by at most
     // y*2^-53 < 2^-20 below 2^33; away from a half-integer by more than that,
     // rounding y rounds the exact value the same way.
-    double y = a * kPow10[d];
+    const double y = a * kPow10[d];
     if (y < 8589934592.0) {
-      double whole = std::floor(y);
-      double frac = y - whole;
-      if (std::fabs(frac - 0.5) > 0x1p-19) {
-        auto n = static_cast<std::uint64_t>(whole) + (frac > 0.5 ? 1 : 0);
-        char buf[32];
-        char* end = buf + sizeof buf;
-        char* p = end;
-        std::uint64_t ip = n / kIPow10[d];
-        std::uint64_t fp = n % kIPow10[d];
-        for (int k = 0; k < d; ++k) {
-          *--p = static_cast<char>('0' + fp % 10);
-          fp /= 10;
-        }
-        *--p = '.';
-        do {
-          *--p = static_cast<char>('0' + ip % 10);
-          ip /= 10;
-        } while (ip != 0);
-        return place(out, w, minus && n != 0, p, static_cast<int>(end - p));
-      }
+      const auto whole = static_cast<std::uint64_t>(y);  // y >= 0: truncation is floor
+      const double frac = y - static_cast<double>(whole);
+      if (std::fabs(frac - 0.5) > 0x1p-19)
+        return put_scaled(out, w, d, minus, whole + (frac > 0.5));
     }
   }
   return put_f_exact(out, w, d, minus, a);
