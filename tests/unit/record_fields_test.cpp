@@ -396,9 +396,10 @@ TEST(FormatRecordRows, ItemsRunOut) {
 
 TEST(FormatRecordRows, TooLongForTheBufferIsAProgrammingError) {
   char buf[8];
-  EXPECT_THROW(format_record(buf, sizeof buf, "'12345678'", {}), std::logic_error);
-  EXPECT_THROW(format_record(buf, sizeof buf, "F9.2", {1.0}), std::logic_error);
-  EXPECT_EQ(format_record(buf, sizeof buf, "'1234567'", {}), 8u);  // the line end fits
+  const std::vector<Item> none, one = {1.0};
+  EXPECT_THROW(format_record(buf, sizeof buf, "'12345678'", none), std::logic_error);
+  EXPECT_THROW(format_record(buf, sizeof buf, "F9.2", one), std::logic_error);
+  EXPECT_EQ(format_record(buf, sizeof buf, "'1234567'", none), 8u);  // the line end fits
 }
 
 TEST(FreeFormatRows, Spacing) {
@@ -423,8 +424,9 @@ TEST(FreeFormatRows, Spacing) {
     EXPECT_EQ(std::string(buf, n), c.out);
   }
   char buf[4];
-  EXPECT_THROW(free_format(buf, sizeof buf, {"abcd"}), std::logic_error);
-  EXPECT_THROW(free_format(buf, sizeof buf, {1.5}), std::logic_error);
+  const std::vector<Item> text = {"abcd"}, real = {1.5};
+  EXPECT_THROW(free_format(buf, sizeof buf, text), std::logic_error);
+  EXPECT_THROW(free_format(buf, sizeof buf, real), std::logic_error);
 }
 
 }  // namespace
