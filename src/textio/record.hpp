@@ -64,4 +64,12 @@ std::size_t format_record(char* out, std::size_t cap, std::string_view format,
 // error. Returns the number of characters written (at most cap).
 std::size_t free_format(char* out, std::size_t cap, std::span<const Item> items);
 
+inline std::size_t format_record(char* out, std::size_t cap, std::string_view format,
+                                 std::initializer_list<Item> items) {
+  return format_record(out, cap, format, std::span<const Item>(items.begin(), items.size()));
+}
+inline std::size_t free_format(char* out, std::size_t cap, std::initializer_list<Item> items) {
+  return free_format(out, cap, std::span<const Item>(items.begin(), items.size()));
+}
+
 }  // namespace bf
