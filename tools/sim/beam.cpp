@@ -13,28 +13,33 @@ BeamModel::BeamModel(const ScanPattern& pattern, const TrajectoryInterp& traj,
       body_to_ned(sensor_.bore_roll * kDeg, sensor_.bore_pitch * kDeg, sensor_.bore_heading * kDeg);
 }
 
-double intersect(const Surface& surface, Vec3 from, Vec3 u, Geodetic& footprint) {
-  Geodetic g = to_geodetic(from);
-  Surface::Sample s = surface.at(g.lat, g.lon);
-  // Newton on f(r) = h(r) - S(r): dh/dr is u along the local up; dS/dr follows the footprint's
+double intersect(const Surface& surface, Vec3 from, Vec3 u, Geodetic& origin, Geodetic& footprint) {
+  // A constant surface needs no latitude or longitude until the end.
+  const bool angles = !surface.constant();
+  GeoFrame f = to_geodetic_frame(from, true);
+  origin = f.g;
+  Surface::Sample s = surface.at(f.g.lat, f.g.lon);
+  // Newton on F(r) = h(r) - S(r): dh/dr is u along the local up; dS/dr follows the footprint's
   // horizontal motion through the surface gradient (the geoid's gradient, 1e-4 at most, is
   // left out, which only slows the convergence slightly).
   double r = 0.0;
   for (int it = 0; it < 20; ++it) {
-    const Mat3 c = ned_to_ecef(g.lat, g.lon);
-    const double un = u.x * c.m[0][0] + u.y * c.m[1][0] + u.z * c.m[2][0];
-    const double ue = u.x * c.m[0][1] + u.y * c.m[1][1] + u.z * c.m[2][1];
-    const double ud = u.x * c.m[0][2] + u.y * c.m[1][2] + u.z * c.m[2][2];
-    const double f = g.h - s.h;
-    const double df = -ud - s.dh_dn * un - s.dh_de * ue;
-    const double step = -f / df;
-    r += step;
-    g = to_geodetic(from + r * u);
-    s = surface.at(g.lat, g.lon);
-    if (std::abs(step) < 1e-7) {
-      footprint = g;
+    const double un = -f.slat * f.clon * u.x - f.slat * f.slon * u.y + f.clat * u.z;
+    const double ue = -f.slon * u.x + f.clon * u.y;
+    const double ud = -f.clat * f.clon * u.x - f.clat * f.slon * u.y - f.slat * u.z;
+    const double step = -(f.g.h - s.h) / (-ud - s.dh_dn * un - s.dh_de * ue);
+    if (it > 0 && std::abs(step) < 1e-7) {
+      // Newton converges quadratically: the point is within about `step` of the surface.
+      footprint = f.g;
+      if (!angles) {
+        footprint.lat = std::atan2(f.slat, f.clat);
+        footprint.lon = std::atan2(f.slon, f.clon);
+      }
       return r;
     }
+    r += step;
+    f = to_geodetic_frame(from + r * u, angles);
+    if (angles) s = surface.at(f.g.lat, f.g.lon);
   }
   throw ToolError("beam does not meet the surface (too steep a ridge flank?)");
 }
@@ -55,8 +60,7 @@ Measurement BeamModel::measure(std::int64_t k, int i) const {
   // In the scanner frame the beam sweeps the y-z plane; positive angles point left.
   const Vec3 beam_scanner{0.0, -std::sin(sa), std::cos(sa)};
   const Vec3 u = b2e * (bore_ * beam_scanner);
-  m.origin = to_geodetic(from);
-  m.range_true = intersect(surface_, from, u, m.footprint);
+  m.range_true = intersect(surface_, from, u, m.origin, m.footprint);
   const std::uint64_t key = static_cast<std::uint64_t>(k);
   const std::uint64_t idx = static_cast<std::uint64_t>(i);
   double measured = m.range_true + sensor_.range_bias;

@@ -53,7 +53,8 @@ class BeamModel {
 };
 
 // Range along the unit ECEF direction u from `from` to the surface; throws when the beam
-// does not meet it within 20 Newton steps. `footprint` receives the point.
-double intersect(const Surface& surface, Vec3 from, Vec3 u, Geodetic& footprint);
+// does not meet it within 20 Newton steps. `origin` receives the geodetic position of
+// `from`, `footprint` the point where the beam meets the surface.
+double intersect(const Surface& surface, Vec3 from, Vec3 u, Geodetic& origin, Geodetic& footprint);
 
 }  // namespace bsim

@@ -143,7 +143,7 @@ double distance_deg(double lat1, double lon1, double lat2, double lon2) {
 struct PointStats {
   std::int64_t points = 0, bad = 0, unmatched = 0, duplicates = 0;
   Stat time_offset, all, level, feature, level_model, unexplained;
-  Stat horiz, horiz_feature, horiz_model, horiz_unexplained;
+  Stat horiz, horiz_feature, horiz_model, horiz_unexplained, horiz_excess;
   Stat flat_height, flat_horiz, flat_offset;
   std::map<int, Stat> bands;  // by 5-gon band of the beam angle from nadir
   Line model_line, closed_line;
@@ -153,13 +153,15 @@ struct PointStats {
 
 // The flat-earth error alone: the true offset from the aircraft to the footprint, turned
 // into a position the flat-earth way.
-void flat_earth_alone(const Run& r, const Measurement& m, PointStats& s) {
+double flat_earth_alone(const Run& r, const Measurement& m, PointStats& s) {
   double north = 0.0, east = 0.0, down = 0.0;
   ned_offset(m.state, m.footprint, north, east, down);
   const FlatPoint f = flat_earth_offset(m.state, north, east, down);
   s.flat_height.add(f.h - r.surface->at(f.lat * kDeg, f.lon * kDeg).h);
-  s.flat_horiz.add(distance_deg(f.lat, f.lon, m.footprint.lat / kDeg, m.footprint.lon / kDeg));
+  const double d = distance_deg(f.lat, f.lon, m.footprint.lat / kDeg, m.footprint.lon / kDeg);
+  s.flat_horiz.add(d);
   s.flat_offset.add(std::hypot(north, east));
+  return d;
 }
 
 void add_point(const Run& r, const PointRecord& p, std::vector<bool>& seen, PointStats& s) {
@@ -193,7 +195,9 @@ void add_point(const Run& r, const PointRecord& p, std::vector<bool>& seen, Poin
   s.horiz_model.add(distance_deg(f.lat, f.lon, flat, flon));
   s.horiz_unexplained.add(distance_deg(p.lat, p.lon, f.lat, f.lon));
   s.bands[static_cast<int>(std::floor((pat.angle_gon(i) - 100.0) / 5.0))].add(residual);
-  flat_earth_alone(r, m, s);
+  // Against the truth alone: how much farther the point lies from its footprint than
+  // flat-earth geolocation of the exact beam would put it.
+  s.horiz_excess.add(std::max(0.0, misfit - flat_earth_alone(r, m, s)));
   // Regression: the model's points, and the closed form for a residual misalignment e in
   // roll, whose residual over level ground is -H tan(scanang) e (H: scanner over surface).
   const double x = std::tan(f.scanang) * m.state.h;
@@ -288,7 +292,9 @@ void print_points(const Run& r, const PointStats& s) {
             << ", max " << mm(s.horiz.max()) << "; on ridges rms " << mm(s.horiz_feature.rms())
             << ", max " << mm(s.horiz_feature.max()) << "\n";
   std::cout << "  expected from flat-earth geolocation: max " << mm(s.horiz_model.max())
-            << "; unexplained max " << mm(s.horiz_unexplained.max()) << "\n";
+            << "; unexplained max " << mm(s.horiz_unexplained.max())
+            << "; beyond flat-earth geolocation of the exact beam max " << mm(s.horiz_excess.max())
+            << "\n";
 }
 
 void print_flat_earth(const PointStats& s) {
@@ -370,6 +376,7 @@ Metrics metrics(const Run& r, const PointStats& s, const CentreStats& c) {
   m["horiz_misfit_max"] = s.horiz.max();
   m["horiz_model_max"] = s.horiz_model.max();
   m["horiz_unexplained_max"] = s.horiz_unexplained.max();
+  m["horiz_excess_max"] = s.horiz_excess.max();
   m["flat_height_max"] = s.flat_height.max();
   m["flat_horiz_max"] = s.flat_horiz.max();
   m["centre_missing"] =

@@ -15,6 +15,8 @@ Surface::Surface(SurfaceSpec spec, const GeoidGrid* geoid) : spec_(std::move(spe
   n0c_ = normal_radius(lat0_) * std::cos(lat0_);
   if (spec_.on_geoid && geoid_ == nullptr) throw ToolError("a surface on the geoid needs a grid");
   index_ridges();
+  constant_ =
+      spec_.ridges.empty() && !spec_.on_geoid && spec_.slope_n == 0.0 && spec_.slope_e == 0.0;
 }
 
 void Surface::to_ne(double lat, double lon, double& n, double& e) const {

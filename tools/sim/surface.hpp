@@ -50,6 +50,8 @@ class Surface {
   };
   // lat, lon in radians.
   Sample at(double lat, double lon) const;
+  // The same height everywhere: no slope, no ridges, not on the geoid.
+  bool constant() const { return constant_; }
   // Within three widths of a ridge crest.
   bool on_feature(double lat, double lon) const;
 
@@ -64,6 +66,7 @@ class Surface {
 
   SurfaceSpec spec_;
   const GeoidGrid* geoid_;
+  bool constant_ = false;
   double lat0_ = 0.0;
   double lon0_ = 0.0;
   double m0_ = 0.0;

@@ -12,7 +12,7 @@ Vec3 to_ecef(const Geodetic& g) {
           (n * (1.0 - kWgs84E2) + g.h) * sl};
 }
 
-Geodetic to_geodetic(Vec3 p) {
+GeoFrame to_geodetic_frame(Vec3 p, bool angles) {
   // Vermeille's closed form (J. Geodesy 2002).
   const double a2 = kWgs84A * kWgs84A;
   const double e4 = kWgs84E2 * kWgs84E2;
@@ -29,11 +29,24 @@ Geodetic to_geodetic(Vec3 p) {
   const double k = std::sqrt(u + v + w * w) - w;
   const double d = k * rho / (k + kWgs84E2);
   const double dz = std::sqrt(d * d + p.z * p.z);
-  Geodetic g;
-  g.lat = 2.0 * std::atan2(p.z, d + dz);
-  g.lon = std::atan2(p.y, p.x);
-  g.h = (k + kWgs84E2 - 1.0) / k * dz;
-  return g;
+  GeoFrame f;
+  // The latitude is atan2(z, d): its sine and cosine are z/dz and d/dz.
+  f.slat = p.z / dz;
+  f.clat = d / dz;
+  if (rho > 0.0) {
+    f.slon = p.y / rho;
+    f.clon = p.x / rho;
+  }
+  f.g.h = (k + kWgs84E2 - 1.0) / k * dz;
+  if (angles) {
+    f.g.lat = std::atan2(p.z, d);
+    f.g.lon = std::atan2(p.y, p.x);
+  }
+  return f;
+}
+
+Geodetic to_geodetic(Vec3 p) {
+  return to_geodetic_frame(p, true).g;
 }
 
 double meridian_radius(double lat) {

@@ -26,6 +26,14 @@ Vec3 to_ecef(const Geodetic& g);
 // 40 km of the Earth's centre.
 Geodetic to_geodetic(Vec3 p);
 
+// The same inversion with the sines and cosines of latitude and longitude, found without
+// trigonometric calls; g.lat and g.lon are filled only when `angles` is true.
+struct GeoFrame {
+  Geodetic g;
+  double slat = 0.0, clat = 1.0, slon = 0.0, clon = 1.0;
+};
+GeoFrame to_geodetic_frame(Vec3 p, bool angles);
+
 // Radius of curvature in the meridian (M) and in the prime vertical (N), metres; lat in radians.
 double meridian_radius(double lat);
 double normal_radius(double lat);
