@@ -75,6 +75,7 @@ bool normalise_real(std::string_view t, char* out, int& out_len, long& magnitude
 
 void FreeReader::start_read() {
   comma_seen_ = false;
+  value_seen_ = false;
   if (!mid_line_) return;
   for (int c = in_.peek(); c >= 0; c = in_.peek()) {
     in_.advance();
@@ -111,6 +112,7 @@ ReadStatus FreeReader::next_token() {
       in_.advance();
       token_line_ = line_;
       if (comma_seen_) return fail("empty value between two commas");
+      if (!value_seen_) return fail("empty value before a comma");
       comma_seen_ = true;
       continue;
     }
@@ -126,6 +128,7 @@ ReadStatus FreeReader::next_token() {
     in_.advance();
   }
   comma_seen_ = false;
+  value_seen_ = true;
   std::string_view t(token_, static_cast<std::size_t>(token_len_));
   if (too_long) return fail("value too long: '" + std::string(t.substr(0, 40)) + "...'");
   if (t.find('/') != std::string_view::npos)

@@ -48,6 +48,7 @@ class FreeReader {
   std::int64_t token_line_ = 0;  // line of the last token
   bool mid_line_ = false;        // the current read has used part of line_
   bool comma_seen_ = false;      // a comma since the last value of this read
+  bool value_seen_ = false;      // this read has met a value (a comma before it is empty)
   char token_[256];
   int token_len_ = 0;
   std::string error_;

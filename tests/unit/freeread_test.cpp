@@ -196,6 +196,16 @@ TEST(FreeReaderRows, EmptyValuesBetweenCommas) {
   std::string error;
   run_reads("1,,2\n", {"III"}, &error);
   EXPECT_EQ(error, "empty value between two commas");
+  // A comma before the first value of a read stood for an empty value too, but
+  // was taken as a mere separator: ",5" read as 5.
+  check({
+      {"a comma before the first value", ",5\n", {"I"}, "!bad @1"},
+      {"after blanks and an empty line", "\n  , 5\n", {"I"}, "!bad @2"},
+      {"in the second read", "1\n,2\n", {"I", "I"}, "1 @1 | !bad @2"},
+      {"a comma starting a continuation line is a separator", "1\n,2\n", {"II"}, "1 2 @2"},
+  });
+  run_reads(",5\n", {"I"}, &error);
+  EXPECT_EQ(error, "empty value before a comma");
 }
 
 TEST(FreeReaderRows, OverlongValue) {
