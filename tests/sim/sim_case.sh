@@ -115,7 +115,7 @@ geoid)
     bias_model_error\<=0.0051
   ;;
 ridges_on_geoid)
-  # Sea ice 0.35 m above the geoid with pressure ridges (flanks up to 0.4) and a 1e-3 slope.
+  # Sea ice 0.35 m above the geoid with pressure ridges (flanks up to 0.4) and a 2e-4 slope.
   # On the flanks the horizontal rounding (<= 5.7 mm) shows in height: x 0.4 = 2.3 mm, plus
   # 0.5 mm and the grid lookup's 0.3 mm. Some points must land on ridges (feature_rms
   # exists).

@@ -44,7 +44,7 @@ scanner
 surface
   --surface level|ice    level, or sea ice with pressure ridges and a slope [level]
   --surface-height M     height at the start position [30]
-  --slope N,E            slope of the ice surface, m/m [0.001,0]
+  --slope N,E            slope of the ice surface, m/m [0.0002,0]
   --geoid FILE           geoid grid; a cropped copy is written and named in the deck
   --on-geoid             surface heights are above the geoid (needs --geoid)
 injected errors
@@ -182,7 +182,7 @@ void validate(Settings& s) {
   s.plan.t_first = ScanPattern::seconds(p.first_tick);
   s.plan.seed = s.sensor.seed;
   if (std::isnan(s.surface.slope_n)) {
-    s.surface.slope_n = s.surface.kind == "ice" ? 0.001 : 0.0;
+    s.surface.slope_n = s.surface.kind == "ice" ? 0.0002 : 0.0;
     s.surface.slope_e = 0.0;
   }
   if (s.surface.kind == "level" && (s.surface.slope_n != 0.0 || s.surface.slope_e != 0.0)) {

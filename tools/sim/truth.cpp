@@ -77,7 +77,8 @@ struct Fields {
 Truth read_truth(const std::string& path) {
   Fields f;
   f.path = path;
-  for (std::string_view line : split_lines(read_file(path))) {
+  const std::string text = read_file(path);
+  for (std::string_view line : split_lines(text)) {
     line = line.substr(0, line.find('#'));
     const std::vector<std::string_view> w = split_fields(line);
     if (w.empty()) continue;
