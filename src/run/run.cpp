@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <csignal>
+
 #include "input/geoid.hpp"
 #include "input/scanfile.hpp"
 #include "input/scanrec.hpp"
@@ -116,6 +118,9 @@ void run(TextInput& deck, OutFile& console) {
 }
 
 int run_program() {
+  // A file size limit must fail the write (EFBIG, reported like a full disk),
+  // not kill the process without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
   OutFile console;
   console.attach(STDOUT_FILENO, "standard output", 1 << 16);
   TextInput deck(STDIN_FILENO, "standard input");
