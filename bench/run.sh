@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Whole-run benchmark of beamfall on a simulated 20-million-measurement flight.
+#
+#   bench/run.sh [--runs N] [--scaling]
+#
+# Builds an optimised tree in build-bench/, simulates 100,000 scans of 208
+# measurements (trajectory at 10 Hz with attitude, the EGM96 grid) into
+# bench-data/, then times whole runs of beamfall in several modes: the median
+# of N runs (default 5) after one warm-up run. Prints measurements per second,
+# MB/s of scanner input, the ratio to the arithmetic floor and peak resident
+# memory. --scaling adds 2, 20 and 200 million measurement runs (the last
+# once; it needs about 6 GB of disk).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=5
+scaling=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --runs) runs=$2; shift 2 ;;
+    --scaling) scaling=1; shift ;;
+    *) echo "usage: bench/run.sh [--runs N] [--scaling]" >&2; exit 2 ;;
+  esac
+done
+
+build=build-bench
+data=$PWD/bench-data
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBEAMFALL_TESTS=OFF -DBEAMFALL_BENCH=ON >/dev/null
+cmake --build "$build" -j "$(nproc)" >/dev/null
+bin=$PWD/$build
+
+simulate() {  # dir duration_seconds
+  if [ ! -f "$1/flight.2dd" ]; then
+    # A gentle endless turn keeps even the longest flight inside the geoid grid.
+    "$bin/beamfall-sim" --out "$1" --duration "$2" --scan-rate 20 --nmeas 208 --traj-rate 10 \
+      --lat 72 --lon -40 --track 0 --turn 0.05,0,1000000 \
+      --geoid "$PWD/examples/egm96-greenland.grid" >/dev/null
+  fi
+}
+
+# deck_with SOURCE NAME POINTFILE NAVER BINOUT CALIB [SCANFILE BIN2DD]: a copy of the
+# simulated deck with the point file and line 4 changed.
+deck_with() {
+  local src=$1 out=$2 pts=$3 naver=$4 binout=$5 calib=$6 scan=${7:-} bin2dd=${8:-T}
+  awk -v pts="$pts" -v naver="$naver" -v binout="$binout" -v calib="$calib" \
+      -v scan="$scan" -v bin2dd="$bin2dd" '
+    NR == 1 && scan != "" { print scan; next }
+    NR == 4 { print pts; next }
+    NR == 9 { print naver, $2, bin2dd, binout, $5, calib, $7; next }
+    { print }' "$src" > "$out"
+}
+
+# time_run DIR DECK: median elapsed seconds and the largest peak RSS (KB).
+time_run() {
+  local dir=$1 deck=$2 times=() rss=0
+  (cd "$dir" && "$bin/beamfall" < "$deck" > /dev/null)  # warm-up
+  for _ in $(seq "$runs"); do
+    local line
+    line=$(cd "$dir" && { /usr/bin/time -f "%e %M" "$bin/beamfall" < "$deck" > /dev/null; } 2>&1 | tail -1)
+    times+=("${line% *}")
+    [ "${line#* }" -gt "$rss" ] && rss=${line#* }
+  done
+  local median
+  median=$(printf '%s\n' "${times[@]}" | sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
+  echo "$median $rss"
+}
+
+report() {  # label measurements scanner_bytes seconds rss floor_rate
+  awk -v l="$1" -v n="$2" -v b="$3" -v t="$4" -v r="$5" -v f="$6" 'BEGIN {
+    rate = n / t
+    printf "| %-34s | %7.2f | %7.1f | %5.2f | %6.1f |\n", l, rate / 1e6, b / t / 1e6, rate / f, r / 1024 }'
+}
+
+floor_rate() {  # dir deck -> measurements per second
+  (cd "$1" && "$bin/beamfall_floor" < "$2") | awk '{ print $2 / $5 }'
+}
+
+mkdir -p "$data"
+simulate "$data/f20m" 5000
+cd "$data/f20m"
+n=$((100000 * 208))
+bytes=$(stat -c %s flight.2dd)
+deck_with deck.txt d_bin points.bin 1 T F
+deck_with deck.txt d_bin_cal points.bin 1 T T
+deck_with deck.txt d_txt points.txt 1 F F
+deck_with deck.txt d_txt_cal points.txt 1 F T
+deck_with deck.txt d_txt_avg points.txt 3 F F
+deck_with deck.txt d_centre 0 1 T F
+"$bin/beamfall_to_text" flight.2dd 2000000 > flight_2m.txt
+deck_with deck.txt d_scantxt points.bin 1 T F flight_2m.txt F
+floor=$(floor_rate "$data/f20m" d_bin)
+for k in 2 3 4; do floor=$(printf '%s\n%s\n' "$floor" "$(floor_rate "$data/f20m" d_bin)" | sort -g | tail -1); done
+
+echo "floor (decode, interpolation, trigonometry, rotation; best of 4): $(awk -v f="$floor" 'BEGIN { printf "%.2f", f / 1e6 }') million measurements/s"
+echo
+echo "| mode                               | Mmeas/s |    MB/s | floor |  RSS MB |"
+echo "|------------------------------------|---------|---------|-------|---------|"
+for mode in "binary point file:d_bin" "binary point file, cross profiles:d_bin_cal" \
+            "text point file:d_txt" "text point file, cross profiles:d_txt_cal" \
+            "text point file, naver 3:d_txt_avg" "point file 0 (centre track only):d_centre"; do
+  read -r t r < <(time_run "$data/f20m" "${mode#*:}")
+  report "${mode%%:*}" "$n" "$bytes" "$t" "$r" "$floor"
+done
+read -r t r < <(time_run "$data/f20m" d_scantxt)
+report "text scanner form (2 M), binary pts" 2000000 "$(stat -c %s flight_2m.txt)" "$t" "$r" "$floor"
+
+if [ "$scaling" = 1 ]; then
+  echo
+  echo "| measurements | seconds | Mmeas/s | RSS MB |"
+  echo "|--------------|---------|---------|--------|"
+  for spec in "f2m:500:2080000" "f20m:5000:20800000" "f200m:50000:208000000"; do
+    IFS=: read -r name dur count <<< "$spec"
+    simulate "$data/$name" "$dur"
+    (cd "$data/$name" && deck_with deck.txt d_bin points.bin 1 T F)
+    if [ "$name" = f200m ]; then runs_saved=$runs; runs=1; fi
+    read -r t r < <(time_run "$data/$name" d_bin)
+    [ "$name" = f200m ] && runs=$runs_saved
+    awk -v n="$count" -v t="$t" -v r="$r" 'BEGIN { printf "| %12d | %7.2f | %7.2f | %6.1f |\n", n, t, n / t / 1e6, r / 1024 }'
+  done
+fi
