@@ -114,9 +114,10 @@ int main(int argc, char** argv) {
     }
   }
   std::FILE* f = std::fopen(argv[2], "wb");
-  if (f == nullptr || std::fwrite(out.data(), 1, out.size(), f) != out.size() ||
-      std::fclose(f) != 0)
-    fail(std::string("cannot write ") + argv[2]);
+  if (f == nullptr) fail(std::string("cannot write ") + argv[2]);
+  // An empty file is a fixture too; fwrite must not see its null data pointer.
+  const bool written = out.empty() || std::fwrite(out.data(), 1, out.size(), f) == out.size();
+  if (std::fclose(f) != 0 || !written) fail(std::string("cannot write ") + argv[2]);
   if (sparse_size >= 0 && ::truncate(argv[2], static_cast<off_t>(sparse_size)) != 0)
     fail("cannot extend the file");
   return 0;
