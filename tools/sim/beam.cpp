@@ -9,19 +9,29 @@ namespace bsim {
 BeamModel::BeamModel(const ScanPattern& pattern, const TrajectoryInterp& traj,
                      const Surface& surface, const SensorModel& sensor)
     : pattern_(pattern), traj_(traj), surface_(surface), sensor_(sensor) {
-  bore_ =
+  const Mat3 bore =
       body_to_ned(sensor_.bore_roll * kDeg, sensor_.bore_pitch * kDeg, sensor_.bore_heading * kDeg);
+  // In the scanner frame the beam sweeps the y-z plane; positive angles point left.
+  for (int i = 1; i <= pattern_.nmeas; ++i) {
+    const double sa = pattern_.scan_angle(i);
+    beams_.push_back(bore * Vec3{0.0, -std::sin(sa), std::cos(sa)});
+  }
 }
 
 double intersect(const Surface& surface, Vec3 from, Vec3 u, Geodetic& origin, Geodetic& footprint) {
+  const GeoFrame f = to_geodetic_frame(from, true);
+  origin = f.g;
+  return intersect_from(surface, from, f, u, footprint);
+}
+
+double intersect_from(const Surface& surface, Vec3 from, GeoFrame f, Vec3 u, Geodetic& footprint) {
   // A constant surface needs no latitude or longitude until the end.
   const bool angles = !surface.constant();
-  GeoFrame f = to_geodetic_frame(from, true);
-  origin = f.g;
   Surface::Sample s = surface.at(f.g.lat, f.g.lon);
   // Newton on F(r) = h(r) - S(r): dh/dr is u along the local up; dS/dr follows the footprint's
   // horizontal motion through the surface gradient (the geoid's gradient, 1e-4 at most, is
-  // left out, which only slows the convergence slightly).
+  // left out, which only slows the convergence slightly). The first step also absorbs the
+  // start's offset from `from`.
   double r = 0.0;
   for (int it = 0; it < 20; ++it) {
     const double un = -f.slat * f.clon * u.x - f.slat * f.slon * u.y + f.clat * u.z;
@@ -54,13 +64,28 @@ Measurement BeamModel::measure(std::int64_t k, int i) const {
   const Geodetic antenna{a.lat * kDeg, a.lon * kDeg, a.h};
   const Mat3 n2e = ned_to_ecef(antenna.lat, antenna.lon);
   const Mat3 b2n = body_to_ned(a.roll * kDeg, a.pitch * kDeg, a.heading * kDeg);
-  const Mat3 b2e = n2e * b2n;
-  const Vec3 from = to_ecef(antenna) + b2e * sensor_.lever;
-  const double sa = pattern_.scan_angle(i);
-  // In the scanner frame the beam sweeps the y-z plane; positive angles point left.
-  const Vec3 beam_scanner{0.0, -std::sin(sa), std::cos(sa)};
-  const Vec3 u = b2e * (bore_ * beam_scanner);
-  m.range_true = intersect(surface_, from, u, m.origin, m.footprint);
+  const Vec3 lever_ned = b2n * sensor_.lever;
+  // ECEF of the antenna from the frame's sines (no further trigonometric calls).
+  const double slat = -n2e.m[2][2], clat = n2e.m[2][0];
+  const double slon = -n2e.m[0][1], clon = n2e.m[1][1];
+  const double nrad = kWgs84A / std::sqrt(1.0 - kWgs84E2 * slat * slat);
+  const Vec3 ant{(nrad + a.h) * clat * clon, (nrad + a.h) * clat * slon,
+                 (nrad * (1.0 - kWgs84E2) + a.h) * slat};
+  const Vec3 from = ant + n2e * lever_ned;
+  // The scanner lies metres from the antenna: its geodetic position to first order in that
+  // offset (within 1e-6 m), which is also Newton's start.
+  GeoFrame start;
+  const double mrad = nrad * (1.0 - kWgs84E2) / (1.0 - kWgs84E2 * slat * slat);
+  start.g = {antenna.lat + lever_ned.x / (mrad + a.h),
+             antenna.lon + lever_ned.y / ((nrad + a.h) * clat), a.h - lever_ned.z};
+  // The antenna's frame serves as the start's: they differ by about 1e-6 radian.
+  start.slat = slat;
+  start.clat = clat;
+  start.slon = slon;
+  start.clon = clon;
+  m.origin = start.g;
+  const Vec3 u = n2e * (b2n * beams_[static_cast<std::size_t>(i - 1)]);
+  m.range_true = intersect_from(surface_, from, start, u, m.footprint);
   const std::uint64_t key = static_cast<std::uint64_t>(k);
   const std::uint64_t idx = static_cast<std::uint64_t>(i);
   double measured = m.range_true + sensor_.range_bias;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "scanner.hpp"
 #include "surface.hpp"
@@ -49,12 +50,18 @@ class BeamModel {
   const TrajectoryInterp& traj_;
   const Surface& surface_;
   SensorModel sensor_;
-  Mat3 bore_;
+  // Beam direction of each index in the body frame, misalignment included.
+  std::vector<Vec3> beams_;
 };
 
 // Range along the unit ECEF direction u from `from` to the surface; throws when the beam
 // does not meet it within 20 Newton steps. `origin` receives the geodetic position of
 // `from`, `footprint` the point where the beam meets the surface.
 double intersect(const Surface& surface, Vec3 from, Vec3 u, Geodetic& origin, Geodetic& footprint);
+
+// The same from a starting frame near `from` (within metres): Newton then converges from
+// there, and `from`'s own geodetic position is never needed.
+double intersect_from(const Surface& surface, Vec3 from, GeoFrame start, Vec3 u,
+                      Geodetic& footprint);
 
 }  // namespace bsim
