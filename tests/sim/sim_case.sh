@@ -127,6 +127,14 @@ ridges_on_geoid)
     centre_missing\<=0 centre_unexplained_max\<=0.057 feature_rms\>=0 \
     roll_model_error\<=0.0051 bias_model_error\<=0.0051
   ;;
+time_window)
+  # A processing window from 2.503 s to 6.2 s after the first scan's second: the scans before
+  # it are passed over whole, the data end at the first beam after it; the checker counts the
+  # returns of exactly those beams and one centre point per sweep inside.
+  simulate "${short[@]}" --window 2.503,6.2
+  process
+  verify "${traced[@]}" "${exact_truth[@]}" level_rms\<=0.02
+  ;;
 lever_mismatch_detected)
   # Control: a deck whose lever arm is 0.5 m off sideways. Beamfall still does what the deck
   # says (unexplained stays small), and the truth shows the 0.5 m (excess >= 0.4 m near

@@ -58,6 +58,8 @@ input deck
   --deck-misalign P,R,H  pitch0, roll0, heading0 written in the deck [0,0,0]
   --text-points          text point file points.txt instead of binary points.bin
   --naver N              averaging span [1]
+  --window A,B           processing window from A to B seconds after the first scan's
+                         second [the whole flight]
   --out DIR              output directory, created if missing [.]
 )";
 
@@ -75,6 +77,7 @@ struct Settings {
   double deck_misalign[3] = {0.0, 0.0, 0.0};
   bool text_points = false;
   long long naver = 1;
+  double window[2] = {-1.0, -1.0};
   std::string out = ".";
 };
 
@@ -157,6 +160,11 @@ Settings parse_settings(int argc, char** argv) {
   });
   o.add("--text-points", false, [&](const std::string&) { s.text_points = true; });
   o.add("--naver", true, [&](const std::string& v) { s.naver = to_integer("--naver", v); });
+  o.add("--window", true, [&](const std::string& v) {
+    const std::vector<double> t = to_doubles("--window", v, 2);
+    s.window[0] = t[0];
+    s.window[1] = t[1];
+  });
   o.add("--out", true, [&](const std::string& v) { s.out = v; });
   if (!o.parse(argc, argv).empty()) throw ToolError("unexpected argument (try --help)");
   return s;
@@ -200,7 +208,12 @@ std::string deck_text(const Settings& s, const Truth& t) {
   // Timer reference: the start of the second in which the first scan's timer runs.
   d += std::to_string(sec / 3600) + " " + std::to_string(sec / 60 % 60) + " " +
        std::to_string(sec % 60) + "\n";
-  d += "0 48\n";  // the window start is raised to the timer reference
+  if (s.window[1] > s.window[0]) {
+    d += fixed((static_cast<double>(sec) + s.window[0]) / 3600.0, 12) + " " +
+         fixed((static_cast<double>(sec) + s.window[1]) / 3600.0, 12) + "\n";
+  } else {
+    d += "0 48\n";  // the window start is raised to the timer reference
+  }
   d += "-90 90 -180 180\n";
   d += std::to_string(s.naver) + " 1 T " + sw + " T T T\n";
   d += exact(s.deck_lever.x) + " " + exact(s.deck_lever.y) + " " + exact(s.deck_lever.z) + "\n";
