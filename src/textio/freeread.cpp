@@ -1,6 +1,7 @@
 #include "textio/freeread.hpp"
 
 #include <charconv>
+#include <cstdint>
 #include <system_error>
 
 namespace bf {
@@ -17,20 +18,37 @@ bool is_digit(char c) {
 // then optionally an exponent letter E or D with [sign] digits. Writes a copy
 // that std::from_chars accepts (no '+', 'e' for the exponent letter) and the
 // decimal exponent of the first significant digit (for telling overflow from
-// underflow).
-bool normalise_real(std::string_view t, char* out, int& out_len, long& magnitude) {
+// underflow). Also gathers the digits as an integer `digits` times 10^`scale`
+// while that integer stays exact (`exact_digits`).
+struct RealParts {
+  std::uint64_t digits = 0;
+  int sig_digits = 0;  // significant digits gathered (leading zeros not counted)
+  long scale = 0;
+  bool negative = false;
+};
+
+bool normalise_real(std::string_view t, char* out, int& out_len, long& magnitude,
+                    RealParts& parts) {
   std::size_t k = 0;
   int n = 0;
   if (k < t.size() && (t[k] == '+' || t[k] == '-')) {
-    if (t[k] == '-') out[n++] = '-';
+    if (t[k] == '-') {
+      out[n++] = '-';
+      parts.negative = true;
+    }
     ++k;
   }
+  auto gather = [&parts](char c) {
+    if (parts.sig_digits == 0 && c == '0') return;
+    if (++parts.sig_digits <= 19) parts.digits = parts.digits * 10 + static_cast<unsigned>(c - '0');
+  };
   int int_digits = 0, frac_digits = 0;
   long first_sig = 0;  // position of the first nonzero digit, relative to the point
   bool seen_sig = false;
   while (k < t.size() && is_digit(t[k])) {
     if (!seen_sig && t[k] != '0') seen_sig = true;
     if (seen_sig) ++first_sig;
+    gather(t[k]);
     out[n++] = t[k++];
     ++int_digits;
   }
@@ -43,6 +61,7 @@ bool normalise_real(std::string_view t, char* out, int& out_len, long& magnitude
         else
           --first_sig;
       }
+      gather(t[k]);
       out[n++] = t[k++];
       ++frac_digits;
     }
@@ -68,6 +87,21 @@ bool normalise_real(std::string_view t, char* out, int& out_len, long& magnitude
   if (k != t.size()) return false;
   out_len = n;
   magnitude = seen_sig ? first_sig + exponent : -1;
+  parts.scale = exponent - frac_digits;
+  return true;
+}
+
+constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// A value of at most 15 significant digits times a power of ten up to 10^22
+// is one correctly rounded operation on two exact doubles.
+bool exact_real(const RealParts& p, double& v) {
+  if (p.sig_digits > 15 || p.scale < -22 || p.scale > 22) return false;
+  const auto m = static_cast<double>(p.digits);
+  v = p.scale < 0 ? m / kExactPow10[-p.scale] : m * kExactPow10[p.scale];
+  if (p.negative) v = -v;
   return true;
 }
 
@@ -145,8 +179,10 @@ ReadStatus FreeReader::real(double& v) {
   char norm[sizeof token_ + 2];
   int len = 0;
   long magnitude = 0;
-  if (!normalise_real(t, norm, len, magnitude))
+  RealParts parts;
+  if (!normalise_real(t, norm, len, magnitude, parts))
     return fail("cannot read a real from '" + std::string(t) + "'");
+  if (exact_real(parts, v)) return ReadStatus::ok;
   double value = 0;
   auto r = std::from_chars(norm, norm + len, value);
   if (r.ec == std::errc::result_out_of_range) {
