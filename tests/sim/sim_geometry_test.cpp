@@ -101,8 +101,8 @@ TEST(SimWgs84, BodyToNedConventions) {
   EXPECT_NEAR(v.z, -sp * b.x + cp * sr * b.y + cp * cr * b.z, 1e-15);
 }
 
-SurfaceSpec level(double lat0, double lon0, double height) {
-  SurfaceSpec s;
+SurfaceDef level(double lat0, double lon0, double height) {
+  SurfaceDef s;
   s.lat0 = lat0;
   s.lon0 = lon0;
   s.height = height;
@@ -149,18 +149,18 @@ TEST(SimIntersect, SlantBeamInTheEquatorialPlane) {
 
 // The Newton step relies on the analytic surface gradient: compare it with differences.
 TEST(SimSurface, RidgeGradientMatchesDifferences) {
-  SurfaceSpec spec = level(78.5, -15.0, 30.0);
-  spec.kind = "ice";
-  spec.slope_n = 0.001;
-  spec.slope_e = -0.0005;
-  spec.ridges.push_back({10.0, -5.0, 35.0, 80.0, 2.0, 5.0});
-  spec.ridges.push_back({-30.0, 40.0, 120.0, 50.0, 1.0, 3.0});
-  const Surface s(spec, nullptr);
+  SurfaceDef def = level(78.5, -15.0, 30.0);
+  def.kind = "ice";
+  def.slope_n = 0.001;
+  def.slope_e = -0.0005;
+  def.ridges.push_back({10.0, -5.0, 35.0, 80.0, 2.0, 5.0});
+  def.ridges.push_back({-30.0, 40.0, 120.0, 50.0, 1.0, 3.0});
+  const Surface s(def, nullptr);
   const double step = 1e-3;  // metres
   for (double n = -60.0; n <= 60.0; n += 7.3) {
     for (double e = -60.0; e <= 60.0; e += 6.1) {
-      const double lat = spec.lat0 * kDeg + n / s.n_scale();
-      const double lon = spec.lon0 * kDeg + e / s.e_scale();
+      const double lat = def.lat0 * kDeg + n / s.n_scale();
+      const double lon = def.lon0 * kDeg + e / s.e_scale();
       const Surface::Sample c = s.at(lat, lon);
       const double dn =
           (s.at(lat + step / s.n_scale(), lon).h - s.at(lat - step / s.n_scale(), lon).h) /
@@ -221,8 +221,8 @@ TEST(SimScannerFile, DecodesBackToTheSimulatedMeasurements) {
   EXPECT_EQ(get<float>(b, 42), 0.00001f);
   EXPECT_EQ(b[46], 4);
 
-  const SurfaceSpec spec = t.surface;
-  const Surface surface(spec, nullptr);
+  const SurfaceDef def = t.surface;
+  const Surface surface(def, nullptr);
   const TrajectoryInterp traj(read_trajectory(dir + "/flight.traj"));
   const BeamModel model(t.pattern, traj, surface, t.sensor);
   // The deck's timer reference is the start of the first scan's second (23:59:58).

@@ -67,7 +67,7 @@ struct Settings {
   FlightPlan plan;
   ScanPattern pattern;
   SensorModel sensor;
-  SurfaceSpec surface;
+  SurfaceDef surface;
   double start = 14 * 3600 + 20 * 60 + 7.25;
   double height = 350.0;
   double sweep = 25.0;

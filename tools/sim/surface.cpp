@@ -8,15 +8,14 @@
 
 namespace bsim {
 
-Surface::Surface(SurfaceSpec spec, const GeoidGrid* geoid) : spec_(std::move(spec)), geoid_(geoid) {
-  lat0_ = spec_.lat0 * kDeg;
-  lon0_ = spec_.lon0 * kDeg;
+Surface::Surface(SurfaceDef def, const GeoidGrid* geoid) : def_(std::move(def)), geoid_(geoid) {
+  lat0_ = def_.lat0 * kDeg;
+  lon0_ = def_.lon0 * kDeg;
   m0_ = meridian_radius(lat0_);
   n0c_ = normal_radius(lat0_) * std::cos(lat0_);
-  if (spec_.on_geoid && geoid_ == nullptr) throw ToolError("a surface on the geoid needs a grid");
+  if (def_.on_geoid && geoid_ == nullptr) throw ToolError("a surface on the geoid needs a grid");
   index_ridges();
-  constant_ =
-      spec_.ridges.empty() && !spec_.on_geoid && spec_.slope_n == 0.0 && spec_.slope_e == 0.0;
+  constant_ = def_.ridges.empty() && !def_.on_geoid && def_.slope_n == 0.0 && def_.slope_e == 0.0;
 }
 
 void Surface::to_ne(double lat, double lon, double& n, double& e) const {
@@ -28,9 +27,9 @@ void Surface::to_ne(double lat, double lon, double& n, double& e) const {
 }
 
 void Surface::index_ridges() {
-  if (spec_.ridges.empty()) return;
+  if (def_.ridges.empty()) return;
   double nlo = 1e300, nhi = -1e300, elo = 1e300, ehi = -1e300;
-  for (const Ridge& r : spec_.ridges) {
+  for (const Ridge& r : def_.ridges) {
     const double reach = r.half_length + 5.0 * r.width;
     nlo = std::min(nlo, r.n - reach);
     nhi = std::max(nhi, r.n + reach);
@@ -42,8 +41,8 @@ void Surface::index_ridges() {
   cells_n_ = static_cast<int>((nhi - nlo) / kCell) + 1;
   cells_e_ = static_cast<int>((ehi - elo) / kCell) + 1;
   cells_.assign(static_cast<std::size_t>(cells_n_) * static_cast<std::size_t>(cells_e_), {});
-  for (std::size_t k = 0; k < spec_.ridges.size(); ++k) {
-    const Ridge& r = spec_.ridges[k];
+  for (std::size_t k = 0; k < def_.ridges.size(); ++k) {
+    const Ridge& r = def_.ridges[k];
     // Bounding box of the segment widened by the cut-off distance.
     const double an = std::cos(r.azimuth * kDeg) * r.half_length;
     const double ae = std::sin(r.azimuth * kDeg) * r.half_length;
@@ -87,12 +86,12 @@ Surface::Sample Surface::at(double lat, double lon) const {
   double e = 0.0;
   to_ne(lat, lon, n, e);
   Sample s;
-  s.h = spec_.height + spec_.slope_n * n + spec_.slope_e * e;
-  s.dh_dn = spec_.slope_n;
-  s.dh_de = spec_.slope_e;
+  s.h = def_.height + def_.slope_n * n + def_.slope_e * e;
+  s.dh_dn = def_.slope_n;
+  s.dh_de = def_.slope_e;
   if (const std::vector<int>* list = cell(n, e)) {
     for (int k : *list) {
-      const Ridge& r = spec_.ridges[static_cast<std::size_t>(k)];
+      const Ridge& r = def_.ridges[static_cast<std::size_t>(k)];
       double dn = 0.0;
       double de = 0.0;
       crest_offset(r, n, e, dn, de);
@@ -104,7 +103,7 @@ Surface::Sample Surface::at(double lat, double lon) const {
       s.dh_de += -2.0 * bump * de / (r.width * r.width);
     }
   }
-  if (spec_.on_geoid) s.h += geoid_height(*geoid_, lat / kDeg, lon / kDeg);
+  if (def_.on_geoid) s.h += geoid_height(*geoid_, lat / kDeg, lon / kDeg);
   return s;
 }
 
@@ -114,7 +113,7 @@ bool Surface::on_feature(double lat, double lon) const {
   to_ne(lat, lon, n, e);
   if (const std::vector<int>* list = cell(n, e)) {
     for (int k : *list) {
-      const Ridge& r = spec_.ridges[static_cast<std::size_t>(k)];
+      const Ridge& r = def_.ridges[static_cast<std::size_t>(k)];
       double dn = 0.0;
       double de = 0.0;
       crest_offset(r, n, e, dn, de);

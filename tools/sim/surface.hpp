@@ -27,7 +27,7 @@ struct Ridge {
   double width = 0.0;        // metres (the profile falls to 1/e at this distance)
 };
 
-struct SurfaceSpec {
+struct SurfaceDef {
   std::string kind = "level";  // "level" or "ice" (ridges and a slope)
   double lat0 = 0.0;           // surface origin, degrees
   double lon0 = 0.0;
@@ -40,8 +40,8 @@ struct SurfaceSpec {
 
 class Surface {
  public:
-  // `geoid` must outlive the surface; it is needed only when spec.on_geoid.
-  Surface(SurfaceSpec spec, const GeoidGrid* geoid);
+  // `geoid` must outlive the surface; it is needed only when def.on_geoid.
+  Surface(SurfaceDef def, const GeoidGrid* geoid);
 
   struct Sample {
     double h = 0.0;      // metres
@@ -55,7 +55,7 @@ class Surface {
   // Within three widths of a ridge crest.
   bool on_feature(double lat, double lon) const;
 
-  const SurfaceSpec& spec() const { return spec_; }
+  const SurfaceDef& def() const { return def_; }
   double n_scale() const { return m0_; }   // metres of n per radian of latitude
   double e_scale() const { return n0c_; }  // metres of e per radian of longitude
   void to_ne(double lat, double lon, double& n, double& e) const;
@@ -64,7 +64,7 @@ class Surface {
   void index_ridges();
   const std::vector<int>* cell(double n, double e) const;
 
-  SurfaceSpec spec_;
+  SurfaceDef def_;
   const GeoidGrid* geoid_;
   bool constant_ = false;
   double lat0_ = 0.0;

@@ -9,6 +9,7 @@
 namespace bsim {
 
 std::string fixed(double v, int decimals) {
+  if (std::isnan(v)) return "nan";
   char buf[64];
   auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
   if (res.ec != std::errc()) throw ToolError("number too large to write: " + exact(v));

@@ -32,7 +32,7 @@ std::string format_truth(const Truth& t) {
   o += "seed " + std::to_string(s.seed) + "\n";
   o += "measurements " + std::to_string(t.measurements) + "\n";
   o += "no_returns " + std::to_string(t.no_returns) + "\n";
-  const SurfaceSpec& f = t.surface;
+  const SurfaceDef& f = t.surface;
   o += "surface " + f.kind + "\n";
   o += "surface_origin " + exact(f.lat0) + " " + exact(f.lon0) + "  # degrees\n";
   o += "surface_height " + exact(f.height) + "  # metres at the origin\n";

@@ -20,7 +20,7 @@ struct Truth {
   std::string geoid = "0";  // grid the surface floats on and the deck names, or "0"
   ScanPattern pattern;
   SensorModel sensor;
-  SurfaceSpec surface;
+  SurfaceDef surface;
   std::int64_t measurements = 0;
   std::int64_t no_returns = 0;     // measurements written with range count 0 (out of reach)
   std::vector<std::string> notes;  // description of the flight, written as comments
