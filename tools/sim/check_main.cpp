@@ -153,6 +153,9 @@ struct PointStats {
 
 // The flat-earth error alone: the true offset from the aircraft to the footprint, turned
 // into a position the flat-earth way.
+void compare_with_beam(const Run& r, const PointRecord& p, std::int64_t k, int i, double residual,
+                       bool feature, PointStats& s);
+
 double flat_earth_alone(const Run& r, const Measurement& m, PointStats& s) {
   double north = 0.0, east = 0.0, down = 0.0;
   ned_offset(m.state, m.footprint, north, east, down);
@@ -182,6 +185,14 @@ void add_point(const Run& r, const PointRecord& p, std::vector<bool>& seen, Poin
   if (seen[slot]) ++s.duplicates;
   seen[slot] = true;
   s.time_offset.add(dt);
+  compare_with_beam(r, p, k, i, residual, feature, s);
+}
+
+// A point traced to beam i of scan k: against the beam's true footprint, the checker's own
+// flat-earth statement of the beam, and the regression's expectations.
+void compare_with_beam(const Run& r, const PointRecord& p, std::int64_t k, int i, double residual,
+                       bool feature, PointStats& s) {
+  const ScanPattern& pat = r.truth.pattern;
   const Measurement m = r.model->measure(k, i);
   const FlatPoint f = r.model_point(m, i);
   const double hm = f.h - (r.deck_grid ? geoid_height(*r.deck_grid, f.lat, f.lon) : 0.0);
