@@ -81,6 +81,15 @@ def field36(name):
     return name[:36].ljust(36)
 
 
+def div(a, b):
+    """a / b with IEEE 754 results for a zero divisor."""
+    if b != 0:
+        return a / b
+    if a == 0 or math.isnan(a):
+        return math.nan
+    return math.copysign(math.inf, a) * math.copysign(1.0, b)
+
+
 def trunc(x):
     return int(x)  # toward zero
 
@@ -347,8 +356,8 @@ class Model:
                 h = h - self.geoid_at(lat, lon)
         else:
             W = vel * 1000
-            lat = m["thr"] + rng * math.sin(pitch * DEG) / W
-            lon = -rng * math.sin(roll * DEG + scanang) / W
+            lat = m["thr"] + div(rng * math.sin(pitch * DEG), W)
+            lon = div(-rng * math.sin(roll * DEG + scanang), W)
             h = h_a - rng * math.cos(pitch * DEG) * math.cos(roll * DEG + scanang) - c["dz"]
             if self.g:
                 h = h - self.geoid_at(lat_a, lon_a)
@@ -636,6 +645,17 @@ def case_calib():
     return base(calib=True, records=records, traj=traj, tstart=10.0, tend=10.001)
 
 
+def case_profile_zero_speed():
+    """Profile mode over a trajectory at rest: infinite and undefined times in both files."""
+    records = []
+    for k in range(2):
+        for j, angle in enumerate((100.0, 150.0)):
+            records.append((j + 1, 250.0, 15, angle, round(0.2 + 0.3 * k + 0.05 * j, 3)))
+    traj = [(10.0, 55.0, 9.0, 300.0), (10.01, 55.0, 9.0, 300.0)]
+    return base(records=records, traj=traj, tstart=10.0, tend=10.01, useatt=False, gpsatt=False,
+                binout=True, ptname="pts.bin")
+
+
 CASES = {
     "geo_binary_points": case_binary_points,
     "geo_text_geoid": case_text_geoid,
@@ -644,6 +664,7 @@ CASES = {
     "geo_profile": case_profile,
     "geo_no_point_file": case_no_point_file,
     "geo_calib": case_calib,
+    "geo_profile_zero_speed": case_profile_zero_speed,
 }
 
 
