@@ -27,7 +27,8 @@ bool missing(float v) {
   return v >= 9999.0f && v < 10000.0f;
 }
 
-void read_value(FreeReader& in, const char* source, double& v, const char* what) {
+template <class Real>
+void read_value(FreeReader& in, const char* source, Real& v, const char* what) {
   ReadStatus s = in.real(v);
   if (s == ReadStatus::end_of_file)
     input_error(std::string(source) + " ends before " + what + " is complete");
@@ -67,11 +68,10 @@ void load_geoid(FreeReader& in, const char* source, GeoidGrid& g, OutFile& conso
     std::string what = "row " + std::to_string(k);
     float* row = &g.values[(nrow - k) * ncol];
     in.start_read();
-    for (std::int64_t c = 0; c < ncol; ++c) {
-      double v = 0;
-      read_value(in, source, v, what.c_str());
-      row[c] = static_cast<float>(v);
-    }
+    // Node values go straight to single precision: rounded once, and a value
+    // beyond its range is an input error.
+    for (std::int64_t c = 0; c < ncol; ++c)
+      read_value(in, source, row[c], what.c_str());
   }
   console.free_line({"- geoid file read OK -", g.nrow, g.ncol});
 }

@@ -8,7 +8,12 @@
 namespace bf {
 
 ScanLayout readhdr(BinaryInput& in, OutFile& console) {
-  const unsigned char* hdr = in.at(0, kHeaderBytes);
+  const unsigned char* hdr = nullptr;
+  try {
+    hdr = in.at(0, kHeaderBytes);
+  } catch (const Stop&) {
+    // A header that can't be read is reported as one that isn't there.
+  }
   if (hdr == nullptr) stop("*** end of file met in header");
   std::int16_t low = le_i16(hdr);
   std::int16_t high = le_i16(hdr + 2);

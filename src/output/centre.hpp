@@ -17,7 +17,7 @@ struct OutPoint {
   double range = 0;         // metres, of the measurement that produced the point
   std::int32_t ampl = 0;
   std::int32_t i = 0;
-  std::int32_t gcount = 1;
+  std::int64_t gcount = 1;
 };
 
 struct CentreState {

@@ -205,7 +205,7 @@ bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, 
     ++group_.gcount;
     return false;
   }
-  const double n = group_.gcount;
+  const auto n = static_cast<double>(group_.gcount);
   p.thr = group_.thr / n;
   p.lat = group_.lat / n;
   p.lon = group_.lon / n;

@@ -109,7 +109,7 @@ class PointPipeline {
   struct Group {
     bool open = false;
     double thr = 0, lat = 0, lon = 0, h = 0, h_a = 0, scanang = 0, ampl = 0;
-    std::int32_t gcount = 0;
+    std::int64_t gcount = 0;
     std::int64_t i0 = 0;
   };
 

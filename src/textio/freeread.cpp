@@ -195,6 +195,28 @@ ReadStatus FreeReader::real(double& v) {
   return ReadStatus::ok;
 }
 
+ReadStatus FreeReader::real(float& v) {
+  ReadStatus s = next_token();
+  if (s != ReadStatus::ok) return s;
+  std::string_view t(token_, static_cast<std::size_t>(token_len_));
+  char norm[sizeof token_ + 2];
+  int len = 0;
+  long magnitude = 0;
+  RealParts parts;
+  if (!normalise_real(t, norm, len, magnitude, parts))
+    return fail("cannot read a real from '" + std::string(t) + "'");
+  float value = 0;
+  auto r = std::from_chars(norm, norm + len, value);
+  if (r.ec == std::errc::result_out_of_range) {
+    if (magnitude > 0) return fail("real value out of range: '" + std::string(t) + "'");
+    value = norm[0] == '-' ? -0.0f : 0.0f;  // below the smallest float: zero
+  } else if (r.ec != std::errc() || r.ptr != norm + len) {
+    return fail("cannot read a real from '" + std::string(t) + "'");
+  }
+  v = value;
+  return ReadStatus::ok;
+}
+
 ReadStatus FreeReader::integer(std::int32_t& v) {
   ReadStatus s = next_token();
   if (s != ReadStatus::ok) return s;

@@ -26,6 +26,9 @@ class FreeReader {
   // integers an optional sign and digits; switches T, F, .TRUE., .FALSE. and
   // the like (the first letter after an optional '.' decides).
   ReadStatus real(double& v);
+  // A real read straight into single precision (rounded once, from the
+  // decimal text); a value beyond the single-precision range is bad_value.
+  ReadStatus real(float& v);
   ReadStatus integer(std::int32_t& v);
   ReadStatus logical(bool& v);
 

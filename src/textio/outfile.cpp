@@ -27,6 +27,8 @@ void OutFile::create(const std::string& name, CreateMode mode, std::size_t block
     if (::stat(name.c_str(), &st) == 0) {
       if (!S_ISREG(st.st_mode)) open_error(name, "exists and is not a regular file");
       if (::unlink(name.c_str()) != 0) open_error(name, std::strerror(errno));
+    } else if (::lstat(name.c_str(), &st) == 0) {
+      open_error(name, "is a link to nothing");
     }
   }
   int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
