@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Soak run (not part of CI): Beamfall on a binary scanner file beyond 4 GiB.
 # Checks that the whole file is read (every scan counted, every measurement
-# output, one centre point per scan) and that the peak memory of the big run
+# formatted as a text point line, written to /dev/null, one centre point per
+# scan) and that the peak memory of the big run
 # is that of a small run of the same kind: nothing grows with the file.
 #
 # Usage: tools/soak.sh [BUILD_DIR] [SCANS]
@@ -51,7 +52,7 @@ printf '0 10.0 20.0 1000.0\n1000 10.1 20.0 1000.0\n' > traj.txt
 
 run() {  # SCANFILE -> stdout in NAME.out, peak memory in NAME.rss (kB)
   local name=$1
-  printf '%s\ntraj.txt\n0\n0\ncen.txt\n0 0 0\n0 1000\n-90 90 -180 180\n1 1 T F F F T\n0 0 0\n0 0 0\n-128\n1 %d\n0\n' \
+  printf '%s\ntraj.txt\n0\n/dev/null\ncen.txt\n0 0 0\n0 1000\n-90 90 -180 180\n1 1 T F F F T\n0 0 0\n0 0 0\n-128\n1 %d\n0\n' \
     "$name" "$nmeas" > "$name.deck"
   /usr/bin/time -f '%M %e' -o "$name.time" "$beamfall" < "$name.deck" > "$name.out"
   read -r rss secs < "$name.time"
