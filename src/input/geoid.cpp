@@ -108,4 +108,30 @@ double bilin(double x, double y, const GeoidGrid& g) {
          static_cast<double>(ne) * (fx * fy);
 }
 
+double GeoidLookup::in_cell(double fx, double fy) const {
+  const double t = static_cast<double>(0.0001f);
+  if (fx <= t && fy <= t) return sw_missing_ ? 9999.0 : sw_;
+  if (any_missing_) return 9999.0;
+  return sw_ * ((1 - fy) * (1 - fx)) + nw_ * ((1 - fy) * fx) + se_ * ((1 - fx) * fy) +
+         ne_ * (fx * fy);
+}
+
+double GeoidLookup::refill(double x, double y) {
+  const std::int32_t i = ifrac(x);
+  const std::int32_t c = ifrac(y);
+  // Only a cell inside the grid is kept: outside it bilin clamps.
+  if (i >= 1 && i < g_.nrow && c >= 1 && c < g_.ncol) {
+    const float* p = &g_.values[(static_cast<std::int64_t>(i) - 1) * g_.ncol + (c - 1)];
+    x0_ = i;
+    y0_ = c;
+    sw_ = p[0];
+    nw_ = p[g_.ncol];
+    se_ = p[1];
+    ne_ = p[g_.ncol + 1];
+    sw_missing_ = missing(p[0]);
+    any_missing_ = sw_missing_ || missing(p[g_.ncol]) || missing(p[1]) || missing(p[g_.ncol + 1]);
+  }
+  return bilin(x, y, g_);
+}
+
 }  // namespace bf

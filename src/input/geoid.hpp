@@ -2,6 +2,7 @@
 // bilinear interpolation.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 
@@ -37,5 +38,30 @@ std::int32_t ifrac(double x);
 // (1 = western column), clamped to the grid; exactly 9999.0 when a node it
 // needs is missing.
 double bilin(double x, double y, const GeoidGrid& grid);
+
+// bilin at a latitude and longitude (degrees) for points that arrive in
+// order: the cell of the last interior point is kept, so a point in the same
+// cell needs no floor, no table read and no missing-node test. Results are
+// exactly bilin's.
+class GeoidLookup {
+ public:
+  explicit GeoidLookup(const GeoidGrid& grid) : g_(grid) {}
+
+  double at(double lat, double lon) {
+    const double x = (lat - g_.glat1) / g_.gdlat + 1;
+    const double y = (lon - g_.glon1) / g_.gdlon + 1;
+    if (x >= x0_ && x < x0_ + 1 && y >= y0_ && y < y0_ + 1) return in_cell(x - x0_, y - y0_);
+    return refill(x, y);
+  }
+
+ private:
+  double in_cell(double fx, double fy) const;
+  double refill(double x, double y);
+
+  const GeoidGrid& g_;
+  double x0_ = NAN, y0_ = NAN;  // the cell's south-west node; NaN matches no point
+  double sw_ = 0, nw_ = 0, se_ = 0, ne_ = 0;
+  bool sw_missing_ = false, any_missing_ = false;
+};
 
 }  // namespace bf

@@ -53,7 +53,9 @@ BeamTable::BeamTable(double aunit)
 
 PointPipeline::PointPipeline(const PipelineConfig& cfg, const TrajectoryTable& traj,
                              const GeoidGrid* geoid, const BeamTable* beams, Outputs out)
-    : cfg_(cfg), traj_(traj), cursor_(traj), geoid_(geoid), beams_(beams), out_(out) {}
+    : cfg_(cfg), traj_(traj), cursor_(traj), geoid_(geoid), beams_(beams), out_(out) {
+  if (geoid != nullptr) geoid_lookup_.emplace(*geoid);
+}
 
 bool PointPipeline::rejected(const Measurement& m) {
   if (m.ampl < cfg_.amin) {
@@ -94,16 +96,17 @@ void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
   update_stats(m.range, s);
 
   const Beam beam = m.angle_count >= 0 ? (*beams_)[m.angle_count] : make_beam(m.angle);
-  const GeoidGrid* geoid = Geoid ? geoid_ : nullptr;
   cursor_.attitude(cfg_.mis, s);
   SurfacePoint sp;
   if constexpr (UseAtt) {
     AttitudeTrig trig;
     trig_.eval(s, trig);
-    sp = geolocate_full(m.range, beam, s, trig, cfg_.arm, geoid);
+    sp = geolocate_full(m.range, beam, s, trig, cfg_.arm, nullptr);
+    if constexpr (Geoid) sp.h -= geoid_lookup_->at(sp.lat, sp.lon);  // at the point
   } else {
     cursor_.speed(s);
-    sp = geolocate_profile(m.range, beam, m.thr, s, cfg_.arm, geoid);
+    sp = geolocate_profile(m.range, beam, m.thr, s, cfg_.arm, nullptr);
+    if constexpr (Geoid) sp.h -= geoid_lookup_->at(s.lat_a, s.lon_a);  // at the aircraft
   }
 
   OutPoint p;

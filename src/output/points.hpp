@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "georef/geolocate.hpp"
 #include "georef/interp.hpp"
@@ -117,6 +118,7 @@ class PointPipeline {
   const TrajectoryTable& traj_;
   TrajectoryCursor cursor_;
   const GeoidGrid* geoid_;
+  std::optional<GeoidLookup> geoid_lookup_;
   const BeamTable* beams_;
   Outputs out_;
   RunStats stats_;
