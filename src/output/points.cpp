@@ -9,16 +9,14 @@ namespace bf {
 
 std::int32_t scaled_int(double v, double scale) {
   const double y = v * scale;
-  // NaN fails this test too.
-  if (!(y > -2147483649.0 && y < 2147483649.0)) return std::numeric_limits<std::int32_t>::min();
+  // Exactly the values that round into the 32-bit range pass; NaN fails.
+  if (!(y > -2147483648.5 && y < 2147483647.5)) return std::numeric_limits<std::int32_t>::min();
   // Truncate, then step away from zero on a remainder of at least one half;
   // y - t is exact, and the comparisons avoid a data-dependent branch.
-  auto t = static_cast<std::int64_t>(y);
+  auto t = static_cast<std::int32_t>(y);
   const double rest = y - static_cast<double>(t);
-  t += static_cast<std::int64_t>(rest >= 0.5) - static_cast<std::int64_t>(rest <= -0.5);
-  if (t < std::numeric_limits<std::int32_t>::min() || t > std::numeric_limits<std::int32_t>::max())
-    return std::numeric_limits<std::int32_t>::min();
-  return static_cast<std::int32_t>(t);
+  t += static_cast<std::int32_t>(rest >= 0.5) - static_cast<std::int32_t>(rest <= -0.5);
+  return t;
 }
 
 void encode_point_record(const OutPoint& p, unsigned char* rec) {
