@@ -22,18 +22,19 @@ while [ $# -gt 0 ]; do
   esac
 done
 
+root=$PWD
 build=build-bench
-data=$PWD/bench-data
+data=$root/bench-data
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBEAMFALL_TESTS=OFF -DBEAMFALL_BENCH=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" >/dev/null
-bin=$PWD/$build
+bin=$root/$build
 
 simulate() {  # dir duration_seconds
   if [ ! -f "$1/flight.2dd" ]; then
     # A gentle endless turn keeps even the longest flight inside the geoid grid.
     "$bin/beamfall-sim" --out "$1" --duration "$2" --scan-rate 20 --nmeas 208 --traj-rate 10 \
       --lat 72 --lon -40 --track 0 --turn 0.05,0,1000000 \
-      --geoid "$PWD/examples/egm96-greenland.grid" >/dev/null
+      --geoid "$root/examples/egm96-greenland.grid" >/dev/null
   fi
 }
 
