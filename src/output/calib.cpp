@@ -10,8 +10,8 @@ void add_cross_point(double tan_scanang, double h_a, double h, CrossSums& s, Out
   s.sz += h;
   s.sxz += xdist * h;
   char* out = cal.reserve(21);
-  out = put_f(out, 10, 2, xdist);
-  out = put_f(out, 10, 2, h);
+  out = put_f_fixed<10, 2>(out, xdist);
+  out = put_f_fixed<10, 2>(out, h);
   *out++ = '\n';
   cal.commit(out);
 }

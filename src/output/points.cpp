@@ -29,10 +29,10 @@ void encode_point_record(const OutPoint& p, unsigned char* rec) {
 }
 
 char* format_point_line(char* out, const OutPoint& p, bool with_gcount) {
-  out = put_f(out, 9, 6, p.thr);
-  out = put_f(out, 10, 6, p.lat);
-  out = put_f(out, 12, 6, p.lon);
-  out = put_f(out, 8, 2, p.h);
+  out = put_f_fixed<9, 6>(out, p.thr);
+  out = put_f_fixed<10, 6>(out, p.lat);
+  out = put_f_fixed<12, 6>(out, p.lon);
+  out = put_f_fixed<8, 2>(out, p.h);
   *out++ = ' ';
   out = put_i(out, 3, p.ampl);
   out = put_i(out, 4, p.i);

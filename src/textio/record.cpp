@@ -1,6 +1,5 @@
 #include "textio/record.hpp"
 
-#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -9,28 +8,6 @@
 
 namespace bf {
 namespace {
-
-constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
-constexpr std::uint64_t kIPow10[] = {1ULL,
-                                     10ULL,
-                                     100ULL,
-                                     1000ULL,
-                                     10000ULL,
-                                     100000ULL,
-                                     1000000ULL,
-                                     10000000ULL,
-                                     100000000ULL,
-                                     1000000000ULL,
-                                     10000000000ULL,
-                                     100000000000ULL,
-                                     1000000000000ULL,
-                                     10000000000000ULL,
-                                     100000000000000ULL,
-                                     1000000000000000ULL,
-                                     10000000000000000ULL,
-                                     100000000000000000ULL,
-                                     1000000000000000000ULL,
-                                     10000000000000000000ULL};
 
 char* fill(char* out, int n, char c) {
   if (n > 0) std::memset(out, c, static_cast<std::size_t>(n));
@@ -55,57 +32,6 @@ char* place(char* out, int w, bool minus, const char* body, int len) {
   if (minus) *out++ = '-';
   std::memcpy(out, body, static_cast<std::size_t>(len));
   return out + len;
-}
-
-// "00" "01" ... "99": digits are written two at a time.
-constexpr auto kDigitPairs = [] {
-  std::array<char, 200> t{};
-  for (int k = 0; k < 100; ++k) {
-    t[2 * k] = static_cast<char>('0' + k / 10);
-    t[2 * k + 1] = static_cast<char>('0' + k % 10);
-  }
-  return t;
-}();
-
-// Writes n * 10^-d (n < 2^34, d <= 9) as Fw.d, right to left into the field.
-char* put_scaled(char* out, int w, int d, bool minus, std::uint64_t n) {
-  int int_digits = 1;
-  while (int_digits < 11 && n >= kIPow10[d + int_digits])
-    ++int_digits;
-  const bool below_one = n < kIPow10[d];
-  const bool sign = minus && n != 0;
-  int need = static_cast<int>(sign) + int_digits + 1 + d;
-  bool drop_zero = false;
-  if (need > w) {
-    if (!below_one || need - 1 > w) return asterisks(out, w);
-    drop_zero = true;
-    --need;
-  }
-  char* p = out + w;
-  int k = d;
-  for (; k >= 2; k -= 2) {
-    const std::uint64_t q = n / 100;
-    p -= 2;
-    std::memcpy(p, &kDigitPairs[2 * (n - q * 100)], 2);
-    n = q;
-  }
-  if (k == 1) {
-    const std::uint64_t q = n / 10;
-    *--p = static_cast<char>('0' + (n - q * 10));
-    n = q;
-  }
-  *--p = '.';
-  if (!drop_zero) {
-    do {
-      const std::uint64_t q = n / 10;
-      *--p = static_cast<char>('0' + (n - q * 10));
-      n = q;
-    } while (n != 0);
-  }
-  if (sign) *--p = '-';
-  while (p > out)
-    *--p = ' ';
-  return out + w;
 }
 
 char* put_nonfinite(char* out, int w, double v) {
@@ -200,21 +126,10 @@ char* put_i(char* out, int w, std::int64_t v) {
 
 char* put_f(char* out, int w, int d, double v) {
   if (!std::isfinite(v)) return put_nonfinite(out, w, v);
-  const bool minus = std::signbit(v);
-  const double a = std::fabs(v);
-  if (d <= 9) {
-    // Scaled-integer path. y differs from the exact a*10^d by at most
-    // y*2^-53 < 2^-20 below 2^33; away from a half-integer by more than that,
-    // rounding y rounds the exact value the same way.
-    const double y = a * kPow10[d];
-    if (y < 8589934592.0) {
-      const auto whole = static_cast<std::uint64_t>(y);  // y >= 0: truncation is floor
-      const double frac = y - static_cast<double>(whole);
-      if (std::fabs(frac - 0.5) > 0x1p-19)
-        return put_scaled(out, w, d, minus, whole + (frac > 0.5));
-    }
-  }
-  return put_f_exact(out, w, d, minus, a);
+  bool minus = false;
+  std::uint64_t n = 0;
+  if (detail::scaled_decimal(v, d, minus, n)) return detail::put_scaled(out, w, d, minus, n);
+  return put_f_exact(out, w, d, std::signbit(v), std::fabs(v));
 }
 
 namespace {

@@ -6,7 +6,9 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace bf {
 namespace {
@@ -50,6 +52,41 @@ TEST(FieldF, RoundsTheExactBinaryValue) {
   for (const FCase& c : cases) {
     EXPECT_EQ(f(c.w, c.d, c.v), c.text) << "F" << c.w << "." << c.d << " of " << c.v;
   }
+}
+
+// The compile-time formats of the per-point lines write what put_f writes.
+template <int W, int D>
+void expect_fixed_matches(const std::vector<double>& values) {
+  for (double v : values) {
+    char fixed[64], runtime[64];
+    const std::string a(fixed, put_f_fixed<W, D>(fixed, v));
+    const std::string b(runtime, put_f(runtime, W, D, v));
+    ASSERT_EQ(a, b) << "F" << W << "." << D << " of " << v;
+  }
+}
+
+TEST(FieldF, FixedFormatsMatchTheGeneralWriter) {
+  std::mt19937_64 gen(5);
+  std::uniform_real_distribution<double> mag(-12, 12);
+  std::vector<double> values = {0.125,
+                                -0.125,
+                                2.5,
+                                -0.0004,
+                                0.0,
+                                -0.0,
+                                1e300,
+                                std::numeric_limits<double>::infinity(),
+                                std::numeric_limits<double>::quiet_NaN()};
+  for (int k = 0; k < 100000; ++k) {
+    const double v = std::pow(10.0, mag(gen));
+    values.push_back(gen() % 2 ? v : -v);
+  }
+  expect_fixed_matches<9, 6>(values);
+  expect_fixed_matches<10, 6>(values);
+  expect_fixed_matches<12, 6>(values);
+  expect_fixed_matches<11, 7>(values);
+  expect_fixed_matches<8, 2>(values);
+  expect_fixed_matches<10, 2>(values);
 }
 
 TEST(FieldF, NonFiniteValues) {
