@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdint>
 #include <system_error>
+#include <type_traits>
 
 namespace bf {
 namespace {
@@ -172,7 +173,8 @@ ReadStatus FreeReader::next_token() {
   return ReadStatus::ok;
 }
 
-ReadStatus FreeReader::real(double& v) {
+template <class Real>
+ReadStatus FreeReader::read_real(Real& v) {
   ReadStatus s = next_token();
   if (s != ReadStatus::ok) return s;
   std::string_view t(token_, static_cast<std::size_t>(token_len_));
@@ -182,12 +184,14 @@ ReadStatus FreeReader::real(double& v) {
   RealParts parts;
   if (!normalise_real(t, norm, len, magnitude, parts))
     return fail("cannot read a real from '" + std::string(t) + "'");
-  if (exact_real(parts, v)) return ReadStatus::ok;
-  double value = 0;
+  if constexpr (std::is_same_v<Real, double>) {
+    if (exact_real(parts, v)) return ReadStatus::ok;
+  }
+  Real value = 0;
   auto r = std::from_chars(norm, norm + len, value);
   if (r.ec == std::errc::result_out_of_range) {
     if (magnitude > 0) return fail("real value out of range: '" + std::string(t) + "'");
-    value = norm[0] == '-' ? -0.0 : 0.0;  // below the smallest double: zero
+    value = norm[0] == '-' ? -Real{0} : Real{0};  // below the smallest value: zero
   } else if (r.ec != std::errc() || r.ptr != norm + len) {
     return fail("cannot read a real from '" + std::string(t) + "'");
   }
@@ -195,26 +199,11 @@ ReadStatus FreeReader::real(double& v) {
   return ReadStatus::ok;
 }
 
+ReadStatus FreeReader::real(double& v) {
+  return read_real(v);
+}
 ReadStatus FreeReader::real(float& v) {
-  ReadStatus s = next_token();
-  if (s != ReadStatus::ok) return s;
-  std::string_view t(token_, static_cast<std::size_t>(token_len_));
-  char norm[sizeof token_ + 2];
-  int len = 0;
-  long magnitude = 0;
-  RealParts parts;
-  if (!normalise_real(t, norm, len, magnitude, parts))
-    return fail("cannot read a real from '" + std::string(t) + "'");
-  float value = 0;
-  auto r = std::from_chars(norm, norm + len, value);
-  if (r.ec == std::errc::result_out_of_range) {
-    if (magnitude > 0) return fail("real value out of range: '" + std::string(t) + "'");
-    value = norm[0] == '-' ? -0.0f : 0.0f;  // below the smallest float: zero
-  } else if (r.ec != std::errc() || r.ptr != norm + len) {
-    return fail("cannot read a real from '" + std::string(t) + "'");
-  }
-  v = value;
-  return ReadStatus::ok;
+  return read_real(v);
 }
 
 ReadStatus FreeReader::integer(std::int32_t& v) {

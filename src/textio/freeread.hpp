@@ -44,6 +44,8 @@ class FreeReader {
 
  private:
   ReadStatus next_token();
+  template <class Real>
+  ReadStatus read_real(Real& v);
   ReadStatus fail(std::string why);
 
   TextInput& in_;

@@ -10,9 +10,21 @@
 #include <sstream>
 #include <string>
 
+#include "textio/error.hpp"
 #include "textio/outfile.hpp"
 
 namespace bf::test {
+
+// The message of the Stop that `f` throws, or "" when it returns normally.
+template <class F>
+std::string stop_message(F f) {
+  try {
+    f();
+  } catch (const Stop& s) {
+    return s.what();
+  }
+  return "";
+}
 
 class CapturedOutput {
  public:

@@ -16,15 +16,7 @@
 namespace bf {
 namespace {
 
-template <class F>
-std::string stop_text(F f) {
-  try {
-    f();
-  } catch (const Stop& s) {
-    return s.what();
-  }
-  return "(no stop)";
-}
+using test::stop_message;
 
 // A file that opens but fails to read counts as a header that isn't there.
 TEST(FailurePaths, UnreadableScannerHeaderIsEndOfFileInHeader) {
@@ -32,7 +24,7 @@ TEST(FailurePaths, UnreadableScannerHeaderIsEndOfFileInHeader) {
   if (fd < 0) GTEST_SKIP() << "no /proc/self/mem here";
   BinaryInput in(fd, "/proc/self/mem");
   test::CapturedOutput console;
-  EXPECT_EQ(stop_text([&] { readhdr(in, console.file); }), "*** end of file met in header");
+  EXPECT_EQ(stop_message([&] { readhdr(in, console.file); }), "*** end of file met in header");
   EXPECT_EQ(console.text(), "");
 }
 
@@ -41,7 +33,7 @@ TEST(FailurePaths, GeoidValueBeyondSinglePrecisionIsAnInputError) {
   FreeReader reader(text);
   GeoidGrid grid;
   test::CapturedOutput console;
-  EXPECT_EQ(stop_text([&] { load_geoid(reader, "geoid.txt", grid, console.file); }),
+  EXPECT_EQ(stop_message([&] { load_geoid(reader, "geoid.txt", grid, console.file); }),
             "*** input error: geoid.txt, line 3: real value out of range: '1e39'");
 }
 
@@ -64,7 +56,7 @@ TEST(FailurePaths, DanglingLinkAsBinaryPointFileIsRefusedAndKept) {
   const std::filesystem::path link = dir / "pts.bin";
   std::filesystem::create_symlink(dir / "nowhere", link);
   OutFile out;
-  EXPECT_EQ(stop_text([&] { out.create(link.string(), CreateMode::replace_regular); }),
+  EXPECT_EQ(stop_message([&] { out.create(link.string(), CreateMode::replace_regular); }),
             "*** open error: '" + link.string() + "': is a link to nothing");
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   std::filesystem::remove_all(dir);

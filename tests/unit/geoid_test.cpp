@@ -121,16 +121,7 @@ TEST(Bilin, IntegerPart9999MarksAMissingNode) {
   }
 }
 
-// The message of the Stop that `f` throws, or "" when it returns normally.
-template <class F>
-std::string stop_message(F f) {
-  try {
-    f();
-  } catch (const Stop& s) {
-    return s.what();
-  }
-  return "";
-}
+using test::stop_message;
 
 struct Loaded {
   std::string console;

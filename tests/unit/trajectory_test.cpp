@@ -35,16 +35,7 @@ std::int32_t load(const std::string& text, double tstart, double tend, bool gpsa
   return t.ngps;
 }
 
-// The message of the Stop that `f` throws, or "" when it returns normally.
-template <class F>
-std::string stop_message(F f) {
-  try {
-    f();
-  } catch (const Stop& s) {
-    return s.what();
-  }
-  return "";
-}
+using test::stop_message;
 
 TEST(TrajectoryLoad, AcceptsBothWindowEdgesAndEndsAtTheFirstTimeAbove) {
   const double tmin = 10.0 - kSecond, tmax = 11.0 + kSecond;
