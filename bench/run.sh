@@ -117,8 +117,8 @@ if [ "$scaling" = 1 ]; then
   echo "| measurements | seconds | Mmeas/s | RSS MB |"
   echo "|--------------|---------|---------|--------|"
   # The longest flight's trajectory at 5 Hz: 10 Hz would exceed the table.
-  for spec in "f2m:500:2080000:10" "f20m:5000:20800000:10" "f200m:50000:208000000:5"; do
-    IFS=: read -r name dur count rate <<< "$spec"
+  for flight in "f2m:500:2080000:10" "f20m:5000:20800000:10" "f200m:50000:208000000:5"; do
+    IFS=: read -r name dur count rate <<< "$flight"
     simulate "$data/$name" "$dur" "$rate"
     (cd "$data/$name" && deck_with deck.txt d_bin points.bin 1 T F)
     if [ "$name" = f200m ]; then runs_saved=$runs; runs=1; fi
