@@ -64,8 +64,8 @@ double measure(const Inputs& in, bool with_geoid, std::int64_t& count) {
       cursor.attitude(mis, s);
       bf::AttitudeTrig trig;
       trig_cache.eval(s, trig);
-      bf::SurfacePoint p = bf::geolocate_full(m.range, beams[m.angle_count], s, trig, arm, nullptr);
-      if (geoid) p.h -= geoid->at(p.lat, p.lon);
+      const bf::SurfacePoint p = bf::geolocate_full(m.range, beams[m.angle_count], s, trig, arm,
+                                                    geoid ? &*geoid : nullptr);
       checksum += p.lat + p.lon + p.h;
       ++n;
     }

@@ -3,7 +3,7 @@
 namespace bf {
 
 SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState& s,
-                            const AttitudeTrig& t, const LeverArm& arm, const GeoidGrid* geoid) {
+                            const AttitudeTrig& t, const LeverArm& arm, GeoidLookup* geoid) {
   const double sH = t.sH, cH = t.cH, sP = t.sP, cP = t.cP, sR = t.sR, cR = t.cR, cL = t.cL;
 
   const double x = arm.dx;
@@ -19,12 +19,12 @@ SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState&
   p.lat = s.lat_a + n * kInvMetresPerDegree;
   p.lon = s.lon_a + e / (cL * 111120);
   p.h = s.h_a - d;
-  if (geoid != nullptr) p.h -= geoid_at(*geoid, p.lat, p.lon);
+  if (geoid != nullptr) p.h -= geoid->at(p.lat, p.lon);
   return p;
 }
 
 SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState& s,
-                            const LeverArm& arm, const GeoidGrid* geoid) {
+                            const LeverArm& arm, GeoidLookup* geoid) {
   AttitudeTrig t;
   t.sH = std::sin(s.heading * kDegToRad);
   t.cH = std::cos(s.heading * kDegToRad);
@@ -37,7 +37,7 @@ SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState&
 }
 
 SurfacePoint geolocate_profile(double range, const Beam& beam, double thr, const AircraftState& s,
-                               const LeverArm& arm, const GeoidGrid* geoid) {
+                               const LeverArm& arm, GeoidLookup* geoid) {
   const double w = s.vel * 1000;
   const double pitch = s.pitch * kDegToRad;
   const double tilt = s.roll * kDegToRad + beam.scanang;
@@ -46,7 +46,7 @@ SurfacePoint geolocate_profile(double range, const Beam& beam, double thr, const
   p.lat = thr + range * std::sin(pitch) / w;
   p.lon = -range * std::sin(tilt) / w;
   p.h = s.h_a - range * std::cos(pitch) * std::cos(tilt) - arm.dz;
-  if (geoid != nullptr) p.h -= geoid_at(*geoid, s.lat_a, s.lon_a);
+  if (geoid != nullptr) p.h -= geoid->at(s.lat_a, s.lon_a);
   return p;
 }
 

@@ -70,21 +70,16 @@ class AttitudeTrigCache {
 // Full geolocation with lever arm and attitude; the geoid (when given) is
 // subtracted at the point.
 SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState& s,
-                            const AttitudeTrig& t, const LeverArm& arm, const GeoidGrid* geoid);
+                            const AttitudeTrig& t, const LeverArm& arm, GeoidLookup* geoid);
 
 // The same with the sines and cosines computed directly (a reference for the
 // cached path).
 SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState& s,
-                            const LeverArm& arm, const GeoidGrid* geoid);
+                            const LeverArm& arm, GeoidLookup* geoid);
 
 // Profile mode: along-track time and cross-track offset in hours of flight
 // at the ground speed; the geoid (when given) is subtracted at the aircraft.
 SurfacePoint geolocate_profile(double range, const Beam& beam, double thr, const AircraftState& s,
-                               const LeverArm& arm, const GeoidGrid* geoid);
-
-// Geoid height at a latitude and longitude in degrees.
-inline double geoid_at(const GeoidGrid& g, double lat, double lon) {
-  return bilin((lat - g.glat1) / g.gdlat + 1, (lon - g.glon1) / g.gdlon + 1, g);
-}
+                               const LeverArm& arm, GeoidLookup* geoid);
 
 }  // namespace bf

@@ -51,7 +51,7 @@ BeamTable::BeamTable(double aunit)
 
 PointPipeline::PointPipeline(const PipelineConfig& cfg, const TrajectoryTable& traj,
                              const GeoidGrid* geoid, const BeamTable* beams, Outputs out)
-    : cfg_(cfg), traj_(traj), cursor_(traj), geoid_(geoid), beams_(beams), out_(out) {
+    : cfg_(cfg), traj_(traj), cursor_(traj), beams_(beams), out_(out) {
   if (geoid != nullptr) geoid_lookup_.emplace(*geoid);
 }
 
@@ -94,17 +94,16 @@ void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
   update_stats(m.range, s);
 
   const Beam beam = m.angle_count >= 0 ? (*beams_)[m.angle_count] : make_beam(m.angle);
+  GeoidLookup* geoid = Geoid ? &*geoid_lookup_ : nullptr;
   cursor_.attitude(cfg_.mis, s);
   SurfacePoint sp;
   if constexpr (UseAtt) {
     AttitudeTrig trig;
     trig_.eval(s, trig);
-    sp = geolocate_full(m.range, beam, s, trig, cfg_.arm, nullptr);
-    if constexpr (Geoid) sp.h -= geoid_lookup_->at(sp.lat, sp.lon);  // at the point
+    sp = geolocate_full(m.range, beam, s, trig, cfg_.arm, geoid);
   } else {
     cursor_.speed(s);
-    sp = geolocate_profile(m.range, beam, m.thr, s, cfg_.arm, nullptr);
-    if constexpr (Geoid) sp.h -= geoid_lookup_->at(s.lat_a, s.lon_a);  // at the aircraft
+    sp = geolocate_profile(m.range, beam, m.thr, s, cfg_.arm, geoid);
   }
 
   OutPoint p;
@@ -166,7 +165,7 @@ struct PointPipeline::LoopPick<Reader>::With {
 
 void PointPipeline::process(Measurement& m, std::int64_t nscans) {
   using Fn = void (PointPipeline::*)(Measurement&, std::int64_t);
-  (this->*pick<Fn, ProcessPick>(cfg_.useatt, geoid_ != nullptr, format()))(m, nscans);
+  (this->*pick<Fn, ProcessPick>(cfg_.useatt, geoid_lookup_.has_value(), format()))(m, nscans);
 }
 
 template <class Reader, bool UseAtt, bool Geoid, PointFormat Format>
@@ -178,8 +177,8 @@ void PointPipeline::loop_as(Reader& reader, Measurement& m) {
 template <class Reader>
 void PointPipeline::run_loop(Reader& reader, Measurement& m) {
   using Fn = void (PointPipeline::*)(Reader&, Measurement&);
-  (this->*pick<Fn, LoopPick<Reader>::template With>(cfg_.useatt, geoid_ != nullptr, format()))(
-      reader, m);
+  (this->*pick<Fn, LoopPick<Reader>::template With>(cfg_.useatt, geoid_lookup_.has_value(),
+                                                    format()))(reader, m);
 }
 
 // Averaging groups within a scan. Returns true when a group was closed; its

@@ -117,7 +117,6 @@ class PointPipeline {
   PipelineConfig cfg_;
   const TrajectoryTable& traj_;
   TrajectoryCursor cursor_;
-  const GeoidGrid* geoid_;
   std::optional<GeoidLookup> geoid_lookup_;
   const BeamTable* beams_;
   Outputs out_;

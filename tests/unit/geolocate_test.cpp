@@ -132,7 +132,8 @@ TEST(GeolocateGeoid, FortyMetresLowerTheHeightByForty) {
   const GeoidGrid g = cell(50, 5, 10, 10, 40, 40, 40, 40);
   const AircraftState s = aircraft(30, 2, -3);
   const SurfacePoint plain = geolocate_full(500, make_beam(130), s, LeverArm{}, nullptr);
-  const SurfacePoint corrected = geolocate_full(500, make_beam(130), s, LeverArm{}, &g);
+  GeoidLookup lookup(g);
+  const SurfacePoint corrected = geolocate_full(500, make_beam(130), s, LeverArm{}, &lookup);
   EXPECT_EQ(corrected.h, plain.h - 40);
   EXPECT_EQ(corrected.lat, plain.lat);
   EXPECT_EQ(corrected.lon, plain.lon);
@@ -145,7 +146,8 @@ TEST(GeolocateGeoid, FullModeTakesTheGeoidAtThePoint) {
   const GeoidGrid g = cell(55, 9, 0.002, 0.002, 0, 0, 100, 100);
   AircraftState s = aircraft(0, 0, 0);
   s.lat_a = 55.001;
-  const SurfacePoint p = geolocate_full(100, make_beam(150), s, LeverArm{}, &g);
+  GeoidLookup lookup(g);
+  const SurfacePoint p = geolocate_full(100, make_beam(150), s, LeverArm{}, &lookup);
   const double dlon = k70 / (111120 * std::cos(55.001 * kPi / 180));
   EXPECT_NEAR(p.h, 1000 - k70 - 100 * dlon / 0.002, 1e-6);
 }
@@ -157,7 +159,8 @@ TEST(GeolocateGeoid, ProfileModeTakesTheGeoidAtTheAircraft) {
   const GeoidGrid g = cell(50, 0, 10, 20, 30, 50, 30, 50);
   AircraftState s = aircraft(0, 0, 0);
   s.vel = 200;
-  const SurfacePoint p = geolocate_profile(400, make_beam(100), 10.25, s, LeverArm{}, &g);
+  GeoidLookup lookup(g);
+  const SurfacePoint p = geolocate_profile(400, make_beam(100), 10.25, s, LeverArm{}, &lookup);
   EXPECT_NEAR(p.h, 1000 - 400 - 40, 1e-9);
 }
 
