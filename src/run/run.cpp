@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 
 #include "input/geoid.hpp"
 #include "input/scanfile.hpp"
@@ -96,8 +97,9 @@ LoopResult scanner_phase(const RunPar& par, RunFiles& files, const TrajectoryTab
 
 }  // namespace
 
-void run(TextInput& deck, OutFile& console) {
+void run(TextInput& deck, OutFile& console, const RunOptions& options) {
   RunPar par = read_deck(deck);
+  check_options_for_mode(options, par.useatt);
   RunFiles files;
   open_files(par, files);
   derive_times(par);
@@ -117,7 +119,25 @@ void run(TextInput& deck, OutFile& console) {
   files.cal.close();
 }
 
-int run_program() {
+namespace {
+
+int usage_error(const char* message) {
+  std::fprintf(stderr, "beamfall: %s\nTry 'beamfall --help' for more information.\n", message);
+  return 2;
+}
+
+}  // namespace
+
+int run_program(std::span<const char* const> args) {
+  ParsedOptions parsed;
+  try {
+    parsed = parse_options(args);
+  } catch (const UsageError& e) {
+    return usage_error(e.what());
+  }
+  if (parsed.action == OptionAction::help) return std::fputs(usage_text(), stdout) < 0 ? 1 : 0;
+  if (parsed.action == OptionAction::version)
+    return std::fputs(version_text().c_str(), stdout) < 0 ? 1 : 0;
   // A file size limit must fail the write (EFBIG, reported like a full disk),
   // not kill the process without a word.
   std::signal(SIGXFSZ, SIG_IGN);
@@ -125,9 +145,11 @@ int run_program() {
   console.attach(STDOUT_FILENO, "standard output", 1 << 16);
   TextInput deck(STDIN_FILENO, "standard input");
   try {
-    run(deck, console);
+    run(deck, console, parsed.options);
     console.close();
     return 0;
+  } catch (const UsageError& e) {
+    return usage_error(e.what());
   } catch (const Stop& s) {
     try {
       console.free_line({s.what()});

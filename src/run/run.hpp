@@ -1,6 +1,7 @@
 // The run driver: reads the deck, opens the files and runs the phases in order.
 #pragma once
 
+#include "run/options.hpp"
 #include "textio/infile.hpp"
 #include "textio/outfile.hpp"
 
@@ -9,10 +10,12 @@ namespace bf {
 // One whole run with the deck from `deck` and the report on `console`. A run
 // that must stop throws Stop after every report line so far is in `console`
 // and every output file holds all records written.
-void run(TextInput& deck, OutFile& console);
+// `options` add products and modes; a combination that the deck rules out
+// throws UsageError before any file is opened.
+void run(TextInput& deck, OutFile& console, const RunOptions& options = {});
 
-// The program: the deck on standard input, the report on standard output.
-// Returns the process's exit status.
-int run_program();
+// The program: the options in `args` (after the program name), the deck on
+// standard input, the report on standard output. Returns the exit status.
+int run_program(std::span<const char* const> args = {});
 
 }  // namespace bf

@@ -1,0 +1,171 @@
+#include "run/options.hpp"
+
+#include <charconv>
+#include <string_view>
+
+namespace bf {
+namespace {
+
+bool all_digits(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+int to_int(std::string_view digits) {
+  int v = 0;
+  std::from_chars(digits.data(), digits.data() + digits.size(), v);
+  return v;
+}
+
+bool leap_year(int y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+int days_in_month(int y, int m) {
+  static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && leap_year(y) ? 29 : days[m - 1];
+}
+
+CalendarDate parse_date(std::string_view s) {
+  const bool shape = s.size() == 10 && s[4] == '-' && s[7] == '-' && all_digits(s.substr(0, 4)) &&
+                     all_digits(s.substr(5, 2)) && all_digits(s.substr(8, 2));
+  if (!shape) throw UsageError("--date wants YYYY-MM-DD, not '" + std::string(s) + "'");
+  const CalendarDate d{to_int(s.substr(0, 4)), to_int(s.substr(5, 2)), to_int(s.substr(8, 2))};
+  // GPS time begins on 1980-01-06; LAS stores it as seconds from that epoch.
+  if (d.year < 1980 || d.month < 1 || d.month > 12 || d.day < 1 ||
+      d.day > days_in_month(d.year, d.month) || (d.year == 1980 && d.month == 1 && d.day < 6))
+    throw UsageError("--date " + std::string(s) + " is not a day of the GPS era");
+  return d;
+}
+
+std::uint16_t parse_line_id(std::string_view s) {
+  const int v = s.size() <= 5 && all_digits(s) ? to_int(s) : 0;
+  if (v < 1 || v > 65535)
+    throw UsageError("--line-id wants a whole number from 1 to 65535, not '" + std::string(s) +
+                     "'");
+  return static_cast<std::uint16_t>(v);
+}
+
+TimeScale parse_time_scale(std::string_view s) {
+  if (s == "gps") return TimeScale::gps;
+  if (s == "utc") return TimeScale::utc;
+  throw UsageError("--time-scale wants gps or utc, not '" + std::string(s) + "'");
+}
+
+// "AUTHORITY:CODE", as PROJ and GDAL name a CRS.
+std::string parse_crs_name(std::string_view s) {
+  const auto colon = s.find(':');
+  bool ok = colon != std::string_view::npos && colon > 0 && all_digits(s.substr(colon + 1));
+  for (std::size_t k = 0; ok && k < colon; ++k) {
+    const char c = s[k];
+    ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+  }
+  if (!ok)
+    throw UsageError("--vertical-crs wants a name such as EPSG:5773, not '" + std::string(s) + "'");
+  return std::string(s);
+}
+
+// Splits "--name=value" and finds the value of "--name value".
+struct OptionCursor {
+  std::span<const char* const> args;
+  std::size_t k = 0;
+
+  std::string_view value(std::string_view name, std::string_view inline_value, bool has_inline) {
+    if (has_inline) return inline_value;
+    if (k + 1 >= args.size()) throw UsageError("option " + std::string(name) + " needs a value");
+    return args[++k];
+  }
+};
+
+void take_flag(std::string_view name, bool has_inline, bool& flag) {
+  if (has_inline) throw UsageError("option " + std::string(name) + " takes no value");
+  flag = true;
+}
+
+}  // namespace
+
+ParsedOptions parse_options(std::span<const char* const> args) {
+  ParsedOptions parsed;
+  RunOptions& o = parsed.options;
+  OptionCursor cur{args};
+  for (; cur.k < args.size(); ++cur.k) {
+    const std::string_view arg = args[cur.k];
+    const auto eq = arg.find('=');
+    const bool has_inline = arg.rfind("--", 0) == 0 && eq != std::string_view::npos;
+    const std::string_view name = has_inline ? arg.substr(0, eq) : arg;
+    const std::string_view inline_value = has_inline ? arg.substr(eq + 1) : std::string_view{};
+    bool flag = false;
+    if (name == "--help" || name == "-h") {
+      take_flag(name, has_inline, flag);
+      parsed.action = OptionAction::help;
+    } else if (name == "--version") {
+      take_flag(name, has_inline, flag);
+      if (parsed.action != OptionAction::help) parsed.action = OptionAction::version;
+    } else if (name == "--las") {
+      o.las_file = cur.value(name, inline_value, has_inline);
+      if (o.las_file.empty()) throw UsageError("--las wants a file name");
+    } else if (name == "--line-id") {
+      o.line_id = parse_line_id(cur.value(name, inline_value, has_inline));
+    } else if (name == "--date") {
+      o.date = parse_date(cur.value(name, inline_value, has_inline));
+    } else if (name == "--time-scale") {
+      o.time_scale = parse_time_scale(cur.value(name, inline_value, has_inline));
+    } else if (name == "--vertical-crs") {
+      o.vertical_crs = parse_crs_name(cur.value(name, inline_value, has_inline));
+    } else if (name == "--rigorous") {
+      take_flag(name, has_inline, o.rigorous);
+    } else if (name == "--no-progress") {
+      take_flag(name, has_inline, flag);
+      o.progress = false;
+    } else {
+      throw UsageError("unknown option '" + std::string(arg) + "'");
+    }
+  }
+  if (parsed.action == OptionAction::run && !o.las_file.empty() && !o.date)
+    throw UsageError("--las needs --date YYYY-MM-DD, the day the scanner timer counts from");
+  return parsed;
+}
+
+void check_options_for_mode(const RunOptions& options, bool useatt) {
+  if (!options.las_file.empty() && !useatt)
+    throw UsageError(
+        "--las needs full geolocation (useatt T on deck line 4): profile mode writes no "
+        "coordinates");
+}
+
+const char* usage_text() {
+  return R"(usage: beamfall [options] < deck > report
+
+Geolocates airborne laser scanner measurements. The deck on standard input is
+the whole processing configuration; the report goes to standard output.
+Options only add products or modes; without them every output is as the deck says.
+
+options:
+  --las FILE           also write the surface points as LAS 1.4 (point format 6) to FILE;
+                       with point file "0" in the deck, the points go to FILE only
+  --date YYYY-MM-DD    the day the scanner timer counts from (required with --las):
+                       LAS times are Adjusted Standard GPS Time
+  --line-id N          flight line number, the LAS point and file source ID (1-65535;
+                       default 1)
+  --time-scale gps|utc the scale of the trajectory's times (default gps); utc adds the
+                       leap seconds between UTC and GPS time on --date
+  --vertical-crs NAME  vertical CRS of heights above the geoid in the LAS file, e.g.
+                       EPSG:5773 (EGM96 height); default: named after the geoid grid file
+  --rigorous           geolocate on the WGS84 ellipsoid, and cross profiles from the true
+                       horizontal offset across track (full geolocation mode only)
+  --no-progress        no progress line on standard error (drawn only on a terminal)
+  --help               this text
+  --version            the program's version
+
+exit status: 0 done, 1 the run stopped (the report's last line says why),
+2 usage error, 128+N stopped by signal N (the report so far is printed).
+)";
+}
+
+std::string version_text() {
+  return std::string("beamfall ") + BEAMFALL_VERSION + "\n";
+}
+
+}  // namespace bf

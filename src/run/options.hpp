@@ -1,0 +1,53 @@
+// Command-line options. The deck stays the whole processing configuration;
+// options only add products (a LAS file, progress) and the rigorous geometry.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+namespace bf {
+
+struct CalendarDate {
+  int year = 0, month = 0, day = 0;
+};
+
+// The scale of the trajectory's times.
+enum class TimeScale { gps, utc };
+
+struct RunOptions {
+  std::string las_file;  // empty: no LAS file
+  std::uint16_t line_id = 1;
+  std::optional<CalendarDate> date;  // the day t0 counts from
+  TimeScale time_scale = TimeScale::gps;
+  std::string vertical_crs;  // "EPSG:5773" and the like; empty: named after the geoid grid
+  bool rigorous = false;
+  bool progress = true;  // only ever drawn when standard error is a terminal
+};
+
+// A command line that can't be used: printed on standard error, exit status 2.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class OptionAction { run, help, version };
+
+struct ParsedOptions {
+  OptionAction action = OptionAction::run;
+  RunOptions options;
+};
+
+// The arguments after the program name; throws UsageError.
+ParsedOptions parse_options(std::span<const char* const> args);
+
+// The checks that need the deck: a LAS file holds coordinates, which profile
+// mode does not produce. Throws UsageError.
+void check_options_for_mode(const RunOptions& options, bool useatt);
+
+const char* usage_text();
+std::string version_text();
+
+}  // namespace bf
