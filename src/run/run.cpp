@@ -14,6 +14,7 @@
 #include "run/files.hpp"
 #include "run/report.hpp"
 #include "textio/error.hpp"
+#include "textio/interrupt.hpp"
 
 namespace bf {
 namespace {
@@ -95,13 +96,7 @@ LoopResult scanner_phase(const RunPar& par, RunFiles& files, const TrajectoryTab
   return measurement_loop(reader, true, pipe);
 }
 
-}  // namespace
-
-void run(TextInput& deck, OutFile& console, const RunOptions& options) {
-  RunPar par = read_deck(deck);
-  check_options_for_mode(options, par.useatt);
-  RunFiles files;
-  open_files(par, files);
+void run_phases(RunPar& par, RunFiles& files, OutFile& console) {
   derive_times(par);
   print_opening_report(par, console);
 
@@ -114,9 +109,27 @@ void run(TextInput& deck, OutFile& console, const RunOptions& options) {
 
   const LoopResult result = scanner_phase(par, files, traj, geoid.get(), console);
   print_summary(par, result.nscans, result.stats, result.sums, console);
-  files.points.close();
-  files.centre.close();
-  files.cal.close();
+}
+
+}  // namespace
+
+void run(TextInput& deck, OutFile& console, const RunOptions& options) {
+  RunPar par = read_deck(deck);
+  check_options_for_mode(options, par.useatt);
+  RunFiles files;
+  open_files(par, files, options);
+  // Every output is closed on every path, so each ends with its last whole
+  // record (and a file with a header gets it completed).
+  try {
+    run_phases(par, files, console);
+  } catch (const Interrupted&) {
+    close_outputs_after_stop(files, &console);
+    throw;
+  } catch (const Stop&) {
+    close_outputs_after_stop(files, nullptr);
+    throw;
+  }
+  close_outputs(files);
 }
 
 namespace {
@@ -124,6 +137,16 @@ namespace {
 int usage_error(const char* message) {
   std::fprintf(stderr, "beamfall: %s\nTry 'beamfall --help' for more information.\n", message);
   return 2;
+}
+
+// The last line of the report after a stop; standard output may itself have
+// failed, and then nothing more can be said.
+void final_line(OutFile& console, const char* line) {
+  try {
+    console.free_line({line});
+    console.close();
+  } catch (const Stop&) {
+  }
 }
 
 }  // namespace
@@ -144,19 +167,20 @@ int run_program(std::span<const char* const> args) {
   OutFile console;
   console.attach(STDOUT_FILENO, "standard output", 1 << 16);
   TextInput deck(STDIN_FILENO, "standard input");
+  install_interrupt_handlers();
   try {
     run(deck, console, parsed.options);
+    // A signal during the summary still ends the run as interrupted.
+    check_interrupt();
     console.close();
     return 0;
   } catch (const UsageError& e) {
     return usage_error(e.what());
+  } catch (const Interrupted& i) {
+    final_line(console, i.what());
+    return 128 + i.signal();
   } catch (const Stop& s) {
-    try {
-      console.free_line({s.what()});
-      console.close();
-    } catch (const Stop&) {
-      // standard output itself failed: nothing more can be said
-    }
+    final_line(console, s.what());
     return 1;
   }
 }
