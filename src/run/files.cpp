@@ -55,10 +55,11 @@ FileIdentity identify(const std::string& name) {
     id.shareable = S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
     return id;
   }
-  const fs::path target = follow_dangling_links(name);
   std::error_code ec;
+  // Absolute first: a relative name with no existing part would stay relative.
+  const fs::path target = fs::absolute(follow_dangling_links(name), ec);
   fs::path resolved = fs::weakly_canonical(target, ec);
-  if (ec) resolved = fs::absolute(target, ec).lexically_normal();
+  if (ec) resolved = target.lexically_normal();
   if (::stat(resolved.parent_path().c_str(), &st) == 0) {
     id.kind = FileIdentity::Kind::to_create;
     id.dev = st.st_dev;
