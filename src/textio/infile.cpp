@@ -14,6 +14,8 @@ namespace bf {
 
 int open_for_reading(const std::string& name) {
   int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opening a pipe waits for its writer; a signal ends that wait.
+  if (fd < 0 && errno == EINTR) check_interrupt();
   if (fd < 0) open_error(name, std::strerror(errno));
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
