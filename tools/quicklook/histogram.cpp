@@ -1,0 +1,73 @@
+#include "histogram.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quicklook {
+
+void HeightHistogram::add(double h) {
+  // Heights beyond 1e9 m are not surface heights: kept out so that the bin index fits.
+  if (!std::isfinite(h) || std::fabs(h) > 1e9) return;
+  std::int64_t k = static_cast<std::int64_t>(std::floor(h / width_));
+  if (bins_.empty()) {
+    first_ = k;
+    bins_.assign(1, 0);
+  }
+  while (k < first_ || k >= first_ + static_cast<std::int64_t>(bins_.size())) {
+    const std::int64_t lo = std::min(k, first_);
+    const std::int64_t hi = std::max(k + 1, first_ + static_cast<std::int64_t>(bins_.size()));
+    if (static_cast<std::size_t>(hi - lo) > kMaxBins) {
+      coarsen();
+      k = static_cast<std::int64_t>(std::floor(h / width_));
+      continue;
+    }
+    std::vector<std::int64_t> grown(static_cast<std::size_t>(hi - lo), 0);
+    std::copy(bins_.begin(), bins_.end(), grown.begin() + (first_ - lo));
+    bins_.swap(grown);
+    first_ = lo;
+  }
+  ++bins_[static_cast<std::size_t>(k - first_)];
+  ++count_;
+}
+
+void HeightHistogram::coarsen() {
+  // Bin k of width w becomes bin floor(k / 2) of width 2w.
+  const auto half = [](std::int64_t k) { return k >= 0 ? k / 2 : -((-k + 1) / 2); };
+  const std::int64_t lo = half(first_);
+  const std::int64_t hi = half(first_ + static_cast<std::int64_t>(bins_.size()) - 1);
+  std::vector<std::int64_t> merged(static_cast<std::size_t>(hi - lo + 1), 0);
+  for (std::size_t j = 0; j < bins_.size(); ++j)
+    merged[static_cast<std::size_t>(half(first_ + static_cast<std::int64_t>(j)) - lo)] += bins_[j];
+  bins_.swap(merged);
+  first_ = lo;
+  width_ *= 2.0;
+}
+
+double HeightHistogram::quantile(double fraction) const {
+  const double target = fraction * static_cast<double>(count_);
+  std::int64_t below = 0;
+  for (std::size_t j = 0; j < bins_.size(); ++j) {
+    below += bins_[j];
+    if (static_cast<double>(below) >= target)
+      return static_cast<double>(first_ + static_cast<std::int64_t>(j) + 1) * width_;
+  }
+  return static_cast<double>(first_ + static_cast<std::int64_t>(bins_.size())) * width_;
+}
+
+std::vector<HeightHistogram::Bin> HeightHistogram::rebinned(double lo, double hi, int n) const {
+  // Whole source bins go to the output bin holding their centre.
+  const double step = std::max(width_, (hi - lo) / n);
+  const int bins = std::max(1, static_cast<int>(std::ceil((hi - lo) / step)));
+  std::vector<Bin> out(static_cast<std::size_t>(bins));
+  for (int b = 0; b < bins; ++b)
+    out[static_cast<std::size_t>(b)] = {lo + b * step, step, 0};
+  for (std::size_t j = 0; j < bins_.size(); ++j) {
+    const double centre =
+        (static_cast<double>(first_ + static_cast<std::int64_t>(j)) + 0.5) * width_;
+    const double b = std::floor((centre - lo) / step);
+    if (b >= 0 && b < bins) out[static_cast<std::size_t>(b)].count += bins_[j];
+  }
+  return out;
+}
+
+}  // namespace quicklook
