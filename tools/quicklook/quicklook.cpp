@@ -151,11 +151,12 @@ TrackGeometry project_track(const Run& r, const Projector& proj) {
   return t;
 }
 
-// 1, 2, 2.5 or 5 times a power of ten, the nearest to v on a log scale.
+// A round number of metres (1, 1.5, 2, 2.5, 3, 4, 5, 6 or 8 times a power of ten), the
+// nearest to v on a log scale.
 double round_cell(double v) {
   const double decade = std::pow(10.0, std::floor(std::log10(v)));
   double best = decade;
-  for (double m : {1.0, 2.0, 2.5, 5.0, 10.0})
+  for (double m : {1.0, 1.5, 2.0, 2.5, 3.0, 4.0, 5.0, 6.0, 8.0, 10.0})
     if (std::fabs(std::log(m * decade / v)) < std::fabs(std::log(best / v))) best = m * decade;
   return best;
 }
