@@ -118,6 +118,7 @@ command_line)
   mv "$work/centre.txt" "$work/centre.old"
   expect 1 "^beamfall-quicklook: cannot open centre.txt$" deck.txt report.txt
   [ "$(wc -l < "$work/err")" = 1 ] || fail "the error is not one line"
+  [ ! -e "$work/quicklook" ] || fail "products begun although an input is missing"
   ;;
 *)
   echo "unknown case $case"; exit 2

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "block_reader.hpp"
 #include "gdal_products.hpp"
 #include "histogram.hpp"
 #include "las_reader.hpp"
@@ -56,6 +57,20 @@ std::size_t stride_for(std::size_t n, std::size_t keep) {
   return std::max<std::size_t>(1, n / keep);
 }
 
+// Every input is opened before anything is written: a missing one stops the run with its
+// name and leaves no half-made products.
+void check_inputs(const Run& r) {
+  std::vector<std::string> inputs = {(r.base / r.deck.centre).string()};
+  if (!r.options.las.empty()) {
+    inputs.push_back(r.options.las);
+  } else if (r.deck.points != "0") {
+    inputs.push_back((r.base / r.deck.points).string());
+  }
+  if (r.has_points && r.deck.calib) inputs.push_back((r.base / "scan.cal").string());
+  for (const std::string& path : inputs)
+    bsim::BlockReader probe(path, 1);
+}
+
 Run open_run(const Options& o) {
   Run r;
   r.options = o;
@@ -63,6 +78,8 @@ Run open_run(const Options& o) {
   r.report = bsim::read_report(o.report);
   r.base = fs::path(o.deck).parent_path();
   r.out = o.out.empty() ? r.base / "quicklook" : fs::path(o.out);
+  r.has_points = !o.las.empty() || r.deck.points != "0";
+  check_inputs(r);
   std::error_code ec;
   fs::create_directories(r.out / "plots", ec);
   if (ec)
@@ -72,7 +89,6 @@ Run open_run(const Options& o) {
   if (bad > 0)
     r.page.notes.push_back(std::to_string(bad) + " lines of the centre file " + r.deck.centre +
                            " could not be read and are left out.");
-  r.has_points = !o.las.empty() || r.deck.points != "0";
   r.height_kind = r.deck.geoid != "0" ? "above the geoid" : "ellipsoidal";
   return r;
 }
@@ -80,7 +96,7 @@ Run open_run(const Options& o) {
 // Streams every point of the run (the deck's point file or the LAS file) as batches of
 // longitude, latitude (degrees) and height (metres).
 template <typename Batch>
-void for_each_point_batch(const Run& r, Batch&& batch) {
+void stream_points(const Run& r, Batch&& batch) {
   std::vector<double> lon, lat, h;
   const auto emit = [&] {
     batch(lon, lat, h);
@@ -201,7 +217,7 @@ struct Gridded {
 
 Gridded grid_points(const Run& r, const Projector& proj, TileGrid& grid) {
   Gridded g;
-  for_each_point_batch(
+  stream_points(
       r, [&](std::vector<double>& lon, std::vector<double>& lat, const std::vector<double>& h) {
         proj.forward(lon, lat);
         for (std::size_t k = 0; k < h.size(); ++k) {
@@ -215,7 +231,7 @@ Gridded grid_points(const Run& r, const Projector& proj, TileGrid& grid) {
 
 HeightHistogram histogram_only(const Run& r) {
   HeightHistogram hist;
-  for_each_point_batch(
+  stream_points(
       r, [&](const std::vector<double>&, const std::vector<double>&, const std::vector<double>& h) {
         for (double v : h)
           hist.add(v);
