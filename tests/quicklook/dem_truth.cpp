@@ -31,8 +31,8 @@ struct Transform {
   PJ_CONTEXT* ctx = proj_context_create();
   PJ* pj = nullptr;
   explicit Transform(int epsg) {
-    PJ* raw = proj_create_crs_to_crs(ctx, "EPSG:4326", ("EPSG:" + std::to_string(epsg)).c_str(),
-                                     nullptr);
+    PJ* raw =
+        proj_create_crs_to_crs(ctx, "EPSG:4326", ("EPSG:" + std::to_string(epsg)).c_str(), nullptr);
     pj = proj_normalize_for_visualization(ctx, raw);
     proj_destroy(raw);
   }
@@ -45,59 +45,67 @@ struct Transform {
   }
 };
 
+// The DEM read in strips of rows, so that a DEM of a long flight fits in memory.
 struct Dem {
+  GDALDatasetUniquePtr ds;
   int width = 0, height = 0;
   double t[6] = {};
-  std::vector<float> mean, count;
 };
 
-Dem read_dem(const std::string& path) {
+Dem open_dem(const std::string& path) {
   GDALAllRegister();
-  GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
-  if (!ds) throw std::runtime_error("cannot open " + path);
   Dem d;
-  d.width = ds->GetRasterXSize();
-  d.height = ds->GetRasterYSize();
-  ds->GetGeoTransform(d.t);
-  const std::size_t n = static_cast<std::size_t>(d.width) * static_cast<std::size_t>(d.height);
-  d.mean.resize(n);
-  d.count.resize(n);
-  if (ds->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, d.width, d.height, d.mean.data(), d.width,
-                                     d.height, GDT_Float32, 0, 0) != CE_None ||
-      ds->GetRasterBand(2)->RasterIO(GF_Read, 0, 0, d.width, d.height, d.count.data(), d.width,
-                                     d.height, GDT_Float32, 0, 0) != CE_None)
-    throw std::runtime_error("cannot read " + path);
+  d.ds.reset(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  if (!d.ds) throw std::runtime_error("cannot open " + path);
+  d.width = d.ds->GetRasterXSize();
+  d.height = d.ds->GetRasterYSize();
+  d.ds->GetGeoTransform(d.t);
   return d;
 }
 
 struct Level {
-  double sum2 = 0.0, max = 0.0;
+  double sum2 = 0.0, max = 0.0, counted = 0.0;
   long cells = 0;
 };
+
+// One cell with points: against the truth when it lies off every ridge.
+void compare_cell(const Dem& d, const Transform& tr, const bsim::Surface& surface,
+                  const bsim::GeoidGrid* deck_grid, int r, int c, float mean, Level& lv) {
+  const double cell = d.t[1];
+  const double x = d.t[0] + (c + 0.5) * cell, y = d.t[3] - (r + 0.5) * cell;
+  for (auto [ox, oy] : {std::pair{0.0, 0.0}, {-0.5, -0.5}, {0.5, -0.5}, {-0.5, 0.5}, {0.5, 0.5}}) {
+    const PJ_COORD g = tr.apply(x + ox * cell, y + oy * cell, PJ_INV);
+    if (surface.on_feature(g.xy.y * kDeg, g.xy.x * kDeg)) return;
+  }
+  const PJ_COORD g = tr.apply(x, y, PJ_INV);
+  double truth = surface.at(g.xy.y * kDeg, g.xy.x * kDeg).h;
+  if (deck_grid != nullptr) truth -= bsim::geoid_height(*deck_grid, g.xy.y, g.xy.x);
+  const double e = mean - truth;
+  lv.sum2 += e * e;
+  lv.max = std::max(lv.max, std::fabs(e));
+  ++lv.cells;
+}
 
 Level compare(const Dem& d, const Transform& tr, const bsim::Surface& surface,
               const bsim::GeoidGrid* deck_grid) {
   Level lv;
-  const double cell = d.t[1];
-  for (int r = 0; r < d.height; ++r) {
-    for (int c = 0; c < d.width; ++c) {
-      const std::size_t at = static_cast<std::size_t>(r) * static_cast<std::size_t>(d.width) +
-                             static_cast<std::size_t>(c);
-      if (d.count[at] <= 0.0f) continue;
-      const double x = d.t[0] + (c + 0.5) * cell, y = d.t[3] - (r + 0.5) * cell;
-      bool level = true;
-      for (auto [ox, oy] : {std::pair{0.0, 0.0}, {-0.5, -0.5}, {0.5, -0.5}, {-0.5, 0.5}, {0.5, 0.5}}) {
-        const PJ_COORD g = tr.apply(x + ox * cell, y + oy * cell, PJ_INV);
-        if (surface.on_feature(g.xy.y * kDeg, g.xy.x * kDeg)) level = false;
-      }
-      if (!level) continue;
-      const PJ_COORD g = tr.apply(x, y, PJ_INV);
-      double truth = surface.at(g.xy.y * kDeg, g.xy.x * kDeg).h;
-      if (deck_grid != nullptr) truth -= bsim::geoid_height(*deck_grid, g.xy.y, g.xy.x);
-      const double e = d.mean[at] - truth;
-      lv.sum2 += e * e;
-      lv.max = std::max(lv.max, std::fabs(e));
-      ++lv.cells;
+  constexpr int kStrip = 256;
+  std::vector<float> mean, count;
+  for (int r0 = 0; r0 < d.height; r0 += kStrip) {
+    const int rows = std::min(kStrip, d.height - r0);
+    const std::size_t n = static_cast<std::size_t>(d.width) * static_cast<std::size_t>(rows);
+    mean.resize(n);
+    count.resize(n);
+    if (d.ds->GetRasterBand(1)->RasterIO(GF_Read, 0, r0, d.width, rows, mean.data(), d.width, rows,
+                                         GDT_Float32, 0, 0) != CE_None ||
+        d.ds->GetRasterBand(2)->RasterIO(GF_Read, 0, r0, d.width, rows, count.data(), d.width, rows,
+                                         GDT_Float32, 0, 0) != CE_None)
+      throw std::runtime_error("cannot read the DEM");
+    for (std::size_t at = 0; at < n; ++at) {
+      if (count[at] <= 0.0f) continue;
+      lv.counted += count[at];
+      compare_cell(d, tr, surface, deck_grid, r0 + static_cast<int>(at / d.width),
+                   static_cast<int>(at % d.width), mean[at], lv);
     }
   }
   return lv;
@@ -119,24 +127,22 @@ int main(int argc, char** argv) {
     if (deck.geoid != "0") deck_grid = bsim::read_geoid_grid(dir + "/" + deck.geoid);
     const bsim::Surface surface(truth.surface, surface_grid ? &*surface_grid : nullptr);
     const Transform tr(std::stoi(argv[3]));
-    const Dem dem = read_dem(argv[2]);
+    const Dem dem = open_dem(argv[2]);
     const Level lv = compare(dem, tr, surface, deck_grid ? &*deck_grid : nullptr);
 
     double xlo = INFINITY, xhi = -INFINITY, ylo = INFINITY, yhi = -INFINITY;
     long points = 0;
-    const std::int64_t bad = bsim::for_each_point(dir + "/" + deck.points, deck.binout, deck.naver > 1,
-                         [&](const bsim::PointRecord& p) {
-                           const PJ_COORD q = tr.apply(p.lon, p.lat, PJ_FWD);
-                           xlo = std::min(xlo, q.xy.x);
-                           xhi = std::max(xhi, q.xy.x);
-                           ylo = std::min(ylo, q.xy.y);
-                           yhi = std::max(yhi, q.xy.y);
-                           ++points;
-                         });
+    const std::int64_t bad = bsim::for_each_point(
+        dir + "/" + deck.points, deck.binout, deck.naver > 1, [&](const bsim::PointRecord& p) {
+          const PJ_COORD q = tr.apply(p.lon, p.lat, PJ_FWD);
+          xlo = std::min(xlo, q.xy.x);
+          xhi = std::max(xhi, q.xy.x);
+          ylo = std::min(ylo, q.xy.y);
+          yhi = std::max(yhi, q.xy.y);
+          ++points;
+        });
     const double cell = dem.t[1];
-    double counted = 0.0;
-    for (float k : dem.count)
-      if (k > 0.0f) counted += k;
+    const double counted = lv.counted;
     const double west = std::floor(xlo / cell) * cell, north = (std::floor(yhi / cell) + 1) * cell;
     std::printf("level_rms=%.6f\nlevel_max=%.6f\nlevel_cells=%ld\n",
                 lv.cells ? std::sqrt(lv.sum2 / static_cast<double>(lv.cells)) : NAN, lv.max,
@@ -145,8 +151,8 @@ int main(int argc, char** argv) {
                 static_cast<long long>(bad));
     const double width = std::floor(xhi / cell) - std::floor(xlo / cell) + 1;
     const double height = std::floor(yhi / cell) - std::floor(ylo / cell) + 1;
-    std::printf("west=%.3f\nnorth=%.3f\nwidth=%.0f\nheight=%.0f\ncell=%.6f\n", west, north,
-                width, height, cell);
+    std::printf("west=%.3f\nnorth=%.3f\nwidth=%.0f\nheight=%.0f\ncell=%.6f\n", west, north, width,
+                height, cell);
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "dem_truth: %s\n", e.what());

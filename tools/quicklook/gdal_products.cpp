@@ -101,6 +101,9 @@ void set_band(GDALDataset& ds, int band, const char* description) {
 }  // namespace
 
 void start_gdal() {
+  // The DEM is written tile by tile and read once for the hillshade: a small block cache
+  // is enough, and GDAL's default (5 % of the memory) would dominate the footprint.
+  CPLSetConfigOption("GDAL_CACHEMAX", "256");
   GDALAllRegister();
   CPLSetErrorHandler(CPLQuietErrorHandler);
 }
