@@ -8,7 +8,7 @@ namespace quicklook {
 void HeightHistogram::add(double h) {
   // Heights beyond 1e9 m are not surface heights: kept out so that the bin index fits.
   if (!std::isfinite(h) || std::fabs(h) > 1e9) return;
-  std::int64_t k = static_cast<std::int64_t>(std::floor(h / width_));
+  std::int64_t k = index(h);
   if (bins_.empty()) {
     first_ = k;
     bins_.assign(1, 0);
@@ -18,7 +18,7 @@ void HeightHistogram::add(double h) {
     const std::int64_t hi = std::max(k + 1, first_ + static_cast<std::int64_t>(bins_.size()));
     if (static_cast<std::size_t>(hi - lo) > kMaxBins) {
       coarsen();
-      k = static_cast<std::int64_t>(std::floor(h / width_));
+      k = index(h);
       continue;
     }
     std::vector<std::int64_t> grown(static_cast<std::size_t>(hi - lo), 0);
@@ -28,6 +28,12 @@ void HeightHistogram::add(double h) {
   }
   ++bins_[static_cast<std::size_t>(k - first_)];
   ++count_;
+}
+
+// Bins are centred on multiples of their width: heights printed to a centimetre or a
+// millimetre then never sit on a bin edge, where rounding would split them unevenly.
+std::int64_t HeightHistogram::index(double h) const {
+  return static_cast<std::int64_t>(std::floor(h / width_ + 0.5));
 }
 
 void HeightHistogram::coarsen() {
@@ -49,21 +55,22 @@ double HeightHistogram::quantile(double fraction) const {
   for (std::size_t j = 0; j < bins_.size(); ++j) {
     below += bins_[j];
     if (static_cast<double>(below) >= target)
-      return static_cast<double>(first_ + static_cast<std::int64_t>(j) + 1) * width_;
+      return (static_cast<double>(first_ + static_cast<std::int64_t>(j)) + 0.5) * width_;
   }
-  return static_cast<double>(first_ + static_cast<std::int64_t>(bins_.size())) * width_;
+  return (static_cast<double>(first_ + static_cast<std::int64_t>(bins_.size())) - 0.5) * width_;
 }
 
 std::vector<HeightHistogram::Bin> HeightHistogram::rebinned(double lo, double hi, int n) const {
-  // Whole source bins go to the output bin holding their centre.
-  const double step = std::max(width_, (hi - lo) / n);
+  // Whole source bins go to the output bin holding their centre; a whole number of them per
+  // output bin, so that the bars do not alias the data's resolution.
+  lo = (std::floor(lo / width_ + 0.5) - 0.5) * width_;
+  const double step = std::max(1.0, std::ceil((hi - lo) / n / width_)) * width_;
   const int bins = std::max(1, static_cast<int>(std::ceil((hi - lo) / step)));
   std::vector<Bin> out(static_cast<std::size_t>(bins));
   for (int b = 0; b < bins; ++b)
     out[static_cast<std::size_t>(b)] = {lo + b * step, step, 0};
   for (std::size_t j = 0; j < bins_.size(); ++j) {
-    const double centre =
-        (static_cast<double>(first_ + static_cast<std::int64_t>(j)) + 0.5) * width_;
+    const double centre = static_cast<double>(first_ + static_cast<std::int64_t>(j)) * width_;
     const double b = std::floor((centre - lo) / step);
     if (b >= 0 && b < bins) out[static_cast<std::size_t>(b)].count += bins_[j];
   }

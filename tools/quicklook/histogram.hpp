@@ -24,6 +24,7 @@ class HeightHistogram {
 
  private:
   static constexpr std::size_t kMaxBins = std::size_t{1} << 16;
+  std::int64_t index(double h) const;
   void coarsen();
 
   double width_ = 0.01;     // metres a bin

@@ -147,7 +147,7 @@ Plotter::Picture Plotter::histogram(const std::vector<HeightHistogram::Bin>& bin
   std::string s = kStyle;
   s += "set title 'Histogram of point heights'\n";
   s += "set xlabel " + gp_text("height (m, " + height_kind + ")") + "\nset ylabel 'points'\n";
-  s += "set style fill solid 0.8 border lc rgb '#2c5a8a'\nset yrange [0:*]\n";
+  s += "set style fill solid 0.8 border lc rgb '#2c5a8a'\nset yrange [0:*]\nunset key\n";
   s += "plot 'histogram.dat' using 1:2:3 with boxes lc rgb '#4575b4' notitle\n";
   return draw("histogram", s, 900, 400);
 }
