@@ -3,14 +3,14 @@
 # beamfall, make the quick look, and check the products with independent readers (gdalinfo,
 # ogrinfo, the simulator's truth, headless Chromium).
 #
-# usage: quicklook_case.sh BEAMFALL SIM QUICKLOOK DEM_TRUTH GEOID_GRID CASE
+# usage: quicklook_case.sh BEAMFALL SIM QUICKLOOK DEM_TRUTH POINTS_TO_LAS GEOID_GRID CASE
 #
 # Bounds: a DEM cell's mean height differs from the true surface at its centre by the
 # points' rounding (binary: 0.5 mm; text F8.2: 5 mm), the flat-earth geolocation's horizontal
 # error (up to about 1 m here) times the slope (2e-4 on the ice), and the cell's extent times
 # the slope (a 5 m cell: 1 mm at most): well inside the 1 cm RMS asked of level parts.
 set -euo pipefail
-beamfall=$1 sim=$2 quicklook=$3 dem_truth=$4 grid=$5 case=$6
+beamfall=$1 sim=$2 quicklook=$3 dem_truth=$4 points_to_las=$5 grid=$6 case=$7
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/beamfall-quicklook-case.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -74,6 +74,18 @@ utm_text)
   grep -q "products/index.html" "$work/stdout" || fail "no index.html named on stdout"
   check_dem 32632
   check_gpkg
+  ;;
+las_points)
+  # The same points from a LAS 1.4 file (--las): the same DEM to the last bit.
+  simulate --duration 6 --nmeas 120 --surface ice --on-geoid --surface-height 0.35 --geoid "$grid"
+  process
+  "$points_to_las" "$work/points.bin" "$work/points.las"
+  "$quicklook" "$work/deck.txt" "$work/report.txt" --out "$work/from_bin" > /dev/null
+  "$quicklook" "$work/deck.txt" "$work/report.txt" --out "$work/from_las" --las "$work/points.las" > /dev/null
+  sums() { gdalinfo -checksum "$1" | grep -E "Checksum=|^Size is|^Origin"; }
+  [ -n "$(sums "$work/from_bin/dem.tif")" ] || fail "no checksums"
+  [ "$(sums "$work/from_bin/dem.tif")" = "$(sums "$work/from_las/dem.tif")" ] ||
+    fail "the DEM from the LAS file differs"
   ;;
 page)
   # The page in a real browser: no console error, no request, every picture drawn.
