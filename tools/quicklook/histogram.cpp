@@ -21,13 +21,24 @@ void HeightHistogram::add(double h) {
       k = index(h);
       continue;
     }
-    std::vector<std::int64_t> grown(static_cast<std::size_t>(hi - lo), 0);
-    std::copy(bins_.begin(), bins_.end(), grown.begin() + (first_ - lo));
-    bins_.swap(grown);
-    first_ = lo;
+    grow(lo, hi);
   }
   ++bins_[static_cast<std::size_t>(k - first_)];
   ++count_;
+}
+
+// To at least [lo, hi), with as much again to spare on the side that grew (within kMaxBins),
+// so that heights creeping upwards cost a copy per doubling, not per bin.
+void HeightHistogram::grow(std::int64_t lo, std::int64_t hi) {
+  const std::int64_t old_lo = first_, old_hi = first_ + static_cast<std::int64_t>(bins_.size());
+  const std::int64_t room = static_cast<std::int64_t>(kMaxBins) - (hi - lo);
+  const std::int64_t spare = std::min(hi - lo, room);
+  if (lo < old_lo) lo -= spare;
+  if (hi > old_hi) hi += spare;
+  std::vector<std::int64_t> grown(static_cast<std::size_t>(hi - lo), 0);
+  std::copy(bins_.begin(), bins_.end(), grown.begin() + (old_lo - lo));
+  bins_.swap(grown);
+  first_ = lo;
 }
 
 // Bins are centred on multiples of their width: heights printed to a centimetre or a
@@ -54,7 +65,7 @@ double HeightHistogram::quantile(double fraction) const {
   std::int64_t below = 0;
   for (std::size_t j = 0; j < bins_.size(); ++j) {
     below += bins_[j];
-    if (static_cast<double>(below) >= target)
+    if (below > 0 && static_cast<double>(below) >= target)
       return (static_cast<double>(first_ + static_cast<std::int64_t>(j)) + 0.5) * width_;
   }
   return (static_cast<double>(first_ + static_cast<std::int64_t>(bins_.size())) - 0.5) * width_;

@@ -25,6 +25,7 @@ class HeightHistogram {
  private:
   static constexpr std::size_t kMaxBins = std::size_t{1} << 16;
   std::int64_t index(double h) const;
+  void grow(std::int64_t lo, std::int64_t hi);
   void coarsen();
 
   double width_ = 0.01;     // metres a bin
