@@ -24,7 +24,7 @@ if [ ! -f "$data/flight.2dd" ]; then
 fi
 (cd "$data" && "$bin/beamfall" < deck.txt > report.txt)
 sync
-echo "== beamfall-quicklook on $(sed -n 's/^ Total number of points output: *//p' "$data/report.txt") points"
+echo "== beamfall-quicklook on $(awk -F: '/Total number of points output/ { print $2 + 0 }' "$data/report.txt") points"
 (cd "$data" && /usr/bin/time -f "%e s elapsed, %U s user, %S s system, peak RSS %M KB" \
   "$bin/beamfall-quicklook" deck.txt report.txt)
 gdalinfo "$data/quicklook/dem.tif" | grep -E "^Size is|^Pixel Size|^Origin"
