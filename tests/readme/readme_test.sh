@@ -35,7 +35,7 @@ step() {  # NAME COMMAND...: runs COMMAND in the clone, shows its last lines
     tail -40 "$work/log" >&2
     fail "$name: exit status $status"
   fi
-  tail -3 "$work/log" | sed 's/^/   /'
+  tail -2 "$work/log" | cut -c1-160 | sed 's/^/   /'
 }
 
 "${git[@]}" clone -q "$src" "$clone"
@@ -46,6 +46,10 @@ if command -v make >/dev/null; then
     cmake -S . -B build -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Release
 fi
 step "tools/demo.sh" tools/demo.sh
+if [ -f "$clone/build/Makefile" ]; then
+  grep -q "^configure: removing the CMake cache of $clone/build" "$work/log" ||
+    fail "tools/demo.sh did not replace the old build tree's cache"
+fi
 grep -q '^== Check against the simulated truth' "$work/log" || fail "tools/demo.sh: no check"
 mv "$clone/demo" "$work/demo-first"
 step "tools/test.sh --quick" tools/test.sh --quick
