@@ -9,6 +9,7 @@
 #     goes; without a lock file set-up fails and leaves no stamp.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=tests/unprivileged_lib.sh
 . "$root/tests/unprivileged_lib.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/beamfall-setup-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT

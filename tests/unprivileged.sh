@@ -10,6 +10,7 @@
 set -euo pipefail
 [ $# -eq 2 ] || { echo "usage: tests/unprivileged.sh GTEST_BINARY GTEST_FILTER" >&2; exit 2; }
 binary=$1 filter=$2
+# shellcheck source=tests/unprivileged_lib.sh
 . "$(dirname "$0")/unprivileged_lib.sh"
 
 fail() {

@@ -55,7 +55,8 @@ missing_packages() {
 
 install_packages() {
   command -v dpkg-query >/dev/null || {
-    echo "setup: not a Debian system; make sure these are installed:" $(wanted_packages) >&2
+    echo "setup: not a Debian system; make sure these are installed:" \
+      "$(wanted_packages | tr '\n' ' ')" >&2
     return 0
   }
   local missing
