@@ -21,10 +21,8 @@ targets=$(echo "$targets" | tr ',' ' ')
 BUILD=${BUILD:-$root/build-fuzz}
 WORK=${WORK:-$BUILD/fuzz-work}
 
-if [ ! -f "$BUILD/build.ninja" ]; then
-  CC=clang CXX=clang++ cmake -S "$root" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DBEAMFALL_FUZZ=ON -DBEAMFALL_TESTS=OFF >/dev/null
-fi
+CC=clang CXX=clang++ "$root/tools/configure.sh" --if-needed "$BUILD" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBEAMFALL_FUZZ=ON -DBEAMFALL_TESTS=OFF
 nice cmake --build "$BUILD" --target fuzz_all >/dev/null
 
 max_len() {

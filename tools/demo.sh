@@ -5,16 +5,23 @@
 # report page). Deterministic: the same files every time.
 #
 # usage: tools/demo.sh [BUILD_DIR]     (default: build; configured and built when needed)
+# It runs tools/setup.sh first, which installs what the machine lacks (as root).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+case ${1-} in
+  -h | --help) sed -n '2,7s/^# \{0,1\}//p' "$0"; exit 0 ;;
+  -*) echo "usage: tools/demo.sh [BUILD_DIR]" >&2; exit 2 ;;
+esac
+[ $# -le 1 ] || { echo "usage: tools/demo.sh [BUILD_DIR]" >&2; exit 2; }
 build=${1:-build}
 case $build in /*) ;; *) build=$root/$build ;; esac
 
+"$root/tools/setup.sh"
+"$root/tools/configure.sh" --if-needed "$build" -DCMAKE_BUILD_TYPE=Release ||
+  { echo "demo: configuring $build failed" >&2; exit 1; }
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-if ! { [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release; } \
-     >"$log" 2>&1 ||
-   ! cmake --build "$build" -j2 --target beamfall beamfall-sim beamfall-check >>"$log" 2>&1; then
+if ! cmake --build "$build" -j2 --target beamfall beamfall-sim beamfall-check >"$log" 2>&1; then
   cat "$log"
   echo "demo: building beamfall and the simulator in $build failed" >&2
   exit 1

@@ -1,33 +1,38 @@
 #!/usr/bin/env bash
 # Builds Beamfall twice (optimised, and with address/undefined/float-cast-overflow
 # sanitizers) and runs the whole test suite on both; then a short fuzz smoke run
-# when clang is available.
+# when clang is available, and the README's two commands on a fresh clone.
+# It runs tools/setup.sh first, which installs what the machine lacks (as root).
+#
+# usage: tools/test.sh [--quick]
+#   --quick  only the optimised build and one end-to-end test
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
-# The tests run once more under a comma-decimal locale; make it exist when we can.
-if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
-  if [ "$(id -u)" = 0 ] && command -v locale-gen >/dev/null && [ -f /etc/locale.gen ]; then
-    sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-    grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >> /etc/locale.gen
-    locale-gen >/dev/null
-  else
-    echo "note: locale de_DE.UTF-8 is not installed; the comma-locale runs use the C locale" >&2
-  fi
-fi
+quick=false
+case ${1-} in
+  "") ;;
+  --quick) quick=true ;;
+  -h | --help) sed -n '2,8s/^# \{0,1\}//p' "$0"; exit 0 ;;
+  *) echo "usage: tools/test.sh [--quick]" >&2; exit 2 ;;
+esac
+[ $# -le 1 ] || { echo "usage: tools/test.sh [--quick]" >&2; exit 2; }
 
-generator=()
-command -v ninja >/dev/null && generator=(-G Ninja)
+tools/setup.sh
 
 echo "== optimised build"
-cmake -S . -B build "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DBEAMFALL_TESTS=ON >/dev/null
+tools/configure.sh build -DCMAKE_BUILD_TYPE=Release -DBEAMFALL_TESTS=ON
 cmake --build build -j "$jobs"
+if $quick; then
+  ctest --test-dir build --no-tests=error --output-on-failure \
+    -R '^Cases/EndToEnd\.MatchesExpectedOutput/smoke_text_scanner( |$)'
+  exit 0
+fi
 ctest --test-dir build -j "$jobs" --output-on-failure
 
 echo "== sanitizer build"
-cmake -S . -B build-asan "${generator[@]}" -DCMAKE_BUILD_TYPE=Debug -DBEAMFALL_SANITIZE=ON \
-  -DBEAMFALL_TESTS=ON >/dev/null
+tools/configure.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DBEAMFALL_SANITIZE=ON -DBEAMFALL_TESTS=ON
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -j "$jobs" --output-on-failure
@@ -36,3 +41,6 @@ if [ -x fuzz/smoke.sh ] && command -v clang++ >/dev/null; then
   echo "== fuzz smoke"
   fuzz/smoke.sh
 fi
+
+echo "== the README's commands on a fresh clone"
+tests/readme/readme_test.sh .
