@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "output/las.hpp"
 #include "run/runpar.hpp"
 #include "textio/freeread.hpp"
 #include "textio/infile.hpp"
@@ -17,7 +18,8 @@ struct RunFiles {
   std::unique_ptr<TextInput> trajectory;
   OutFile points;  // open only when wrtpts
   OutFile centre;
-  OutFile cal;  // "scan.cal", open only when calib
+  OutFile cal;    // "scan.cal", open only when calib
+  LasWriter las;  // open only with --las
 };
 
 // Opens the scanner file, the trajectory file, the point file (a binary one

@@ -32,6 +32,8 @@ class TextInput {
   }
   void advance() { ++p_; }
   void close();
+  // Bytes read from the file so far, for progress (the buffer's end).
+  std::int64_t bytes_read() const { return bytes_read_; }
 
  private:
   bool refill();
@@ -41,6 +43,7 @@ class TextInput {
   int fd_ = -1;
   std::string name_;
   std::unique_ptr<char[]> buf_;
+  std::int64_t bytes_read_ = 0;
 };
 
 // Random-access reads of a binary file through a large block buffer, so a
@@ -63,6 +66,8 @@ class BinaryInput {
       return data_ + (pos - base_);
     return load(pos, n);
   }
+  // The file offset up to which the file has been read, for progress.
+  std::int64_t bytes_read() const { return base_ + len_; }
 
  private:
   const unsigned char* load(std::int64_t pos, std::size_t n);
