@@ -44,11 +44,13 @@ void put_text(unsigned char* p, std::size_t width, const std::string& text) {
   std::memcpy(p, text.data(), std::min(width, text.size()));
 }
 
-// Rounds half away from zero into a 32-bit integer; false when the value
-// (or NaN) does not fit.
-bool las_int(double y, std::int32_t& out) {
+// Rounds half away from zero into a 32-bit integer, as scaled_int does but
+// inline on the per-point path; false when the value (or NaN) does not fit.
+inline bool las_int(double y, std::int32_t& out) {
   if (!(y > -2147483648.5 && y < 2147483647.5)) return false;
-  out = scaled_int(y, 1);
+  auto t = static_cast<std::int32_t>(y);
+  const double rest = y - static_cast<double>(t);
+  out = t + static_cast<std::int32_t>(rest >= 0.5) - static_cast<std::int32_t>(rest <= -0.5);
   return true;
 }
 
@@ -58,13 +60,15 @@ bool las_int(double y, std::int32_t& out) {
 // wing down turns the beam to the left).
 std::int16_t las_scan_angle(double scanang, double roll) {
   constexpr double kUnitsPerDegree = 1 / 0.006;
-  double units = -(scanang / kDegToRad + roll) * kUnitsPerDegree;
+  constexpr double kUnitsPerRadian = kUnitsPerDegree / kDegToRad;
+  double units = -(scanang * kUnitsPerRadian + roll * kUnitsPerDegree);
   for (int k = 0; k < 2; ++k) {
     if (units > 30000) units -= 60000;
     if (units < -30000) units += 60000;
   }
-  if (!(units >= -30000 && units <= 30000)) return 0;  // NaN: no attitude
-  return static_cast<std::int16_t>(scaled_int(units, 1));
+  std::int32_t v = 0;  // NaN (no attitude) stays 0
+  las_int(units, v);
+  return static_cast<std::int16_t>(v);
 }
 
 std::string wkt_quoted(const std::string& s) {
@@ -308,7 +312,9 @@ void LasWriter::add(const OutPoint& p, double roll, std::int64_t scanno) {
   put(r + 22, setup_.gps_day_start + p.thr * 3600);
   r[30] = static_cast<unsigned char>(p.ampl);
   put(r + 31, p.i);
-  put(r + 35, scaled_int(p.range, 1000));
+  std::int32_t range_mm = std::numeric_limits<std::int32_t>::min();  // as the binary point file
+  las_int(p.range * 1000, range_mm);
+  put(r + 35, range_mm);
   if (setup_.with_gcount) put(r + 39, static_cast<std::uint32_t>(p.gcount));
   holding_ = true;
   held_scanno_ = scanno;
@@ -316,10 +322,10 @@ void LasWriter::add(const OutPoint& p, double roll, std::int64_t scanno) {
 }
 
 void LasWriter::write_held() {
-  const std::size_t n = record_length();
-  char* out = file_.reserve(n);
-  std::memcpy(out, held_, n);
-  file_.commit(out + n);
+  // A copy of fixed size compiles to a few moves; only record_length() is kept.
+  char* out = file_.reserve(sizeof held_);
+  std::memcpy(out, held_, sizeof held_);
+  file_.commit(out + record_length());
   ++count_;
   holding_ = false;
 }
