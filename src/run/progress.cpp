@@ -24,9 +24,10 @@ void Progress::update(std::int64_t bytes_read, std::int64_t measurements) {
   const double rate = static_cast<double>(measurements) / seconds;
   const double left = share > 0 ? seconds * (1 - share) / share : 0;
   // \r and an erase to the end of the line: the line is redrawn in place.
-  std::fprintf(stderr,
-               "\rbeamfall: %5.1f %% of the scanner file, %.3g measurements/s, %.0f s left\x1b[K",
-               100 * (share < 1 ? share : 1), rate, left > 0 ? left : 0);
+  std::fprintf(
+      stderr,
+      "\rbeamfall: %5.1f %% of the scanner file, %.2f million measurements/s, %.0f s left\x1b[K",
+      100 * (share < 1 ? share : 1), rate / 1e6, left > 0 ? left : 0);
   std::fflush(stderr);
   drawn_ = true;
 }
