@@ -4,11 +4,13 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 
 #include "georef/geolocate.hpp"
 #include "output/points.hpp"
 #include "textio/bytes.hpp"
+#include "textio/infile.hpp"
 
 namespace bf {
 namespace {
@@ -242,7 +244,7 @@ LasWriter::~LasWriter() {
 }
 
 void LasWriter::create(const std::string& name) {
-  file_.create(name, CreateMode::replace_regular);
+  file_.create(name, CreateMode::replace_regular, 256 * 1024);
 }
 
 void LasWriter::begin(const LasSetup& setup) {
@@ -250,6 +252,7 @@ void LasWriter::begin(const LasSetup& setup) {
   inv_x_ = 1 / setup.scale.x_scale;
   inv_y_ = 1 / setup.scale.y_scale;
   inv_z_ = 1 / setup.scale.z_scale;
+  record_length_ = kCoreRecordLength + (setup_.with_gcount ? 13 : 9);
   write_header();
 
   const std::size_t n_extra = setup_.with_gcount ? 4 : 3;
@@ -282,52 +285,53 @@ void LasWriter::add(const OutPoint& p, double roll, std::int64_t scanno) {
     ++left_out_;
     return;
   }
-  if (holding_) {
-    const bool same_scan = scanno == held_scanno_;
-    // Scan angles fall as the beam sweeps from left to right.
-    if (same_scan && p.scanang != held_scanang_) last_dir_ = p.scanang < held_scanang_;
-    held_[15] = static_cast<unsigned char>(last_dir_ << 6 | !same_scan << 7);
-    write_held();
-  }
-  if (count_ == 0 && !holding_) {
+  if (count_ == 0) {
     min_[0] = max_[0] = x, min_[1] = max_[1] = y, min_[2] = max_[2] = z;
+  } else {
+    // The previous record is still in the buffer: its flags are known now.
+    const bool same_scan = scanno == prev_scanno_;
+    // Scan angles fall as the beam sweeps from left to right.
+    if (same_scan && p.scanang != prev_scanang_) last_dir_ = p.scanang < prev_scanang_;
+    *prev_flags_ = static_cast<char>(last_dir_ << 6 | !same_scan << 7);
   }
   const std::int32_t v[3] = {x, y, z};
   for (int k = 0; k < 3; ++k) {
     min_[k] = std::min(min_[k], v[k]);
     max_[k] = std::max(max_[k], v[k]);
   }
+  std::int32_t range_mm = std::numeric_limits<std::int32_t>::min();  // as the binary point file
+  las_int(p.range * 1000, range_mm);
+  const std::int16_t angle = las_scan_angle(p.scanang, roll);
+  const double gps_time = setup_.gps_day_start + p.thr * 3600;
+  const std::uint16_t line_id = setup_.line_id;
+  const bool with_gcount = setup_.with_gcount;
 
-  unsigned char* r = held_;
+  auto* r = reinterpret_cast<unsigned char*>(file_.reserve(kMaxRecordLength));
   put(r, x);
   put(r + 4, y);
   put(r + 8, z);
   put(r + 12, static_cast<std::uint16_t>((p.ampl + 128) * 256));
   r[14] = 0x11;  // return 1 of 1
-  r[15] = 0;
-  r[16] = 0;  // never classified
+  r[15] = 0;     // flags: set when the next point (or the end) comes
+  r[16] = 0;     // never classified
   r[17] = 0;
-  put(r + 18, las_scan_angle(p.scanang, roll));
-  put(r + 20, setup_.line_id);
-  put(r + 22, setup_.gps_day_start + p.thr * 3600);
+  put(r + 18, angle);
+  put(r + 20, line_id);
+  put(r + 22, gps_time);
   r[30] = static_cast<unsigned char>(p.ampl);
   put(r + 31, p.i);
-  std::int32_t range_mm = std::numeric_limits<std::int32_t>::min();  // as the binary point file
-  las_int(p.range * 1000, range_mm);
   put(r + 35, range_mm);
-  if (setup_.with_gcount) put(r + 39, static_cast<std::uint32_t>(p.gcount));
-  holding_ = true;
-  held_scanno_ = scanno;
-  held_scanang_ = p.scanang;
+  if (with_gcount) put(r + 39, static_cast<std::uint32_t>(p.gcount));
+  file_.commit(reinterpret_cast<char*>(r) + record_length_);
+  prev_flags_ = reinterpret_cast<char*>(r) + 15;
+  prev_scanno_ = scanno;
+  prev_scanang_ = p.scanang;
+  ++count_;
 }
 
-void LasWriter::write_held() {
-  // A copy of fixed size compiles to a few moves; only record_length() is kept.
-  char* out = file_.reserve(sizeof held_);
-  std::memcpy(out, held_, sizeof held_);
-  file_.commit(out + record_length());
-  ++count_;
-  holding_ = false;
+std::size_t LasWriter::point_offset() const {
+  const std::size_t n_extra = setup_.with_gcount ? 4 : 3;
+  return kHeaderSize + 54 + setup_.wkt.size() + 1 + 54 + n_extra * 192;
 }
 
 void LasWriter::write_header() {
@@ -343,12 +347,10 @@ void LasWriter::write_header() {
   put(h + 90, setup_.created.day_of_year);
   put(h + 92, setup_.created.year);
   put(h + 94, static_cast<std::uint16_t>(kHeaderSize));
-  const std::size_t n_extra = setup_.with_gcount ? 4 : 3;
-  const std::size_t vlrs = 54 + setup_.wkt.size() + 1 + 54 + n_extra * 192;
-  put(h + 96, static_cast<std::uint32_t>(kHeaderSize + vlrs));
+  put(h + 96, static_cast<std::uint32_t>(point_offset()));
   put(h + 100, std::uint32_t{2});
   h[104] = 6;
-  put(h + 105, static_cast<std::uint16_t>(record_length()));
+  put(h + 105, static_cast<std::uint16_t>(record_length_));
   // Legacy counts stay 0: format 6 has no legacy form.
   const LasScale& s = setup_.scale;
   const double scale[3] = {s.x_scale, s.y_scale, s.z_scale};
@@ -373,13 +375,43 @@ void LasWriter::write_header() {
 void LasWriter::close() {
   if (!file_.is_open()) return;
   if (begun_) {
-    if (holding_) {
-      held_[15] = static_cast<unsigned char>(last_dir_ << 6 | 1 << 7);  // the last point written
-      write_held();
-    }
+    if (count_ > 0) *prev_flags_ = static_cast<char>(last_dir_ << 6 | 1 << 7);  // last point
+    file_.flush();
+    count_written_records();
     write_header();
   }
   file_.close();
+}
+
+// A write that failed earlier in the run dropped the records in the buffer:
+// the header counts what the file holds, and a record cut short is removed.
+void LasWriter::count_written_records() {
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(file_.name(), ec);
+  const std::uintmax_t first = point_offset();
+  if (ec || size < first) return;
+  const std::uint64_t on_disk = (size - first) / record_length_;
+  if (on_disk >= count_ && size == first + count_ * record_length_) return;
+  count_ = std::min<std::uint64_t>(count_, on_disk);
+  std::filesystem::resize_file(file_.name(), first + count_ * record_length_, ec);
+  bounds_from_disk();
+}
+
+// The bounds of the records on disk, read back (only after a failed write).
+void LasWriter::bounds_from_disk() {
+  BinaryInput in(open_for_reading(file_.name()), file_.name());
+  const auto first = static_cast<std::int64_t>(point_offset());
+  for (std::uint64_t k = 0; k < count_; ++k) {
+    const unsigned char* r =
+        in.at(first + static_cast<std::int64_t>(k * record_length_), 3 * sizeof(std::int32_t));
+    if (r == nullptr) break;
+    for (int a = 0; a < 3; ++a) {
+      std::int32_t v;
+      std::memcpy(&v, r + 4 * a, 4);
+      min_[a] = k == 0 ? v : std::min(min_[a], v);
+      max_[a] = k == 0 ? v : std::max(max_[a], v);
+    }
+  }
 }
 
 }  // namespace bf

@@ -54,8 +54,9 @@ struct LasSetup {
   LasCreationDate created;
 };
 
-// Streams points into a LAS file. Each point is held back until the next one
-// arrives: only then are its scan direction and edge-of-flight-line flag known.
+// Streams points into a LAS file. A point's scan direction and edge-of-
+// flight-line flags are known only when the next point (or the end) comes:
+// they are set in its record while it is still in the output buffer.
 class LasWriter {
  public:
   LasWriter() = default;
@@ -76,7 +77,7 @@ class LasWriter {
   // fall outside the 32-bit range is left out and counted.
   void add(const OutPoint& p, double roll, std::int64_t scanno);
 
-  // Writes the held-back point, completes the header and closes the file;
+  // Sets the last point's flags, completes the header and closes the file;
   // Stop on a write failure. Safe to call more than once.
   void close();
 
@@ -85,22 +86,26 @@ class LasWriter {
 
   static constexpr std::size_t kHeaderSize = 375;
   static constexpr std::size_t kCoreRecordLength = 30;  // format 6
+  static constexpr std::size_t kMaxRecordLength = kCoreRecordLength + 13;
 
  private:
-  void write_held();
   void write_header();
-  std::size_t record_length() const { return kCoreRecordLength + (setup_.with_gcount ? 13 : 9); }
+  void count_written_records();
+  void bounds_from_disk();
+  std::size_t point_offset() const;  // header and VLRs
 
   OutFile file_;
   LasSetup setup_;
   bool begun_ = false;
   double inv_x_ = 1e7, inv_y_ = 1e7, inv_z_ = 1000;
 
-  unsigned char held_[48] = {};
-  bool holding_ = false;
-  std::int64_t held_scanno_ = 0;
-  double held_scanang_ = 0;
-  bool held_dir_ = false;  // direction of the step into the held point
+  std::size_t record_length_ = kCoreRecordLength + 9;
+
+  // The last record written, still in the buffer: nothing is flushed between
+  // two calls of add() but by its own reserve(), after the flags are set.
+  char* prev_flags_ = nullptr;
+  std::int64_t prev_scanno_ = 0;
+  double prev_scanang_ = 0;
   bool last_dir_ = false;  // the sweep direction seen last
 
   std::uint64_t count_ = 0, left_out_ = 0;

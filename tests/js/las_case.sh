@@ -9,7 +9,8 @@
 #             by --vertical-crs, read by projinfo; 43-byte records with the group count
 #   fixture   rolled aircraft, three hand-worked scans: scan angle, direction and edge
 #             flags, extra bytes, times (values in check_las.mjs)
-#   stop      a run stopped mid-way by a full disk still leaves a complete LAS file
+#   stop      a run stopped mid-way by a full disk still leaves a complete LAS file, also
+#             when the LAS file itself could not be written to the end
 #   options   usage errors: exit 2, one line on standard error, no file created
 set -euo pipefail
 beamfall=$1 sim=$2 grid=$3 case=$4
@@ -96,6 +97,15 @@ stop)
   tail -1 report.txt | grep -q '^ \*\*\* write error' || { tail -3 report.txt; exit 1; }
   node "$check" stopped.las
   [ "$(od -An -t u8 -j 247 -N 8 stopped.las | tr -d ' ')" -gt 0 ]
+  # The LAS file itself cut at 512 KiB by a file size limit, mid-record: the header counts
+  # the whole records that reached the disk, and the cut one is removed.
+  set_deck_line 4 0
+  status=0
+  (ulimit -f 512 && run --las limited.las --date 2026-04-12) || status=$?
+  [ "$status" = 1 ] || { echo "exit status $status, want 1"; cat report.txt; exit 1; }
+  tail -1 report.txt | grep -q "^ \*\*\* write error: 'limited.las'" || { tail -3 report.txt; exit 1; }
+  node "$check" limited.las
+  [ "$(od -An -t u8 -j 247 -N 8 limited.las | tr -d ' ')" -gt 10000 ]
   ;;
 options)
   "$sim" --out . --duration 1 >/dev/null
