@@ -8,7 +8,6 @@
 #include <limits>
 
 #include "georef/geolocate.hpp"
-#include "output/points.hpp"
 #include "textio/bytes.hpp"
 #include "textio/infile.hpp"
 
@@ -46,14 +45,17 @@ void put_text(unsigned char* p, std::size_t width, const std::string& text) {
   std::memcpy(p, text.data(), std::min(width, text.size()));
 }
 
-// Rounds half away from zero into a 32-bit integer, as scaled_int does but
-// inline on the per-point path; false when the value (or NaN) does not fit.
-inline bool las_int(double y, std::int32_t& out) {
-  if (!(y > -2147483648.5 && y < 2147483647.5)) return false;
-  auto t = static_cast<std::int32_t>(y);
+// True when y (not NaN) rounds into the 32-bit range.
+inline bool fits_int32(double y) {
+  return (y > -2147483648.5) & (y < 2147483647.5);
+}
+
+// Rounds half away from zero, as scaled_int does but inline on the per-point
+// path; y must fit (fits_int32).
+inline std::int32_t round_int32(double y) {
+  const auto t = static_cast<std::int32_t>(y);
   const double rest = y - static_cast<double>(t);
-  out = t + static_cast<std::int32_t>(rest >= 0.5) - static_cast<std::int32_t>(rest <= -0.5);
-  return true;
+  return t + static_cast<std::int32_t>(rest >= 0.5) - static_cast<std::int32_t>(rest <= -0.5);
 }
 
 // Scan angle in units of 0.006 degrees from the vertical, counter-clockwise
@@ -64,13 +66,14 @@ std::int16_t las_scan_angle(double scanang, double roll) {
   constexpr double kUnitsPerDegree = 1 / 0.006;
   constexpr double kUnitsPerRadian = kUnitsPerDegree / kDegToRad;
   double units = -(scanang * kUnitsPerRadian + roll * kUnitsPerDegree);
-  for (int k = 0; k < 2; ++k) {
-    if (units > 30000) units -= 60000;
-    if (units < -30000) units += 60000;
-  }
-  std::int32_t v = 0;  // NaN (no attitude) stays 0
-  las_int(units, v);
-  return static_cast<std::int16_t>(v);
+  if (!(std::fabs(units) <= 30000)) units = std::remainder(units, 60000);  // into -180 .. 180
+  if (!fits_int32(units)) return 0;                                        // NaN: no attitude
+  return static_cast<std::int16_t>(round_int32(units));
+}
+
+inline void widen(LasWriter::IntRange& r, std::int32_t v) {
+  r.lo = v < r.lo ? v : r.lo;
+  r.hi = v > r.hi ? v : r.hi;
 }
 
 std::string wkt_quoted(const std::string& s) {
@@ -278,29 +281,28 @@ void LasWriter::begin(const LasSetup& setup) {
 }
 
 void LasWriter::add(const OutPoint& p, double roll, std::int64_t scanno) {
-  std::int32_t x, y, z;
-  if (!las_int((p.lon - setup_.scale.x_offset) * inv_x_, x) ||
-      !las_int((p.lat - setup_.scale.y_offset) * inv_y_, y) ||
-      !las_int((p.h - setup_.scale.z_offset) * inv_z_, z)) {
+  const double fx = (p.lon - setup_.scale.x_offset) * inv_x_;
+  const double fy = (p.lat - setup_.scale.y_offset) * inv_y_;
+  const double fz = (p.h - setup_.scale.z_offset) * inv_z_;
+  if (!(fits_int32(fx) & fits_int32(fy) & fits_int32(fz))) {
     ++left_out_;
     return;
   }
-  if (count_ == 0) {
-    min_[0] = max_[0] = x, min_[1] = max_[1] = y, min_[2] = max_[2] = z;
-  } else {
+  const std::int32_t x = round_int32(fx), y = round_int32(fy), z = round_int32(fz);
+  if (count_ > 0) {
     // The previous record is still in the buffer: its flags are known now.
     const bool same_scan = scanno == prev_scanno_;
     // Scan angles fall as the beam sweeps from left to right.
     if (same_scan && p.scanang != prev_scanang_) last_dir_ = p.scanang < prev_scanang_;
     *prev_flags_ = static_cast<char>(last_dir_ << 6 | !same_scan << 7);
   }
-  const std::int32_t v[3] = {x, y, z};
-  for (int k = 0; k < 3; ++k) {
-    min_[k] = std::min(min_[k], v[k]);
-    max_[k] = std::max(max_[k], v[k]);
-  }
-  std::int32_t range_mm = std::numeric_limits<std::int32_t>::min();  // as the binary point file
-  las_int(p.range * 1000, range_mm);
+  widen(bound_[0], x);
+  widen(bound_[1], y);
+  widen(bound_[2], z);
+  const double range_mm_real = p.range * 1000;
+  const std::int32_t range_mm = fits_int32(range_mm_real)
+                                    ? round_int32(range_mm_real)
+                                    : std::numeric_limits<std::int32_t>::min();  // as scaled_int
   const std::int16_t angle = las_scan_angle(p.scanang, roll);
   const double gps_time = setup_.gps_day_start + p.thr * 3600;
   const std::uint16_t line_id = setup_.line_id;
@@ -359,8 +361,8 @@ void LasWriter::write_header() {
     put(h + 131 + 8 * k, scale[k]);
     put(h + 155 + 8 * k, offset[k]);
     if (count_ > 0) {
-      put(h + 179 + 16 * k, offset[k] + max_[k] * scale[k]);
-      put(h + 187 + 16 * k, offset[k] + min_[k] * scale[k]);
+      put(h + 179 + 16 * k, offset[k] + bound_[k].hi * scale[k]);
+      put(h + 187 + 16 * k, offset[k] + bound_[k].lo * scale[k]);
     }
   }
   put(h + 247, std::uint64_t{count_});
@@ -408,8 +410,8 @@ void LasWriter::bounds_from_disk() {
     for (int a = 0; a < 3; ++a) {
       std::int32_t v;
       std::memcpy(&v, r + 4 * a, 4);
-      min_[a] = k == 0 ? v : std::min(min_[a], v);
-      max_[a] = k == 0 ? v : std::max(max_[a], v);
+      if (k == 0) bound_[a] = IntRange{};
+      widen(bound_[a], v);
     }
   }
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
 #include "input/trajectory.hpp"
@@ -88,6 +89,12 @@ class LasWriter {
   static constexpr std::size_t kCoreRecordLength = 30;  // format 6
   static constexpr std::size_t kMaxRecordLength = kCoreRecordLength + 13;
 
+  // Smallest and largest integer coordinate written (empty until the first).
+  struct IntRange {
+    std::int32_t lo = std::numeric_limits<std::int32_t>::max();
+    std::int32_t hi = std::numeric_limits<std::int32_t>::min();
+  };
+
  private:
   void write_header();
   void count_written_records();
@@ -109,7 +116,7 @@ class LasWriter {
   bool last_dir_ = false;  // the sweep direction seen last
 
   std::uint64_t count_ = 0, left_out_ = 0;
-  std::int32_t min_[3] = {0, 0, 0}, max_[3] = {0, 0, 0};
+  IntRange bound_[3];
 };
 
 }  // namespace bf
