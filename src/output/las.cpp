@@ -247,7 +247,7 @@ LasWriter::~LasWriter() {
 }
 
 void LasWriter::create(const std::string& name) {
-  file_.create(name, CreateMode::replace_regular, 256 * 1024);
+  file_.create(name, CreateMode::replace_regular);
 }
 
 void LasWriter::begin(const LasSetup& setup) {
