@@ -144,7 +144,9 @@ void close_las(LasWriter& las) {
   if (!las.is_open()) return;
   las.close();
   if (las.points_left_out() > 0)
-    std::fprintf(stderr, "beamfall: %llu points beyond the coordinate range of %s left out of it\n",
+    std::fprintf(stderr,
+                 "beamfall: %llu of the points lay beyond the coordinate range of %s and were left "
+                 "out of it\n",
                  static_cast<unsigned long long>(las.points_left_out()), las.name().c_str());
 }
 
