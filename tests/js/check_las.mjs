@@ -4,7 +4,7 @@
 // R15 tables here.
 //
 // usage: node check_las.mjs FILE.las [--points POINTS.bin] [--day-start S]
-//          [--line-id N] [--created DAY,YEAR] [--fixture]
+//          [--line-id N] [--created DAY,YEAR] [--naver N] [--fixture]
 //   always:      header invariants (sizes, offsets, counts, bounds, VLRs)
 //   --points:    every point against the binary point file of the same run
 //   --fixture:   the hand-worked values of las_case.sh's rolled-aircraft fixture
@@ -122,6 +122,9 @@ check(30 + extraSize === H.recordLength, 'extra bytes fill the record');
 const names = extra.map((e) => e.name);
 check(names.slice(0, 3).join('|') === 'amplitude|measurement index|range', 'extra names ' + names);
 check(extra[2].options === 8 && extra[2].scale === 0.001, 'range in millimetre counts');
+const naver = Number(opt('--naver') ?? 1);
+check((naver > 1) === (extra.length === 4) && (naver <= 1 || names[3] === 'group count'),
+      'group count described exactly when averaging');
 if (wkt !== null) fs.writeFileSync(file + '.wkt', wkt);
 
 // ---- points, own decoder (Table 13, format 6, then the extra bytes) ----
@@ -148,6 +151,7 @@ for (const p of P) {
   check(p.returns === 0x11 && p.cls === 0 && p.user === 0 && p.source === lineId,
         'return 1 of 1, class 0, point source ID');
   check(p.intensity === (p.ampl + 128) * 256, 'intensity from the amplitude');
+  check(p.gcount >= 1 && p.gcount <= Math.max(naver, 1), 'group count within the averaging span');
 }
 if (H.count > 0) {
   for (let a = 0; a < 3; a++) {

@@ -64,13 +64,13 @@ sim)
 geoid)
   "$sim" --out . --duration 3 --nmeas 100 --on-geoid --geoid "$grid" --naver 3 >/dev/null
   run --las named.las --date 2026-04-12 --vertical-crs EPSG:5773
-  node "$check" named.las --points points.bin --day-start "$(day_start 2026-04-12)"
+  node "$check" named.las --points points.bin --day-start "$(day_start 2026-04-12)" --naver 3
   wkt_ok named.las 'EGM96 height'
   run --las grid.las --date 2026-04-12
-  node "$check" grid.las --points points.bin --day-start "$(day_start 2026-04-12)"
+  node "$check" grid.las --points points.bin --day-start "$(day_start 2026-04-12)" --naver 3
   wkt_ok grid.las 'height above geoid grid geoid.grid'
   run --las other.las --date 2026-04-12 --vertical-crs epsg:9999
-  node "$check" other.las
+  node "$check" other.las --naver 3
   wkt_ok other.las 'ID\["EPSG",9999\]'
   ;;
 fixture)
