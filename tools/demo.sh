@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo flight: simulates 90 s of scanning over ridged sea ice off north-east Greenland
 # (EGM96 geoid from examples/), processes it with beamfall and checks the points against
-# the simulated truth. Deterministic: the same files every time.
+# the simulated truth, and ends with the quick look (DEM, hillshade, track for GIS and a
+# report page). Deterministic: the same files every time.
 #
 # usage: tools/demo.sh [BUILD_DIR]     (default: build; configured and built when needed)
 set -euo pipefail
@@ -18,6 +19,9 @@ if ! { [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BU
   echo "demo: building beamfall and the simulator in $build failed" >&2
   exit 1
 fi
+# The quick look needs GDAL and PROJ (libgdal-dev, libproj-dev) and gnuplot at run time.
+quicklook=0
+if cmake --build "$build" -j2 --target beamfall-quicklook >>"$log" 2>&1; then quicklook=1; fi
 
 demo=$root/demo
 rm -rf "$demo"
@@ -50,3 +54,18 @@ cat <<END
 == Check against the simulated truth (beamfall-check demo):
 END
 "$build/beamfall-check" "$demo"
+
+if [ "$quicklook" = 1 ]; then
+  echo
+  echo "== beamfall-quicklook demo/deck.txt demo/report.txt"
+  "$build/beamfall-quicklook" "$demo/deck.txt" "$demo/report.txt"
+  cat <<END
+
+== Quick look in $demo/quicklook: dem.tif (mean height and point count, EPSG:3413),
+   hillshade.png, track.gpkg (open both in QGIS), plots/ (gnuplot scripts, data, SVG).
+   Open in a browser: $demo/quicklook/index.html
+END
+else
+  echo
+  echo "(no quick look: beamfall-quicklook was not built; it needs libgdal-dev and libproj-dev)"
+fi

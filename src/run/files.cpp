@@ -1,8 +1,122 @@
 #include "run/files.hpp"
 
-namespace bf {
+#include <sys/stat.h>
 
-void open_files(RunPar& par, RunFiles& f) {
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "textio/error.hpp"
+
+namespace bf {
+namespace {
+
+namespace fs = std::filesystem;
+
+// What a name leads to: an existing file (device and inode), or a file still
+// to be created (its directory's device and inode, and the final name), or,
+// when even the directory can't be found, the path made absolute.
+struct FileIdentity {
+  enum class Kind { existing, to_create, unresolved };
+  Kind kind = Kind::unresolved;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  std::string name;
+  bool shareable = false;  // a terminal, pipe or device: writing there destroys nothing
+
+  bool operator==(const FileIdentity& o) const {
+    return kind == o.kind && dev == o.dev && ino == o.ino && name == o.name;
+  }
+};
+
+// The path a chain of links to nothing ends at: the file that opening the
+// name for writing would create.
+std::string follow_dangling_links(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    std::error_code ec;
+    fs::path target = fs::read_symlink(path, ec);
+    if (ec) break;
+    if (target.is_relative()) target = fs::path(path).parent_path() / target;
+    path = target.string();
+  }
+  return path;
+}
+
+FileIdentity identify(const std::string& name) {
+  FileIdentity id;
+  struct stat st {};
+  if (::stat(name.c_str(), &st) == 0) {
+    id.kind = FileIdentity::Kind::existing;
+    id.dev = st.st_dev;
+    id.ino = st.st_ino;
+    id.shareable = S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
+    return id;
+  }
+  std::error_code ec;
+  // Absolute first: a relative name with no existing part would stay relative.
+  const fs::path target = fs::absolute(follow_dangling_links(name), ec);
+  fs::path resolved = fs::weakly_canonical(target, ec);
+  if (ec) resolved = target.lexically_normal();
+  if (::stat(resolved.parent_path().c_str(), &st) == 0) {
+    id.kind = FileIdentity::Kind::to_create;
+    id.dev = st.st_dev;
+    id.ino = st.st_ino;
+    id.name = resolved.filename().string();
+  } else {
+    id.name = resolved.string();
+  }
+  return id;
+}
+
+struct RunFile {
+  std::string role;  // "name line 1 (scanner file)"
+  std::string name;
+  FileIdentity id;
+};
+
+RunFile run_file(std::string role, std::string name) {
+  FileIdentity id = identify(name);
+  return RunFile{std::move(role), std::move(name), std::move(id)};
+}
+
+[[noreturn]] void clash(const RunFile& output, const RunFile& other) {
+  stop("*** file clash: " + output.role + " " + quoted(output.name) + " is the same file as " +
+       other.role + " " + quoted(other.name));
+}
+
+}  // namespace
+
+void check_file_clashes(const RunPar& par, const std::string& las_file) {
+  std::vector<RunFile> inputs;
+  inputs.push_back(run_file("name line 1 (scanner file)", file_name(par.scanname)));
+  inputs.push_back(run_file("name line 2 (trajectory file)", file_name(par.gpsname)));
+  if (!is_no_file(par.geoidname))
+    inputs.push_back(run_file("name line 3 (geoid grid file)", file_name(par.geoidname)));
+
+  std::vector<RunFile> outputs;
+  if (par.wrtpts) outputs.push_back(run_file("name line 4 (point file)", file_name(par.ptname)));
+  outputs.push_back(run_file("name line 5 (centre file)", file_name(par.cenname)));
+  if (par.calib) outputs.push_back(run_file("the cross-profile file", "scan.cal"));
+  if (!las_file.empty()) outputs.push_back(run_file("--las", las_file));
+
+  for (std::size_t k = 0; k < outputs.size(); ++k) {
+    const RunFile& out = outputs[k];
+    if (out.id.shareable) continue;
+    for (const RunFile& in : inputs)
+      if (in.id == out.id) clash(out, in);
+    for (std::size_t j = 0; j < k; ++j)
+      if (outputs[j].id == out.id) clash(out, outputs[j]);
+  }
+}
+
+void open_files(RunPar& par, RunFiles& f, const RunOptions& options) {
+  par.wrtpts = !is_no_file(par.ptname);
+  if (!par.wrtpts) par.calib = false;
+  check_file_clashes(par, options.las_file);
+
   const std::string scanname = file_name(par.scanname);
   int scan_fd = open_for_reading(scanname);
   if (par.bin2dd) {
@@ -10,9 +124,6 @@ void open_files(RunPar& par, RunFiles& f) {
   } else {
     f.scan_text = std::make_unique<TextInput>(scan_fd, scanname);
   }
-
-  par.wrtpts = !is_no_file(par.ptname);
-  if (!par.wrtpts) par.calib = false;
 
   const std::string gpsname = file_name(par.gpsname);
   f.trajectory = std::make_unique<TextInput>(open_for_reading(gpsname), gpsname);
@@ -23,6 +134,29 @@ void open_files(RunPar& par, RunFiles& f) {
   }
   f.centre.create(file_name(par.cenname));
   if (par.calib) f.cal.create("scan.cal");
+  if (!options.las_file.empty()) f.las.create(options.las_file);
+}
+
+void close_outputs(RunFiles& f) {
+  f.points.close();
+  f.centre.close();
+  f.cal.close();
+  f.las.close();
+}
+
+void close_outputs_after_stop(RunFiles& f, OutFile* console) {
+  for (OutFile* out : {&f.points, &f.centre, &f.cal}) {
+    try {
+      out->close();
+    } catch (const Stop& s) {
+      if (console != nullptr) console->free_line({s.what()});
+    }
+  }
+  try {
+    f.las.close();  // the last point's flags, the header's counts and bounds
+  } catch (const Stop& s) {
+    if (console != nullptr) console->free_line({s.what()});
+  }
 }
 
 }  // namespace bf

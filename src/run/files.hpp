@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "output/las.hpp"
+#include "run/options.hpp"
 #include "run/runpar.hpp"
 #include "textio/freeread.hpp"
 #include "textio/infile.hpp"
@@ -22,10 +23,28 @@ struct RunFiles {
   LasWriter las;  // open only with --las
 };
 
-// Opens the scanner file, the trajectory file, the point file (a binary one
-// is deleted and created anew), the centre file and "scan.cal", in this
-// order; sets wrtpts and forces calib false without a point file. A failure
-// stops the run (Stop) before the later files are touched.
-void open_files(RunPar& par, RunFiles& files);
+// Sets wrtpts and forces calib false without a point file; checks that no
+// output is an input or another output (check_file_clashes); then opens the
+// scanner file, the trajectory file, the point file (a binary one is deleted
+// and created anew), the centre file, "scan.cal" and the LAS file, in this
+// order. A failure stops the run (Stop) before the later files are touched.
+void open_files(RunPar& par, RunFiles& files, const RunOptions& options = {});
+
+// Stops with "*** file clash: ..." when an output (point file, centre file,
+// "scan.cal" when calib, the LAS file) is an input (scanner file, trajectory,
+// geoid grid) or another output under any name: the same path, a symbolic or
+// hard link, another path to the same directory. Existing files are compared
+// by device and inode, names still to be created by their resolved directory
+// and final name. A terminal, pipe or device such as /dev/null may take
+// several outputs. Touches no file.
+void check_file_clashes(const RunPar& par, const std::string& las_file);
+
+// Closes every output file in order; the first failure stops the run (Stop).
+void close_outputs(RunFiles& files);
+
+// Closes every output file after the run has stopped, so each holds every
+// record written. A failure is written to `console` when one is given, else
+// dropped (the reason the run stopped is the one reported).
+void close_outputs_after_stop(RunFiles& files, OutFile* console);
 
 }  // namespace bf

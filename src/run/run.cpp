@@ -18,6 +18,7 @@
 #include "run/progress.hpp"
 #include "run/report.hpp"
 #include "textio/error.hpp"
+#include "textio/interrupt.hpp"
 
 namespace bf {
 namespace {
@@ -138,11 +139,8 @@ LasCreationDate las_creation_day() {
   return las_creation_date(seconds);
 }
 
-// Completes the LAS file (also when the run stops) and says on standard error
-// how many points lay beyond its coordinate range.
-void close_las(LasWriter& las) {
-  if (!las.is_open()) return;
-  las.close();
+// The points beyond the LAS file's coordinate range, on standard error.
+void report_las_left_out(const LasWriter& las) {
   if (las.points_left_out() > 0)
     std::fprintf(stderr,
                  "beamfall: %llu of the points lay beyond the coordinate range of %s and were left "
@@ -150,16 +148,8 @@ void close_las(LasWriter& las) {
                  static_cast<unsigned long long>(las.points_left_out()), las.name().c_str());
 }
 
-}  // namespace
-
-void run(TextInput& deck, OutFile& console, const RunOptions& options) {
-  RunPar par = read_deck(deck);
-  check_options_for_mode(options, par.useatt);
-  const bool las = !options.las_file.empty();
-  const LasCreationDate created = las ? las_creation_day() : LasCreationDate{};
-  RunFiles files;
-  open_files(par, files);
-  if (las) files.las.create(options.las_file);
+void run_phases(RunPar& par, RunFiles& files, OutFile& console, const RunOptions& options,
+                LasCreationDate created) {
   derive_times(par);
   print_opening_report(par, console);
 
@@ -170,23 +160,34 @@ void run(TextInput& deck, OutFile& console, const RunOptions& options) {
   TrajectoryTable traj;
   load_trajectory_phase(par, files, traj, console);
 
-  if (las) files.las.begin(las_setup(par, options, traj, created));
-  LoopResult result;
+  if (files.las.is_open()) files.las.begin(las_setup(par, options, traj, created));
+  const LoopResult result = scanner_phase(par, files, traj, geoid.get(), console, options);
+  print_summary(par, result.nscans, result.stats, result.sums, console);
+}
+
+}  // namespace
+
+void run(TextInput& deck, OutFile& console, const RunOptions& options) {
+  RunPar par = read_deck(deck);
+  check_options_for_mode(options, par.useatt);
+  const LasCreationDate created = options.las_file.empty() ? LasCreationDate{} : las_creation_day();
+  RunFiles files;
+  open_files(par, files, options);
+  // Every output is closed on every path, so each ends with its last whole
+  // record (and a file with a header gets it completed).
   try {
-    result = scanner_phase(par, files, traj, geoid.get(), console, options);
+    run_phases(par, files, console, options, created);
+  } catch (const Interrupted&) {
+    close_outputs_after_stop(files, &console);
+    report_las_left_out(files.las);
+    throw;
   } catch (const Stop&) {
-    try {
-      close_las(files.las);
-    } catch (const Stop&) {
-      // the stop being reported says more
-    }
+    close_outputs_after_stop(files, nullptr);
+    report_las_left_out(files.las);
     throw;
   }
-  print_summary(par, result.nscans, result.stats, result.sums, console);
-  files.points.close();
-  files.centre.close();
-  files.cal.close();
-  close_las(files.las);
+  close_outputs(files);
+  report_las_left_out(files.las);
 }
 
 namespace {
@@ -194,6 +195,16 @@ namespace {
 int usage_error(const char* message) {
   std::fprintf(stderr, "beamfall: %s\nTry 'beamfall --help' for more information.\n", message);
   return 2;
+}
+
+// The last line of the report after a stop; standard output may itself have
+// failed, and then nothing more can be said.
+void final_line(OutFile& console, const char* line) {
+  try {
+    console.free_line({line});
+    console.close();
+  } catch (const Stop&) {
+  }
 }
 
 }  // namespace
@@ -214,19 +225,20 @@ int run_program(std::span<const char* const> args) {
   OutFile console;
   console.attach(STDOUT_FILENO, "standard output", 1 << 16);
   TextInput deck(STDIN_FILENO, "standard input");
+  install_interrupt_handlers();
   try {
     run(deck, console, parsed.options);
+    // A signal during the summary still ends the run as interrupted.
+    check_interrupt();
     console.close();
     return 0;
   } catch (const UsageError& e) {
     return usage_error(e.what());
+  } catch (const Interrupted& i) {
+    final_line(console, i.what());
+    return 128 + i.signal();
   } catch (const Stop& s) {
-    try {
-      console.free_line({s.what()});
-      console.close();
-    } catch (const Stop&) {
-      // standard output itself failed: nothing more can be said
-    }
+    final_line(console, s.what());
     return 1;
   }
 }

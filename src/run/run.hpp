@@ -8,14 +8,16 @@
 namespace bf {
 
 // One whole run with the deck from `deck` and the report on `console`. A run
-// that must stop throws Stop after every report line so far is in `console`
-// and every output file holds all records written.
+// that must stop throws Stop, and one stopped by SIGINT or SIGTERM throws
+// Interrupted, after every report line so far is in `console` and every output
+// file is closed holding all records written.
 // `options` add products and modes; a combination that the deck rules out
 // throws UsageError before any file is opened.
 void run(TextInput& deck, OutFile& console, const RunOptions& options = {});
 
 // The program: the options in `args` (after the program name), the deck on
-// standard input, the report on standard output. Returns the exit status.
+// standard input, the report on standard output. Returns the exit status: 0,
+// 1 for a stop, 2 for a usage error, 128 + N when stopped by signal N.
 int run_program(std::span<const char* const> args = {});
 
 }  // namespace bf

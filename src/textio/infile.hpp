@@ -41,6 +41,7 @@ class TextInput {
   const char* p_ = nullptr;
   const char* end_ = nullptr;
   int fd_ = -1;
+  bool may_block_ = false;  // a pipe or a terminal: a read may wait for input
   std::string name_;
   std::unique_ptr<char[]> buf_;
   std::int64_t bytes_read_ = 0;

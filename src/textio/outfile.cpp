@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "textio/error.hpp"
+#include "textio/interrupt.hpp"
 
 namespace bf {
 
@@ -34,6 +35,8 @@ void OutFile::create(const std::string& name, CreateMode mode, std::size_t block
   int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
   if (mode == CreateMode::replace_regular) flags |= O_EXCL;
   int fd = ::open(name.c_str(), flags, 0666);
+  // Opening a pipe waits for its reader; a signal ends that wait.
+  if (fd < 0 && errno == EINTR) check_interrupt();
   if (fd < 0) open_error(name, std::strerror(errno));
   struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {

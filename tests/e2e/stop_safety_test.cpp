@@ -1,0 +1,425 @@
+// Runs that must not harm their files, on the real binary:
+//  - a deck (or --las) that names an output as an input or as another output,
+//    under the same name, "./name", a path through another directory name, a
+//    symbolic link or a hard link, stops with one "*** file clash" line and
+//    exit status 1, and leaves every file in the directory exactly as it was
+//    (the fault: a point file named as the scanner file deleted the scanner
+//    file and the run reported success);
+//  - a run stopped by SIGINT or SIGTERM keeps its report so far, ends it with
+//    the interrupt line, exits 128 + the signal number, and leaves every output
+//    ending with a whole record (the fault: the whole report was lost).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void spit(const fs::path& p, const std::string& text) {
+  std::ofstream(p, std::ios::binary) << text;
+}
+
+// A fresh directory under the test's temporary directory, removed when the
+// test passed.
+class TempDir {
+ public:
+  explicit TempDir(const std::string& tag) {
+    static int serial = 0;
+    path_ = fs::path(::testing::TempDir()) /
+            ("beamfall-stop-" + tag + "-" + std::to_string(::getpid()) + "-" +
+             std::to_string(++serial));
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~TempDir() {
+    if (!::testing::Test::HasFailure()) fs::remove_all(path_);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// Starts beamfall in `dir` with standard input from the descriptor `in` and
+// standard output to `out`.
+pid_t start_beamfall(const fs::path& dir, const std::vector<std::string>& args, int in,
+                     const fs::path& out) {
+  std::vector<const char*> argv{BEAMFALL_BIN};
+  for (const auto& a : args)
+    argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || ::chdir(dir.c_str()) != 0 || ::dup2(in, 0) < 0 || ::dup2(fd, 1) < 0) _exit(127);
+    ::execv(BEAMFALL_BIN, const_cast<char* const*>(argv.data()));
+    _exit(127);
+  }
+  return pid;
+}
+
+// Exit status, or 1000 + the signal that ended the process.
+int wait_status(pid_t pid) {
+  int st = 0;
+  if (::waitpid(pid, &st, 0) != pid) return -1;
+  return WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st);
+}
+
+struct Result {
+  int status = -1;
+  std::string stdout_text;
+};
+
+Result run_beamfall(const fs::path& dir, const std::string& deck,
+                    const std::vector<std::string>& args = {}) {
+  const fs::path deck_file = dir.parent_path() / (dir.filename().string() + ".deck");
+  const fs::path out = dir.parent_path() / (dir.filename().string() + ".stdout");
+  spit(deck_file, deck);
+  const int in = ::open(deck_file.c_str(), O_RDONLY);
+  const pid_t pid = start_beamfall(dir, args, in, out);
+  ::close(in);
+  Result r{wait_status(pid), slurp(out)};
+  fs::remove(deck_file);
+  fs::remove(out);
+  return r;
+}
+
+// Every entry under a directory: its kind and its bytes or link target.
+std::map<std::string, std::string> snapshot(const fs::path& dir) {
+  std::map<std::string, std::string> entries;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    const std::string name = fs::relative(e.path(), dir).string();
+    struct stat st {};
+    ::lstat(e.path().c_str(), &st);
+    if (e.is_symlink()) {
+      entries[name] = "link to " + fs::read_symlink(e.path()).string();
+    } else if (e.is_directory()) {
+      entries[name] = "directory";
+    } else {
+      entries[name] = "file, inode " + std::to_string(st.st_ino) + ": " + slurp(e.path());
+    }
+  }
+  return entries;
+}
+
+// ---------------------------------------------------------------------------
+// File clashes
+
+// One of the run's files: its deck line (or option) and the role the message gives it.
+struct Role {
+  const char* key;   // scanner, trajectory, geoid, points, centre, cal, las
+  const char* text;  // as the clash message names it
+};
+
+constexpr Role kScanner{"scanner", "name line 1 (scanner file)"};
+constexpr Role kTrajectory{"trajectory", "name line 2 (trajectory file)"};
+constexpr Role kGeoid{"geoid", "name line 3 (geoid grid file)"};
+constexpr Role kPoints{"points", "name line 4 (point file)"};
+constexpr Role kCentre{"centre", "name line 5 (centre file)"};
+constexpr Role kCal{"cal", "the cross-profile file"};
+constexpr Role kLas{"las", "--las"};
+
+// Another name for the file `real` in the run directory, made there by setup.
+struct Alias {
+  const char* kind;
+  std::function<std::string(const fs::path& dir, const std::string& real)> make;
+};
+
+const std::vector<Alias>& aliases() {
+  static const std::vector<Alias> all{
+      {"same_name", [](const fs::path&, const std::string& r) { return r; }},
+      {"dot_slash", [](const fs::path&, const std::string& r) { return "./" + r; }},
+      {"through_other_directory",
+       [](const fs::path& d, const std::string& r) {
+         fs::create_directory(d / "sub");
+         return "sub/../" + r;
+       }},
+      {"through_directory_link",
+       [](const fs::path& d, const std::string& r) {
+         fs::create_directory_symlink(".", d / "here");
+         return "here/" + r;
+       }},
+      {"symbolic_link",
+       [](const fs::path& d, const std::string& r) {
+         fs::create_symlink(r, d / "alias.lnk");
+         return std::string("alias.lnk");
+       }},
+      {"hard_link",
+       [](const fs::path& d, const std::string& r) {
+         // A hard link needs the file: an old output of that name, when there is none yet.
+         if (!fs::exists(d / r)) spit(d / r, "an old file\n");
+         fs::create_hard_link(d / r, d / "alias.hard");
+         return std::string("alias.hard");
+       }},
+  };
+  return all;
+}
+
+struct ClashCase {
+  std::string name;
+  Role output;  // the file named second in the check order: the one reported
+  Role other;   // an input, or an output checked before it
+  const Alias* alias;
+  bool binout = true;
+};
+
+void PrintTo(const ClashCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+std::vector<ClashCase> clash_cases() {
+  std::vector<ClashCase> cases;
+  for (const Role& in : {kScanner, kTrajectory, kGeoid})
+    for (const Role& out : {kPoints, kCentre, kCal, kLas})
+      for (const Alias& a : aliases())
+        cases.push_back({std::string(out.key) + "_is_" + in.key + "_by_" + a.kind, out, in, &a});
+  // Outputs against each other, the later one in the check order reported.
+  const std::pair<Role, Role> output_pairs[] = {{kCentre, kPoints}, {kCal, kPoints},
+                                                {kCal, kCentre},    {kLas, kPoints},
+                                                {kLas, kCentre},    {kLas, kCal}};
+  for (const auto& [later, earlier] : output_pairs)
+    for (const Alias& a : aliases())
+      cases.push_back(
+          {std::string(later.key) + "_is_" + earlier.key + "_by_" + a.kind, later, earlier, &a});
+  // The issue's own case: a text point file named as the trajectory file.
+  cases.push_back({"text_points_is_trajectory", kPoints, kTrajectory, &aliases()[0], false});
+  return cases;
+}
+
+// The names of a run of the small text-scanner fixture with a geoid grid,
+// cross profiles and a binary point file.
+struct DeckNames {
+  std::map<std::string, std::string> name{{"scanner", "scan.txt"}, {"trajectory", "traj.txt"},
+                                          {"geoid", "geoid.txt"},  {"points", "pts.bin"},
+                                          {"centre", "cen.txt"},   {"las", ""}};
+
+  std::string deck(bool binout) const {
+    std::string d;
+    for (const char* key : {"scanner", "trajectory", "geoid", "points", "centre"})
+      d += name.at(key) + "\n";
+    d += "10.0 0 0.0\n10.0 10.01\n50.0 60.0 0.0 20.0\n";
+    d += binout ? "1 1 F T T T T\n" : "1 1 F F T T T\n";
+    d += "0.0 0.0 0.0\n0.0 0.0 0.0\n0\n1 1000\n10.0\n";
+    return d;
+  }
+  std::vector<std::string> args() const {
+    if (name.at("las").empty()) return {};
+    return {"--las", name.at("las"), "--date", "2020-03-01"};
+  }
+};
+
+void copy_fixture(const fs::path& dir) {
+  const fs::path src = fs::path(BEAMFALL_CASES) / "geo_text_geoid";
+  for (const char* f : {"scan.txt", "traj.txt", "geoid.txt"})
+    fs::copy_file(src / f, dir / f);
+}
+
+// Makes the two roles of `c` one file: the one that has a fixed or existing
+// name (an input, "scan.cal", the earlier output) keeps it, the other gets the
+// alias. Returns the names the message quotes: {output's, other's}.
+std::pair<std::string, std::string> name_both(const ClashCase& c, const fs::path& dir,
+                                              DeckNames& names) {
+  const std::string output_key = c.output.key, other_key = c.other.key;
+  if (output_key == "cal") {
+    // "scan.cal" can't be renamed: the other file is stored under that name.
+    std::string real = "scan.cal";
+    if (names.name.count(other_key) && fs::exists(dir / names.name[other_key]))
+      fs::rename(dir / names.name[other_key], dir / real);
+    names.name[other_key] = c.alias->make(dir, real);
+    return {real, names.name[other_key]};
+  }
+  const std::string real = other_key == "cal" ? "scan.cal" : names.name[other_key];
+  names.name[output_key] = c.alias->make(dir, real);
+  if (other_key != "cal") names.name[other_key] = real;
+  return {names.name[output_key], real};
+}
+
+class FileClash : public ::testing::TestWithParam<ClashCase> {};
+
+TEST_P(FileClash, StopsBeforeAnyFileIsTouched) {
+  const ClashCase& c = GetParam();
+  TempDir tmp(c.name);
+  copy_fixture(tmp.path());
+  DeckNames names;
+  const auto [output_name, other_name] = name_both(c, tmp.path(), names);
+  const auto before = snapshot(tmp.path());
+
+  const Result r = run_beamfall(tmp.path(), names.deck(c.binout), names.args());
+
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.stdout_text, std::string(" *** file clash: ") + c.output.text + " '" + output_name +
+                               "' is the same file as " + c.other.text + " '" + other_name + "'\n");
+  EXPECT_EQ(snapshot(tmp.path()), before) << "a file was changed, created or deleted";
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FileClash, ::testing::ValuesIn(clash_cases()),
+                         [](const auto& param_info) { return param_info.param.name; });
+
+// Names that only look alike, and outputs that may share a device, run as usual.
+TEST(FileClash, LookalikesAndSharedDevicesRun) {
+  struct Lookalike {
+    const char* what;
+    const char* points;
+    const char* centre;
+    bool binout;
+  };
+  const Lookalike cases[] = {
+      {"the scanner file's name in another directory", "sub/scan.txt", "cen.txt", true},
+      {"a point file and a centre file both on /dev/null", "/dev/null", "/dev/null", false},
+      {"a name that only begins like an input", "scan.txt.bin", "traj.txt.cen", true},
+  };
+  for (const Lookalike& l : cases) {
+    SCOPED_TRACE(l.what);
+    TempDir tmp("lookalike");
+    copy_fixture(tmp.path());
+    fs::create_directory(tmp.path() / "sub");
+    DeckNames names;
+    names.name["points"] = l.points;
+    names.name["centre"] = l.centre;
+    const std::string inputs = slurp(tmp.path() / "scan.txt") + slurp(tmp.path() / "traj.txt") +
+                               slurp(tmp.path() / "geoid.txt");
+    const Result r = run_beamfall(tmp.path(), names.deck(l.binout));
+    EXPECT_EQ(r.status, 0) << r.stdout_text;
+    EXPECT_NE(r.stdout_text.find("Total number of points output:  18"), std::string::npos);
+    EXPECT_EQ(slurp(tmp.path() / "scan.txt") + slurp(tmp.path() / "traj.txt") +
+                  slurp(tmp.path() / "geoid.txt"),
+              inputs);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Signals
+
+// True once the process has its own handlers for SIGINT and SIGTERM (the
+// "SigCgt" mask of /proc/PID/status).
+bool catches_interrupts(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("SigCgt:", 0) != 0) continue;
+    const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+    const unsigned long long wanted = (1ULL << (SIGINT - 1)) | (1ULL << (SIGTERM - 1));
+    return (mask & wanted) == wanted;
+  }
+  return false;
+}
+
+template <class Pred>
+bool wait_for(Pred ready, std::chrono::seconds limit = std::chrono::seconds(60)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
+// Ctrl-C while the deck is being typed: the read that waits for the next line
+// returns, and the run stops with the interrupt line alone.
+TEST(Interrupt, SigintWhileTheDeckWaitsForInput) {
+  TempDir tmp("deck");
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe(pipe_fds), 0);
+  const fs::path out = tmp.path() / "report";
+  const pid_t pid = start_beamfall(tmp.path(), {}, pipe_fds[0], out);
+  ::close(pipe_fds[0]);
+  ASSERT_EQ(::write(pipe_fds[1], "scan.txt\ntraj.txt\n", 18), 18);
+  ASSERT_TRUE(wait_for([&] { return catches_interrupts(pid); }));
+  ::kill(pid, SIGINT);
+  EXPECT_EQ(wait_status(pid), 130);
+  ::close(pipe_fds[1]);
+  EXPECT_EQ(slurp(out), " *** interrupted by signal 2 (SIGINT)\n");
+  EXPECT_FALSE(fs::exists(tmp.path() / "cen.txt"));
+}
+
+// Every line of a text output has `width` characters and the file ends with a line end.
+void expect_whole_lines(const std::string& text, std::size_t width, const char* what) {
+  SCOPED_TRACE(what);
+  ASSERT_TRUE(text.empty() || text.back() == '\n') << "ends in a partial line";
+  std::size_t bad = 0;
+  for (std::size_t p = 0; p < text.size();) {
+    const std::size_t e = text.find('\n', p);
+    if (e - p != width) ++bad;
+    p = e + 1;
+  }
+  EXPECT_EQ(bad, 0u) << "lines of the wrong length";
+}
+
+// True when `part` is where `whole` begins.
+bool is_prefix(const std::string& part, const std::string& whole) {
+  return whole.compare(0, part.size(), part) == 0 && part.size() <= whole.size();
+}
+
+// SIGTERM after the first block of points has reached the point file: the
+// scanner loop stops at its next block, every output is closed with whole
+// records (a prefix of the uninterrupted run's), and the report keeps what it
+// had printed.
+TEST(Interrupt, SigtermDuringTheScannerLoop) {
+  TempDir tmp("flight");
+  const fs::path full = tmp.path() / "full", cut = tmp.path() / "cut";
+  // 240 s of 208-beam scans: about a million measurements, the first megabyte
+  // of points (58254 records) flushed within the first 6 %.
+  const std::string sim = std::string(BEAMFALL_SIM_BIN) + " --out '" + full.string() +
+                          "' --duration 240 --nmeas 208 --scan-rate 20 > /dev/null";
+  ASSERT_EQ(std::system(sim.c_str()), 0);
+  fs::copy(full, cut);
+  const std::string deck = slurp(full / "deck.txt");
+  const Result whole = run_beamfall(full, deck);
+  ASSERT_EQ(whole.status, 0) << whole.stdout_text;
+
+  const int in = ::open((cut / "deck.txt").c_str(), O_RDONLY);
+  const fs::path report = tmp.path() / "cut.report";
+  const pid_t pid = start_beamfall(cut, {}, in, report);
+  ::close(in);
+  const bool grew = wait_for([&] {
+    std::error_code ec;
+    return fs::file_size(cut / "points.bin", ec) > 0 && !ec;
+  });
+  ::kill(pid, SIGTERM);
+  const int status = wait_status(pid);
+  ASSERT_TRUE(grew) << "the point file never grew";
+  ASSERT_EQ(status, 143) << "0 means the run ended before the signal: lengthen the flight";
+
+  const std::string text = slurp(report);
+  const std::string last = " *** interrupted by signal 15 (SIGTERM)\n";
+  ASSERT_GE(text.size(), last.size());
+  EXPECT_EQ(text.substr(text.size() - last.size()), last);
+  EXPECT_TRUE(is_prefix(text.substr(0, text.size() - last.size()), whole.stdout_text))
+      << "the report so far differs from the uninterrupted run's";
+
+  const std::string points = slurp(cut / "points.bin");
+  EXPECT_GT(points.size(), 0u);
+  EXPECT_EQ(points.size() % 18, 0u) << "the point file ends in a partial record";
+  EXPECT_LT(points.size(), fs::file_size(full / "points.bin"));
+  EXPECT_TRUE(is_prefix(points, slurp(full / "points.bin")));
+  for (const auto& [file, width] : {std::pair{"centre.txt", 62}, std::pair{"scan.cal", 20}}) {
+    const std::string got = slurp(cut / file);
+    expect_whole_lines(got, width, file);
+    EXPECT_TRUE(is_prefix(got, slurp(full / file))) << file;
+  }
+  for (const char* input : {"flight.2dd", "flight.traj", "deck.txt"})
+    EXPECT_EQ(slurp(cut / input), slurp(full / input)) << input;
+}
+
+}  // namespace

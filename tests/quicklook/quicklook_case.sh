@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# End-to-end cases of beamfall-quicklook: simulate a short flight, process it with the real
+# beamfall, make the quick look, and check the products with independent readers (gdalinfo,
+# ogrinfo, the simulator's truth, headless Chromium).
+#
+# usage: quicklook_case.sh BEAMFALL SIM QUICKLOOK DEM_TRUTH POINTS_TO_LAS GEOID_GRID CASE
+#
+# Bounds: a DEM cell's mean height differs from the true surface at its centre by the
+# points' rounding (binary: 0.5 mm; text F8.2: 5 mm), the flat-earth geolocation's horizontal
+# error (up to about 1 m here) times the slope (2e-4 on the ice), and the cell's extent times
+# the slope (a 5 m cell: 1 mm at most): well inside the 1 cm RMS asked of level parts.
+set -euo pipefail
+beamfall=$1 sim=$2 quicklook=$3 dem_truth=$4 points_to_las=$5 grid=$6 case=$7
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/beamfall-quicklook-case.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+simulate() { "$sim" --out "$work" "$@" >/dev/null; }
+process() { (cd "$work" && "$beamfall" < deck.txt > report.txt); }
+fail() { echo "FAIL: $*"; exit 1; }
+metric() { sed -n "s/^$1=//p" "$work/truth.out"; }
+le() { LC_ALL=C awk -v a="$1" -v b="$2" 'BEGIN { exit !(a <= b) }'; }
+near() { LC_ALL=C awk -v a="$1" -v b="$2" 'BEGIN { d = a - b; exit !(d < 1e-3 && d > -1e-3) }'; }
+
+# The DEM against the truth, and its CRS and extent as gdalinfo reports them.
+check_dem() {  # EPSG
+  local dem=$work/quicklook/dem.tif info
+  "$dem_truth" "$work" "$dem" "$1" > "$work/truth.out"
+  cat "$work/truth.out"
+  le "$(metric level_rms)" 0.01 || fail "level cells RMS $(metric level_rms) m above 1 cm"
+  [ "$(metric level_cells)" -ge 1000 ] || fail "only $(metric level_cells) level cells"
+  [ "$(metric counted)" = "$(metric points)" ] || fail "count band holds $(metric counted) of $(metric points) points"
+  info=$(gdalinfo "$dem")
+  grep -q "ID\[\"EPSG\",$1\]\]$" <<<"$info" || fail "gdalinfo shows no EPSG:$1"
+  local origin size
+  origin=$(sed -n 's/^Origin = (\(.*\),\(.*\))$/\1 \2/p' <<<"$info")
+  size=$(sed -n 's/^Size is \([0-9]*\), \([0-9]*\)$/\1 \2/p' <<<"$info")
+  near "${origin% *}" "$(metric west)" || fail "west edge ${origin% *}, expected $(metric west)"
+  near "${origin#* }" "$(metric north)" || fail "north edge ${origin#* }, expected $(metric north)"
+  [ "$size" = "$(metric width) $(metric height)" ] || fail "size $size, expected $(metric width) $(metric height)"
+  grep -q "Block=256x256 Type=Float32" <<<"$info" || fail "not tiled Float32"
+  grep -q "COMPRESSION=DEFLATE" <<<"$info" || fail "not compressed"
+  grep -q "Description = point count" <<<"$info" || fail "no count band"
+}
+
+# One line feature, as many points as the centre file has lines.
+check_gpkg() {
+  local info lines
+  info=$(ogrinfo -al -so "$work/quicklook/track.gpkg")
+  lines=$(wc -l < "$work/centre."*)
+  awk '/^Layer name: track$/ { t = 1 } t && /^Feature Count:/ { print $3; exit }' <<<"$info" |
+    grep -qx 1 || fail "track layer is not one feature"
+  awk '/^Layer name: centre_points$/ { t = 1 } t && /^Feature Count:/ { print $3; exit }' <<<"$info" |
+    grep -qx "$lines" || fail "centre_points does not hold $lines points"
+  grep -q "^Geometry: Measured Line String" <<<"$info" || fail "track is not a line with times"
+}
+
+case $case in
+polar_binary)
+  # Sea ice with ridges on the EGM96 geoid at 78.5 N: EPSG:3413, binary points.
+  simulate --duration 10 --nmeas 120 --surface ice --on-geoid --surface-height 0.35 \
+    --geoid "$grid"
+  process
+  "$quicklook" "$work/deck.txt" "$work/report.txt" --cell 2
+  check_dem 3413
+  check_gpkg
+  ;;
+utm_text)
+  # A level surface at 45 N 10 E with text points and a turn: UTM zone 32 N, default cell.
+  simulate --duration 10 --nmeas 120 --lat 45 --lon 10 --track 172 --turn 1.5,1,10 --text-points
+  process
+  (cd "$work" && "$quicklook" deck.txt report.txt --out products) > "$work/stdout"
+  mv "$work/products" "$work/quicklook"
+  grep -q "products/index.html" "$work/stdout" || fail "no index.html named on stdout"
+  check_dem 32632
+  check_gpkg
+  ;;
+las_points)
+  # The same points from a LAS 1.4 file (--las): the same DEM to the last bit.
+  simulate --duration 6 --nmeas 120 --surface ice --on-geoid --surface-height 0.35 --geoid "$grid"
+  process
+  "$points_to_las" "$work/points.bin" "$work/points.las"
+  "$quicklook" "$work/deck.txt" "$work/report.txt" --out "$work/from_bin" > /dev/null
+  "$quicklook" "$work/deck.txt" "$work/report.txt" --out "$work/from_las" --las "$work/points.las" > /dev/null
+  sums() { gdalinfo -checksum "$1" | grep -E "Checksum=|^Size is|^Origin"; }
+  [ -n "$(sums "$work/from_bin/dem.tif")" ] || fail "no checksums"
+  [ "$(sums "$work/from_bin/dem.tif")" = "$(sums "$work/from_las/dem.tif")" ] ||
+    fail "the DEM from the LAS file differs"
+  ;;
+page)
+  # The page in a real browser: no console error, no request, every picture drawn.
+  simulate --duration 10 --nmeas 120 --surface ice --on-geoid --surface-height 0.35 --geoid "$grid"
+  process
+  "$quicklook" "$work/deck.txt" "$work/report.txt" > /dev/null
+  node "$here/render_page.mjs" "$work/quicklook/index.html" || fail "page check"
+  [ "$(grep -c '<img ' "$work/quicklook/index.html")" = 4 ] || fail "not four pictures"
+  ;;
+profile_mode)
+  # useatt F: no map products, the three plots that need no coordinates, and a note saying so.
+  simulate --duration 4 --nmeas 120
+  LC_ALL=C awk 'NR == 9 { $7 = "F" } { print }' "$work/deck.txt" > "$work/deck.new"
+  mv "$work/deck.new" "$work/deck.txt"
+  process
+  "$quicklook" "$work/deck.txt" "$work/report.txt" > "$work/stdout"
+  for f in dem.tif hillshade.png track.gpkg; do
+    [ ! -e "$work/quicklook/$f" ] || fail "$f made in profile mode"
+  done
+  grep -q "^note: Profile mode" "$work/stdout" || fail "stdout does not say profile mode"
+  grep -q "Profile mode" "$work/quicklook/index.html" || fail "page does not say profile mode"
+  [ "$(grep -c '<img ' "$work/quicklook/index.html")" = 3 ] || fail "not three plots"
+  ;;
+command_line)
+  # Usage errors exit 2 with the usage; a missing input is one line naming it, exit 1.
+  simulate --duration 2 --nmeas 60
+  process
+  expect() {  # STATUS FIRST_LINE_PATTERN ARGS...
+    local want=$1 pattern=$2 got=0; shift 2
+    (cd "$work" && "$quicklook" "$@") > "$work/out" 2> "$work/err" || got=$?
+    [ "$got" = "$want" ] || fail "$* exits $got, not $want"
+    head -1 "$work/err" "$work/out" | grep -q -- "$pattern" || fail "$*: no '$pattern'"
+  }
+  expect 0 "^usage: beamfall-quicklook" --help
+  expect 2 "needs DECK and REPORT" deck.txt
+  expect 2 "unknown option --grid" deck.txt report.txt --grid 3
+  expect 2 "positive number of metres" deck.txt report.txt --cell -1
+  expect 2 "--out needs a value" deck.txt report.txt --out
+  expect 1 "^beamfall-quicklook: cannot open nodeck.txt$" nodeck.txt report.txt
+  expect 1 "^beamfall-quicklook: cannot open none.txt$" deck.txt none.txt
+  expect 1 "^beamfall-quicklook: cannot open none.las$" deck.txt report.txt --las none.las
+  mv "$work/centre.txt" "$work/centre.old"
+  expect 1 "^beamfall-quicklook: cannot open centre.txt$" deck.txt report.txt
+  [ "$(wc -l < "$work/err")" = 1 ] || fail "the error is not one line"
+  [ ! -e "$work/quicklook" ] || fail "products begun although an input is missing"
+  ;;
+*)
+  echo "unknown case $case"; exit 2
+  ;;
+esac
+echo "ok $case"

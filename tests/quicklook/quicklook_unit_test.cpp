@@ -1,0 +1,107 @@
+// The quick-look's own pieces: the CRS chosen from a track centre, the PROJ transformation on
+// a batch, the sparse tile grid and the constant-memory height histogram.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "histogram.hpp"
+#include "projection.hpp"
+#include "tile_grid.hpp"
+
+namespace quicklook {
+namespace {
+
+TEST(ChooseEpsg, PolarBeyondSixtyOtherwiseUtmZone) {
+  struct Case {
+    double lat, lon;
+    int epsg;
+  } const cases[] = {
+      {78.5, -15.0, 3413},  {60.001, 0.0, 3413},   {-75.0, 100.0, 3031}, {-60.001, 0.0, 3031},
+      {60.0, 0.0, 32631},   {-60.0, 0.0, 32731},   {45.0, 10.0, 32632},  {-33.9, 151.2, 32756},
+      {0.0, -180.0, 32601}, {0.0, 179.999, 32660}, {0.0, 180.0, 32601},  {10.0, 5.999, 32631},
+      {10.0, 6.0, 32632},   {-0.001, 0.0, 32731},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(choose_epsg(c.lat, c.lon), c.epsg) << c.lat << " " << c.lon;
+}
+
+TEST(Projector, UtmOnTheCentralMeridianAndABatch) {
+  // On zone 32's central meridian (9 E) at 45 N: easting 500 km; northing 0.9996 times the
+  // WGS84 meridian arc to 45 degrees (4,984,944.378 m).
+  const Projector utm(32632);
+  std::vector<double> x = {9.0, 9.0, 10.0}, y = {45.0, 0.0, 45.0};
+  utm.forward(x, y);
+  EXPECT_NEAR(x[0], 500000.0, 1e-6);
+  EXPECT_NEAR(y[0], 0.9996 * 4984944.378, 0.01);
+  EXPECT_NEAR(x[1], 500000.0, 1e-6);
+  EXPECT_NEAR(y[1], 0.0, 1e-6);
+  EXPECT_GT(x[2], 578000.0);  // one degree east at 45 N: about 78.8 km
+  EXPECT_LT(x[2], 579500.0);
+}
+
+TEST(TileGrid, CellsTilesAndTheOccupiedWindow) {
+  GridFrame f;
+  f.x0 = 1000.0;
+  f.y0 = -2000.0;
+  f.cell = 2.0;
+  f.nx = 300;  // three tiles across, the last one partly outside the frame
+  f.ny = 10;
+  TileGrid g(f);
+  EXPECT_EQ(g.tiles_x(), 3);
+  EXPECT_EQ(g.tiles_y(), 1);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_FALSE(g.add(999.999, -1999.0, 1.0));  // west of the frame
+  EXPECT_FALSE(g.add(1600.0, -1999.0, 1.0));   // east edge is outside
+  EXPECT_FALSE(g.add(1001.0, -1980.0, 1.0));   // north edge is outside
+  EXPECT_FALSE(g.add(nan, -1999.0, 1.0));
+  EXPECT_FALSE(g.add(1001.0, -1999.0, nan));
+  EXPECT_FALSE(g.add(1e300, -1999.0, 1.0));
+  EXPECT_EQ(g.ix_lo, 300);                    // nothing yet
+  EXPECT_TRUE(g.add(1000.0, -2000.0, 1.0));   // cell (0, 0)
+  EXPECT_TRUE(g.add(1001.9, -1998.1, 3.0));   // the same cell
+  EXPECT_TRUE(g.add(1599.9, -1980.1, -2.0));  // cell (299, 9), third tile
+  EXPECT_EQ(g.tile(1, 0), nullptr);           // no point: never allocated
+  const TileGrid::Tile* first = g.tile(0, 0);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->count[0], 2u);
+  EXPECT_DOUBLE_EQ(first->sum[0], 4.0);
+  const TileGrid::Tile* third = g.tile(2, 0);
+  ASSERT_NE(third, nullptr);
+  EXPECT_EQ(third->count[9 * TileGrid::kTile + 299 - 256], 1u);
+  EXPECT_EQ(g.ix_lo, 0);
+  EXPECT_EQ(g.ix_hi, 299);
+  EXPECT_EQ(g.iy_lo, 0);
+  EXPECT_EQ(g.iy_hi, 9);
+}
+
+TEST(HeightHistogram, CoarsensWithoutLosingCountsAndKeepsQuantiles) {
+  HeightHistogram h;
+  // 1000 m of heights at 1 cm bins needs 100,000 bins: more than it keeps, so it coarsens.
+  std::int64_t n = 0;
+  for (int k = 0; k < 200000; ++k, ++n)
+    h.add(-300.0 + 1000.0 * k / 200000.0);
+  h.add(std::numeric_limits<double>::quiet_NaN());
+  EXPECT_EQ(h.count(), n);
+  EXPECT_NEAR(h.quantile(0.5), 200.0, 0.05);
+  EXPECT_NEAR(h.quantile(0.1), -200.0, 0.05);
+  std::int64_t total = 0;
+  for (const HeightHistogram::Bin& b : h.rebinned(-400.0, 800.0, 60))
+    total += b.count;
+  EXPECT_EQ(total, n);
+}
+
+TEST(HeightHistogram, CentimetreHeightsFillEqualBinsEvenly) {
+  // Heights printed to 1 cm, 5 cm output bins: each holds five values' worth exactly.
+  HeightHistogram h;
+  for (int k = 0; k < 300; ++k)
+    for (int rep = 0; rep < 10; ++rep)
+      h.add(0.38 + 0.01 * k);
+  const std::vector<HeightHistogram::Bin> bins = h.rebinned(h.quantile(0.0), h.quantile(1.0), 60);
+  for (std::size_t b = 1; b + 1 < bins.size(); ++b)
+    EXPECT_EQ(bins[b].count, 50) << "bin " << b << " from " << bins[b].from;
+}
+
+}  // namespace
+}  // namespace quicklook

@@ -1,0 +1,188 @@
+// The shared output readers: block boundaries anywhere in a line or record, the run summary
+// of a report, and the LAS 1.4 reader on hand-built files (two points; the same one byte short;
+// header fields a reader must refuse).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "block_reader.hpp"
+#include "las_reader.hpp"
+#include "run_files.hpp"
+#include "text.hpp"
+
+namespace {
+
+std::string temp_file(const std::string& name, const std::string& bytes) {
+  const std::string path =
+      (std::filesystem::temp_directory_path() / ("beamfall-readers-" + name)).string();
+  bsim::write_file(path, bytes);
+  return path;
+}
+
+TEST(BlockReader, LinesAndRecordsAcrossEveryBlockBoundary) {
+  const std::string text = "first line\r\n\nthird, longer than the block\nlast without end";
+  const std::string path = temp_file("lines", text);
+  for (std::size_t block : {1u, 2u, 3u, 7u, 64u}) {
+    bsim::BlockReader in(path, block);
+    std::vector<std::string> got;
+    std::string_view line;
+    while (in.next_line(line))
+      got.emplace_back(line);
+    EXPECT_EQ(got, (std::vector<std::string>{"first line", "", "third, longer than the block",
+                                             "last without end"}))
+        << "block " << block;
+    bsim::BlockReader rec(path, block);
+    const char* p = nullptr;
+    std::string joined;
+    while (rec.next_record(18, p))
+      joined.append(p, 18);
+    EXPECT_EQ(joined, text.substr(0, text.size() / 18 * 18));
+    EXPECT_EQ(rec.leftover(), text.size() % 18);
+  }
+  std::filesystem::remove(path);
+}
+
+TEST(BlockReader, MissingFileNamedInTheError) {
+  try {
+    bsim::BlockReader in("/nonexistent/points.bin");
+    FAIL();
+  } catch (const bsim::ToolError& e) {
+    EXPECT_STREQ(e.what(), "cannot open /nonexistent/points.bin");
+  }
+}
+
+TEST(Report, RunSummaryFields) {
+  const std::string report =
+      "\n Total number of scans read:  1800 \n Total number of points output:  374400 \n"
+      " min and max laser range measured:    344.29   405.11\n"
+      " min and max flight elevation:    379.15*********\n"
+      " aircraft positions within area:   78.5008  78.5449 -14.9976-150.8280\n"
+      " number of REJECTED data due to: \n amplitude lower than  1 12  meas.\n"
+      " scan out of range 1 208 34  meas.\n measurements less than  2  meters 56  meas.\n\n"
+      " Regression of surface relative to ellipsoid/geoid:\n no of points:  374400 \n"
+      " bias:   0.97 m, slope (roll0): -0.03 degrees\n";
+  const std::string path = temp_file("report", report);
+  const bsim::Report r = bsim::read_report(path);
+  std::filesystem::remove(path);
+  EXPECT_EQ(r.scans, 1800);
+  EXPECT_EQ(r.npout, 374400);
+  EXPECT_EQ(r.ncal, 374400);
+  EXPECT_DOUBLE_EQ(r.range_min, 344.29);
+  EXPECT_DOUBLE_EQ(r.range_max, 405.11);
+  EXPECT_DOUBLE_EQ(r.elev_min, 379.15);
+  EXPECT_TRUE(std::isnan(r.elev_max));  // asterisks
+  EXPECT_DOUBLE_EQ(r.lat_max, 78.5449);
+  EXPECT_DOUBLE_EQ(r.lon_min, -14.9976);
+  EXPECT_DOUBLE_EQ(r.lon_max, -150.828);  // fixed columns: no blank needed between fields
+  EXPECT_EQ(r.rej_ampl, 12);
+  EXPECT_EQ(r.rej_scan, 34);
+  EXPECT_EQ(r.rej_range, 56);
+  EXPECT_DOUBLE_EQ(r.bias, 0.97);
+  EXPECT_DOUBLE_EQ(r.roll, -0.03);
+}
+
+// ---- LAS 1.4, point data record format 6 ----
+
+template <typename T>
+void put(std::string& b, std::size_t at, T v) {
+  std::memcpy(b.data() + at, &v, sizeof v);
+}
+
+// A header with one VLR-sized gap before the points, and two 32-byte records (two extra
+// bytes each, which a reader must step over by the record length).
+std::string two_point_las() {
+  constexpr std::size_t kGap = 54, kLength = 32;
+  std::string b(375 + kGap + 2 * kLength, '\0');
+  std::memcpy(b.data(), "LASF", 4);
+  b[24] = 1;
+  b[25] = 4;
+  put<std::uint16_t>(b, 94, 375);
+  put<std::uint32_t>(b, 96, 375 + kGap);
+  b[104] = 6;
+  put<std::uint16_t>(b, 105, kLength);
+  put<std::uint64_t>(b, 247, 2);
+  const double scale[3] = {1e-7, 1e-7, 1e-3}, offset[3] = {-15.0, 78.0, 0.0};
+  for (int k = 0; k < 3; ++k) {
+    put<double>(b, 131 + 8 * k, scale[k]);
+    put<double>(b, 155 + 8 * k, offset[k]);
+  }
+  const std::int32_t xyz[2][3] = {{1234567, 5000000, 351}, {-7654321, -1, -2500}};
+  for (int p = 0; p < 2; ++p) {
+    const std::size_t at = 375 + kGap + p * kLength;
+    for (int k = 0; k < 3; ++k)
+      put<std::int32_t>(b, at + 4 * k, xyz[p][k]);
+    put<std::uint16_t>(b, at + 12, static_cast<std::uint16_t>(40000 + p));
+    put<double>(b, at + 22, 51607.25 + p);
+  }
+  return b;
+}
+
+std::vector<bsim::LasPoint> read_las(const std::string& bytes) {
+  const std::string path = temp_file("las", bytes);
+  std::vector<bsim::LasPoint> out;
+  try {
+    bsim::for_each_las_point(path, [&](std::span<const bsim::LasPoint> ps) {
+      out.insert(out.end(), ps.begin(), ps.end());
+    });
+  } catch (...) {
+    std::filesystem::remove(path);
+    throw;
+  }
+  std::filesystem::remove(path);
+  return out;
+}
+
+TEST(LasReader, TwoPointsScaledAndOffset) {
+  const std::vector<bsim::LasPoint> p = read_las(two_point_las());
+  ASSERT_EQ(p.size(), 2u);
+  EXPECT_NEAR(p[0].x, -15.0 + 0.1234567, 1e-12);
+  EXPECT_NEAR(p[0].y, 78.5, 1e-12);
+  EXPECT_NEAR(p[0].z, 0.351, 1e-12);
+  EXPECT_EQ(p[0].intensity, 40000);
+  EXPECT_EQ(p[0].gps_time, 51607.25);
+  EXPECT_NEAR(p[1].x, -15.7654321, 1e-12);
+  EXPECT_NEAR(p[1].y, 77.9999999, 1e-12);
+  EXPECT_NEAR(p[1].z, -2.5, 1e-12);
+  EXPECT_EQ(p[1].intensity, 40001);
+  EXPECT_EQ(p[1].gps_time, 51608.25);
+}
+
+TEST(LasReader, RefusesWithTheFieldNamed) {
+  struct Case {
+    const char* what;
+    std::size_t at;
+    std::string bytes;  // written at `at`; empty: the file is cut there
+    const char* message_part;
+  };
+  const Case cases[] = {
+      {"one byte short", two_point_las().size() - 1, "", "ends after 1 of 2 points"},
+      {"header cut", 200, "", "shorter than its 375-byte header"},
+      {"signature", 0, "LASG", "not a LAS 1.4 file"},
+      {"version 1.2", 25, std::string(1, '\2'), "LAS version 1.2"},
+      {"format 1", 104, std::string(1, '\1'), "record format 1, not 6"},
+      {"record length 29", 105, std::string("\x1d\0", 2), "record length below 30"},
+      {"zero scale", 139, std::string(8, '\0'), "scale factor not positive"},
+  };
+  for (const Case& c : cases) {
+    std::string b = two_point_las();
+    if (c.bytes.empty()) {
+      b.resize(c.at);
+    } else {
+      b.replace(c.at, c.bytes.size(), c.bytes);
+    }
+    try {
+      read_las(b);
+      ADD_FAILURE() << c.what << ": accepted";
+    } catch (const bsim::ToolError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message_part), std::string::npos)
+          << c.what << ": " << e.what();
+    }
+  }
+}
+
+}  // namespace

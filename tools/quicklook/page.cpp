@@ -1,0 +1,74 @@
+#include "page.hpp"
+
+#include <cpl_conv.h>
+#include <cpl_string.h>
+
+namespace quicklook {
+
+namespace {
+
+std::string escaped(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string data_uri(const std::string& mime, const std::string& bytes) {
+  char* b64 =
+      CPLBase64Encode(static_cast<int>(bytes.size()), reinterpret_cast<const GByte*>(bytes.data()));
+  std::string uri = "data:" + mime + ";base64," + b64;
+  CPLFree(b64);
+  return uri;
+}
+
+constexpr const char* kHead =
+    "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+    "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+    "img-src data:; style-src 'unsafe-inline'\">\n"
+    "<style>\n"
+    "body { font-family: sans-serif; margin: 1.5em auto; max-width: 960px; color: #222; }\n"
+    "table { border-collapse: collapse; margin-bottom: 1.5em; }\n"
+    "td { border-bottom: 1px solid #ddd; padding: 0.2em 1em 0.2em 0; }\n"
+    "td:first-child { color: #555; }\n"
+    "figure { margin: 0 0 2em 0; }\n"
+    "figure img { max-width: 100%; height: auto; border: 1px solid #ddd; }\n"
+    "p.note { background: #fff6d6; padding: 0.5em; }\n"
+    "</style>\n";
+
+}  // namespace
+
+std::string render_page(const PageContent& page) {
+  std::string h = kHead;
+  h += "<title>" + escaped(page.title) + "</title>\n</head>\n<body>\n";
+  h += "<h1>" + escaped(page.title) + "</h1>\n<h2>Run summary</h2>\n<table>\n";
+  for (const auto& [label, value] : page.summary)
+    h += "<tr><td>" + escaped(label) + "</td><td>" + escaped(value) + "</td></tr>\n";
+  h += "</table>\n";
+  for (const std::string& note : page.notes)
+    h += "<p class=\"note\">" + escaped(note) + "</p>\n";
+  for (const PageContent::Figure& f : page.figures) {
+    h += "<figure>\n<img alt=\"" + escaped(f.caption) + "\" src=\"" + data_uri(f.mime, f.bytes) +
+         "\">\n<figcaption>" + escaped(f.caption) + "</figcaption>\n</figure>\n";
+  }
+  h += "</body>\n</html>\n";
+  return h;
+}
+
+}  // namespace quicklook

@@ -1,0 +1,400 @@
+#include "quicklook.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "block_reader.hpp"
+#include "gdal_products.hpp"
+#include "histogram.hpp"
+#include "las_reader.hpp"
+#include "page.hpp"
+#include "plots.hpp"
+#include "projection.hpp"
+#include "run_files.hpp"
+#include "text.hpp"
+#include "tile_grid.hpp"
+
+namespace quicklook {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kCrossPoints = 10000;  // points of the cross-profile plot
+constexpr std::size_t kTrackPoints = 4000;   // centre points of the along-track plot and map
+constexpr int kHillshadeSide = 2000;         // pixels, at most
+
+struct Run {
+  Options options;
+  bsim::Deck deck;
+  bsim::Report report;
+  fs::path base;  // the deck's folder: the run's file names are relative to it
+  fs::path out;
+  std::vector<bsim::CentreRecord> centre;
+  bool has_points = false;
+  std::string height_kind;
+  PageContent page;
+};
+
+std::string f2(double v) {
+  return std::isfinite(v) ? bsim::fixed(v, 2) : "-";
+}
+std::string f4(double v) {
+  return std::isfinite(v) ? bsim::fixed(v, 4) : "-";
+}
+std::string count(long long v) {
+  return v < 0 ? "-" : std::to_string(v);
+}
+
+// Every k-th element so that about `keep` remain.
+std::size_t stride_for(std::size_t n, std::size_t keep) {
+  return std::max<std::size_t>(1, n / keep);
+}
+
+// Every input is opened before anything is written: a missing one stops the run with its
+// name and leaves no half-made products.
+void check_inputs(const Run& r) {
+  std::vector<std::string> inputs = {(r.base / r.deck.centre).string()};
+  if (!r.options.las.empty()) {
+    inputs.push_back(r.options.las);
+  } else if (r.deck.points != "0") {
+    inputs.push_back((r.base / r.deck.points).string());
+  }
+  if (r.has_points && r.deck.calib) inputs.push_back((r.base / "scan.cal").string());
+  for (const std::string& path : inputs)
+    bsim::BlockReader probe(path, 1);
+}
+
+Run open_run(const Options& o) {
+  Run r;
+  r.options = o;
+  r.deck = bsim::read_deck(o.deck);
+  r.report = bsim::read_report(o.report);
+  r.base = fs::path(o.deck).parent_path();
+  r.out = o.out.empty() ? r.base / "quicklook" : fs::path(o.out);
+  r.has_points = !o.las.empty() || r.deck.points != "0";
+  check_inputs(r);
+  std::error_code ec;
+  fs::create_directories(r.out / "plots", ec);
+  if (ec)
+    throw bsim::ToolError("cannot create " + (r.out / "plots").string() + ": " + ec.message());
+  std::int64_t bad = 0;
+  r.centre = bsim::read_centre((r.base / r.deck.centre).string(), bad);
+  if (bad > 0)
+    r.page.notes.push_back(std::to_string(bad) + " lines of the centre file " + r.deck.centre +
+                           " could not be read and are left out.");
+  r.height_kind = r.deck.geoid != "0" ? "above the geoid" : "ellipsoidal";
+  return r;
+}
+
+// Streams every point of the run (the deck's point file or the LAS file) as batches of
+// longitude, latitude (degrees) and height (metres).
+template <typename Batch>
+void stream_points(const Run& r, Batch&& batch) {
+  std::vector<double> lon, lat, h;
+  const auto emit = [&] {
+    batch(lon, lat, h);
+    lon.clear();
+    lat.clear();
+    h.clear();
+  };
+  if (!r.options.las.empty()) {
+    bsim::for_each_las_point(r.options.las, [&](std::span<const bsim::LasPoint> ps) {
+      for (const bsim::LasPoint& p : ps) {
+        lon.push_back(p.x);
+        lat.push_back(p.y);
+        h.push_back(p.z);
+      }
+      emit();
+    });
+    return;
+  }
+  bsim::for_each_point_batch((r.base / r.deck.points).string(), r.deck.binout, r.deck.naver > 1,
+                             [&](std::span<const bsim::PointRecord> ps) {
+                               for (const bsim::PointRecord& p : ps) {
+                                 lon.push_back(p.lon);
+                                 lat.push_back(p.lat);
+                                 h.push_back(p.h);
+                               }
+                               emit();
+                             });
+}
+
+// ---- the DEM's frame -------------------------------------------------------------------
+
+struct TrackGeometry {
+  std::vector<double> x, y;  // projected centre points, metres
+  double length = 0.0;       // metres along the centre points
+  double half_swath = 0.0;   // metres
+};
+
+double median(std::vector<double> v) {
+  if (v.empty()) return NAN;
+  std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+  return v[v.size() / 2];
+}
+
+// Half the swath width from the geometry of the report: the longest range against the
+// typical nadir range of the centre file.
+double half_swath(const Run& r) {
+  std::vector<double> ranges;
+  for (const bsim::CentreRecord& c : r.centre)
+    if (std::isfinite(c.range)) ranges.push_back(c.range);
+  const double rmax = r.report.range_max, nadir = median(ranges);
+  if (!std::isfinite(rmax)) return 1000.0;
+  if (!std::isfinite(nadir) || nadir >= rmax) return rmax;
+  return std::sqrt(rmax * rmax - nadir * nadir);
+}
+
+TrackGeometry project_track(const Run& r, const Projector& proj) {
+  TrackGeometry t;
+  for (const bsim::CentreRecord& c : r.centre) {
+    t.x.push_back(c.lon);
+    t.y.push_back(c.lat);
+  }
+  proj.forward(t.x, t.y);
+  for (std::size_t k = 1; k < t.x.size(); ++k) {
+    const double d = std::hypot(t.x[k] - t.x[k - 1], t.y[k] - t.y[k - 1]);
+    if (std::isfinite(d)) t.length += d;
+  }
+  t.half_swath = half_swath(r);
+  return t;
+}
+
+// A round number of metres (1, 1.5, 2, 2.5, 3, 4, 5, 6 or 8 times a power of ten), the
+// nearest to v on a log scale.
+double round_cell(double v) {
+  const double decade = std::pow(10.0, std::floor(std::log10(v)));
+  double best = decade;
+  for (double m : {1.0, 1.5, 2.0, 2.5, 3.0, 4.0, 5.0, 6.0, 8.0, 10.0})
+    if (std::fabs(std::log(m * decade / v)) < std::fabs(std::log(best / v))) best = m * decade;
+  return best;
+}
+
+double default_cell(const TrackGeometry& t, double points) {
+  const double area = std::max(t.length, 1.0) * 2.0 * t.half_swath;
+  const double spacing = std::sqrt(area / std::max(points, 1.0));
+  return round_cell(std::clamp(2.0 * spacing, 0.01, 10000.0));
+}
+
+GridFrame frame_for(const TrackGeometry& t, double cell) {
+  double xlo = INFINITY, xhi = -INFINITY, ylo = INFINITY, yhi = -INFINITY;
+  for (std::size_t k = 0; k < t.x.size(); ++k) {
+    if (!std::isfinite(t.x[k]) || !std::isfinite(t.y[k])) continue;
+    xlo = std::min(xlo, t.x[k]);
+    xhi = std::max(xhi, t.x[k]);
+    ylo = std::min(ylo, t.y[k]);
+    yhi = std::max(yhi, t.y[k]);
+  }
+  if (!(xlo <= xhi)) throw bsim::ToolError("no centre point could be projected");
+  // Every point lies within the swath of the track; a margin for attitude and the lever arm.
+  const double pad = 1.25 * t.half_swath + 50.0;
+  GridFrame f;
+  f.cell = cell;
+  f.x0 = std::floor((xlo - pad) / cell) * cell;
+  f.y0 = std::floor((ylo - pad) / cell) * cell;
+  const double nx = std::ceil((xhi + pad - f.x0) / cell), ny = std::ceil((yhi + pad - f.y0) / cell);
+  if (nx * ny > 4e12 || nx > 2e9 || ny > 2e9)
+    throw bsim::ToolError("a DEM at " + bsim::exact(cell) + " m cells would be " + bsim::exact(nx) +
+                          " x " + bsim::exact(ny) + " cells; give a larger --cell");
+  f.nx = static_cast<std::int64_t>(nx);
+  f.ny = static_cast<std::int64_t>(ny);
+  return f;
+}
+
+// ---- products ---------------------------------------------------------------------------
+
+struct Gridded {
+  std::int64_t points = 0, outside = 0;
+  HeightHistogram histogram;
+};
+
+Gridded grid_points(const Run& r, const Projector& proj, TileGrid& grid) {
+  Gridded g;
+  stream_points(
+      r, [&](std::vector<double>& lon, std::vector<double>& lat, const std::vector<double>& h) {
+        proj.forward(lon, lat);
+        for (std::size_t k = 0; k < h.size(); ++k) {
+          g.histogram.add(h[k]);
+          if (!grid.add(lon[k], lat[k], h[k])) ++g.outside;
+        }
+        g.points += static_cast<std::int64_t>(h.size());
+      });
+  return g;
+}
+
+HeightHistogram histogram_only(const Run& r) {
+  HeightHistogram hist;
+  stream_points(
+      r, [&](const std::vector<double>&, const std::vector<double>&, const std::vector<double>& h) {
+        for (double v : h)
+          hist.add(v);
+      });
+  return hist;
+}
+
+void add_figure(Run& r, const std::string& caption, const Plotter::Picture& pic) {
+  r.page.figures.push_back({caption, "image/svg+xml", pic.svg});
+}
+
+void add_histogram(Run& r, Plotter& plot, const HeightHistogram& hist) {
+  if (hist.count() == 0) {
+    r.page.notes.push_back("The point file holds no point: no height histogram.");
+    return;
+  }
+  const double lo = hist.quantile(0.001), hi = hist.quantile(0.999);
+  add_figure(r, "Histogram of the point heights (0.1 to 99.9 percentile).",
+             plot.histogram(hist.rebinned(lo, hi, 80), r.height_kind));
+}
+
+// DEM, hillshade, GeoPackage and map; returns the histogram of the heights.
+HeightHistogram map_products(Run& r, Plotter& plot) {
+  double lat = 0.0, lon = 0.0;
+  for (const bsim::CentreRecord& c : r.centre) {
+    lat += c.lat / static_cast<double>(r.centre.size());
+    lon += c.lon / static_cast<double>(r.centre.size());
+  }
+  if (r.centre.empty()) throw bsim::ToolError(r.deck.centre + ": no centre point to place the DEM");
+  const int epsg = choose_epsg(lat, lon);
+  const Projector proj(epsg);
+  const TrackGeometry track = project_track(r, proj);
+  const double cell = r.options.cell > 0.0
+                          ? r.options.cell
+                          : default_cell(track, static_cast<double>(std::max(r.report.npout, 1LL)));
+  TileGrid grid(frame_for(track, cell));
+  const Gridded g = grid_points(r, proj, grid);
+  const std::string crs = "EPSG:" + std::to_string(epsg);
+  r.page.summary.push_back({"DEM (dem.tif)", crs + ", " + bsim::exact(cell) + " m cells"});
+  r.page.summary.push_back(
+      {"Points gridded", std::to_string(g.points - g.outside) + " of " + std::to_string(g.points)});
+  if (g.outside > 0)
+    r.page.notes.push_back(std::to_string(g.outside) +
+                           " points lay outside the DEM frame around the centre track and are "
+                           "not in the DEM.");
+  write_track(r.centre, (r.out / "track.gpkg").string());
+  if (grid.ix_lo > grid.ix_hi) {
+    r.page.notes.push_back("No point could be gridded: no DEM and no hillshade.");
+    return g.histogram;
+  }
+  const RasterExtent dem = write_dem(grid, epsg, (r.out / "dem.tif").string());
+  r.page.summary.push_back(
+      {"DEM size", std::to_string(dem.width) + " x " + std::to_string(dem.height) + " cells"});
+  const double lo = g.histogram.quantile(0.01), hi = g.histogram.quantile(0.99);
+  const RasterExtent png = write_hillshade((r.out / "dem.tif").string(), lo, hi, kHillshadeSide,
+                                           (r.out / "hillshade.png").string());
+  Rows xy;
+  for (std::size_t k = 0; k < track.x.size(); k += stride_for(track.x.size(), kTrackPoints))
+    if (std::isfinite(track.x[k]) && std::isfinite(track.y[k]))
+      xy.push_back({track.x[k], track.y[k]});
+  add_figure(r,
+             "Colour-relief hillshade of the DEM (colours from " + f2(lo) + " to " + f2(hi) +
+                 " m) with the centre track.",
+             plot.map({"../hillshade.png", png.width, png.height, png.west, png.east, png.south,
+                       png.north},
+                      xy, crs));
+  return g.histogram;
+}
+
+void cross_profiles(Run& r, Plotter& plot) {
+  if (!r.deck.calib) {
+    r.page.notes.push_back("The deck does not ask for cross profiles: no cross-profile plot.");
+    return;
+  }
+  const std::size_t expected = static_cast<std::size_t>(std::max(r.report.ncal, 1LL));
+  const std::size_t stride = stride_for(expected, kCrossPoints);
+  Rows kept;
+  double n = 0.0, sx = 0.0, sxx = 0.0, sz = 0.0, sxz = 0.0;
+  std::size_t seen = 0;
+  bsim::for_each_cal((r.base / "scan.cal").string(), [&](const bsim::CalRecord& c) {
+    n += 1.0;
+    sx += c.xdist;
+    sxx += c.xdist * c.xdist;
+    sz += c.h;
+    sxz += c.xdist * c.h;
+    if (seen++ % stride == 0) kept.push_back({c.xdist, c.h});
+  });
+  // The same least-squares line as the run's regression, from the file's rounded values.
+  const double det = sxx * n - sx * sx;
+  const double bias = det != 0.0 ? (sxx * sz - sx * sxz) / det : sz / std::max(n, 1.0);
+  const double slope = det != 0.0 ? (n * sxz - sx * sz) / det : 0.0;
+  const std::string label =
+      "bias " + f2(r.report.bias) + " m, roll " + f2(r.report.roll) + " degrees (report)";
+  add_figure(r,
+             "Cross profiles: every " + std::to_string(stride) +
+                 ". point of scan.cal and the least-squares line; " + label + ".",
+             plot.cross_profiles(kept, bias, slope, label));
+}
+
+void along_track(Run& r, Plotter& plot) {
+  if (r.centre.empty()) return;
+  Rows rows;
+  const double t0 = r.centre.front().thr;
+  for (std::size_t k = 0; k < r.centre.size(); k += stride_for(r.centre.size(), kTrackPoints)) {
+    const bsim::CentreRecord& c = r.centre[k];
+    rows.push_back({(c.thr - t0) * 3600.0, c.h, c.airh});
+  }
+  add_figure(r, "Surface height at the track centre and aircraft height along the flight.",
+             plot.along_track(rows, r.height_kind));
+}
+
+void summary_rows(Run& r) {
+  const bsim::Report& p = r.report;
+  auto& s = r.page.summary;
+  s.push_back({"Mode", r.deck.useatt ? "full geolocation" : "profile mode (no attitude)"});
+  s.push_back({"Heights", r.height_kind});
+  s.push_back({"Scans read", count(p.scans)});
+  s.push_back({"Points output", count(p.npout)});
+  s.push_back({"Laser range (m)", f2(p.range_min) + " to " + f2(p.range_max)});
+  s.push_back({"Flight elevation (m)", f2(p.elev_min) + " to " + f2(p.elev_max)});
+  s.push_back({"Aircraft latitude (deg)", f4(p.lat_min) + " to " + f4(p.lat_max)});
+  s.push_back({"Aircraft longitude (deg)", f4(p.lon_min) + " to " + f4(p.lon_max)});
+  s.push_back({"Rejected: amplitude, scan index, range",
+               count(p.rej_ampl) + ", " + count(p.rej_scan) + ", " + count(p.rej_range)});
+  if (r.deck.calib) {
+    s.push_back({"Regression points", count(p.ncal)});
+    s.push_back({"Bias (m), roll (degrees)", f2(p.bias) + ", " + f2(p.roll)});
+  }
+  s.push_back({"Centre points", std::to_string(r.centre.size())});
+}
+
+}  // namespace
+
+void run(const Options& options) {
+  const auto started = std::chrono::steady_clock::now();
+  start_gdal();
+  Run r = open_run(options);
+  r.page.title = "Quick look: " + (r.base / r.deck.scanner).filename().string();
+  summary_rows(r);
+  Plotter plot((r.out / "plots").string());
+  std::optional<HeightHistogram> hist;
+  if (!r.has_points) {
+    r.page.notes.push_back("The run wrote no point file: no DEM, hillshade or histogram.");
+  } else if (r.deck.useatt) {
+    hist = map_products(r, plot);
+  } else {
+    r.page.notes.push_back(
+        "Profile mode (the deck's useatt is F): the points carry no real "
+        "coordinates, so there is no DEM, hillshade, map or GeoPackage; only "
+        "the plots that need no coordinates.");
+    hist = histogram_only(r);
+  }
+  if (r.has_points) cross_profiles(r, plot);
+  along_track(r, plot);
+  if (hist) add_histogram(r, plot, *hist);
+  bsim::write_file((r.out / "index.html").string(), render_page(r.page));
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::printf("quick-look products in %s (%.1f s):\n", r.out.string().c_str(), seconds);
+  for (const char* name : {"dem.tif", "hillshade.png", "track.gpkg", "index.html"})
+    if (fs::exists(r.out / name)) std::printf("  %s\n", (r.out / name).string().c_str());
+  for (const std::string& note : r.page.notes)
+    std::printf("note: %s\n", note.c_str());
+}
+
+}  // namespace quicklook

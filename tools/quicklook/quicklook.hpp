@@ -1,0 +1,11 @@
+// One quick-look run: reads a beamfall run's deck, report and output files and writes the
+// products into the output folder. Throws bsim::ToolError with a one-line message.
+#pragma once
+
+#include "options.hpp"
+
+namespace quicklook {
+
+void run(const Options& options);
+
+}  // namespace quicklook
