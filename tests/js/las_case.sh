@@ -11,6 +11,7 @@
 #             flags, extra bytes, times (values in check_las.mjs)
 #   stop      a run stopped mid-way by a full disk still leaves a complete LAS file, also
 #             when the LAS file itself could not be written to the end
+#   interrupt SIGTERM mid-run: exit 143 and a complete LAS file, a prefix of the whole run's
 #   options   usage errors: exit 2, one line on standard error, no file created
 set -euo pipefail
 beamfall=$1 sim=$2 grid=$3 case=$4
@@ -110,6 +111,30 @@ stop)
   tail -1 report.txt | grep -q "^ \*\*\* write error: 'limited.las'" || { tail -3 report.txt; exit 1; }
   node "$check" limited.las
   [ "$(od -An -t u8 -j 247 -N 8 limited.las | tr -d ' ')" -gt 10000 ]
+  ;;
+interrupt)
+  # SIGTERM once the first block of LAS records is on disk: exit 128 + 15, and a complete
+  # LAS file whose records are those of the uninterrupted run (the last one's edge flag
+  # aside: it is the last point of the file).
+  "$sim" --out . --duration 240 --nmeas 208 --scan-rate 20 >/dev/null
+  run --las full.las --date 2026-04-12
+  "$beamfall" --las cut.las --date 2026-04-12 < deck.txt > cut.txt 2>/dev/null &
+  pid=$!
+  for _ in $(seq 20000); do
+    [ "$(stat -c %s cut.las 2>/dev/null || echo 0)" -gt 0 ] && break
+    sleep 0.001
+  done
+  kill -TERM "$pid"
+  status=0
+  wait "$pid" || status=$?
+  [ "$status" = 143 ] || { echo "exit status $status, want 143 (0: lengthen the flight)"; exit 1; }
+  tail -1 cut.txt | grep -q 'interrupted by signal 15'
+  node "$check" cut.las
+  count=$(od -An -t u8 -j 247 -N 8 cut.las | tr -d ' ')
+  first=$(od -An -t u4 -j 96 -N 4 cut.las | tr -d ' ')
+  [ "$count" -gt 0 ] && [ "$count" -lt "$(od -An -t u8 -j 247 -N 8 full.las | tr -d ' ')" ]
+  cmp -n $(( (count - 1) * 39 + 15 )) <(tail -c +$((first + 1)) cut.las) \
+    <(tail -c +$((first + 1)) full.las)
   ;;
 options)
   "$sim" --out . --duration 1 >/dev/null
