@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Whole-run benchmark of beamfall on a simulated 20-million-measurement flight.
 #
-#   bench/run.sh [--runs N] [--scaling]
+#   bench/run.sh [--runs N] [--scaling] [--las-only]
 #
 # Builds an optimised tree in build-bench/, simulates 100,000 scans of 208
 # measurements (trajectory at 10 Hz with attitude, the EGM96 grid) into
@@ -9,16 +9,20 @@
 # of N runs (default 5) after one warm-up run. Prints measurements per second,
 # MB/s of scanner input, the ratio to the arithmetic floor and peak resident
 # memory. --scaling adds 2, 20 and 200 million measurement runs (the last
-# once; it needs about 6 GB of disk).
+# once; it needs about 6 GB of disk). --las-only times only the binary point
+# file and the LAS modes. The ratio of the LAS-only run to the binary point
+# file's closes the table.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=5
 scaling=0
+las_only=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs=$2; shift 2 ;;
     --scaling) scaling=1; shift ;;
-    *) echo "usage: bench/run.sh [--runs N] [--scaling]" >&2; exit 2 ;;
+    --las-only) las_only=1; shift ;;
+    *) echo "usage: bench/run.sh [--runs N] [--scaling] [--las-only]" >&2; exit 2 ;;
   esac
 done
 
@@ -50,14 +54,16 @@ deck_with() {
     { print }' "$src" > "$out"
 }
 
-# time_run DIR DECK: median elapsed seconds and the largest peak RSS (KB).
+# time_run DIR DECK [ARGS...]: median elapsed seconds and the largest peak RSS (KB) of
+# beamfall ARGS < DECK.
 time_run() {
   local dir=$1 deck=$2 times=() rss=0
-  (cd "$dir" && "$bin/beamfall" < "$deck" > /dev/null)  # warm-up
+  shift 2
+  (cd "$dir" && "$bin/beamfall" "$@" < "$deck" > /dev/null)  # warm-up
   for _ in $(seq "$runs"); do
     local line
     sync  # the last run's output is on disk: no run pays for another's writeback
-    line=$(cd "$dir" && { /usr/bin/time -f "%e %M" "$bin/beamfall" < "$deck" > /dev/null; } 2>&1 | tail -1)
+    line=$(cd "$dir" && { /usr/bin/time -f "%e %M" "$bin/beamfall" "$@" < "$deck" > /dev/null; } 2>&1 | tail -1)
     times+=("${line% *}")
     [ "${line#* }" -gt "$rss" ] && rss=${line#* }
   done
@@ -103,14 +109,29 @@ awk -v f="$floor" -v g="$floor_geoid" 'BEGIN {
 echo
 echo "| mode                               | Mmeas/s |    MB/s | floor | floor+geoid |  RSS MB |"
 echo "|------------------------------------|---------|---------|-------|-------------|---------|"
+las=(--las points.las --date 2026-04-12)
 for mode in "binary point file:d_bin" "binary point file, cross profiles:d_bin_cal" \
             "text point file:d_txt" "text point file, cross profiles:d_txt_cal" \
-            "text point file, naver 3:d_txt_avg" "point file 0 (centre track only):d_centre"; do
-  read -r t r < <(time_run "$data/f20m" "${mode#*:}")
-  report "${mode%%:*}" "$n" "$bytes" "$t" "$r"
+            "text point file, naver 3:d_txt_avg" "point file 0 (centre track only):d_centre" \
+            "LAS file only (point file 0, --las):d_centre:las" \
+            "binary point file and LAS file:d_bin:las"; do
+  IFS=: read -r label deck with_las <<< "$mode"
+  [ "$las_only" = 1 ] && [ -z "$with_las" ] && [ "$label" != "binary point file" ] && continue
+  if [ -n "$with_las" ]; then
+    read -r t r < <(time_run "$data/f20m" "$deck" "${las[@]}")
+  else
+    read -r t r < <(time_run "$data/f20m" "$deck")
+  fi
+  report "$label" "$n" "$bytes" "$t" "$r"
+  [ "$label" = "binary point file" ] && t_binary=$t
+  [ "$deck" = d_centre ] && [ -n "$with_las" ] && t_las=$t
 done
-read -r t r < <(time_run "$data/f20m" d_scantxt)
-report "text scanner form (2 M), binary pts" 2000000 "$(stat -c %s flight_2m.txt)" "$t" "$r"
+if [ "$las_only" = 0 ]; then
+  read -r t r < <(time_run "$data/f20m" d_scantxt)
+  report "text scanner form (2 M), binary pts" 2000000 "$(stat -c %s flight_2m.txt)" "$t" "$r"
+fi
+awk -v a="$t_las" -v b="$t_binary" 'BEGIN {
+  printf "\nLAS file only / binary point file, elapsed: %.3f s / %.3f s = %.3f\n", a, b, a / b }'
 
 if [ "$scaling" = 1 ]; then
   echo

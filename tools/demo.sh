@@ -34,14 +34,14 @@ demo=$root/demo
 rm -rf "$demo"
 # 70 m/s at 350 m over sea ice 0.35 m above the geoid with pressure ridges, a 208-beam
 # sweep of +-25 gon at 20 scans a second, a gentle turn after 50 s; the deck asks for text
-# points, heights above the geoid and cross profiles.
+# points, heights above the geoid and cross profiles; the points also go to a LAS file.
 "$build/beamfall-sim" --out "$demo" --duration 90 --nmeas 208 --scan-rate 20 \
   --lat 78.5 --lon -15 --track 30 --turn 1,50,30 --height 350 \
   --surface ice --on-geoid --surface-height 0.35 --geoid "$root/examples/egm96-greenland.grid" \
   --text-points
 
-echo "== beamfall < demo/deck.txt"
-(cd "$demo" && "$build/beamfall" < deck.txt > report.txt)
+echo "== beamfall --las points.las --date 2026-04-12 < demo/deck.txt"
+(cd "$demo" && "$build/beamfall" --las points.las --date 2026-04-12 < deck.txt > report.txt)
 cat "$demo/report.txt"
 
 cat <<END
@@ -49,6 +49,8 @@ cat <<END
 == Written in $demo:
   points.txt   surface points: time (decimal hours), latitude, longitude, height above the
                geoid (m), amplitude, beam index
+  points.las   the same points as LAS 1.4 (open in CloudCompare, QGIS or PDAL; fields in
+               README.md, "The LAS file")
   centre.txt   centre track: the point where each sweep crosses nadir, with aircraft height
                and range
   scan.cal     cross profiles: cross-track distance and height of every point

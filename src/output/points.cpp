@@ -82,7 +82,7 @@ void PointPipeline::update_stats(double range, const AircraftState& s) {
   track(s.lon_a, stats_.lon_a_min, stats_.lon_a_max);
 }
 
-template <bool UseAtt, bool Geoid, PointFormat Format>
+template <bool UseAtt, bool Geoid, PointFormat Format, bool Las>
 void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
   if (rejected(m)) return;
   if (traj_.ngps == 0) return;  // no aircraft position: as outside the area
@@ -125,7 +125,7 @@ void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
     tan_scanang =
         (cfg_.naver <= 1 && m.angle_count >= 0) ? beams_->tan(m.angle_count) : std::tan(p.scanang);
   }
-  emit<Format>(p, tan_scanang, m.scanno, nscans);
+  emit<Format, Las>(p, tan_scanang, s.roll, m.scanno, nscans);
 }
 
 PointFormat PointPipeline::format() const {
@@ -136,49 +136,63 @@ PointFormat PointPipeline::format() const {
 namespace {
 
 // Picks the instantiation of a member template for the run's settings.
-template <class Fn, template <bool, bool, PointFormat> class Pick>
-Fn pick(bool useatt, bool geoid, PointFormat format) {
-  static constexpr Fn table[2][2][3] = {
-      {{Pick<false, false, PointFormat::none>::fn, Pick<false, false, PointFormat::binary>::fn,
-        Pick<false, false, PointFormat::text>::fn},
-       {Pick<false, true, PointFormat::none>::fn, Pick<false, true, PointFormat::binary>::fn,
-        Pick<false, true, PointFormat::text>::fn}},
-      {{Pick<true, false, PointFormat::none>::fn, Pick<true, false, PointFormat::binary>::fn,
-        Pick<true, false, PointFormat::text>::fn},
-       {Pick<true, true, PointFormat::none>::fn, Pick<true, true, PointFormat::binary>::fn,
-        Pick<true, true, PointFormat::text>::fn}}};
-  return table[useatt][geoid][static_cast<int>(format)];
+template <class Fn, template <bool, bool, PointFormat, bool> class Pick, bool UseAtt, bool Geoid,
+          PointFormat Format>
+Fn pick_las(bool las) {
+  return las ? Pick<UseAtt, Geoid, Format, true>::fn : Pick<UseAtt, Geoid, Format, false>::fn;
+}
+
+template <class Fn, template <bool, bool, PointFormat, bool> class Pick, bool UseAtt, bool Geoid>
+Fn pick_format(PointFormat format, bool las) {
+  switch (format) {
+    case PointFormat::binary:
+      return pick_las<Fn, Pick, UseAtt, Geoid, PointFormat::binary>(las);
+    case PointFormat::text:
+      return pick_las<Fn, Pick, UseAtt, Geoid, PointFormat::text>(las);
+    default:
+      return pick_las<Fn, Pick, UseAtt, Geoid, PointFormat::none>(las);
+  }
+}
+
+template <class Fn, template <bool, bool, PointFormat, bool> class Pick>
+Fn pick(bool useatt, bool geoid, PointFormat format, bool las) {
+  if (useatt)
+    return geoid ? pick_format<Fn, Pick, true, true>(format, las)
+                 : pick_format<Fn, Pick, true, false>(format, las);
+  return geoid ? pick_format<Fn, Pick, false, true>(format, las)
+               : pick_format<Fn, Pick, false, false>(format, las);
 }
 
 }  // namespace
 
-template <bool UseAtt, bool Geoid, PointFormat Format>
+template <bool UseAtt, bool Geoid, PointFormat Format, bool Las>
 struct PointPipeline::ProcessPick {
-  static constexpr auto fn = &PointPipeline::process_as<UseAtt, Geoid, Format>;
+  static constexpr auto fn = &PointPipeline::process_as<UseAtt, Geoid, Format, Las>;
 };
 
 template <class Reader>
-template <bool UseAtt, bool Geoid, PointFormat Format>
+template <bool UseAtt, bool Geoid, PointFormat Format, bool Las>
 struct PointPipeline::LoopPick<Reader>::With {
-  static constexpr auto fn = &PointPipeline::loop_as<Reader, UseAtt, Geoid, Format>;
+  static constexpr auto fn = &PointPipeline::loop_as<Reader, UseAtt, Geoid, Format, Las>;
 };
 
 void PointPipeline::process(Measurement& m, std::int64_t nscans) {
   using Fn = void (PointPipeline::*)(Measurement&, std::int64_t);
-  (this->*pick<Fn, ProcessPick>(cfg_.useatt, geoid_lookup_.has_value(), format()))(m, nscans);
+  (this->*pick<Fn, ProcessPick>(cfg_.useatt, geoid_lookup_.has_value(), format(),
+                                out_.las != nullptr))(m, nscans);
 }
 
-template <class Reader, bool UseAtt, bool Geoid, PointFormat Format>
+template <class Reader, bool UseAtt, bool Geoid, PointFormat Format, bool Las>
 void PointPipeline::loop_as(Reader& reader, Measurement& m) {
   while (reader.next(m))
-    process_as<UseAtt, Geoid, Format>(m, reader.timing().nscans);
+    process_as<UseAtt, Geoid, Format, Las>(m, reader.timing().nscans);
 }
 
 template <class Reader>
 void PointPipeline::run_loop(Reader& reader, Measurement& m) {
   using Fn = void (PointPipeline::*)(Reader&, Measurement&);
   (this->*pick<Fn, LoopPick<Reader>::template With>(cfg_.useatt, geoid_lookup_.has_value(),
-                                                    format()))(reader, m);
+                                                    format(), out_.las != nullptr))(reader, m);
 }
 
 // Averaging groups within a scan. Returns true when a group was closed; its
@@ -218,8 +232,8 @@ bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, 
   return true;
 }
 
-template <PointFormat Format>
-void PointPipeline::emit(const OutPoint& p, double tan_scanang, std::int64_t scanno,
+template <PointFormat Format, bool Las>
+void PointPipeline::emit(const OutPoint& p, double tan_scanang, double roll, std::int64_t scanno,
                          std::int64_t nscans) {
   if constexpr (Format == PointFormat::binary) {
     auto* rec = reinterpret_cast<unsigned char*>(out_.points->reserve(18));
@@ -229,6 +243,7 @@ void PointPipeline::emit(const OutPoint& p, double tan_scanang, std::int64_t sca
     char* line = out_.points->reserve(64);
     out_.points->commit(format_point_line(line, p, cfg_.naver > 1));
   }
+  if constexpr (Las) out_.las->add(p, roll, scanno);
   centre_test(p, scanno, nscans, centre_, *out_.centre, *out_.console);
   ++stats_.npout;
   centre_.prevang = p.scanang;

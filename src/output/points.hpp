@@ -14,6 +14,7 @@
 #include "input/trajectory.hpp"
 #include "output/calib.hpp"
 #include "output/centre.hpp"
+#include "output/las.hpp"
 #include "textio/outfile.hpp"
 
 namespace bf {
@@ -69,6 +70,7 @@ class PointPipeline {
     OutFile* centre = nullptr;
     OutFile* cal = nullptr;  // null unless cross profiles are wanted
     OutFile* console = nullptr;
+    LasWriter* las = nullptr;  // null unless a LAS file is written
   };
 
   PointPipeline(const PipelineConfig& cfg, const TrajectoryTable& traj, const GeoidGrid* geoid,
@@ -80,7 +82,8 @@ class PointPipeline {
 
   // The measurement loop: every measurement `reader` delivers, into m. The
   // settings that never change during a run (attitude or profile mode, geoid,
-  // point format) are fixed at compile time, so the loop does not test them.
+  // point format, LAS file) are fixed at compile time, so the loop does not
+  // test them.
   template <class Reader>
   void run_loop(Reader& reader, Measurement& m);
 
@@ -88,24 +91,25 @@ class PointPipeline {
   const CrossSums& cross_sums() const { return sums_; }
 
  private:
-  template <bool UseAtt, bool Geoid, PointFormat Format>
+  template <bool UseAtt, bool Geoid, PointFormat Format, bool Las>
   void process_as(Measurement& m, std::int64_t nscans);
-  template <class Reader, bool UseAtt, bool Geoid, PointFormat Format>
+  template <class Reader, bool UseAtt, bool Geoid, PointFormat Format, bool Las>
   void loop_as(Reader& reader, Measurement& m);
   PointFormat format() const;
-  template <bool UseAtt, bool Geoid, PointFormat Format>
+  template <bool UseAtt, bool Geoid, PointFormat Format, bool Las>
   struct ProcessPick;
   template <class Reader>
   struct LoopPick {
-    template <bool UseAtt, bool Geoid, PointFormat Format>
+    template <bool UseAtt, bool Geoid, PointFormat Format, bool Las>
     struct With;
   };
 
   bool rejected(const Measurement& m);
   void update_stats(double range, const AircraftState& s);
   bool average(Measurement& m, const SurfacePoint& sp, double h_a, OutPoint& p);
-  template <PointFormat Format>
-  void emit(const OutPoint& p, double tan_scanang, std::int64_t scanno, std::int64_t nscans);
+  template <PointFormat Format, bool Las>
+  void emit(const OutPoint& p, double tan_scanang, double roll, std::int64_t scanno,
+            std::int64_t nscans);
 
   struct Group {
     bool open = false;

@@ -134,12 +134,14 @@ void open_files(RunPar& par, RunFiles& f, const RunOptions& options) {
   }
   f.centre.create(file_name(par.cenname));
   if (par.calib) f.cal.create("scan.cal");
+  if (!options.las_file.empty()) f.las.create(options.las_file);
 }
 
 void close_outputs(RunFiles& f) {
   f.points.close();
   f.centre.close();
   f.cal.close();
+  f.las.close();
 }
 
 void close_outputs_after_stop(RunFiles& f, OutFile* console) {
@@ -149,6 +151,11 @@ void close_outputs_after_stop(RunFiles& f, OutFile* console) {
     } catch (const Stop& s) {
       if (console != nullptr) console->free_line({s.what()});
     }
+  }
+  try {
+    f.las.close();  // the last point's flags, the header's counts and bounds
+  } catch (const Stop& s) {
+    if (console != nullptr) console->free_line({s.what()});
   }
 }
 

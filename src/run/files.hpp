@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "output/las.hpp"
 #include "run/options.hpp"
 #include "run/runpar.hpp"
 #include "textio/freeread.hpp"
@@ -18,14 +19,15 @@ struct RunFiles {
   std::unique_ptr<TextInput> trajectory;
   OutFile points;  // open only when wrtpts
   OutFile centre;
-  OutFile cal;  // "scan.cal", open only when calib
+  OutFile cal;    // "scan.cal", open only when calib
+  LasWriter las;  // open only with --las
 };
 
 // Sets wrtpts and forces calib false without a point file; checks that no
 // output is an input or another output (check_file_clashes); then opens the
 // scanner file, the trajectory file, the point file (a binary one is deleted
-// and created anew), the centre file and "scan.cal", in this order. A failure
-// stops the run (Stop) before the later files are touched.
+// and created anew), the centre file, "scan.cal" and the LAS file, in this
+// order. A failure stops the run (Stop) before the later files are touched.
 void open_files(RunPar& par, RunFiles& files, const RunOptions& options = {});
 
 // Stops with "*** file clash: ..." when an output (point file, centre file,

@@ -2,8 +2,11 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 
 #include "input/geoid.hpp"
 #include "input/scanfile.hpp"
@@ -12,6 +15,7 @@
 #include "output/points.hpp"
 #include "run/deck.hpp"
 #include "run/files.hpp"
+#include "run/progress.hpp"
 #include "run/report.hpp"
 #include "textio/error.hpp"
 #include "textio/interrupt.hpp"
@@ -65,38 +69,87 @@ struct LoopResult {
 };
 
 template <class Reader>
-LoopResult measurement_loop(Reader& reader, bool started, PointPipeline& pipe) {
+LoopResult measurement_loop(Reader& reader, bool started, PointPipeline& pipe,
+                            const BinaryInput* bin, const TextInput* text, Progress& progress) {
   Measurement m;
+  std::int64_t countdown = Progress::kStride, n = 0;
   if (started) {
-    while (reader.next(m))
+    while (reader.next(m)) {
       pipe.process(m, reader.timing().nscans);
+      if (--countdown == 0) {
+        countdown = Progress::kStride;
+        n += Progress::kStride;
+        if (progress.active()) progress.update(bin ? bin->bytes_read() : text->bytes_read(), n);
+      }
+    }
   }
+  progress.clear();
   return LoopResult{reader.timing().nscans, pipe.stats(), pipe.cross_sums()};
 }
 
+// What the LAS file needs before its first point: the scale and offset from
+// the trajectory's extent, the GPS time of the day t0 counts from, the CRS.
+LasSetup las_setup(const RunPar& par, const RunOptions& o, const TrajectoryTable& traj,
+                   LasCreationDate created) {
+  LasSetup s;
+  s.scale = choose_las_scale(traj);
+  s.gps_day_start = adjusted_gps_time_at_day_start(o.date->year, o.date->month, o.date->day,
+                                                   o.time_scale == TimeScale::utc);
+  s.line_id = o.line_id;
+  s.with_gcount = par.naver > 1;
+  s.wkt = las_wkt(par.usegeoid ? file_name(par.geoidname) : std::string(), o.vertical_crs);
+  s.created = created;
+  return s;
+}
+
 LoopResult scanner_phase(const RunPar& par, RunFiles& files, const TrajectoryTable& traj,
-                         const GeoidGrid* geoid, OutFile& console) {
+                         const GeoidGrid* geoid, OutFile& console, const RunOptions& options) {
   console.free_line({});
   console.free_line({"Reading scanner data from: ", par.scanname});
   const ScanWindow window{par.t0, par.tstart, par.tend, par.nthin};
   PointPipeline::Outputs outputs{par.wrtpts ? &files.points : nullptr, &files.centre,
-                                 par.calib ? &files.cal : nullptr, &console};
+                                 par.calib ? &files.cal : nullptr, &console,
+                                 files.las.is_open() ? &files.las : nullptr};
+  Progress progress(options.progress, file_name(par.scanname));
   if (par.bin2dd) {
     const ScanLayout layout = readhdr(*files.scan_binary, console);
     const BeamTable beams(layout.aunit);
     PointPipeline pipe(pipeline_config(par), traj, geoid, &beams, outputs);
     BinaryScanReader reader(*files.scan_binary, layout, window, console);
     const bool started = reader.start();
-    return measurement_loop(reader, started, pipe);
+    return measurement_loop(reader, started, pipe, files.scan_binary.get(), nullptr, progress);
   }
   PointPipeline pipe(pipeline_config(par), traj, geoid, nullptr, outputs);
   FreeReader text(*files.scan_text);
   TextScanReader reader(text, window, console);
   reader.start();
-  return measurement_loop(reader, true, pipe);
+  return measurement_loop(reader, true, pipe, nullptr, files.scan_text.get(), progress);
 }
 
-void run_phases(RunPar& par, RunFiles& files, OutFile& console) {
+// The creation day of a LAS file: SOURCE_DATE_EPOCH when set (reproducible
+// files), else today.
+LasCreationDate las_creation_day() {
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  if (epoch == nullptr || *epoch == '\0') return las_creation_date(std::time(nullptr));
+  char* end = nullptr;
+  errno = 0;
+  const long long seconds = std::strtoll(epoch, &end, 10);
+  if (*end != '\0' || errno != 0 || seconds < 0)
+    stop("*** SOURCE_DATE_EPOCH is not a number of seconds: '" + std::string(epoch) + "'");
+  return las_creation_date(seconds);
+}
+
+// The points beyond the LAS file's coordinate range, on standard error.
+void report_las_left_out(const LasWriter& las) {
+  if (las.points_left_out() > 0)
+    std::fprintf(stderr,
+                 "beamfall: %llu of the points lay beyond the coordinate range of %s and were left "
+                 "out of it\n",
+                 static_cast<unsigned long long>(las.points_left_out()), las.name().c_str());
+}
+
+void run_phases(RunPar& par, RunFiles& files, OutFile& console, const RunOptions& options,
+                LasCreationDate created) {
   derive_times(par);
   print_opening_report(par, console);
 
@@ -107,7 +160,8 @@ void run_phases(RunPar& par, RunFiles& files, OutFile& console) {
   TrajectoryTable traj;
   load_trajectory_phase(par, files, traj, console);
 
-  const LoopResult result = scanner_phase(par, files, traj, geoid.get(), console);
+  if (files.las.is_open()) files.las.begin(las_setup(par, options, traj, created));
+  const LoopResult result = scanner_phase(par, files, traj, geoid.get(), console, options);
   print_summary(par, result.nscans, result.stats, result.sums, console);
 }
 
@@ -116,20 +170,24 @@ void run_phases(RunPar& par, RunFiles& files, OutFile& console) {
 void run(TextInput& deck, OutFile& console, const RunOptions& options) {
   RunPar par = read_deck(deck);
   check_options_for_mode(options, par.useatt);
+  const LasCreationDate created = options.las_file.empty() ? LasCreationDate{} : las_creation_day();
   RunFiles files;
   open_files(par, files, options);
   // Every output is closed on every path, so each ends with its last whole
   // record (and a file with a header gets it completed).
   try {
-    run_phases(par, files, console);
+    run_phases(par, files, console, options, created);
   } catch (const Interrupted&) {
     close_outputs_after_stop(files, &console);
+    report_las_left_out(files.las);
     throw;
   } catch (const Stop&) {
     close_outputs_after_stop(files, nullptr);
+    report_las_left_out(files.las);
     throw;
   }
   close_outputs(files);
+  report_las_left_out(files.las);
 }
 
 namespace {

@@ -56,6 +56,7 @@ bool TextInput::refill() {
     if (n > 0) {
       p_ = buf_.get();
       end_ = p_ + n;
+      bytes_read_ += n;
       return true;
     }
     if (n == 0) return false;

@@ -32,6 +32,8 @@ class TextInput {
   }
   void advance() { ++p_; }
   void close();
+  // Bytes read from the file so far, for progress (the buffer's end).
+  std::int64_t bytes_read() const { return bytes_read_; }
 
  private:
   bool refill();
@@ -42,6 +44,7 @@ class TextInput {
   bool may_block_ = false;  // a pipe or a terminal: a read may wait for input
   std::string name_;
   std::unique_ptr<char[]> buf_;
+  std::int64_t bytes_read_ = 0;
 };
 
 // Random-access reads of a binary file through a large block buffer, so a
@@ -64,6 +67,8 @@ class BinaryInput {
       return data_ + (pos - base_);
     return load(pos, n);
   }
+  // The file offset up to which the file has been read, for progress.
+  std::int64_t bytes_read() const { return base_ + len_; }
 
  private:
   const unsigned char* load(std::int64_t pos, std::size_t n);

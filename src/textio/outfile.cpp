@@ -104,6 +104,20 @@ void OutFile::flush() {
   if (fd_ >= 0 && pos_ != buf_.get()) flush_buffer();
 }
 
+void OutFile::write_at(std::uint64_t offset, const char* data, std::size_t n) {
+  flush();
+  while (n > 0) {
+    ssize_t k = ::pwrite(fd_, data, n, static_cast<off_t>(offset));
+    if (k > 0) {
+      data += k;
+      n -= static_cast<std::size_t>(k);
+      offset += static_cast<std::uint64_t>(k);
+    } else if (!(k < 0 && errno == EINTR)) {
+      write_error(name_, std::strerror(k < 0 ? errno : ENOSPC));
+    }
+  }
+}
+
 void OutFile::close() {
   if (fd_ < 0) return;
   flush();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -48,6 +49,10 @@ class OutFile {
   void record(std::string_view format, std::initializer_list<Item> items);
   // One free-format line, line end included.
   void free_line(std::initializer_list<Item> items);
+
+  // Writes out the buffer, then overwrites n bytes at byte `offset` of the
+  // file (a header completed at the end); Stop on failure.
+  void write_at(std::uint64_t offset, const char* data, std::size_t n);
 
   void flush();  // write out the buffer; Stop on failure
   void close();  // flush and close; Stop on failure

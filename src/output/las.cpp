@@ -1,0 +1,419 @@
+#include "output/las.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+
+#include "georef/geolocate.hpp"
+#include "textio/bytes.hpp"
+#include "textio/infile.hpp"
+
+namespace bf {
+namespace {
+
+// Days from 1970-01-01 to a day of the proleptic Gregorian calendar.
+std::int64_t days_from_civil(std::int64_t y, int m, int d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const std::int64_t yoe = y - era * 400;
+  const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+struct LeapStep {
+  int year, month;  // the step takes effect at 0 h UTC on the 1st of this month
+};
+
+// Every leap second inserted since GPS time began; GPS - UTC grows by one at each.
+constexpr LeapStep kLeapSteps[] = {{1981, 7}, {1982, 7}, {1983, 7}, {1985, 7}, {1988, 1},
+                                   {1990, 1}, {1991, 1}, {1992, 7}, {1993, 7}, {1994, 7},
+                                   {1996, 1}, {1997, 7}, {1999, 1}, {2006, 1}, {2009, 1},
+                                   {2012, 7}, {2015, 7}, {2017, 1}};
+
+template <class T>
+void put(unsigned char* p, T v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+// Copies text into a zero-filled fixed field, cut to the field's width.
+void put_text(unsigned char* p, std::size_t width, const std::string& text) {
+  std::memset(p, 0, width);
+  std::memcpy(p, text.data(), std::min(width, text.size()));
+}
+
+// True when y (not NaN) rounds into the 32-bit range.
+inline bool fits_int32(double y) {
+  return (y > -2147483648.5) & (y < 2147483647.5);
+}
+
+// Rounds half away from zero, as scaled_int does but inline on the per-point
+// path; y must fit (fits_int32).
+inline std::int32_t round_int32(double y) {
+  const auto t = static_cast<std::int32_t>(y);
+  const double rest = y - static_cast<double>(t);
+  return t + static_cast<std::int32_t>(rest >= 0.5) - static_cast<std::int32_t>(rest <= -0.5);
+}
+
+// Scan angle in units of 0.006 degrees from the vertical, counter-clockwise
+// seen from behind (to the right of the aircraft) positive: the beam's angle
+// in the body frame (scanang is positive to the left) less the roll (right
+// wing down turns the beam to the left).
+std::int16_t las_scan_angle(double scanang, double roll) {
+  constexpr double kUnitsPerDegree = 1 / 0.006;
+  constexpr double kUnitsPerRadian = kUnitsPerDegree / kDegToRad;
+  double units = -(scanang * kUnitsPerRadian + roll * kUnitsPerDegree);
+  if (!(std::fabs(units) <= 30000)) units = std::remainder(units, 60000);  // into -180 .. 180
+  if (!fits_int32(units)) return 0;                                        // NaN: no attitude
+  return static_cast<std::int16_t>(round_int32(units));
+}
+
+inline void widen(LasWriter::IntRange& r, std::int32_t v) {
+  r.lo = v < r.lo ? v : r.lo;
+  r.hi = v > r.hi ? v : r.hi;
+}
+
+std::string wkt_quoted(const std::string& s) {
+  std::string out = "\"";
+  for (char c : s) {
+    out += c;
+    if (c == '"') out += '"';  // WKT doubles a quote inside a quoted text
+  }
+  return out + "\"";
+}
+
+constexpr const char* kGeogcsWgs84 =
+    R"(GEOGCS["WGS 84",DATUM["WGS_1984",SPHEROID["WGS 84",6378137,298.257223563,)"
+    R"(AUTHORITY["EPSG","7030"]],AUTHORITY["EPSG","6326"]],PRIMEM["Greenwich",0,)"
+    R"(AUTHORITY["EPSG","8901"]],UNIT["degree",0.0174532925199433,)"
+    R"(AUTHORITY["EPSG","9122"]],AUTHORITY["EPSG","4326"]])";
+constexpr const char* kMetre = R"(UNIT["metre",1,AUTHORITY["EPSG","9001"]])";
+
+struct KnownVerticalCrs {
+  const char* code;
+  const char* name;
+  const char* datum;
+  const char* datum_code;
+};
+
+// The geoid-based heights a user is most likely to name.
+constexpr KnownVerticalCrs kKnownVertical[] = {
+    {"5773", "EGM96 height", "EGM96 geoid", "5171"},
+    {"3855", "EGM2008 height", "EGM2008 geoid", "1027"},
+    {"5798", "EGM84 height", "EGM84 geoid", "5203"},
+};
+
+std::string vert_cs(const std::string& name, const std::string& datum,
+                    const std::string& datum_authority, const std::string& authority) {
+  return "VERT_CS[" + wkt_quoted(name) + ",VERT_DATUM[" + wkt_quoted(datum) + ",2005" +
+         datum_authority + "]," + kMetre + R"(,AXIS["Gravity-related height",UP])" + authority +
+         "]";
+}
+
+// A vertical CRS named AUTHORITY:CODE; its name goes to `name`.
+std::string named_vert_cs(const std::string& crs_name, std::string& name) {
+  const auto colon = crs_name.find(':');
+  std::string auth = crs_name.substr(0, colon);
+  for (char& c : auth)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string code = crs_name.substr(colon + 1);
+  const std::string authority = ",AUTHORITY[" + wkt_quoted(auth) + "," + wkt_quoted(code) + "]";
+  if (auth == "EPSG") {
+    for (const auto& k : kKnownVertical)
+      if (code == k.code) {
+        name = k.name;
+        return vert_cs(k.name, k.datum, ",AUTHORITY[\"EPSG\"," + wkt_quoted(k.datum_code) + "]",
+                       authority);
+      }
+  }
+  name = auth + ":" + code;
+  return vert_cs(name, "unknown", "", authority);
+}
+
+// One extra bytes descriptor (192 bytes) of the Extra Bytes VLR: name at
+// byte 4, scale at 112, description at 160.
+void put_extra_bytes(unsigned char* d, unsigned char data_type, const char* name,
+                     const char* description, double scale) {
+  std::memset(d, 0, 192);
+  d[2] = data_type;
+  if (scale != 0) {
+    d[3] = 1 << 3;  // the scale field applies
+    put(d + 112, scale);
+  }
+  put_text(d + 4, 32, name);
+  put_text(d + 160, 32, description);
+}
+
+void put_vlr_header(unsigned char* v, const char* user, std::uint16_t record_id, std::size_t length,
+                    const char* description) {
+  std::memset(v, 0, 54);
+  put_text(v + 2, 16, user);
+  put(v + 18, record_id);
+  put(v + 20, static_cast<std::uint16_t>(length));
+  put_text(v + 22, 32, description);
+}
+
+}  // namespace
+
+LasScale choose_las_scale(const TrajectoryTable& traj) {
+  LasScale s;
+  if (traj.ngps < 1) return s;
+  double lat_lo = 90, lat_hi = -90, lon_lo = 1e300, lon_hi = -1e300, h_top = 0;
+  for (std::int32_t k = 1; k <= traj.ngps; ++k) {
+    lat_lo = std::min(lat_lo, traj.lat[k]);
+    lat_hi = std::max(lat_hi, traj.lat[k]);
+    lon_lo = std::min(lon_lo, traj.lon[k]);
+    lon_hi = std::max(lon_hi, traj.lon[k]);
+    h_top = std::max(h_top, std::fabs(traj.h[k]));
+  }
+  // A beam up to 76 degrees from the vertical lands within four flying heights.
+  const double margin_m = std::max(2000.0, 4 * h_top);
+  const double dlat = margin_m * kInvMetresPerDegree;
+  const double pole_side = std::min(89.0, std::max(std::fabs(lat_lo), std::fabs(lat_hi)) + dlat);
+  const double dlon = std::min(180.0, margin_m / (111120 * std::cos(pole_side * kDegToRad)));
+  lat_lo -= dlat, lat_hi += dlat, lon_lo -= dlon, lon_hi += dlon;
+
+  // Offsets on whole hundredths of a degree read well in a header dump.
+  const double x_off = std::round((lon_lo + lon_hi) / 2 * 100) / 100;
+  const double y_off = std::round((lat_lo + lat_hi) / 2 * 100) / 100;
+  const double reach = std::max({lon_hi - x_off, x_off - lon_lo, lat_hi - y_off, y_off - lat_lo});
+  s.x_offset = x_off;
+  s.y_offset = y_off;
+  for (double scale : {1e-9, 1e-8, 1e-7}) {
+    s.x_scale = s.y_scale = scale;
+    if (reach / scale < 2147483647.0) break;
+  }
+  return s;
+}
+
+int gps_minus_utc(int year, int month, int /*day*/) {
+  int n = 0;
+  for (const auto& step : kLeapSteps)
+    if (year > step.year || (year == step.year && month >= step.month)) ++n;
+  return n;
+}
+
+double adjusted_gps_time_at_day_start(int year, int month, int day, bool utc_scale) {
+  const std::int64_t days = days_from_civil(year, month, day) - days_from_civil(1980, 1, 6);
+  const int leap = utc_scale ? gps_minus_utc(year, month, day) : 0;
+  return static_cast<double>(days * 86400 + leap) - 1e9;
+}
+
+std::string las_wkt(const std::string& geoid_name, const std::string& vertical_crs) {
+  const std::string geog = kGeogcsWgs84;
+  if (geoid_name.empty()) {
+    // PROJ's WKT 1 form of EPSG:4979: WKT 1 has no geographic 3D CRS.
+    return R"w(COMPD_CS["WGS 84 + Ellipsoid (metre)",)w" + geog +
+           R"w(,VERT_CS["Ellipsoid (metre)",VERT_DATUM["Ellipsoid",2002],)w" + kMetre +
+           R"(,AXIS["Ellipsoidal height",UP]]])";
+  }
+  std::string vert_name, vert;
+  if (vertical_crs.empty()) {
+    vert_name = "height above geoid grid " + geoid_name;
+    vert = vert_cs(vert_name, "geoid grid " + geoid_name, "", "");
+  } else {
+    vert = named_vert_cs(vertical_crs, vert_name);
+  }
+  return "COMPD_CS[" + wkt_quoted("WGS 84 + " + vert_name) + "," + geog + "," + vert + "]";
+}
+
+LasCreationDate las_creation_date(std::int64_t unix_seconds) {
+  const std::int64_t days =
+      unix_seconds >= 0 ? unix_seconds / 86400 : -((-unix_seconds + 86399) / 86400);
+  // Civil year from the day count (inverse of days_from_civil).
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy_march = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy_march + 2) / 153;
+  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  const std::int64_t year = yoe + era * 400 + (month <= 2);
+  LasCreationDate d;
+  d.year = static_cast<std::uint16_t>(std::clamp<std::int64_t>(year, 0, 65535));
+  d.day_of_year = static_cast<std::uint16_t>(days - days_from_civil(year, 1, 1) + 1);
+  return d;
+}
+
+LasWriter::~LasWriter() {
+  try {
+    close();
+  } catch (...) {
+    // the run is stopping already, or close() was called and reported it
+  }
+}
+
+void LasWriter::create(const std::string& name) {
+  file_.create(name, CreateMode::replace_regular);
+}
+
+void LasWriter::begin(const LasSetup& setup) {
+  setup_ = setup;
+  inv_x_ = 1 / setup.scale.x_scale;
+  inv_y_ = 1 / setup.scale.y_scale;
+  inv_z_ = 1 / setup.scale.z_scale;
+  record_length_ = kCoreRecordLength + (setup_.with_gcount ? 13 : 9);
+  write_header();
+
+  const std::size_t n_extra = setup_.with_gcount ? 4 : 3;
+  unsigned char vlr[54];
+  put_vlr_header(vlr, "LASF_Projection", 2112, setup_.wkt.size() + 1, "OGC coordinate system WKT");
+  file_.write({reinterpret_cast<char*>(vlr), 54});
+  file_.write({setup_.wkt.c_str(), setup_.wkt.size() + 1});
+
+  put_vlr_header(vlr, "LASF_Spec", 4, n_extra * 192, "Extra bytes: raw measurement");
+  file_.write({reinterpret_cast<char*>(vlr), 54});
+  unsigned char d[192];
+  put_extra_bytes(d, 2, "amplitude", "amplitude as recorded", 0);
+  file_.write({reinterpret_cast<char*>(d), 192});
+  put_extra_bytes(d, 6, "measurement index", "index within the scan, 1 = first", 0);
+  file_.write({reinterpret_cast<char*>(d), 192});
+  put_extra_bytes(d, 6, "range", "range, metres", 0.001);
+  file_.write({reinterpret_cast<char*>(d), 192});
+  if (setup_.with_gcount) {
+    put_extra_bytes(d, 5, "group count", "measurements averaged", 0);
+    file_.write({reinterpret_cast<char*>(d), 192});
+  }
+  begun_ = true;
+}
+
+void LasWriter::add(const OutPoint& p, double roll, std::int64_t scanno) {
+  const double fx = (p.lon - setup_.scale.x_offset) * inv_x_;
+  const double fy = (p.lat - setup_.scale.y_offset) * inv_y_;
+  const double fz = (p.h - setup_.scale.z_offset) * inv_z_;
+  if (!(fits_int32(fx) & fits_int32(fy) & fits_int32(fz))) {
+    ++left_out_;
+    return;
+  }
+  const std::int32_t x = round_int32(fx), y = round_int32(fy), z = round_int32(fz);
+  if (count_ > 0) {
+    // The previous record is still in the buffer: its flags are known now.
+    const bool same_scan = scanno == prev_scanno_;
+    // Scan angles fall as the beam sweeps from left to right.
+    if (same_scan && p.scanang != prev_scanang_) last_dir_ = p.scanang < prev_scanang_;
+    *prev_flags_ = static_cast<char>(last_dir_ << 6 | !same_scan << 7);
+  }
+  widen(bound_[0], x);
+  widen(bound_[1], y);
+  widen(bound_[2], z);
+  const double range_mm_real = p.range * 1000;
+  const std::int32_t range_mm = fits_int32(range_mm_real)
+                                    ? round_int32(range_mm_real)
+                                    : std::numeric_limits<std::int32_t>::min();  // as scaled_int
+  const std::int16_t angle = las_scan_angle(p.scanang, roll);
+  const double gps_time = setup_.gps_day_start + p.thr * 3600;
+  const std::uint16_t line_id = setup_.line_id;
+  const bool with_gcount = setup_.with_gcount;
+
+  auto* r = reinterpret_cast<unsigned char*>(file_.reserve(kMaxRecordLength));
+  put(r, x);
+  put(r + 4, y);
+  put(r + 8, z);
+  put(r + 12, static_cast<std::uint16_t>((p.ampl + 128) * 256));
+  r[14] = 0x11;  // return 1 of 1
+  r[15] = 0;     // flags: set when the next point (or the end) comes
+  r[16] = 0;     // never classified
+  r[17] = 0;
+  put(r + 18, angle);
+  put(r + 20, line_id);
+  put(r + 22, gps_time);
+  r[30] = static_cast<unsigned char>(p.ampl);
+  put(r + 31, p.i);
+  put(r + 35, range_mm);
+  if (with_gcount) put(r + 39, static_cast<std::uint32_t>(p.gcount));
+  file_.commit(reinterpret_cast<char*>(r) + record_length_);
+  prev_flags_ = reinterpret_cast<char*>(r) + 15;
+  prev_scanno_ = scanno;
+  prev_scanang_ = p.scanang;
+  ++count_;
+}
+
+std::size_t LasWriter::point_offset() const {
+  const std::size_t n_extra = setup_.with_gcount ? 4 : 3;
+  return kHeaderSize + 54 + setup_.wkt.size() + 1 + 54 + n_extra * 192;
+}
+
+void LasWriter::write_header() {
+  unsigned char h[kHeaderSize] = {};
+  std::memcpy(h, "LASF", 4);
+  put(h + 4, setup_.line_id);
+  put(h + 6, std::uint16_t{1 | 1 << 4});  // Adjusted Standard GPS Time; CRS as WKT
+  h[24] = 1;
+  h[25] = 4;
+  const std::string name = std::string("Beamfall ") + BEAMFALL_VERSION;
+  put_text(h + 26, 32, name);
+  put_text(h + 58, 32, name);
+  put(h + 90, setup_.created.day_of_year);
+  put(h + 92, setup_.created.year);
+  put(h + 94, static_cast<std::uint16_t>(kHeaderSize));
+  put(h + 96, static_cast<std::uint32_t>(point_offset()));
+  put(h + 100, std::uint32_t{2});
+  h[104] = 6;
+  put(h + 105, static_cast<std::uint16_t>(record_length_));
+  // Legacy counts stay 0: format 6 has no legacy form.
+  const LasScale& s = setup_.scale;
+  const double scale[3] = {s.x_scale, s.y_scale, s.z_scale};
+  const double offset[3] = {s.x_offset, s.y_offset, s.z_offset};
+  for (int k = 0; k < 3; ++k) {
+    put(h + 131 + 8 * k, scale[k]);
+    put(h + 155 + 8 * k, offset[k]);
+    if (count_ > 0) {
+      put(h + 179 + 16 * k, offset[k] + bound_[k].hi * scale[k]);
+      put(h + 187 + 16 * k, offset[k] + bound_[k].lo * scale[k]);
+    }
+  }
+  put(h + 247, std::uint64_t{count_});
+  put(h + 255, std::uint64_t{count_});  // all of them first returns
+  if (begun_) {
+    file_.write_at(0, reinterpret_cast<char*>(h), kHeaderSize);
+  } else {
+    file_.write({reinterpret_cast<char*>(h), kHeaderSize});
+  }
+}
+
+void LasWriter::close() {
+  if (!file_.is_open()) return;
+  if (begun_) {
+    if (count_ > 0) *prev_flags_ = static_cast<char>(last_dir_ << 6 | 1 << 7);  // last point
+    file_.flush();
+    count_written_records();
+    write_header();
+  }
+  file_.close();
+}
+
+// A write that failed earlier in the run dropped the records in the buffer:
+// the header counts what the file holds, and a record cut short is removed.
+void LasWriter::count_written_records() {
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(file_.name(), ec);
+  const std::uintmax_t first = point_offset();
+  if (ec || size < first) return;
+  const std::uint64_t on_disk = (size - first) / record_length_;
+  if (on_disk >= count_ && size == first + count_ * record_length_) return;
+  count_ = std::min<std::uint64_t>(count_, on_disk);
+  std::filesystem::resize_file(file_.name(), first + count_ * record_length_, ec);
+  bounds_from_disk();
+}
+
+// The bounds of the records on disk, read back (only after a failed write).
+void LasWriter::bounds_from_disk() {
+  BinaryInput in(open_for_reading(file_.name()), file_.name());
+  const auto first = static_cast<std::int64_t>(point_offset());
+  for (std::uint64_t k = 0; k < count_; ++k) {
+    const unsigned char* r =
+        in.at(first + static_cast<std::int64_t>(k * record_length_), 3 * sizeof(std::int32_t));
+    if (r == nullptr) break;
+    for (int a = 0; a < 3; ++a) {
+      std::int32_t v;
+      std::memcpy(&v, r + 4 * a, 4);
+      if (k == 0) bound_[a] = IntRange{};
+      widen(bound_[a], v);
+    }
+  }
+}
+
+}  // namespace bf

@@ -1,0 +1,122 @@
+// The surface points as an ASPRS LAS 1.4 file, point data record format 6,
+// with the raw measurement values as described extra bytes. The header is
+// written first with empty counts and completed (counts, bounds) at close.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "input/trajectory.hpp"
+#include "output/centre.hpp"
+#include "textio/outfile.hpp"
+
+namespace bf {
+
+// Integer coordinate = (value - offset) / scale, for X = longitude and
+// Y = latitude in degrees and Z = height in metres.
+struct LasScale {
+  double x_scale = 1e-7, y_scale = 1e-7, z_scale = 0.001;
+  double x_offset = 0, y_offset = 0, z_offset = 0;
+};
+
+// Scale and offset for the points of a flight over the trajectory samples
+// 1 .. ngps: their extent widened by a swath margin, the finest of 1e-9,
+// 1e-8 and 1e-7 degrees whose 32-bit range covers it (1e-7 when none does).
+LasScale choose_las_scale(const TrajectoryTable& traj);
+
+// Adjusted Standard GPS Time (GPS seconds minus 1e9) at 0 h of a calendar
+// day of the trajectory's time scale; with utc_scale the leap seconds
+// between UTC and GPS time on that day are added.
+double adjusted_gps_time_at_day_start(int year, int month, int day, bool utc_scale);
+
+// GPS minus UTC in seconds on a calendar day (0 before 1981-07-01).
+int gps_minus_utc(int year, int month, int day);
+
+// The CRS as OGC 01-009 WKT: WGS 84 longitude and latitude with ellipsoidal
+// heights (geoid_name empty), or compound with a vertical CRS for heights
+// above the geoid: `vertical_crs` ("EPSG:5773") when given, else one named
+// after the geoid grid file.
+std::string las_wkt(const std::string& geoid_name, const std::string& vertical_crs);
+
+struct LasCreationDate {
+  std::uint16_t day_of_year = 1, year = 1970;
+};
+
+// Day of year and year (UTC) of a time in seconds since 1970-01-01.
+LasCreationDate las_creation_date(std::int64_t unix_seconds);
+
+struct LasSetup {
+  LasScale scale;
+  double gps_day_start = 0;  // Adjusted Standard GPS Time at thr = 0 h
+  std::uint16_t line_id = 1;
+  bool with_gcount = false;  // averaging: the group count as an extra byte field
+  std::string wkt;
+  LasCreationDate created;
+};
+
+// Streams points into a LAS file. A point's scan direction and edge-of-
+// flight-line flags are known only when the next point (or the end) comes:
+// they are set in its record while it is still in the output buffer.
+class LasWriter {
+ public:
+  LasWriter() = default;
+  ~LasWriter();  // completes the file without throwing; call close() to see errors
+  LasWriter(const LasWriter&) = delete;
+  LasWriter& operator=(const LasWriter&) = delete;
+
+  // Creates (replaces) the file; nothing is written until begin().
+  void create(const std::string& name);
+  bool is_open() const { return file_.is_open(); }
+  const std::string& name() const { return file_.name(); }
+
+  // Writes the header and the VLRs; points follow.
+  void begin(const LasSetup& setup);
+
+  // One surface point of scan `scanno`; `roll` is the aircraft roll in
+  // degrees (misalignment included) at the point. A point whose coordinates
+  // fall outside the 32-bit range is left out and counted.
+  void add(const OutPoint& p, double roll, std::int64_t scanno);
+
+  // Sets the last point's flags, completes the header and closes the file;
+  // Stop on a write failure. Safe to call more than once.
+  void close();
+
+  std::uint64_t points_written() const { return count_; }
+  std::uint64_t points_left_out() const { return left_out_; }
+
+  static constexpr std::size_t kHeaderSize = 375;
+  static constexpr std::size_t kCoreRecordLength = 30;  // format 6
+  static constexpr std::size_t kMaxRecordLength = kCoreRecordLength + 13;
+
+  // Smallest and largest integer coordinate written (empty until the first).
+  struct IntRange {
+    std::int32_t lo = std::numeric_limits<std::int32_t>::max();
+    std::int32_t hi = std::numeric_limits<std::int32_t>::min();
+  };
+
+ private:
+  void write_header();
+  void count_written_records();
+  void bounds_from_disk();
+  std::size_t point_offset() const;  // header and VLRs
+
+  OutFile file_;
+  LasSetup setup_;
+  bool begun_ = false;
+  double inv_x_ = 1e7, inv_y_ = 1e7, inv_z_ = 1000;
+
+  std::size_t record_length_ = kCoreRecordLength + 9;
+
+  // The last record written, still in the buffer: nothing is flushed between
+  // two calls of add() but by its own reserve(), after the flags are set.
+  char* prev_flags_ = nullptr;
+  std::int64_t prev_scanno_ = 0;
+  double prev_scanang_ = 0;
+  bool last_dir_ = false;  // the sweep direction seen last
+
+  std::uint64_t count_ = 0, left_out_ = 0;
+  IntRange bound_[3];
+};
+
+}  // namespace bf
