@@ -3,6 +3,7 @@
 // header fields a reader must refuse).
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -17,9 +18,12 @@
 
 namespace {
 
+// CTest runs each test as its own process, several at once: the process id keeps
+// two tests that use the same file name apart.
 std::string temp_file(const std::string& name, const std::string& bytes) {
-  const std::string path =
-      (std::filesystem::temp_directory_path() / ("beamfall-readers-" + name)).string();
+  const std::string path = (std::filesystem::temp_directory_path() /
+                            ("beamfall-readers-" + std::to_string(::getpid()) + "-" + name))
+                               .string();
   bsim::write_file(path, bytes);
   return path;
 }
