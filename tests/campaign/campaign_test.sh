@@ -9,6 +9,7 @@
 #   slurm      a real single-node Slurm started here: outputs byte-identical to GNU parallel's.
 #   crossline  the overlaps show the injected roll, and --roll0 with the campaign's estimate
 #              removes it.
+#   usage      a table of command lines with their exit status and message.
 # Exit status 77: skipped (only when the Slurm daemons cannot start; the reason is printed).
 set -euo pipefail
 build=$(readlink -f -- "$1") case=$2
@@ -177,6 +178,37 @@ case_crossline() {
     cmp -s "$work/c/line0$l/deck" "$work/decks/$l" || fail "--roll0 changed line0$l's deck"
   done
   [[ $(sed -n 11p "$work/c/line01/deck.roll0") == "0 $est 0" ]] || fail "deck.roll0 line 6"
+}
+
+# Command-line behaviour: arguments, exit status, a piece of the message.
+case_usage() {
+  mkdir -p "$work/empty" "$work/nodate/l1"
+  printf 'x\n' >"$work/nodate/l1/deck"
+  local -a table=(
+    "2|missing command|"
+    "2|unknown command 'go'|go"
+    "2|run needs a campaign folder|run"
+    "2|--jobs needs a positive count|run $work/empty --jobs 0"
+    "2|--jobs needs a positive count|run $work/empty --jobs"
+    "2|unknown option '--bogus'|run $work/empty --bogus"
+    "2|--date needs a date YYYY-MM-DD|run $work/empty --date 2026-13-45"
+    "2|--roll0 needs a number of degrees|run $work/empty --roll0 abc"
+    "2|--partition and --max-running go with --slurm|run $work/empty --max-running 2"
+    "2|summary needs exactly one campaign folder|summary"
+    "1|no such campaign folder|run $work/missing"
+    "1|no line folders with a deck|run $work/empty"
+    "1|l1: no flight date|run $work/nodate --las"
+    "0|usage: beamfall-campaign run DIR|--help"
+  )
+  local row code text args out rc
+  for row in "${table[@]}"; do
+    IFS='|' read -r code text args <<<"$row"
+    rc=0
+    # shellcheck disable=SC2086  # the table's arguments hold no blanks
+    out=$("$campaign" $args 2>&1) || rc=$?
+    [[ $rc == "$code" ]] || fail "'$args': exit status $rc, expected $code: $out"
+    expect_in "$out" "$text" "'$args'"
+  done
 }
 
 "case_$case"

@@ -75,6 +75,12 @@ locate() {
   fi
 }
 
+absolute() {
+  local p
+  p=$(command -v -- "$1" 2>/dev/null) || p=$1
+  readlink -f -- "$p" 2>/dev/null || printf '%s\n' "$p"
+}
+
 # The line folders of a campaign: sub-folders holding a deck, in byte order of their names.
 list_lines() {
   local dir=$1 name
@@ -281,7 +287,7 @@ run_parallel() {
     opts+=(--eta --bar)
     export BFC_QUIET=1
   fi
-  parallel "${opts[@]}" "$SELF" _task || true
+  parallel "${opts[@]}" "$BFC_SELF" _task || true
 }
 
 run_slurm() {
@@ -294,8 +300,24 @@ run_slurm() {
     --output="$out" --chdir="$CAMPAIGN_DIR" --export=ALL)
   [[ -n $partition ]] && opts+=(--partition="$partition")
   echo "$prog: submitting $n line(s) as one Slurm job array; waiting for it to finish"
-  jobid=$(sbatch "${opts[@]}" "$SELF" _array "$todo") || true
+  jobid=$(sbatch "${opts[@]}" "$BFC_SELF" _array "$todo") || true
   [[ $jobid =~ ^[0-9]+ ]] || die "sbatch did not accept the job array"
+  echo "$prog: Slurm job $jobid finished"
+}
+
+# After a Slurm array: one line per line run, from the records its tasks wrote.
+print_results() {
+  local -n sched_ref=$1
+  local name rec status
+  for name in "${sched_ref[@]}"; do
+    rec=$CAMPAIGN_DIR/$name/$kRecord
+    status=$(sed -n '2s/^status //p' "$rec" 2>/dev/null || true)
+    if [[ $status == 0 ]]; then
+      printf '%s: done in %s s\n' "$name" "$(sed -n 's/^seconds //p' "$rec")"
+    else
+      printf '%s: FAILED (exit status %s)\n' "$name" "${status:-none, no record}"
+    fi
+  done
 }
 
 # Lines scheduled but without a successful record, with their report's last line.
@@ -351,7 +373,7 @@ cmd_run() {
     usage_error "--partition and --max-running go with --slurm"
   [[ -d $dir ]] || die "$dir: no such campaign folder"
   CAMPAIGN_DIR=$(readlink -f -- "$dir")
-  export CAMPAIGN_DIR BEAMFALL QUICKLOOK SELF
+  export CAMPAIGN_DIR BEAMFALL QUICKLOOK BFC_SELF
   [[ -x $BEAMFALL ]] || die "beamfall not found ($BEAMFALL); set BEAMFALL"
   [[ -z $BFC_QUICKLOOK || -x $QUICKLOOK ]] || die "beamfall-quicklook not found; set BEAMFALL_QUICKLOOK"
 
@@ -380,6 +402,7 @@ cmd_run() {
   if ((n > 0)); then
     if [[ -n $slurm ]]; then
       run_slurm "$todo" "$state" "$n"
+      print_results scheduled
     else
       run_parallel "$todo" "$state"
     fi
@@ -393,7 +416,10 @@ main() {
   BEAMFALL=$(locate "${BEAMFALL:-}" beamfall)
   QUICKLOOK=$(locate "${BEAMFALL_QUICKLOOK:-}" beamfall-quicklook)
   SUMMARY=$(locate "${BEAMFALL_CAMPAIGN_SUMMARY:-}" beamfall-campaign-summary)
-  SELF=${SELF:-$(readlink -f -- "${BASH_SOURCE[0]}")}
+  BFC_SELF=${BFC_SELF:-$(readlink -f -- "${BASH_SOURCE[0]}")}
+  # The tasks run inside the line folders: every program by its absolute path.
+  BEAMFALL=$(absolute "$BEAMFALL")
+  QUICKLOOK=$(absolute "$QUICKLOOK")
   case ${1:-} in
     --help | -h) usage ;;
     run) shift; cmd_run "$@" ;;
