@@ -5,7 +5,8 @@
 # above it, with a +-25 gon sweep: a swath of 2 W = 2 x 350 tan(22.5 deg) = 290 m. Neighbouring
 # lines are D = 2 W (1 - 0.30) = 203 m apart, so their swaths overlap by O = 2 W - D = 87 m
 # (30 %). Every line carries the same boresight roll, left out of the decks. The lines cover
-# the same stretch of latitude, one after the other in time.
+# the same stretch of latitude (the first scan of a northbound line at 78.5 N), one after the
+# other in time.
 set -euo pipefail
 
 usage() {
@@ -53,8 +54,11 @@ for ((k = 0; k < count; ++k)); do
       w = h * sin(sw * atan2(0, -1) / 180) / cos(sw * atan2(0, -1) / 180)
       d = 2 * w * (1 - ov)
       south = k % 2
-      lat = lat0 + (south ? v * t / m_lat : 0)
       secs = 14 * 3600 + 20 * 60 + 7.25 + 120 * k
+      # The simulated trajectory starts (at the given position) 1.5 s or a little more
+      # before the first scan, on a 0.1 s step.
+      lead = secs - int((secs - 1.5) * 10) / 10
+      lat = lat0 + (south ? v * (t + lead) : -v * lead) / m_lat
       printf "%.9f %.9f %d %02d:%02d:%05.2f\n", lat, lon0 + k * d / m_lon, south ? 180 : 0,
              int(secs / 3600), int(secs / 60) % 60, secs - 60 * int(secs / 60) }')
   "$sim" --out "$dir/$name" --lat "$lat" --lon "$lon" --track "$track" --start "$start" \

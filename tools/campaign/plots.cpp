@@ -138,7 +138,8 @@ std::string overlap_svg(const PlotDir& dir, const Overlap& o, const std::string&
   if (span == 0.0) span = 0.01;
   return run_gnuplot(dir,
                      "cd " + gnuplot_quote(dir.path()) + "\nset title " + gnuplot_quote(title) +
-                         "\nset size ratio -1\nset xlabel 'east (m)'\nset ylabel 'north (m)'\n"
+                         "\nset size ratio -1\nset xlabel 'east (m)'\nset ylabel 'north (m)'\nset "
+                         "xtics rotate by -45\n"
                          "set cblabel 'height difference (m)'\nset palette defined (-1 'blue', 0 "
                          "'white', 1 'red')\nset cbrange [" +
                          num(-span) + ":" + num(span) +
