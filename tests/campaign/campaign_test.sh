@@ -167,6 +167,18 @@ case_crossline() {
   LC_ALL=C awk '/^overlap / { m = $(NF - 4); r = $(NF - 1)
       if (m + 0 > 0.02 || m + 0 < -0.02 || r < 0.139 * 0.9 || r > 0.139 * 1.1) bad = 1 }
       END { exit bad }' <<<"$out" || fail "overlaps not as the injected roll gives"
+  # The GeoTIFF of the first pair, read by GDAL: its valid cells and their mean are the
+  # summary's.
+  local cells mean
+  cells=$(sed -n 's/^overlap line01 minus line02: \([0-9]*\) cells.*/\1/p' <<<"$out")
+  mean=$(sed -n 's/^overlap line01 minus line02: .* mean \([-0-9.]*\) m.*/\1/p' <<<"$out")
+  gdalinfo -stats "$work/c/overlaps/line1-line2.tif" | LC_ALL=C awk -v n="$cells" -v m="$mean" '
+    /^Size is/ { gsub(",", ""); size = $3 * $4 }
+    /STATISTICS_VALID_PERCENT=/ { split($0, v, "="); valid = v[2] }
+    /STATISTICS_MEAN=/ { split($0, v, "="); mean = v[2] }
+    END { exit !(size * valid / 100 > n - 0.5 && size * valid / 100 < n + 0.5 &&
+                 sprintf("%.3f", mean) == sprintf("%.3f", m)) }' ||
+    fail "overlaps/line1-line2.tif does not hold the summary's $cells cells of mean $mean"
   est=$(sed -n 's/^campaign roll estimate (roll0): \([-0-9.]*\) degrees.*/\1/p' <<<"$out")
   [[ $est == 0.150 ]] || fail "campaign roll estimate $est, expected 0.150"
   out=$("$campaign" run "$work/c" --roll0 "$est" --jobs 2) || fail "--roll0 run failed"

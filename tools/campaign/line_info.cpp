@@ -110,6 +110,8 @@ LineInfo read_line(const std::string& dir, const std::string& name) {
   l.extras = read_report_extras(report);
   try {
     const bsim::Deck d = bsim::read_deck(line_dir + "/deck");
+    // In profile mode the position columns hold times and offsets: nothing to map.
+    if (!d.useatt) return l;
     if (!d.centre.empty() && d.centre != "0" && fs::exists(in_line(line_dir, d.centre))) {
       read_centre_track(in_line(line_dir, d.centre), l);
     }

@@ -60,72 +60,71 @@ void LocalProjection::forward(std::vector<double>& lon_x, std::vector<double>& l
   if (done != n) throw std::runtime_error("projection of the points failed");
 }
 
-float LineGrid::at(std::int64_t i, std::int64_t j) const {
-  const std::int64_t c = i - i0, r = j - j0;
-  if (c < 0 || r < 0 || c >= nx || r >= ny) return std::numeric_limits<float>::quiet_NaN();
-  return mean[static_cast<std::size_t>(r * nx + c)];
-}
-
 namespace {
 
-// Cell index of a coordinate; points beyond +-1e12 cells cannot occur in a flight line.
-std::int64_t cell_of(double v, double cell) {
-  return static_cast<std::int64_t>(std::floor(v / cell));
+bool by_row_then_column(const GridCell& a, const GridCell& b) {
+  return a.j != b.j ? a.j < b.j : a.i < b.i;
+}
+
+// Cell index of a coordinate; a flight line's points lie within +-2^31 cells of the centre.
+bool cell_of(double v, double cell, std::int32_t& k) {
+  const double c = std::floor(v / cell);
+  if (!(c >= -2147483648.0 && c < 2147483647.0)) return false;
+  k = static_cast<std::int32_t>(c);
+  return true;
 }
 
 }  // namespace
 
 LineGrid grid_points(const std::vector<double>& x, const std::vector<double>& y,
                      const std::vector<double>& h, double cell) {
+  struct Keyed {
+    GridCell c;
+    double h;
+  };
+  std::vector<Keyed> pts;
+  pts.reserve(x.size());
+  for (std::size_t k = 0; k < x.size(); ++k) {
+    Keyed p{{}, h[k]};
+    if (std::isfinite(h[k]) && cell_of(x[k], cell, p.c.i) && cell_of(y[k], cell, p.c.j)) {
+      pts.push_back(p);
+    }
+  }
+  std::sort(pts.begin(), pts.end(),
+            [](const Keyed& a, const Keyed& b) { return by_row_then_column(a.c, b.c); });
   LineGrid g;
-  double xlo = INFINITY, xhi = -INFINITY, ylo = INFINITY, yhi = -INFINITY;
-  for (std::size_t k = 0; k < x.size(); ++k) {
-    if (!std::isfinite(x[k]) || !std::isfinite(y[k]) || !std::isfinite(h[k])) continue;
-    xlo = std::min(xlo, x[k]);
-    xhi = std::max(xhi, x[k]);
-    ylo = std::min(ylo, y[k]);
-    yhi = std::max(yhi, y[k]);
-  }
-  if (!(xlo <= xhi)) return g;
-  if ((xhi - xlo) / cell > 1e5 || (yhi - ylo) / cell > 1e5) {
-    throw std::runtime_error("a line spans more than 100000 cells; give a larger cell size");
-  }
-  g.i0 = cell_of(xlo, cell);
-  g.j0 = cell_of(ylo, cell);
-  g.nx = cell_of(xhi, cell) - g.i0 + 1;
-  g.ny = cell_of(yhi, cell) - g.j0 + 1;
-  const auto ncell = static_cast<std::size_t>(g.nx * g.ny);
-  std::vector<double> sum(ncell, 0.0);
-  std::vector<std::uint32_t> count(ncell, 0);
-  for (std::size_t k = 0; k < x.size(); ++k) {
-    if (!std::isfinite(x[k]) || !std::isfinite(y[k]) || !std::isfinite(h[k])) continue;
-    const auto c = static_cast<std::size_t>((cell_of(y[k], cell) - g.j0) * g.nx +
-                                            (cell_of(x[k], cell) - g.i0));
-    sum[c] += h[k];
-    ++count[c];
-  }
-  g.mean.assign(ncell, std::numeric_limits<float>::quiet_NaN());
-  for (std::size_t c = 0; c < ncell; ++c) {
-    if (count[c] > 0) g.mean[c] = static_cast<float>(sum[c] / count[c]);
+  for (std::size_t k = 0; k < pts.size();) {
+    std::size_t e = k;
+    double sum = 0.0;
+    while (e < pts.size() && pts[e].c.j == pts[k].c.j && pts[e].c.i == pts[k].c.i)
+      sum += pts[e++].h;
+    GridCell c = pts[k].c;
+    c.mean = static_cast<float>(sum / static_cast<double>(e - k));
+    g.cells.push_back(c);
+    k = e;
   }
   return g;
 }
 
 Overlap compare_lines(const LineGrid& ga, const LineGrid& gb, double cell) {
   Overlap o;
-  if (ga.empty() || gb.empty()) return o;
-  const std::int64_t ilo = std::max(ga.i0, gb.i0), ihi = std::min(ga.i0 + ga.nx, gb.i0 + gb.nx);
-  const std::int64_t jlo = std::max(ga.j0, gb.j0), jhi = std::min(ga.j0 + ga.ny, gb.j0 + gb.ny);
+  o.cell = cell;
   double sum = 0.0, sum2 = 0.0;
-  for (std::int64_t j = jlo; j < jhi; ++j) {
-    for (std::int64_t i = ilo; i < ihi; ++i) {
-      const float a = ga.at(i, j), b = gb.at(i, j);
-      if (std::isnan(a) || std::isnan(b)) continue;
-      const double dh = static_cast<double>(a) - static_cast<double>(b);
-      o.cells.push_back(
-          {(static_cast<double>(i) + 0.5) * cell, (static_cast<double>(j) + 0.5) * cell, dh});
+  std::size_t ka = 0, kb = 0;
+  while (ka < ga.cells.size() && kb < gb.cells.size()) {
+    const GridCell& a = ga.cells[ka];
+    const GridCell& b = gb.cells[kb];
+    if (by_row_then_column(a, b)) {
+      ++ka;
+    } else if (by_row_then_column(b, a)) {
+      ++kb;
+    } else {
+      const double dh = static_cast<double>(a.mean) - static_cast<double>(b.mean);
+      o.cells.push_back({a.j, a.i, dh});
       sum += dh;
       sum2 += dh * dh;
+      ++ka;
+      ++kb;
     }
   }
   if (!o.cells.empty()) {
@@ -144,26 +143,32 @@ void check(CPLErr e, const std::string& what) {
 
 }  // namespace
 
-void write_overlap_tiff(const std::string& path, const LineGrid& ga, const LineGrid& gb,
-                        double cell, const std::string& crs) {
-  const std::int64_t ilo = std::max(ga.i0, gb.i0), ihi = std::min(ga.i0 + ga.nx, gb.i0 + gb.nx);
-  const std::int64_t jlo = std::max(ga.j0, gb.j0), jhi = std::min(ga.j0 + ga.ny, gb.j0 + gb.ny);
-  if (ihi <= ilo || jhi <= jlo) return;
-  const int nx = static_cast<int>(ihi - ilo), ny = static_cast<int>(jhi - jlo);
-  std::vector<float> band(static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny));
-  for (int r = 0; r < ny; ++r) {  // north row first
-    const std::int64_t j = jhi - 1 - r;
-    for (int c = 0; c < nx; ++c)
-      band[static_cast<std::size_t>(r) * static_cast<std::size_t>(nx) +
-           static_cast<std::size_t>(c)] = ga.at(ilo + c, j) - gb.at(ilo + c, j);
+bool write_overlap_tiff(const std::string& path, const Overlap& o, const std::string& crs,
+                        std::int64_t max_cells) {
+  if (o.cells.empty()) return false;
+  std::int32_t ilo = o.cells.front().i, ihi = ilo;
+  const std::int32_t jlo = o.cells.front().j, jhi = o.cells.back().j;
+  for (const OverlapCell& c : o.cells) {
+    ilo = std::min(ilo, c.i);
+    ihi = std::max(ihi, c.i);
   }
+  const std::int64_t nx64 = std::int64_t{ihi} - ilo + 1, ny64 = std::int64_t{jhi} - jlo + 1;
+  if (nx64 * ny64 > max_cells || nx64 > INT32_MAX || ny64 > INT32_MAX) return false;
+  const int nx = static_cast<int>(nx64), ny = static_cast<int>(ny64);
+  std::vector<float> band(static_cast<std::size_t>(nx64 * ny64),
+                          std::numeric_limits<float>::quiet_NaN());
+  for (const OverlapCell& c : o.cells) {  // north row first
+    const std::int64_t r = std::int64_t{jhi} - c.j, col = std::int64_t{c.i} - ilo;
+    band[static_cast<std::size_t>(r * nx64 + col)] = static_cast<float>(c.dh);
+  }
+  const double cell = o.cell;
   GDALAllRegister();
   GDALDriver* drv = GetGDALDriverManager()->GetDriverByName("GTiff");
   if (!drv) throw std::runtime_error("GDAL has no GTiff driver");
   GDALDatasetUniquePtr ds(drv->Create(path.c_str(), nx, ny, 1, GDT_Float32, nullptr));
   if (!ds) throw std::runtime_error("cannot create " + path + ": " + CPLGetLastErrorMsg());
-  double gt[6] = {static_cast<double>(ilo) * cell, cell, 0.0,
-                  static_cast<double>(jhi) * cell, 0.0,  -cell};
+  double gt[6] = {static_cast<double>(ilo) * cell,         cell, 0.0,
+                  (static_cast<double>(jhi) + 1.0) * cell, 0.0,  -cell};
   check(ds->SetGeoTransform(gt), path);
   OGRSpatialReference srs;
   if (srs.importFromProj4(crs.c_str()) != OGRERR_NONE) throw std::runtime_error("bad CRS " + crs);
@@ -176,6 +181,7 @@ void write_overlap_tiff(const std::string& path, const LineGrid& ga, const LineG
   if (CPLGetLastErrorType() == CE_Failure) {
     throw std::runtime_error("cannot write " + path + ": " + CPLGetLastErrorMsg());
   }
+  return true;
 }
 
 }  // namespace campaign

@@ -25,35 +25,40 @@ class LocalProjection {
   void* pj_ = nullptr;   // PJ
 };
 
-// Mean height of a line's points in each cell of side `cell` metres; cell (i, j) spans
-// x in [i cell, (i+1) cell), y in [j cell, (j+1) cell) of the common projection.
+// Mean height of a line's points in each cell of side `cell` metres that holds any: cell
+// (i, j) spans x in [i cell, (i+1) cell), y in [j cell, (j+1) cell) of the common projection.
+// Sparse, so that a long line across the grid costs only the cells it covers.
+struct GridCell {
+  std::int32_t j = 0, i = 0;  // row (north) and column (east)
+  float mean = 0.0f;          // metres
+};
+
 struct LineGrid {
-  std::int64_t i0 = 0, j0 = 0;  // first column and row
-  std::int64_t nx = 0, ny = 0;
-  std::vector<float> mean;  // row-major from row j0; NaN where the line has no point
-  bool empty() const { return nx == 0; }
-  float at(std::int64_t i, std::int64_t j) const;
+  std::vector<GridCell> cells;  // ordered by row, then column
+  bool empty() const { return cells.empty(); }
 };
 
 LineGrid grid_points(const std::vector<double>& x, const std::vector<double>& y,
                      const std::vector<double>& h, double cell);
 
 struct OverlapCell {
-  double x, y;  // cell centre, metres
-  double dh;    // first line minus second, metres
+  std::int32_t j = 0, i = 0;  // as in GridCell
+  double dh = 0.0;            // first line minus second, metres
 };
 
 struct Overlap {
-  std::size_t a = 0, b = 0;  // line indices
-  std::vector<OverlapCell> cells;
-  double mean = 0.0, rms = 0.0;  // metres
+  std::size_t a = 0, b = 0;        // line indices
+  double cell = 0.0;               // metres
+  std::vector<OverlapCell> cells;  // ordered like GridCell
+  double mean = 0.0, rms = 0.0;    // metres
 };
 
 // Cells both lines cover; empty when the swaths do not meet.
 Overlap compare_lines(const LineGrid& ga, const LineGrid& gb, double cell);
 
-// The differences as a GeoTIFF (GDAL), NaN where not both lines have a point.
-void write_overlap_tiff(const std::string& path, const LineGrid& ga, const LineGrid& gb,
-                        double cell, const std::string& crs);
+// The differences as a GeoTIFF (GDAL) over the overlap's bounding box, NaN where not both lines
+// have a point. False (nothing written) when that box exceeds `max_cells`.
+bool write_overlap_tiff(const std::string& path, const Overlap& o, const std::string& crs,
+                        std::int64_t max_cells);
 
 }  // namespace campaign

@@ -84,6 +84,8 @@ std::string run_gnuplot(const PlotDir& dir, const std::string& body) {
   return s.substr(at);
 }
 
+constexpr std::size_t kMaxDrawn = 20000;
+
 std::string num(double v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.3f", v);
@@ -130,8 +132,11 @@ std::string per_line_svg(const PlotDir& dir, const std::vector<std::string>& nam
 std::string overlap_svg(const PlotDir& dir, const Overlap& o, const std::string& title) {
   std::string data;
   double span = 0.0;
-  for (const OverlapCell& c : o.cells) {
-    data += num(c.x) + " " + num(c.y) + " " + num(c.dh) + "\n";
+  // Every cell up to kMaxDrawn, else an even selection: the page stays small.
+  const std::size_t step = o.cells.size() / kMaxDrawn + 1;
+  for (std::size_t k = 0; k < o.cells.size(); k += step) {
+    const OverlapCell& c = o.cells[k];
+    data += num((c.i + 0.5) * o.cell) + " " + num((c.j + 0.5) * o.cell) + " " + num(c.dh) + "\n";
     span = std::max(span, std::fabs(c.dh));
   }
   write_text(dir.path() + "/overlap.dat", data);

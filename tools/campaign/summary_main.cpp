@@ -26,6 +26,8 @@ const char* const kUsage =
 
 // Fewer common cells than this is a corner touching, not an overlap.
 constexpr std::size_t kMinOverlapCells = 10;
+// A difference grid's bounding box beyond this (a long diagonal overlap) gets no GeoTIFF.
+constexpr std::int64_t kMaxTiffCells = 50'000'000;
 
 struct Pair {
   Overlap o;
@@ -190,7 +192,9 @@ void cross_check(Campaign& c) {
       p.o.b = b;
       fs::create_directories(tiff_dir);
       p.tiff = "line" + std::to_string(a + 1) + "-line" + std::to_string(b + 1) + ".tif";
-      write_overlap_tiff((tiff_dir / p.tiff).string(), grids[a], grids[b], c.cell, c.crs);
+      if (!write_overlap_tiff((tiff_dir / p.tiff).string(), p.o, c.crs, kMaxTiffCells)) {
+        p.tiff.clear();
+      }
       c.pairs.push_back(std::move(p));
     }
   }
@@ -244,7 +248,8 @@ std::string overlap_html(const Campaign& c, const PlotDir& plots) {
   for (const Pair& p : c.pairs) {
     t += "<tr><td>" + html_escape(pair_title(c, p)) + "</td><td>" +
          std::to_string(p.o.cells.size()) + "</td><td>" + fmt(p.o.mean, 3) + "</td><td>" +
-         fmt(p.o.rms, 3) + "</td><td>overlaps/" + p.tiff + "</td></tr>\n";
+         fmt(p.o.rms, 3) + "</td><td>" +
+         (p.tiff.empty() ? "too large for one GeoTIFF" : "overlaps/" + p.tiff) + "</td></tr>\n";
   }
   t += "</table>\n";
   for (const Pair& p : c.pairs)
