@@ -6,7 +6,8 @@
 #              (one folder named with a blank, quotes, $(...) and backquotes); a second run
 #              does nothing; a touched deck re-runs only its line; a broken line is reported
 #              while the others finish; a killed run leaves its running lines unrecorded.
-#   slurm      a real single-node Slurm started here: outputs byte-identical to GNU parallel's.
+#   slurm      a real single-node Slurm started here: outputs byte-identical to GNU parallel's;
+#              an interrupted run cancels its array and is taken up where it stopped.
 #   crossline  the overlaps show the injected roll, and --roll0 with the campaign's estimate
 #              removes it.
 #   usage      a table of command lines with their exit status and message.
@@ -144,6 +145,31 @@ case_slurm() {
   [[ $(grep -c ',ok,' "$work/c/summary.csv") == 4 ]] || fail "summary.csv: 4 lines ok"
   out=$("$campaign" run "$work/c" --slurm) || fail "second Slurm run failed"
   expect_in "$out" "4 up to date, 0 to run" "second Slurm run"
+
+  # Interrupted while two tasks run: the array is cancelled, the two running lines lose their
+  # record, the two pending ones keep theirs, and the next run takes up exactly the two.
+  printf '#!/bin/sh\nsleep 30\nexec "%s" "$@"\n' "$build/beamfall" >"$work/slow-beamfall"
+  chmod +x "$work/slow-beamfall"
+  BEAMFALL=$work/slow-beamfall "$campaign" run "$work/c" --force --slurm --max-running 2 \
+    >/dev/null &
+  local pid=$! k
+  for ((k = 0; k < 150; ++k)); do
+    [[ $(find "$work/c" -name .campaign-record | wc -l) == 2 ]] && break
+    sleep 0.1
+  done
+  sleep 0.3
+  kill -TERM "$pid"
+  wait "$pid" || true
+  for ((k = 0; k < 100; ++k)); do
+    [[ -z $(squeue -h) ]] && break
+    sleep 0.2
+  done
+  [[ -z $(squeue -h) ]] || fail "the interrupted run left its array in Slurm"
+  [[ $(find "$work/c" -name .campaign-record | wc -l) == 2 ]] ||
+    fail "the interrupted Slurm run recorded a line"
+  out=$("$campaign" run "$work/c" --slurm) || fail "Slurm run after the interruption failed"
+  expect_in "$out" "2 up to date, 2 to run" "Slurm run after the interruption"
+  same_outputs "$work/par" "$work/c" "Slurm run after the interruption"
   no_injection
 }
 

@@ -1,6 +1,8 @@
 # A real single-node Slurm cluster for one test, everything in a temporary folder: its own
-# slurm.conf (no authentication daemon: auth/none, cred/none), controller and node ports on
-# the loopback interface, state, spool and logs beside it. Source this file, then
+# slurm.conf (no authentication daemon: auth/none, cred/none), both daemons addressed on the
+# loopback interface (slurmd also binds only there; slurmctld 22.05 has no setting to bind to
+# one address and listens on its random port on every interface for the few seconds of the
+# test), state, spool and logs beside it. Source this file, then
 #   slurm_start DIR    starts slurmctld and slurmd, waits until the node takes jobs
 #                      (returns 1 with the reason in $slurm_why when they cannot start)
 #   slurm_stop         stops both daemons by their process ids
@@ -44,6 +46,7 @@ AccountingStorageType=accounting_storage/none
 SelectType=select/cons_tres
 SelectTypeParameters=CR_Core
 MpiDefault=none
+CommunicationParameters=NoInAddrAny
 ReturnToService=2
 SchedulerType=sched/builtin
 SlurmctldTimeout=30

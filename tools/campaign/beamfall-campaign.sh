@@ -300,9 +300,18 @@ run_slurm() {
     --output="$out" --chdir="$CAMPAIGN_DIR" --export=ALL)
   [[ -n $partition ]] && opts+=(--partition="$partition")
   echo "$prog: submitting $n line(s) as one Slurm job array; waiting for it to finish"
-  jobid=$(sbatch "${opts[@]}" "$BFC_SELF" _array "$todo") || true
+  # sbatch --wait leaves the job running when it is interrupted: cancel it, so that no task
+  # goes on writing into a line the next run takes up again.
+  local idfile=$state/slurm.jobid pid
+  : >"$idfile"
+  sbatch "${opts[@]}" "$BFC_SELF" _array "$todo" >"$idfile" &
+  pid=$!
+  trap 'jobid=$(<"$idfile"); [[ -n $jobid ]] && scancel "${jobid%%;*}"; exit 130' INT TERM HUP
+  wait "$pid" || true
+  trap - INT TERM HUP
+  jobid=$(<"$idfile")
   [[ $jobid =~ ^[0-9]+ ]] || die "sbatch did not accept the job array"
-  echo "$prog: Slurm job $jobid finished"
+  echo "$prog: Slurm job ${jobid%%;*} finished"
 }
 
 # After a Slurm array: one line per line run, from the records its tasks wrote.
