@@ -31,8 +31,8 @@ mkdir -p "$data"
 meas=$(LC_ALL=C awk -v k="$lines" -v s="$duration" 'BEGIN { printf "%d", k * s * 20 * 208 }')
 
 best_of_3() {  # prints the best wall time of three runs of the command, seconds
-  local best= t k
-  for k in 1 2 3; do
+  local best='' t
+  for _ in 1 2 3; do
     sync
     t=$( { /usr/bin/time -f '%e' "$@" >/dev/null; } 2>&1 | tail -n 1)
     if [ -z "$best" ] || LC_ALL=C awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then

@@ -128,6 +128,7 @@ case_parallel() {
 }
 
 case_slurm() {
+  # shellcheck source-path=SCRIPTDIR source=slurm_node.sh
   source "$(dirname -- "$0")/slurm_node.sh"
   command -v slurmctld >/dev/null || { echo "SKIP: slurmctld not installed (slurm-wlm)"; exit 77; }
   if ! slurm_start "$work/slurm"; then

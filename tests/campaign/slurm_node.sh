@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A real single-node Slurm cluster for one test, everything in a temporary folder: its own
 # slurm.conf (no authentication daemon: auth/none, cred/none), both daemons addressed on the
 # loopback interface (slurmd also binds only there; slurmctld 22.05 has no setting to bind to
@@ -8,7 +9,7 @@
 #   slurm_stop         stops both daemons by their process ids
 # and run sbatch, squeue ... with SLURM_CONF exported by slurm_start.
 
-slurm_ctld_pid= slurm_d_pid= slurm_why=
+slurm_ctld_pid='' slurm_d_pid='' slurm_why=''
 
 free_port() {
   local p
@@ -63,7 +64,10 @@ slurm_start() {
   local dir=$1 node ctld_port d_port k
   node=$(hostname -s)
   mkdir -p "$dir/state" "$dir/spool"
-  ctld_port=$(free_port) && d_port=$(free_port) || { slurm_why="no free port"; return 1; }
+  if ! ctld_port=$(free_port) || ! d_port=$(free_port); then
+    slurm_why="no free port"
+    return 1
+  fi
   [[ $ctld_port != "$d_port" ]] || { slurm_why="no two free ports"; return 1; }
   slurm_write_conf "$dir" "$node" "$ctld_port" "$d_port"
   export SLURM_CONF=$dir/slurm.conf
@@ -95,5 +99,5 @@ slurm_stop() {
   for pid in $slurm_d_pid $slurm_ctld_pid; do
     wait "$pid" 2>/dev/null || true
   done
-  slurm_d_pid= slurm_ctld_pid=
+  slurm_d_pid='' slurm_ctld_pid=''
 }

@@ -189,14 +189,16 @@ line_is_current() {
   [[ $recorded_inputs == "$expected" ]] || return 1
   recorded_outputs=$(printf '%s\n' "${rec[@]:4}" | grep '^output ' || true)
   [[ -n $recorded_outputs ]] || return 1
+  # Times in nanoseconds since 1970 fit bash's 64-bit arithmetic.
   while read -r kind size mtime name; do
     [[ $size != missing ]] || return 1
-    [[ ${mtime%.*}${mtime#*.} > $newest ]] && newest=${mtime%.*}${mtime#*.}
+    t=$((10#${mtime%.*}${mtime#*.}))
+    ((t > newest)) && newest=$t
   done <<<"$expected"
   while read -r kind size mtime name; do
     [[ "$(identity output "$name")" == "output $size $mtime $name" ]] || return 1
-    t=${mtime%.*}${mtime#*.}
-    [[ ${#t} -eq ${#newest} && ! $t < $newest ]] || return 1
+    t=$((10#${mtime%.*}${mtime#*.}))
+    ((t >= newest)) || return 1
   done <<<"$recorded_outputs"
 }
 
@@ -351,9 +353,9 @@ run_summary() {
 }
 
 cmd_run() {
-  jobs=$(nproc) campaign_date= max_running= partition=
-  local force= slurm=
-  export BFC_LAS= BFC_ROLL0= BFC_QUICKLOOK=
+  jobs=$(nproc) campaign_date='' max_running='' partition=''
+  local force='' slurm=''
+  export BFC_LAS='' BFC_ROLL0='' BFC_QUICKLOOK=''
   [[ $# -ge 1 ]] || usage_error "run needs a campaign folder"
   local dir=$1
   shift
