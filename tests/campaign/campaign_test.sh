@@ -72,6 +72,15 @@ case_parallel() {
   expect_in "$out" "$nasty: done in" "first run's progress"
   same_outputs "$work/hand" "$work/c" "parallel run against beamfall by hand"
   [[ $(grep -c ',ok,' "$work/c/summary.csv") == 4 ]] || fail "summary.csv: 4 lines ok"
+  # line01's row against its report, read here with awk: scans, points, flight heights, roll.
+  local want
+  want=$(LC_ALL=C awk '
+    /Total number of scans read:/ { s = $NF } /Total number of points output:/ { p = $NF }
+    /min and max flight elevation:/ { lo = $(NF - 1); hi = $NF }
+    /slope \(roll0\):/ { r = $(NF - 1) }
+    END { printf "line01,ok,%s,%s,%s,%s,%s", s, p, lo, hi, r }' "$work/c/line01/report.txt")
+  [[ $(grep '^line01,' "$work/c/summary.csv" | cut -d, -f1-4,7,8,10) == "$want" ]] ||
+    fail "summary.csv's line01 row is not its report's: $want"
   grep -qF "\"line 02 it's \"\"odd\"\"" "$work/c/summary.csv" || fail "summary.csv: quoted name"
   grep -q 'line 02 it&#39;s &quot;odd&quot;' "$work/c/summary.html" || fail "summary.html: name"
 

@@ -1,4 +1,4 @@
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2034  # slurm_why is read by the caller
 # A real single-node Slurm cluster for one test, everything in a temporary folder: its own
 # slurm.conf (no authentication daemon: auth/none, cred/none), both daemons addressed on the
 # loopback interface (slurmd also binds only there; slurmctld 22.05 has no setting to bind to
