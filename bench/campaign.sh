@@ -43,7 +43,9 @@ best_of_3() {  # prints the best wall time of three runs of the command, seconds
 }
 
 summary=$(best_of_3 "$bin/beamfall-campaign" summary "$data")
-echo "campaign: $lines lines x ${duration} s, $meas measurements; summary alone: $summary s"
+echo "campaign: $lines lines x ${duration} s, $meas measurements; summary alone: $summary s" \
+  "($(LC_ALL=C awk -v m="$meas" -v s="$summary" 'BEGIN { printf "%.2f", m / s / 1e6 }')" \
+  "million points/s)"
 for jobs in 1 2; do
   total=$(best_of_3 "$bin/beamfall-campaign" run "$data" --force --jobs "$jobs")
   LC_ALL=C awk -v j="$jobs" -v t="$total" -v s="$summary" -v k="$lines" -v m="$meas" 'BEGIN {
