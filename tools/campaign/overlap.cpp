@@ -103,12 +103,22 @@ LineGrid grid_points(const std::vector<double>& x, const std::vector<double>& y,
     g.cells.push_back(c);
     k = e;
   }
+  if (!g.empty()) {
+    g.jlo = g.cells.front().j;
+    g.jhi = g.cells.back().j;
+    g.ilo = g.ihi = g.cells.front().i;
+    for (const GridCell& c : g.cells) {
+      g.ilo = std::min(g.ilo, c.i);
+      g.ihi = std::max(g.ihi, c.i);
+    }
+  }
   return g;
 }
 
 Overlap compare_lines(const LineGrid& ga, const LineGrid& gb, double cell) {
   Overlap o;
   o.cell = cell;
+  if (!ga.box_meets(gb)) return o;
   double sum = 0.0, sum2 = 0.0;
   std::size_t ka = 0, kb = 0;
   while (ka < ga.cells.size() && kb < gb.cells.size()) {

@@ -34,8 +34,12 @@ struct GridCell {
 };
 
 struct LineGrid {
-  std::vector<GridCell> cells;  // ordered by row, then column
+  std::vector<GridCell> cells;                        // ordered by row, then column
+  std::int32_t ilo = 0, ihi = -1, jlo = 0, jhi = -1;  // bounding box of the cells, inclusive
   bool empty() const { return cells.empty(); }
+  bool box_meets(const LineGrid& o) const {
+    return !empty() && !o.empty() && ilo <= o.ihi && o.ilo <= ihi && jlo <= o.jhi && o.jlo <= jhi;
+  }
 };
 
 LineGrid grid_points(const std::vector<double>& x, const std::vector<double>& y,

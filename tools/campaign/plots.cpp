@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -84,7 +86,8 @@ std::string run_gnuplot(const PlotDir& dir, const std::string& body) {
   return s.substr(at);
 }
 
-constexpr std::size_t kMaxDrawn = 20000;
+constexpr std::int64_t kMaxPixels = 250000;
+constexpr std::size_t kMaxTrack = 1000;
 
 std::string num(double v) {
   char buf[32];
@@ -97,7 +100,9 @@ std::string num(double v) {
 std::string track_map_svg(const PlotDir& dir, const std::vector<Track>& tracks) {
   std::string data, plot;
   for (std::size_t k = 0; k < tracks.size(); ++k) {
-    for (std::size_t p = 0; p < tracks[k].x.size(); ++p)
+    // A line's shape needs no more than kMaxTrack points on the page.
+    const std::size_t n = tracks[k].x.size(), step = n / kMaxTrack + 1;
+    for (std::size_t p = 0; p < n; p = p + step < n || p + 1 == n ? p + step : n - 1)
       data += num(tracks[k].x[p]) + " " + num(tracks[k].y[p]) + "\n";
     data += "\n\n";
     if (tracks[k].x.empty()) continue;
@@ -129,27 +134,63 @@ std::string per_line_svg(const PlotDir& dir, const std::vector<std::string>& nam
                               "plot 'values.dat' using 1:2 with linespoints pt 7 ps 1.2");
 }
 
+namespace {
+
+// The overlap's cells as an image over their bounding box, blocks of f x f cells averaged so
+// that it has at most kMaxPixels pixels; NaN (transparent) where no cell is. Returns f.
+std::int32_t overlap_image(const Overlap& o, std::string& data, double& span) {
+  std::int32_t ilo = o.cells.front().i, ihi = ilo;
+  const std::int32_t jlo = o.cells.front().j, jhi = o.cells.back().j;
+  for (const OverlapCell& c : o.cells) {
+    ilo = std::min(ilo, c.i);
+    ihi = std::max(ihi, c.i);
+  }
+  const std::int64_t nx = std::int64_t{ihi} - ilo + 1, ny = std::int64_t{jhi} - jlo + 1;
+  std::int64_t f = 1;
+  while ((nx / f + 1) * (ny / f + 1) > kMaxPixels)
+    ++f;
+  const std::int64_t bx = (nx + f - 1) / f, by = (ny + f - 1) / f;
+  std::vector<double> sum(static_cast<std::size_t>(bx * by), 0.0);
+  std::vector<std::int64_t> count(sum.size(), 0);
+  for (const OverlapCell& c : o.cells) {
+    const auto b = static_cast<std::size_t>((c.j - jlo) / f * bx + (c.i - ilo) / f);
+    sum[b] += c.dh;
+    ++count[b];
+  }
+  span = 0.0;
+  for (std::int64_t r = 0; r < by; ++r) {
+    for (std::int64_t col = 0; col < bx; ++col) {
+      const auto b = static_cast<std::size_t>(r * bx + col);
+      const double x = (static_cast<double>(ilo + col * f) + 0.5 * static_cast<double>(f)) * o.cell;
+      const double y = (static_cast<double>(jlo + r * f) + 0.5 * static_cast<double>(f)) * o.cell;
+      const double v = count[b] ? sum[b] / static_cast<double>(count[b]) : 0.0;
+      data += num(x) + " " + num(y) + " " + (count[b] ? num(v) : std::string("NaN")) + "\n";
+      if (count[b]) span = std::max(span, std::fabs(v));
+    }
+    data += "\n";
+  }
+  return static_cast<std::int32_t>(f);
+}
+
+}  // namespace
+
 std::string overlap_svg(const PlotDir& dir, const Overlap& o, const std::string& title) {
+  if (o.cells.empty()) return "";
   std::string data;
   double span = 0.0;
-  // Every cell up to kMaxDrawn, else an even selection: the page stays small.
-  const std::size_t step = o.cells.size() / kMaxDrawn + 1;
-  for (std::size_t k = 0; k < o.cells.size(); k += step) {
-    const OverlapCell& c = o.cells[k];
-    data += num((c.i + 0.5) * o.cell) + " " + num((c.j + 0.5) * o.cell) + " " + num(c.dh) + "\n";
-    span = std::max(span, std::fabs(c.dh));
-  }
+  const std::int32_t f = overlap_image(o, data, span);
   write_text(dir.path() + "/overlap.dat", data);
   if (span == 0.0) span = 0.01;
-  return run_gnuplot(dir,
-                     "cd " + gnuplot_quote(dir.path()) + "\nset title " + gnuplot_quote(title) +
-                         "\nset size ratio -1\nset xlabel 'east (m)'\nset ylabel 'north (m)'\nset "
-                         "xtics rotate by -45\n"
-                         "set cblabel 'height difference (m)'\nset palette defined (-1 'blue', 0 "
-                         "'white', 1 'red')\nset cbrange [" +
-                         num(-span) + ":" + num(span) +
-                         "]\nset key off\nplot 'overlap.dat' using 1:2:3 with points pt 5 ps 0.35 "
-                         "palette");
+  const std::string note =
+      f > 1 ? " (" + std::to_string(f) + " x " + std::to_string(f) + " cells averaged)" : "";
+  return run_gnuplot(dir, "cd " + gnuplot_quote(dir.path()) + "\nset title " +
+                              gnuplot_quote(title + note) +
+                              "\nset size ratio -1\nset xlabel 'east (m)'\nset ylabel 'north "
+                              "(m)'\nset xtics rotate by -45\nset cblabel 'height difference "
+                              "(m)'\nset palette defined (-1 'blue', 0 'white', 1 'red')\n"
+                              "set cbrange [" +
+                              num(-span) + ":" + num(span) +
+                              "]\nset key off\nplot 'overlap.dat' using 1:2:3 with image");
 }
 
 }  // namespace campaign

@@ -270,7 +270,8 @@ std::string html_text(const Campaign& c, const Spread& roll) {
       "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Campaign summary</title>\n"
       "<style>body{font-family:sans-serif;margin:2em}table{border-collapse:collapse}"
       "td,th{border:1px solid #999;padding:2px 8px;text-align:right}"
-      "td:first-child{text-align:left}</style></head><body>\n<h1>Campaign " +
+      "td:first-child{text-align:left}svg "
+      "image{image-rendering:pixelated}</style></head><body>\n<h1>Campaign " +
       html_escape(fs::path(c.dir).filename().string()) + "</h1>\n<p>" +
       html_escape(roll_sentence(roll)) + "</p>\n<h2>Lines</h2>\n" + line_table_html(c);
   t += "<h2>Tracks</h2>\n<figure>" + track_map_svg(plots, c.tracks) + "</figure>\n";
