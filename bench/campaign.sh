@@ -6,9 +6,9 @@
 #
 # Simulates K lines (default 8) of S seconds each (default 600) at 20 scans a second of 208
 # measurements (4160 measurements a second of flight, binary point file, cross profiles) into
-# bench-data/campaign, then times `beamfall-campaign run --force` with --jobs 1 and 2 (best
-# of 3 each) and `beamfall-campaign summary` alone; the run's time includes its summary, so
-# the lines' own time is the difference. Prints lines per minute and measurements per second.
+# bench-data/campaign, then times `beamfall-campaign run --force` with --jobs 1 and 2 without
+# its summary, and `beamfall-campaign summary` alone (best of 3 each). Prints lines per minute,
+# measurements per second and peak memory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 lines=8 duration=600 build=build
@@ -42,16 +42,18 @@ best_of_3() {  # prints the best wall time of three runs of the command, seconds
   echo "$best"
 }
 
-summary=$(best_of_3 "$bin/beamfall-campaign" summary "$data")
-echo "campaign: $lines lines x ${duration} s, $meas measurements; summary alone: $summary s" \
-  "($(LC_ALL=C awk -v m="$meas" -v s="$summary" 'BEGIN { printf "%.2f", m / s / 1e6 }')" \
-  "million points/s)"
+# The lines alone: the summary program replaced by true(1); then the summary alone on the
+# finished campaign.
 for jobs in 1 2; do
-  total=$(best_of_3 "$bin/beamfall-campaign" run "$data" --force --jobs "$jobs")
-  LC_ALL=C awk -v j="$jobs" -v t="$total" -v s="$summary" -v k="$lines" -v m="$meas" 'BEGIN {
-    l = t - s
-    printf "jobs %d: run %.2f s (lines %.2f s + summary): %.1f lines/min, %.2f million measurements/s\n",
-           j, t, l, 60 * k / l, m / l / 1e6 }'
+  lines_s=$(BEAMFALL_CAMPAIGN_SUMMARY=true best_of_3 "$bin/beamfall-campaign" run "$data" --force \
+    --jobs "$jobs")
+  LC_ALL=C awk -v j="$jobs" -v t="$lines_s" -v k="$lines" -v m="$meas" 'BEGIN {
+    printf "jobs %d: %.2f s: %.1f lines/min, %.2f million measurements/s\n", j, t, 60 * k / t,
+           m / t / 1e6 }'
 done
+summary=$(best_of_3 "$bin/beamfall-campaign" summary "$data")
+LC_ALL=C awk -v s="$summary" -v m="$meas" 'BEGIN {
+  printf "summary alone: %.2f s, %.2f million points/s\n", s, m / s / 1e6 }'
 rss=$(cd "$data/line01" && { /usr/bin/time -f '%M' "$bin/beamfall" <deck >/dev/null; } 2>&1 | tail -n 1)
-echo "one line alone: peak RSS $((rss / 1024)) MB"
+srss=$({ /usr/bin/time -f '%M' "$bin/beamfall-campaign-summary" "$data" >/dev/null; } 2>&1 | tail -n 1)
+echo "peak RSS: one line's beamfall $((rss / 1024)) MB, the summary $((srss / 1024)) MB"

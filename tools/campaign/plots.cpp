@@ -102,8 +102,11 @@ std::string track_map_svg(const PlotDir& dir, const std::vector<Track>& tracks) 
   for (std::size_t k = 0; k < tracks.size(); ++k) {
     // A line's shape needs no more than kMaxTrack points on the page.
     const std::size_t n = tracks[k].x.size(), step = n / kMaxTrack + 1;
-    for (std::size_t p = 0; p < n; p = p + step < n || p + 1 == n ? p + step : n - 1)
+    for (std::size_t p = 0; p < n; p += step)
       data += num(tracks[k].x[p]) + " " + num(tracks[k].y[p]) + "\n";
+    if (n > 0 && (n - 1) % step != 0) {  // the track's end
+      data += num(tracks[k].x[n - 1]) + " " + num(tracks[k].y[n - 1]) + "\n";
+    }
     data += "\n\n";
     if (tracks[k].x.empty()) continue;
     plot += std::string(plot.empty() ? "plot " : ", ") + "'tracks.dat' index " + std::to_string(k) +
