@@ -127,6 +127,10 @@ case_parallel() {
     sleep 0.1
   done
   sleep 0.3
+  rc=0
+  out=$("$campaign" run "$work/c" 2>&1) || rc=$?
+  ((rc == 1)) || fail "a second run beside a running one must be refused"
+  expect_in "$out" "another run is working on" "a second run beside a running one"
   kill -TERM -- "-$pid"
   wait "$pid" || true
   [[ $(find "$work/c" -name .campaign-record | wc -l) == 2 ]] || fail "the killed run recorded a line"

@@ -290,7 +290,7 @@ run_parallel() {
     opts+=(--eta --bar)
     export BFC_QUIET=1
   fi
-  parallel "${opts[@]}" "$BFC_SELF" _task || true
+  parallel "${opts[@]}" "$BFC_SELF" _task 9>&- || true
 }
 
 run_slurm() {
@@ -307,7 +307,7 @@ run_slurm() {
   # goes on writing into a line the next run takes up again.
   local idfile=$state/slurm.jobid pid
   : >"$idfile"
-  sbatch "${opts[@]}" "$BFC_SELF" _array "$todo" >"$idfile" &
+  sbatch "${opts[@]}" "$BFC_SELF" _array "$todo" >"$idfile" 9>&- &
   pid=$!
   trap 'jobid=$(<"$idfile"); [[ -n $jobid ]] && scancel "${jobid%%;*}"; exit 130' INT TERM HUP
   wait "$pid" || true
@@ -395,6 +395,9 @@ cmd_run() {
   line_ids names ids
   local state=$CAMPAIGN_DIR/.campaign
   mkdir -p -- "$state"
+  # Two runs on one campaign would run the same lines into the same folders.
+  exec 9>"$state/lock"
+  flock -n 9 || die "another run is working on $dir"
   local todo=$state/todo.list k date
   local -a scheduled=()
   : >"$todo"
