@@ -4,7 +4,11 @@
 # The lines run north and south in turn (track 0 and 180) over level ground at sea level, 350 m
 # above it, with a +-25 gon sweep: a swath of 2 W = 2 x 350 tan(22.5 deg) = 290 m. Neighbouring
 # lines are D = 2 W (1 - 0.30) = 203 m apart, so their swaths overlap by O = 2 W - D = 87 m
-# (30 %). Every line carries the same boresight roll, left out of the decks. The lines cover
+# (30 %). Every line carries the same boresight roll, left out of the decks: it tilts each
+# line's points across its swath, and lines flown in opposite directions tilt the opposite
+# way in their common strip, so level ground already shows it. (The simulator draws an ice
+# surface's ridges along each line alone, so a ridged surface would differ between lines.)
+# The lines cover
 # the same stretch of latitude (the first scan of a northbound line at 78.5 N), one after the
 # other in time.
 set -euo pipefail
