@@ -8,9 +8,8 @@
 # line's points across its swath, and lines flown in opposite directions tilt the opposite
 # way in their common strip, so level ground already shows it. (The simulator draws an ice
 # surface's ridges along each line alone, so a ridged surface would differ between lines.)
-# The lines cover
-# the same stretch of latitude (the first scan of a northbound line at 78.5 N), one after the
-# other in time.
+# The lines cover the same stretch of latitude (the first scan of a northbound line at 78.5 N),
+# one after the other in time.
 set -euo pipefail
 
 usage() {
