@@ -247,6 +247,7 @@ case_usage() {
     "2|--date needs a date YYYY-MM-DD|run $work/empty --date 2026-13-45"
     "2|--roll0 needs a number of degrees|run $work/empty --roll0 abc"
     "2|--partition and --max-running go with --slurm|run $work/empty --max-running 2"
+    "2|one campaign folder only|run $work/empty $work/empty"
     "2|summary needs exactly one campaign folder|summary"
     "1|no such campaign folder|run $work/missing"
     "1|no line folders with a deck|run $work/empty"

@@ -357,9 +357,7 @@ cmd_run() {
   jobs=$(nproc) campaign_date='' max_running='' partition=''
   local force='' slurm=''
   export BFC_LAS='' BFC_ROLL0='' BFC_QUICKLOOK=''
-  [[ $# -ge 1 ]] || usage_error "run needs a campaign folder"
-  local dir=$1
-  shift
+  local dir=''
   while (($#)); do
     case $1 in
       --jobs) [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || usage_error "--jobs needs a positive count"
@@ -377,10 +375,13 @@ cmd_run() {
         partition=$2; shift ;;
       --max-running) [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || usage_error "--max-running needs a count"
         max_running=$2; shift ;;
-      *) usage_error "unknown option '$1'" ;;
+      -*) usage_error "unknown option '$1'" ;;
+      *) [[ -z $dir ]] || usage_error "one campaign folder only ('$dir', '$1')"
+        dir=$1 ;;
     esac
     shift
   done
+  [[ -n $dir ]] || usage_error "run needs a campaign folder"
   [[ -z $slurm && (-n $partition || -n $max_running) ]] &&
     usage_error "--partition and --max-running go with --slurm"
   [[ -d $dir ]] || die "$dir: no such campaign folder"
@@ -406,7 +407,8 @@ cmd_run() {
     if [[ -n $BFC_LAS ]] && ! valid_date "$date"; then
       die "${names[k]}: no flight date (a one-line date file YYYY-MM-DD, or --date)"
     fi
-    if [[ -z $force ]] && (cd -- "$CAMPAIGN_DIR/${names[k]}" && line_is_current "${ids[k]}" "$date"); then
+    if [[ -z $force ]] &&
+      (cd -- "$CAMPAIGN_DIR/${names[k]}" && line_is_current "${ids[k]}" "$date"); then
       continue
     fi
     printf '%s\0%s\0%s\0' "${names[k]}" "${ids[k]}" "$date" >>"$todo"
