@@ -129,7 +129,8 @@ deck_names() {
 identity() {
   local kind=$1 file=$2
   if [[ -e $file ]]; then
-    printf '%s %s %s\n' "$kind" "$(stat -L -c '%s %.9Y' -- "$file")" "$file"
+    # The C locale: a comma-decimal locale would write the time as 1796908074,147983119.
+    printf '%s %s %s\n' "$kind" "$(LC_ALL=C stat -L -c '%s %.9Y' -- "$file")" "$file"
   else
     printf '%s missing - %s\n' "$kind" "$file"
   fi
@@ -227,7 +228,7 @@ task() {
   trap 'exit 130' INT TERM HUP
   local deck=deck status=0 start end
   local -a args=()
-  start=$EPOCHREALTIME
+  start=$(date +%s.%N)  # not EPOCHREALTIME: it takes the locale's decimal comma
   if [[ -n ${BFC_ROLL0:-} ]]; then
     deck=deck.roll0
     write_roll0_deck >report.txt || status=1
@@ -243,7 +244,7 @@ task() {
   if ((status == 0)) && [[ -n ${BFC_QUICKLOOK:-} ]]; then
     "$QUICKLOOK" "$deck" report.txt >quicklook.log 2>&1 || status=$?
   fi
-  end=$EPOCHREALTIME
+  end=$(date +%s.%N)
   {
     printf '%s\nstatus %s\n' "$kRecordTag" "$status"
     LC_ALL=C awk -v a="$start" -v b="$end" 'BEGIN { printf "seconds %.3f\n", b - a }'
