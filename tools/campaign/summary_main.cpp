@@ -169,6 +169,30 @@ LineGrid grid_line(const LineInfo& l, const LocalProjection& proj, double cell) 
   return grid_points(x, y, h, cell);
 }
 
+// A line whose points cannot be read stays out of the check; the others go on.
+LineGrid grid_or_warn(const LineInfo& l, const LocalProjection& proj, double cell) {
+  try {
+    return grid_line(l, proj, cell);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "beamfall-campaign-summary: %s: left out of the cross-line check: %s\n",
+                 l.name.c_str(), e.what());
+    return {};
+  }
+}
+
+// The previous summary's grids: a pair that no longer overlaps must not keep one.
+void remove_old_tiffs(const fs::path& dir) {
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) return;
+  for (const fs::directory_entry& e : fs::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("line", 0) == 0 && name.find("-line") != std::string::npos &&
+        e.path().extension() == ".tif") {
+      fs::remove(e.path());
+    }
+  }
+}
+
 void cross_check(Campaign& c) {
   double lat0 = 0.0, lon0 = 0.0;
   if (!campaign_centre(c.lines, lat0, lon0)) return;
@@ -179,10 +203,11 @@ void cross_check(Campaign& c) {
     Track t{l.name, l.track_lon, l.track_lat};
     proj.forward(t.x, t.y);
     c.tracks.push_back(std::move(t));
-    const bool ok = l.record.present && l.record.status == 0;
-    grids.push_back(ok ? grid_line(l, proj, c.cell) : LineGrid{});
+    grids.push_back(l.record.present && l.record.status == 0 ? grid_or_warn(l, proj, c.cell)
+                                                             : LineGrid{});
   }
   const fs::path tiff_dir = fs::path(c.dir) / "overlaps";
+  remove_old_tiffs(tiff_dir);
   for (std::size_t a = 0; a < grids.size(); ++a) {
     for (std::size_t b = a + 1; b < grids.size(); ++b) {
       Pair p;
