@@ -1,0 +1,269 @@
+#!/usr/bin/env bash
+# End-to-end cases of beamfall-campaign on simulated campaigns, with the real engines.
+#
+# usage: campaign_test.sh BUILD_DIR CASE
+#   parallel   GNU parallel: outputs byte-identical to beamfall run by hand in each folder
+#              (one folder named with a blank, quotes, $(...) and backquotes); a second run
+#              does nothing; a touched deck re-runs only its line; a broken line is reported
+#              while the others finish; a killed run leaves its running lines unrecorded.
+#   slurm      a real single-node Slurm started here: outputs byte-identical to GNU parallel's;
+#              an interrupted run cancels its array and is taken up where it stopped.
+#   crossline  the overlaps show the injected roll, and --roll0 with the campaign's estimate
+#              removes it.
+#   usage      a table of command lines with their exit status and message.
+# Exit status 77: skipped (only when the Slurm daemons cannot start; the reason is printed).
+set -euo pipefail
+build=$(readlink -f -- "$1") case=$2
+campaign=$build/beamfall-campaign
+work=$(mktemp -d "${TMPDIR:-/tmp}/beamfall-campaign-test.XXXXXX")
+cleanup() {
+  [[ $(type -t slurm_stop) == function ]] && slurm_stop
+  rm -rf -- "$work"
+}
+trap cleanup EXIT
+# Every shell that could see this name unquoted would create a file called pwned.
+readonly nasty="line 02 it's \"odd\" \$(touch pwned) \`touch pwned\`"
+
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+expect_in() {  # TEXT NEEDLE WHAT
+  [[ $1 == *"$2"* ]] || { printf '%s\n' "$1"; fail "$3: expected '$2'"; }
+}
+
+# A 4-line campaign, line02 renamed, and a copy of it processed by hand.
+make_campaign() {
+  "$build/beamfall-sim-campaign" 4 "$work/c" --sim "$build/beamfall-sim" >/dev/null
+  mv -- "$work/c/line02" "$work/c/$nasty"
+}
+process_by_hand() {
+  local dest=$1 d
+  cp -r -- "$work/c" "$dest"
+  for d in "$dest"/*/; do
+    (cd -- "$d" && "$build/beamfall" <deck >report.txt)
+  done
+}
+# The line folders' files, byte for byte, without the campaign's own bookkeeping.
+same_outputs() {
+  diff -r --exclude=.campaign-record --exclude=.campaign --exclude='summary.*' \
+    --exclude=overlaps -- "$1" "$2" || fail "$3: outputs differ"
+}
+no_injection() {
+  [[ -z $(find "$work" / -maxdepth 1 -name pwned 2>/dev/null) ]] || fail "a folder name reached a shell"
+  [[ -z $(find "$work" -name pwned) ]] || fail "a folder name reached a shell"
+}
+# Size and time of every record: unchanged means the line was not run.
+snapshot() {
+  local d
+  for d in "$work/c"/*/; do
+    [[ -f $d/deck ]] && stat -c '%n %s %.9Y' -- "$d.campaign-record" "$d/report.txt"
+  done
+  return 0
+}
+record_status() { sed -n '2s/^status //p' "$work/c/$1/.campaign-record"; }
+
+case_parallel() {
+  make_campaign
+  process_by_hand "$work/hand"
+  local out before
+  out=$("$campaign" run "$work/c" --jobs 2) || fail "first run failed: $out"
+  expect_in "$out" "4 line(s), 0 up to date, 4 to run" "first run"
+  expect_in "$out" "$nasty: done in" "first run's progress"
+  same_outputs "$work/hand" "$work/c" "parallel run against beamfall by hand"
+  [[ $(grep -c ',ok,' "$work/c/summary.csv") == 4 ]] || fail "summary.csv: 4 lines ok"
+  # line01's row against its report, read here with awk: scans, points, flight heights, roll.
+  local want
+  want=$(LC_ALL=C awk '
+    /Total number of scans read:/ { s = $NF } /Total number of points output:/ { p = $NF }
+    /min and max flight elevation:/ { lo = $(NF - 1); hi = $NF }
+    /slope \(roll0\):/ { r = $(NF - 1) }
+    END { printf "line01,ok,%s,%s,%s,%s,%s", s, p, lo, hi, r }' "$work/c/line01/report.txt")
+  [[ $(grep '^line01,' "$work/c/summary.csv" | cut -d, -f1-4,7,8,10) == "$want" ]] ||
+    fail "summary.csv's line01 row is not its report's: $want"
+  grep -qF "\"line 02 it's \"\"odd\"\"" "$work/c/summary.csv" || fail "summary.csv: quoted name"
+  grep -q 'line 02 it&#39;s &quot;odd&quot;' "$work/c/summary.html" || fail "summary.html: name"
+
+  before=$(snapshot)
+  out=$("$campaign" run "$work/c" --jobs 2) || fail "second run failed"
+  expect_in "$out" "4 up to date, 0 to run" "second run"
+  [[ $(snapshot) == "$before" ]] || fail "second run touched a line"
+
+  touch -- "$work/c/line03/deck"
+  out=$("$campaign" run "$work/c" --jobs 2) || fail "run after touch failed"
+  expect_in "$out" "3 up to date, 1 to run" "run after touching line03's deck"
+  expect_in "$out" "line03: done" "run after touching line03's deck"
+  diff <(printf '%s\n' "$before" | grep -v line03) <(snapshot | grep -v line03) >/dev/null ||
+    fail "touching line03's deck re-ran another line"
+
+  # A deck option change is an option change too: --las is recorded, so it would re-run all;
+  # here a broken line: its trajectory is missing.
+  sed -i '2s/.*/missing.traj/' "$work/c/line04/deck"
+  local rc=0
+  out=$("$campaign" run "$work/c" --jobs 2 --force) || rc=$?
+  ((rc == 1)) || fail "a failed line must give exit status 1, not $rc"
+  expect_in "$out" "Failed lines:" "broken line"
+  expect_in "$out" "line04" "broken line"
+  expect_in "$out" "$(tail -n 1 "$work/c/line04/report.txt")" "broken line's last report line"
+  [[ $(tail -n 1 "$work/c/line04/report.txt") == *"***"* ]] || fail "line04's report ends in its error"
+  for l in line01 "$nasty" line03; do
+    [[ $(record_status "$l") == 0 ]] || fail "$l did not finish beside the broken line"
+  done
+  [[ $(record_status line04) == 1 ]] || fail "line04's record holds its exit status"
+  grep -q '^line04,failed (1),' "$work/c/summary.csv" || fail "summary.csv: line04 failed"
+  out=$("$campaign" run "$work/c" --jobs 2) || true
+  expect_in "$out" "3 up to date, 1 to run" "a failed line is never up to date"
+
+  # Killed while two lines run (the binary waits before starting): those two have no record
+  # and run again; the other two keep theirs.
+  sed -i '2s/.*/flight.traj/' "$work/c/line04/deck"
+  "$campaign" run "$work/c" >/dev/null || fail "repair run"
+  printf '#!/bin/sh\nsleep 30\nexec "%s" "$@"\n' "$build/beamfall" >"$work/slow-beamfall"
+  chmod +x "$work/slow-beamfall"
+  BEAMFALL=$work/slow-beamfall setsid "$campaign" run "$work/c" --jobs 2 --force >/dev/null &
+  local pid=$! k
+  for ((k = 0; k < 100; ++k)); do
+    [[ $(find "$work/c" -name .campaign-record | wc -l) == 2 ]] && break
+    sleep 0.1
+  done
+  sleep 0.3
+  rc=0
+  out=$("$campaign" run "$work/c" 2>&1) || rc=$?
+  ((rc == 1)) || fail "a second run beside a running one must be refused"
+  expect_in "$out" "another run is working on" "a second run beside a running one"
+  kill -TERM -- "-$pid"
+  wait "$pid" || true
+  [[ $(find "$work/c" -name .campaign-record | wc -l) == 2 ]] || fail "the killed run recorded a line"
+  out=$("$campaign" run "$work/c" --jobs 2) || fail "run after the kill failed"
+  expect_in "$out" "2 up to date, 2 to run" "run after the kill"
+  same_outputs "$work/hand" "$work/c" "after the kill"
+  no_injection
+}
+
+case_slurm() {
+  # shellcheck source-path=SCRIPTDIR source=slurm_node.sh
+  source "$(dirname -- "$0")/slurm_node.sh"
+  command -v slurmctld >/dev/null || { echo "SKIP: slurmctld not installed (slurm-wlm)"; exit 77; }
+  if ! slurm_start "$work/slurm"; then
+    echo "SKIP: the Slurm daemons cannot start here: $slurm_why"
+    exit 77
+  fi
+  make_campaign
+  cp -r -- "$work/c" "$work/par"
+  "$campaign" run "$work/par" --jobs 2 >/dev/null || fail "the GNU parallel run failed"
+  local out
+  out=$("$campaign" run "$work/c" --slurm --partition test --max-running 2) ||
+    fail "the Slurm run failed: $out"
+  expect_in "$out" "4 to run" "Slurm run"
+  same_outputs "$work/par" "$work/c" "Slurm run against the GNU parallel run"
+  [[ $(grep -c ',ok,' "$work/c/summary.csv") == 4 ]] || fail "summary.csv: 4 lines ok"
+  out=$("$campaign" run "$work/c" --slurm) || fail "second Slurm run failed"
+  expect_in "$out" "4 up to date, 0 to run" "second Slurm run"
+
+  # Interrupted while two tasks run: the array is cancelled, the two running lines lose their
+  # record, the two pending ones keep theirs, and the next run takes up exactly the two.
+  printf '#!/bin/sh\nsleep 30\nexec "%s" "$@"\n' "$build/beamfall" >"$work/slow-beamfall"
+  chmod +x "$work/slow-beamfall"
+  BEAMFALL=$work/slow-beamfall "$campaign" run "$work/c" --force --slurm --max-running 2 \
+    >/dev/null &
+  local pid=$! k
+  for ((k = 0; k < 150; ++k)); do
+    [[ $(find "$work/c" -name .campaign-record | wc -l) == 2 ]] && break
+    sleep 0.1
+  done
+  sleep 0.3
+  kill -TERM "$pid"
+  wait "$pid" || true
+  for ((k = 0; k < 100; ++k)); do
+    [[ -z $(squeue -h) ]] && break
+    sleep 0.2
+  done
+  [[ -z $(squeue -h) ]] || fail "the interrupted run left its array in Slurm"
+  [[ $(find "$work/c" -name .campaign-record | wc -l) == 2 ]] ||
+    fail "the interrupted Slurm run recorded a line"
+  out=$("$campaign" run "$work/c" --slurm) || fail "Slurm run after the interruption failed"
+  expect_in "$out" "2 up to date, 2 to run" "Slurm run after the interruption"
+  same_outputs "$work/par" "$work/c" "Slurm run after the interruption"
+  no_injection
+}
+
+# The overlap of two neighbouring lines, flown in opposite directions: with the roll r left
+# out of the decks, each line's points tilt by -r y (y: distance to starboard; at sea level
+# the scanner's height above ground equals the ellipsoidal height, so the report's roll
+# estimate is r itself). In the overlap strip of width O = 87 m the two starboard distances
+# add up to the line spacing, so line a minus line b = -r (y_a - y_b) runs linearly across the
+# strip from -r O to +r O: mean 0, RMS r O / sqrt(3). A 5 m cell the strip's edge only grazes
+# still counts, so the strip on the grid is about a cell wider: O = 92 m, RMS = 0.002618 x 92 /
+# 1.732 = 0.139 m. The aircraft's +-0.8 degree roll moves the swath edges by +-5 m, so the
+# strip's width varies: accept 10 %.
+case_crossline() {
+  "$build/beamfall-sim-campaign" 4 "$work/c" --sim "$build/beamfall-sim" >/dev/null
+  mkdir "$work/decks"
+  for l in 1 2 3 4; do cp "$work/c/line0$l/deck" "$work/decks/$l"; done
+  local out est
+  out=$("$campaign" run "$work/c" --jobs 2) || fail "run failed"
+  printf '%s\n' "$out"
+  [[ $(grep -c '^overlap ' <<<"$out") == 3 ]] || fail "three neighbouring pairs overlap"
+  LC_ALL=C awk '/^overlap / { m = $(NF - 4); r = $(NF - 1)
+      if (m + 0 > 0.02 || m + 0 < -0.02 || r < 0.139 * 0.9 || r > 0.139 * 1.1) bad = 1 }
+      END { exit bad }' <<<"$out" || fail "overlaps not as the injected roll gives"
+  # The GeoTIFF of the first pair, read by GDAL: its valid cells and their mean are the
+  # summary's.
+  local cells mean
+  cells=$(sed -n 's/^overlap line01 minus line02: \([0-9]*\) cells.*/\1/p' <<<"$out")
+  mean=$(sed -n 's/^overlap line01 minus line02: .* mean \([-0-9.]*\) m.*/\1/p' <<<"$out")
+  gdalinfo -stats "$work/c/overlaps/line1-line2.tif" | LC_ALL=C awk -v n="$cells" -v m="$mean" '
+    /^Size is/ { gsub(",", ""); size = $3 * $4 }
+    /STATISTICS_VALID_PERCENT=/ { split($0, v, "="); valid = v[2] }
+    /STATISTICS_MEAN=/ { split($0, v, "="); mean = v[2] }
+    END { exit !(size * valid / 100 > n - 0.5 && size * valid / 100 < n + 0.5 &&
+                 sprintf("%.3f", mean) == sprintf("%.3f", m)) }' ||
+    fail "overlaps/line1-line2.tif does not hold the summary's $cells cells of mean $mean"
+  est=$(sed -n 's/^campaign roll estimate (roll0): \([-0-9.]*\) degrees.*/\1/p' <<<"$out")
+  [[ $est == 0.150 ]] || fail "campaign roll estimate $est, expected 0.150"
+  out=$("$campaign" run "$work/c" --roll0 "$est" --jobs 2) || fail "--roll0 run failed"
+  printf '%s\n' "$out"
+  expect_in "$out" "0 up to date, 4 to run" "--roll0 re-runs every line"
+  # Left: the range steps (2.3 mm a point), about 2 mm in the difference of two cell means.
+  LC_ALL=C awk '/^overlap / { if ($(NF - 1) >= 0.01) bad = 1 } END { exit bad }' <<<"$out" ||
+    fail "after --roll0 an overlap's RMS is 1 cm or more"
+  for l in 1 2 3 4; do
+    cmp -s "$work/c/line0$l/deck" "$work/decks/$l" || fail "--roll0 changed line0$l's deck"
+  done
+  [[ $(sed -n 11p "$work/c/line01/deck.roll0") == "0 $est 0" ]] || fail "deck.roll0 line 6"
+}
+
+# Command-line behaviour: arguments, exit status, a piece of the message.
+case_usage() {
+  mkdir -p "$work/empty" "$work/nodate/l1"
+  printf 'x\n' >"$work/nodate/l1/deck"
+  local -a table=(
+    "2|missing command|"
+    "2|unknown command 'go'|go"
+    "2|run needs a campaign folder|run"
+    "2|--jobs needs a positive count|run $work/empty --jobs 0"
+    "2|--jobs needs a positive count|run $work/empty --jobs"
+    "2|unknown option '--bogus'|run $work/empty --bogus"
+    "2|--date needs a date YYYY-MM-DD|run $work/empty --date 2026-13-45"
+    "2|--roll0 needs a number of degrees|run $work/empty --roll0 abc"
+    "2|--partition and --max-running go with --slurm|run $work/empty --max-running 2"
+    "2|one campaign folder only|run $work/empty $work/empty"
+    "2|summary needs exactly one campaign folder|summary"
+    "1|no such campaign folder|run $work/missing"
+    "1|no line folders with a deck|run $work/empty"
+    "1|l1: no flight date|run $work/nodate --las"
+    "0|usage: beamfall-campaign run DIR|--help"
+  )
+  local row code text args out rc
+  for row in "${table[@]}"; do
+    IFS='|' read -r code text args <<<"$row"
+    rc=0
+    # shellcheck disable=SC2086  # the table's arguments hold no blanks
+    out=$("$campaign" $args 2>&1) || rc=$?
+    [[ $rc == "$code" ]] || fail "'$args': exit status $rc, expected $code: $out"
+    expect_in "$out" "$text" "'$args'"
+  done
+}
+
+"case_$case"
+echo "PASS: $case"

@@ -1,0 +1,144 @@
+#include "line_info.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include "run_files.hpp"
+
+namespace campaign {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+std::vector<std::string> file_lines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+// The count in "... N  meas.", the last field before "meas.".
+long long count_before_meas(const std::string& line) {
+  const std::size_t at = line.rfind("meas.");
+  if (at == std::string::npos) return -1;
+  std::istringstream fields(line.substr(0, at));
+  std::string last;
+  for (std::string f; fields >> f;)
+    last = f;
+  long long v = -1;
+  return std::sscanf(last.c_str(), "%lld", &v) == 1 ? v : -1;
+}
+
+}  // namespace
+
+RunRecord read_run_record(const std::string& line_dir) {
+  RunRecord r;
+  const std::vector<std::string> lines = file_lines(line_dir + "/.campaign-record");
+  if (lines.size() < 3 || lines[0] != "beamfall-campaign record 1") return r;
+  r.present = std::sscanf(lines[1].c_str(), "status %d", &r.status) == 1 &&
+              std::sscanf(lines[2].c_str(), "seconds %lf", &r.seconds) == 1;
+  return r;
+}
+
+ReportExtras read_report_extras(const std::string& report_path) {
+  ReportExtras x;
+  x.flight_h_min = x.flight_h_max = kNaN;
+  bool in_rejected = false;
+  for (const std::string& line : file_lines(report_path)) {
+    const std::size_t at = line.find("min and max flight elevation:");
+    if (at != std::string::npos) {
+      std::istringstream v(line.substr(at + 29));
+      v >> x.flight_h_min >> x.flight_h_max;
+      if (!v) x.flight_h_min = x.flight_h_max = kNaN;
+    } else if (line.find("number of REJECTED data due to:") != std::string::npos) {
+      in_rejected = true;
+    } else if (in_rejected && line.find("amplitude lower than") != std::string::npos) {
+      x.rej_amplitude = count_before_meas(line);
+    } else if (in_rejected && line.find("scan out of range") != std::string::npos) {
+      x.rej_index = count_before_meas(line);
+    } else if (in_rejected && line.find("measurements less than") != std::string::npos) {
+      x.rej_range = count_before_meas(line);
+    }
+  }
+  return x;
+}
+
+namespace {
+
+std::string in_line(const std::string& line_dir, const std::string& name) {
+  return !name.empty() && name[0] == '/' ? name : line_dir + "/" + name;
+}
+
+void read_centre_track(const std::string& path, LineInfo& l) {
+  std::int64_t bad = 0;
+  const std::vector<bsim::CentreRecord> centre = bsim::read_centre(path, bad);
+  for (const bsim::CentreRecord& c : centre) {
+    l.track_lat.push_back(c.lat);
+    l.track_lon.push_back(c.lon);
+  }
+  if (centre.empty()) return;
+  l.t_first = centre.front().thr;
+  l.t_last = centre.back().thr;
+}
+
+}  // namespace
+
+LineInfo read_line(const std::string& dir, const std::string& name) {
+  LineInfo l;
+  l.name = name;
+  l.bias = l.roll = kNaN;
+  l.t_first = l.t_last = kNaN;
+  const std::string line_dir = dir + "/" + name;
+  l.record = read_run_record(line_dir);
+  const std::string report = line_dir + "/report.txt";
+  if (!l.record.present || !fs::exists(report)) return l;
+  l.has_report = true;
+  const bsim::Report r = bsim::read_report(report);
+  l.scans = r.scans;
+  l.points = r.npout;
+  l.bias = r.bias;
+  l.roll = r.roll;
+  l.extras = read_report_extras(report);
+  try {
+    const bsim::Deck d = bsim::read_deck(line_dir + "/deck");
+    // In profile mode the position columns hold times and offsets: nothing to map.
+    if (!d.useatt) return l;
+    if (!d.centre.empty() && d.centre != "0" && fs::exists(in_line(line_dir, d.centre))) {
+      read_centre_track(in_line(line_dir, d.centre), l);
+    }
+    if (!d.points.empty() && d.points != "0") l.points_file = in_line(line_dir, d.points);
+    l.binary_points = d.binout;
+    l.averaged = d.naver > 1;
+  } catch (const std::exception&) {
+    // A deck the readers cannot take leaves the line without track and points.
+  }
+  return l;
+}
+
+std::vector<std::string> list_lines(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const fs::directory_entry& e : fs::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (name.empty() || name[0] == '.' || !e.is_directory()) continue;
+    if (fs::is_regular_file(e.path() / "deck")) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string status_text(const LineInfo& l) {
+  if (!l.record.present) return "not run";
+  if (l.record.status == 0) return "ok";
+  return "failed (" + std::to_string(l.record.status) + ")";
+}
+
+}  // namespace campaign

@@ -1,0 +1,199 @@
+#include "plots.hpp"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace campaign {
+
+namespace fs = std::filesystem;
+
+PlotDir::PlotDir() {
+  std::string tmpl = (fs::temp_directory_path() / "beamfall-campaign.XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("cannot create a temporary folder");
+  path_ = tmpl;
+}
+
+PlotDir::~PlotDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+std::string gnuplot_quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) {
+    if (c == '\'')
+      q += "''";
+    else if (c == '\n')
+      q += ' ';
+    else
+      q += c;
+  }
+  return q + "'";
+}
+
+namespace {
+
+void write_text(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+  if (!out.flush()) throw std::runtime_error("cannot write " + path);
+}
+
+// Runs gnuplot (no shell) on the script; returns the SVG it wrote, without its XML prologue.
+std::string run_gnuplot(const PlotDir& dir, const std::string& body) {
+  const std::string script = dir.path() + "/plot.gp", svg = dir.path() + "/plot.svg";
+  write_text(script,
+             "set terminal svg size 720,480 dynamic font 'sans,11' noenhanced\n"
+             "set output " +
+                 gnuplot_quote(svg) + "\nset encoding utf8\n" + body + "\nunset output\n");
+  char* argv[] = {const_cast<char*>("gnuplot"), const_cast<char*>(script.c_str()), nullptr};
+  // gnuplot's chatter (range adjustments) goes to a log, shown only when it fails.
+  const std::string log = dir.path() + "/gnuplot.log";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, "gnuplot", &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::runtime_error("cannot start gnuplot (Debian package gnuplot-nox)");
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::ifstream why(log);
+    std::string first;
+    std::getline(why, first);
+    throw std::runtime_error("gnuplot failed on " + script + ": " + first);
+  }
+  std::ifstream in(svg, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string s = text.str();
+  const std::size_t at = s.find("<svg");
+  if (at == std::string::npos) throw std::runtime_error("gnuplot wrote no SVG");
+  return s.substr(at);
+}
+
+constexpr std::int64_t kMaxPixels = 250000;
+constexpr std::size_t kMaxTrack = 1000;
+
+std::string num(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3f", v);
+  return buf;
+}
+
+}  // namespace
+
+std::string track_map_svg(const PlotDir& dir, const std::vector<Track>& tracks) {
+  std::string data, plot;
+  for (std::size_t k = 0; k < tracks.size(); ++k) {
+    // A line's shape needs no more than kMaxTrack points on the page.
+    const std::size_t n = tracks[k].x.size(), step = n / kMaxTrack + 1;
+    for (std::size_t p = 0; p < n; p += step)
+      data += num(tracks[k].x[p]) + " " + num(tracks[k].y[p]) + "\n";
+    if (n > 0 && (n - 1) % step != 0) {  // the track's end
+      data += num(tracks[k].x[n - 1]) + " " + num(tracks[k].y[n - 1]) + "\n";
+    }
+    data += "\n\n";
+    if (tracks[k].x.empty()) continue;
+    plot += std::string(plot.empty() ? "plot " : ", ") + "'tracks.dat' index " + std::to_string(k) +
+            " using 1:2 with lines lw 2 title " + gnuplot_quote(tracks[k].name);
+  }
+  if (plot.empty()) return "<p>No centre tracks.</p>";
+  write_text(dir.path() + "/tracks.dat", data);
+  return run_gnuplot(dir, "cd " + gnuplot_quote(dir.path()) +
+                              "\nset size ratio -1\nset xlabel 'east (m)'\nset ylabel "
+                              "'north (m)'\nset key outside right\nset grid\n" +
+                              plot);
+}
+
+std::string per_line_svg(const PlotDir& dir, const std::vector<std::string>& names,
+                         const std::vector<double>& values, const std::string& ylabel) {
+  std::string data, tics;
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    tics += std::string(tics.empty() ? "" : ", ") + gnuplot_quote(names[k]) + " " +
+            std::to_string(k + 1);
+    if (std::isfinite(values[k])) data += std::to_string(k + 1) + " " + num(values[k]) + "\n";
+  }
+  if (data.empty()) return "<p>No values.</p>";
+  write_text(dir.path() + "/values.dat", data);
+  return run_gnuplot(dir, "cd " + gnuplot_quote(dir.path()) + "\nset xtics (" + tics +
+                              ") rotate by -30\nset xrange [0.5:" + std::to_string(names.size()) +
+                              ".5]\nset ylabel " + gnuplot_quote(ylabel) +
+                              "\nset grid\nset key off\n"
+                              "plot 'values.dat' using 1:2 with linespoints pt 7 ps 1.2");
+}
+
+namespace {
+
+// The overlap's cells as an image over their bounding box, blocks of f x f cells averaged so
+// that it has at most kMaxPixels pixels; NaN (transparent) where no cell is. Returns f.
+std::int32_t overlap_image(const Overlap& o, std::string& data, double& span) {
+  std::int32_t ilo = o.cells.front().i, ihi = ilo;
+  const std::int32_t jlo = o.cells.front().j, jhi = o.cells.back().j;
+  for (const OverlapCell& c : o.cells) {
+    ilo = std::min(ilo, c.i);
+    ihi = std::max(ihi, c.i);
+  }
+  const std::int64_t nx = std::int64_t{ihi} - ilo + 1, ny = std::int64_t{jhi} - jlo + 1;
+  std::int64_t f = 1;
+  while ((nx / f + 1) * (ny / f + 1) > kMaxPixels)
+    ++f;
+  const std::int64_t bx = (nx + f - 1) / f, by = (ny + f - 1) / f;
+  std::vector<double> sum(static_cast<std::size_t>(bx * by), 0.0);
+  std::vector<std::int64_t> count(sum.size(), 0);
+  for (const OverlapCell& c : o.cells) {
+    const auto b = static_cast<std::size_t>((c.j - jlo) / f * bx + (c.i - ilo) / f);
+    sum[b] += c.dh;
+    ++count[b];
+  }
+  span = 0.0;
+  for (std::int64_t r = 0; r < by; ++r) {
+    for (std::int64_t col = 0; col < bx; ++col) {
+      const auto b = static_cast<std::size_t>(r * bx + col);
+      const double x = (static_cast<double>(ilo + col * f) + 0.5 * static_cast<double>(f)) * o.cell;
+      const double y = (static_cast<double>(jlo + r * f) + 0.5 * static_cast<double>(f)) * o.cell;
+      const double v = count[b] ? sum[b] / static_cast<double>(count[b]) : 0.0;
+      data += num(x) + " " + num(y) + " " + (count[b] ? num(v) : std::string("NaN")) + "\n";
+      if (count[b]) span = std::max(span, std::fabs(v));
+    }
+    data += "\n";
+  }
+  return static_cast<std::int32_t>(f);
+}
+
+}  // namespace
+
+std::string overlap_svg(const PlotDir& dir, const Overlap& o, const std::string& title) {
+  if (o.cells.empty()) return "";
+  std::string data;
+  double span = 0.0;
+  const std::int32_t f = overlap_image(o, data, span);
+  write_text(dir.path() + "/overlap.dat", data);
+  if (span == 0.0) span = 0.01;
+  const std::string note =
+      f > 1 ? " (" + std::to_string(f) + " x " + std::to_string(f) + " cells averaged)" : "";
+  return run_gnuplot(dir, "cd " + gnuplot_quote(dir.path()) + "\nset title " +
+                              gnuplot_quote(title + note) +
+                              "\nset size ratio -1\nset xlabel 'east (m)'\nset ylabel 'north "
+                              "(m)'\nset xtics rotate by -45\nset cblabel 'height difference "
+                              "(m)'\nset palette defined (-1 'blue', 0 'white', 1 'red')\n"
+                              "set cbrange [" +
+                              num(-span) + ":" + num(span) +
+                              "]\nset key off\nplot 'overlap.dat' using 1:2:3 with image");
+}
+
+}  // namespace campaign

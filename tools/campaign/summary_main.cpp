@@ -1,0 +1,358 @@
+// beamfall-campaign-summary: the table of a campaign's lines (summary.csv), the campaign's
+// roll estimate, and the cross-line check with its figures (summary.html).
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "line_info.hpp"
+#include "overlap.hpp"
+#include "plots.hpp"
+#include "run_files.hpp"
+
+namespace campaign {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kUsage =
+    "usage: beamfall-campaign-summary DIR [--cell METRES]\n"
+    "Writes DIR/summary.csv, DIR/summary.html and the overlap grids DIR/overlaps/*.tif.\n";
+
+// Fewer common cells than this is a corner touching, not an overlap.
+constexpr std::size_t kMinOverlapCells = 10;
+// A difference grid's bounding box beyond this (a long diagonal overlap) gets no GeoTIFF.
+constexpr std::int64_t kMaxTiffCells = 50'000'000;
+
+struct Pair {
+  Overlap o;
+  std::string tiff;  // file name under overlaps/
+};
+
+struct Campaign {
+  std::string dir;
+  double cell = 5.0;
+  std::vector<LineInfo> lines;
+  std::vector<Track> tracks;
+  std::vector<Pair> pairs;
+  std::string crs;
+};
+
+std::string fmt(double v, int decimals) {
+  if (!std::isfinite(v)) return "";
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+  std::string s = buf;
+  // No minus on a value that rounds to zero.
+  if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos) s.erase(0, 1);
+  return s;
+}
+
+std::string count(long long v) {
+  return v < 0 ? "" : std::to_string(v);
+}
+
+std::string csv_field(const std::string& s) {
+  if (s.find_first_of(",\"\n\r") == std::string::npos) return s;
+  std::string q = "\"";
+  for (char c : s)
+    q += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return q + "\"";
+}
+
+std::string html_escape(const std::string& s) {
+  std::string e;
+  for (char c : s) {
+    switch (c) {
+      case '&':
+        e += "&amp;";
+        break;
+      case '<':
+        e += "&lt;";
+        break;
+      case '>':
+        e += "&gt;";
+        break;
+      case '"':
+        e += "&quot;";
+        break;
+      case '\'':
+        e += "&#39;";
+        break;
+      default:
+        e += c;
+    }
+  }
+  return e;
+}
+
+void write_atomically(const std::string& path, const std::string& text) {
+  const std::string tmp = path + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::binary);
+    out << text;
+    if (!out.flush()) throw std::runtime_error("cannot write " + tmp);
+  }
+  fs::rename(tmp, path);
+}
+
+struct Spread {
+  std::size_t n = 0;
+  double median = NAN, sd = NAN, lo = NAN, hi = NAN;
+};
+
+Spread roll_spread(const std::vector<LineInfo>& lines) {
+  std::vector<double> v;
+  for (const LineInfo& l : lines)
+    if (l.record.present && l.record.status == 0 && std::isfinite(l.roll)) v.push_back(l.roll);
+  Spread s;
+  s.n = v.size();
+  if (v.empty()) return s;
+  std::sort(v.begin(), v.end());
+  const std::size_t m = v.size() / 2;
+  s.median = v.size() % 2 ? v[m] : 0.5 * (v[m - 1] + v[m]);
+  double mean = 0.0, ss = 0.0;
+  for (double x : v)
+    mean += x / static_cast<double>(v.size());
+  for (double x : v)
+    ss += (x - mean) * (x - mean);
+  s.sd = v.size() > 1 ? std::sqrt(ss / static_cast<double>(v.size() - 1)) : 0.0;
+  s.lo = v.front();
+  s.hi = v.back();
+  return s;
+}
+
+std::string roll_sentence(const Spread& s) {
+  if (s.n == 0) return "campaign roll estimate (roll0): none (no line with a regression)";
+  return "campaign roll estimate (roll0): " + fmt(s.median, 3) + " degrees (median of " +
+         std::to_string(s.n) + " lines; spread: sd " + fmt(s.sd, 3) + ", range " + fmt(s.lo, 2) +
+         " to " + fmt(s.hi, 2) + ")";
+}
+
+// The campaign's centre: mean of every centre-track point, the projection's origin.
+bool campaign_centre(const std::vector<LineInfo>& lines, double& lat0, double& lon0) {
+  double slat = 0.0, slon = 0.0;
+  std::size_t n = 0;
+  for (const LineInfo& l : lines) {
+    for (std::size_t k = 0; k < l.track_lat.size(); ++k) {
+      slat += l.track_lat[k];
+      slon += l.track_lon[k];
+      ++n;
+    }
+  }
+  if (n == 0) return false;
+  lat0 = slat / static_cast<double>(n);
+  lon0 = slon / static_cast<double>(n);
+  return true;
+}
+
+LineGrid grid_line(const LineInfo& l, const LocalProjection& proj, double cell) {
+  if (l.points_file.empty() || !fs::exists(l.points_file)) return {};
+  std::int64_t bad = 0;
+  const std::vector<bsim::PointRecord> pts =
+      bsim::read_points(l.points_file, l.binary_points, l.averaged, bad);
+  std::vector<double> x, y, h;
+  x.reserve(pts.size());
+  y.reserve(pts.size());
+  h.reserve(pts.size());
+  for (const bsim::PointRecord& p : pts) {
+    x.push_back(p.lon);
+    y.push_back(p.lat);
+    h.push_back(p.h);
+  }
+  proj.forward(x, y);
+  return grid_points(x, y, h, cell);
+}
+
+// A line whose points cannot be read stays out of the check; the others go on.
+LineGrid grid_or_warn(const LineInfo& l, const LocalProjection& proj, double cell) {
+  try {
+    return grid_line(l, proj, cell);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "beamfall-campaign-summary: %s: left out of the cross-line check: %s\n",
+                 l.name.c_str(), e.what());
+    return {};
+  }
+}
+
+// The previous summary's grids: a pair that no longer overlaps must not keep one.
+void remove_old_tiffs(const fs::path& dir) {
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) return;
+  for (const fs::directory_entry& e : fs::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("line", 0) == 0 && name.find("-line") != std::string::npos &&
+        e.path().extension() == ".tif") {
+      fs::remove(e.path());
+    }
+  }
+}
+
+void cross_check(Campaign& c) {
+  double lat0 = 0.0, lon0 = 0.0;
+  if (!campaign_centre(c.lines, lat0, lon0)) return;
+  const LocalProjection proj(lat0, lon0);
+  c.crs = proj.crs();
+  std::vector<LineGrid> grids;
+  for (const LineInfo& l : c.lines) {
+    Track t{l.name, l.track_lon, l.track_lat};
+    proj.forward(t.x, t.y);
+    c.tracks.push_back(std::move(t));
+    grids.push_back(l.record.present && l.record.status == 0 ? grid_or_warn(l, proj, c.cell)
+                                                             : LineGrid{});
+  }
+  const fs::path tiff_dir = fs::path(c.dir) / "overlaps";
+  remove_old_tiffs(tiff_dir);
+  for (std::size_t a = 0; a < grids.size(); ++a) {
+    for (std::size_t b = a + 1; b < grids.size(); ++b) {
+      Pair p;
+      p.o = compare_lines(grids[a], grids[b], c.cell);
+      if (p.o.cells.size() < kMinOverlapCells) continue;
+      p.o.a = a;
+      p.o.b = b;
+      fs::create_directories(tiff_dir);
+      p.tiff = "line" + std::to_string(a + 1) + "-line" + std::to_string(b + 1) + ".tif";
+      if (!write_overlap_tiff((tiff_dir / p.tiff).string(), p.o, c.crs, kMaxTiffCells)) {
+        p.tiff.clear();
+      }
+      c.pairs.push_back(std::move(p));
+    }
+  }
+}
+
+std::string csv_text(const Campaign& c) {
+  std::string t =
+      "line,status,scans,points,time_first_h,time_last_h,flight_height_min_m,"
+      "flight_height_max_m,bias_m,roll_deg,rejected_amplitude,rejected_index,rejected_range,"
+      "seconds\n";
+  for (const LineInfo& l : c.lines) {
+    const ReportExtras& x = l.extras;
+    t += csv_field(l.name) + "," + status_text(l) + "," + count(l.scans) + "," + count(l.points) +
+         "," + fmt(l.t_first, 7) + "," + fmt(l.t_last, 7) + "," + fmt(x.flight_h_min, 2) + "," +
+         fmt(x.flight_h_max, 2) + "," + fmt(l.bias, 2) + "," + fmt(l.roll, 2) + "," +
+         count(x.rej_amplitude) + "," + count(x.rej_index) + "," + count(x.rej_range) + "," +
+         (l.record.present ? fmt(l.record.seconds, 3) : "") + "\n";
+  }
+  return t;
+}
+
+std::string line_table_html(const Campaign& c) {
+  std::string t =
+      "<table>\n<tr><th>line</th><th>status</th><th>scans</th><th>points</th><th>time "
+      "(h)</th><th>flight height (m)</th><th>bias (m)</th><th>roll (&deg;)</th><th>rejected: "
+      "amplitude / index / range</th><th>seconds</th></tr>\n";
+  for (const LineInfo& l : c.lines) {
+    const ReportExtras& x = l.extras;
+    t += "<tr><td>" + html_escape(l.name) + "</td><td>" + status_text(l) + "</td><td>" +
+         count(l.scans) + "</td><td>" + count(l.points) + "</td><td>" + fmt(l.t_first, 4) +
+         " &ndash; " + fmt(l.t_last, 4) + "</td><td>" + fmt(x.flight_h_min, 2) + " &ndash; " +
+         fmt(x.flight_h_max, 2) + "</td><td>" + fmt(l.bias, 2) + "</td><td>" + fmt(l.roll, 2) +
+         "</td><td>" + count(x.rej_amplitude) + " / " + count(x.rej_index) + " / " +
+         count(x.rej_range) + "</td><td>" + (l.record.present ? fmt(l.record.seconds, 2) : "") +
+         "</td></tr>\n";
+  }
+  return t + "</table>\n";
+}
+
+std::string pair_title(const Campaign& c, const Pair& p) {
+  return c.lines[p.o.a].name + " minus " + c.lines[p.o.b].name;
+}
+
+std::string overlap_html(const Campaign& c, const PlotDir& plots) {
+  std::string t = "<h2>Cross-line check</h2>\n";
+  if (c.pairs.empty()) return t + "<p>No two lines overlap.</p>\n";
+  t += "<p>Mean heights on a common grid of " + fmt(c.cell, 1) + " m cells (" + html_escape(c.crs) +
+       "); each overlapping pair's difference, first line minus second. The grids are in "
+       "<code>overlaps/</code> as GeoTIFF.</p>\n<table>\n<tr><th>lines</th><th>cells</th>"
+       "<th>mean (m)</th><th>RMS (m)</th><th>grid</th></tr>\n";
+  for (const Pair& p : c.pairs) {
+    t += "<tr><td>" + html_escape(pair_title(c, p)) + "</td><td>" +
+         std::to_string(p.o.cells.size()) + "</td><td>" + fmt(p.o.mean, 3) + "</td><td>" +
+         fmt(p.o.rms, 3) + "</td><td>" +
+         (p.tiff.empty() ? "too large for one GeoTIFF" : "overlaps/" + p.tiff) + "</td></tr>\n";
+  }
+  t += "</table>\n";
+  for (const Pair& p : c.pairs)
+    t += "<figure>" + overlap_svg(plots, p.o, pair_title(c, p)) + "</figure>\n";
+  return t;
+}
+
+std::string html_text(const Campaign& c, const Spread& roll) {
+  const PlotDir plots;
+  std::vector<std::string> names;
+  std::vector<double> bias, rolls;
+  for (const LineInfo& l : c.lines) {
+    names.push_back(l.name);
+    bias.push_back(l.bias);
+    rolls.push_back(l.roll);
+  }
+  std::string t =
+      "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Campaign summary</title>\n"
+      "<style>body{font-family:sans-serif;margin:2em}table{border-collapse:collapse}"
+      "td,th{border:1px solid #999;padding:2px 8px;text-align:right}"
+      "td:first-child{text-align:left}svg "
+      "image{image-rendering:pixelated}</style></head><body>\n<h1>Campaign " +
+      html_escape(fs::path(c.dir).filename().string()) + "</h1>\n<p>" +
+      html_escape(roll_sentence(roll)) + "</p>\n<h2>Lines</h2>\n" + line_table_html(c);
+  t += "<h2>Tracks</h2>\n<figure>" + track_map_svg(plots, c.tracks) + "</figure>\n";
+  t += "<h2>Bias and roll per line</h2>\n<figure>" + per_line_svg(plots, names, bias, "bias (m)") +
+       "</figure>\n<figure>" + per_line_svg(plots, names, rolls, "roll0 estimate (degrees)") +
+       "</figure>\n";
+  return t + overlap_html(c, plots) + "</body></html>\n";
+}
+
+void print_overlaps(const Campaign& c) {
+  for (const Pair& p : c.pairs) {
+    std::printf("overlap %s: %zu cells, mean %s m, RMS %s m\n", pair_title(c, p).c_str(),
+                p.o.cells.size(), fmt(p.o.mean, 3).c_str(), fmt(p.o.rms, 3).c_str());
+  }
+}
+
+int run(int argc, char** argv) {
+  Campaign c;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (std::size_t k = 0; k < args.size(); ++k) {
+    if (args[k] == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (args[k] == "--cell" && k + 1 < args.size()) {
+      c.cell = std::atof(args[++k].c_str());
+      if (!(c.cell > 0.0)) throw std::invalid_argument("--cell needs a positive size");
+    } else if (c.dir.empty() && args[k].rfind("--", 0) != 0) {
+      c.dir = args[k];
+    } else {
+      throw std::invalid_argument("unexpected argument '" + args[k] + "'");
+    }
+  }
+  if (c.dir.empty()) throw std::invalid_argument("missing campaign folder");
+  for (const std::string& name : list_lines(c.dir))
+    c.lines.push_back(read_line(c.dir, name));
+  cross_check(c);
+  const Spread roll = roll_spread(c.lines);
+  write_atomically(c.dir + "/summary.csv", csv_text(c));
+  write_atomically(c.dir + "/summary.html", html_text(c, roll));
+  std::printf("%s\n", roll_sentence(roll).c_str());
+  print_overlaps(c);
+  std::printf("summary: %s/summary.csv, %s/summary.html\n", c.dir.c_str(), c.dir.c_str());
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace campaign
+
+int main(int argc, char** argv) {
+  try {
+    return campaign::run(argc, argv);
+  } catch (const std::invalid_argument& e) {
+    std::fprintf(stderr, "beamfall-campaign-summary: %s\n%s", e.what(), campaign::kUsage);
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "beamfall-campaign-summary: %s\n", e.what());
+    return 1;
+  }
+}
