@@ -82,7 +82,7 @@ void PointPipeline::update_stats(double range, const AircraftState& s) {
   track(s.lon_a, stats_.lon_a_min, stats_.lon_a_max);
 }
 
-template <bool UseAtt, bool Geoid, PointFormat Format>
+template <Geometry G, bool Geoid, PointFormat Format>
 void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
   if (rejected(m)) return;
   if (traj_.ngps == 0) return;  // no aircraft position: as outside the area
@@ -97,10 +97,14 @@ void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
   GeoidLookup* geoid = Geoid ? &*geoid_lookup_ : nullptr;
   cursor_.attitude(cfg_.mis, s);
   SurfacePoint sp;
-  if constexpr (UseAtt) {
+  if constexpr (G == Geometry::flat) {
     AttitudeTrig trig;
     trig_.eval(s, trig);
     sp = geolocate_full(m.range, beam, s, trig, cfg_.arm, geoid);
+  } else if constexpr (G == Geometry::rigorous) {
+    AttitudeTrig trig;
+    trig_.eval(s, trig);
+    sp = geolocate_rigorous(m.range, beam, s, trig, cfg_.arm, geoid);
   } else {
     cursor_.speed(s);
     sp = geolocate_profile(m.range, beam, m.thr, s, cfg_.arm, geoid);
@@ -116,16 +120,20 @@ void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
     p.h = sp.h;
     p.h_a = s.h_a;
     p.scanang = sp.scanang;
+    p.xdist = sp.xdist;
     p.ampl = m.ampl;
   }
   p.i = m.i;
   p.range = m.range;
-  double tan_scanang = 0;
-  if (cfg_.calib) {
-    tan_scanang =
+  double xdist = 0;
+  if constexpr (G == Geometry::rigorous) {
+    xdist = p.xdist;
+  } else if (cfg_.calib) {
+    const double tan_scanang =
         (cfg_.naver <= 1 && m.angle_count >= 0) ? beams_->tan(m.angle_count) : std::tan(p.scanang);
+    xdist = tan_scanang * p.h_a;
   }
-  emit<Format>(p, tan_scanang, m.scanno, nscans);
+  emit<Format>(p, xdist, m.scanno, nscans);
 }
 
 PointFormat PointPipeline::format() const {
@@ -133,51 +141,65 @@ PointFormat PointPipeline::format() const {
   return cfg_.binout ? PointFormat::binary : PointFormat::text;
 }
 
+Geometry PointPipeline::geometry() const {
+  if (!cfg_.useatt) return Geometry::profile;
+  return cfg_.rigorous ? Geometry::rigorous : Geometry::flat;
+}
+
 namespace {
 
 // Picks the instantiation of a member template for the run's settings.
-template <class Fn, template <bool, bool, PointFormat> class Pick>
-Fn pick(bool useatt, bool geoid, PointFormat format) {
-  static constexpr Fn table[2][2][3] = {
-      {{Pick<false, false, PointFormat::none>::fn, Pick<false, false, PointFormat::binary>::fn,
-        Pick<false, false, PointFormat::text>::fn},
-       {Pick<false, true, PointFormat::none>::fn, Pick<false, true, PointFormat::binary>::fn,
-        Pick<false, true, PointFormat::text>::fn}},
-      {{Pick<true, false, PointFormat::none>::fn, Pick<true, false, PointFormat::binary>::fn,
-        Pick<true, false, PointFormat::text>::fn},
-       {Pick<true, true, PointFormat::none>::fn, Pick<true, true, PointFormat::binary>::fn,
-        Pick<true, true, PointFormat::text>::fn}}};
-  return table[useatt][geoid][static_cast<int>(format)];
+template <class Fn, template <Geometry, bool, PointFormat> class Pick>
+Fn pick(Geometry geometry, bool geoid, PointFormat format) {
+  static constexpr Fn table[3][2][3] = {{{Pick<Geometry::profile, false, PointFormat::none>::fn,
+                                          Pick<Geometry::profile, false, PointFormat::binary>::fn,
+                                          Pick<Geometry::profile, false, PointFormat::text>::fn},
+                                         {Pick<Geometry::profile, true, PointFormat::none>::fn,
+                                          Pick<Geometry::profile, true, PointFormat::binary>::fn,
+                                          Pick<Geometry::profile, true, PointFormat::text>::fn}},
+                                        {{Pick<Geometry::flat, false, PointFormat::none>::fn,
+                                          Pick<Geometry::flat, false, PointFormat::binary>::fn,
+                                          Pick<Geometry::flat, false, PointFormat::text>::fn},
+                                         {Pick<Geometry::flat, true, PointFormat::none>::fn,
+                                          Pick<Geometry::flat, true, PointFormat::binary>::fn,
+                                          Pick<Geometry::flat, true, PointFormat::text>::fn}},
+                                        {{Pick<Geometry::rigorous, false, PointFormat::none>::fn,
+                                          Pick<Geometry::rigorous, false, PointFormat::binary>::fn,
+                                          Pick<Geometry::rigorous, false, PointFormat::text>::fn},
+                                         {Pick<Geometry::rigorous, true, PointFormat::none>::fn,
+                                          Pick<Geometry::rigorous, true, PointFormat::binary>::fn,
+                                          Pick<Geometry::rigorous, true, PointFormat::text>::fn}}};
+  return table[static_cast<int>(geometry)][geoid][static_cast<int>(format)];
 }
 
 }  // namespace
 
-template <bool UseAtt, bool Geoid, PointFormat Format>
+template <Geometry G, bool Geoid, PointFormat Format>
 struct PointPipeline::ProcessPick {
-  static constexpr auto fn = &PointPipeline::process_as<UseAtt, Geoid, Format>;
+  static constexpr auto fn = &PointPipeline::process_as<G, Geoid, Format>;
 };
 
 template <class Reader>
-template <bool UseAtt, bool Geoid, PointFormat Format>
+template <Geometry G, bool Geoid, PointFormat Format>
 struct PointPipeline::LoopPick<Reader>::With {
-  static constexpr auto fn = &PointPipeline::loop_as<Reader, UseAtt, Geoid, Format>;
+  static constexpr auto fn = &PointPipeline::loop_as<Reader, G, Geoid, Format>;
 };
 
 void PointPipeline::process(Measurement& m, std::int64_t nscans) {
   using Fn = void (PointPipeline::*)(Measurement&, std::int64_t);
-  (this->*pick<Fn, ProcessPick>(cfg_.useatt, geoid_lookup_.has_value(), format()))(m, nscans);
+  (this->*pick<Fn, ProcessPick>(geometry(), geoid_lookup_.has_value(), format()))(m, nscans);
 }
 
-template <class Reader, bool UseAtt, bool Geoid, PointFormat Format>
+template <class Reader, Geometry G, bool Geoid, PointFormat Format>
 void PointPipeline::loop_as(Reader& reader, Measurement& m) {
   while (reader.next(m))
-    process_as<UseAtt, Geoid, Format>(m, reader.timing().nscans);
+    process_as<G, Geoid, Format>(m, reader.timing().nscans);
 }
 
 template <class Reader>
 void PointPipeline::run_loop(Reader& reader, Measurement& m) {
   using Fn = void (PointPipeline::*)(Reader&, Measurement&);
-  (this->*pick<Fn, LoopPick<Reader>::template With>(cfg_.useatt, geoid_lookup_.has_value(),
+  (this->*pick<Fn, LoopPick<Reader>::template With>(geometry(), geoid_lookup_.has_value(),
                                                     format()))(reader, m);
 }
 
@@ -187,6 +209,7 @@ bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, 
   auto open_group = [&] {
     group_ = Group{true, m.thr, sp.lat, sp.lon, sp.h, h_a, sp.scanang, static_cast<double>(m.ampl),
                    1,    m.i};
+    group_.xdist = sp.xdist;
   };
   if (m.newscan || !group_.open) {
     // A group left open from the previous scan is discarded.
@@ -201,6 +224,7 @@ bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, 
     group_.h += sp.h;
     group_.h_a += h_a;
     group_.scanang += sp.scanang;
+    group_.xdist += sp.xdist;
     group_.ampl += m.ampl;
     ++group_.gcount;
     return false;
@@ -212,6 +236,7 @@ bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, 
   p.h = group_.h / n;
   p.h_a = group_.h_a / n;
   p.scanang = group_.scanang / n;
+  p.xdist = group_.xdist / n;
   p.ampl = static_cast<std::int8_t>(static_cast<std::int32_t>(std::trunc(group_.ampl / n + 0.5)));
   p.gcount = group_.gcount;
   open_group();
@@ -219,7 +244,7 @@ bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, 
 }
 
 template <PointFormat Format>
-void PointPipeline::emit(const OutPoint& p, double tan_scanang, std::int64_t scanno,
+void PointPipeline::emit(const OutPoint& p, double xdist, std::int64_t scanno,
                          std::int64_t nscans) {
   if constexpr (Format == PointFormat::binary) {
     auto* rec = reinterpret_cast<unsigned char*>(out_.points->reserve(18));
@@ -232,7 +257,7 @@ void PointPipeline::emit(const OutPoint& p, double tan_scanang, std::int64_t sca
   centre_test(p, scanno, nscans, centre_, *out_.centre, *out_.console);
   ++stats_.npout;
   centre_.prevang = p.scanang;
-  if (cfg_.calib) add_cross_point(tan_scanang, p.h_a, p.h, sums_, *out_.cal);
+  if (cfg_.calib) add_cross_distance(xdist, p.h, sums_, *out_.cal);
 }
 
 template void PointPipeline::run_loop(BinaryScanReader&, Measurement&);

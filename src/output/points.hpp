@@ -9,6 +9,7 @@
 
 #include "georef/geolocate.hpp"
 #include "georef/interp.hpp"
+#include "georef/rigorous.hpp"
 #include "input/geoid.hpp"
 #include "input/scanrec.hpp"
 #include "input/trajectory.hpp"
@@ -22,6 +23,7 @@ struct PipelineConfig {
   double latmin = 0, latmax = 0, lonmin = 0, lonmax = 0;  // area window, degrees
   std::int32_t naver = 0;                                 // averaging span; 1 or less: none
   bool wrtpts = false, binout = false, calib = false, useatt = false;
+  bool rigorous = false;  // with useatt: points on the ellipsoid
   std::int32_t amin = 0, ilo = 0, ihi = 0;
   double rmin = 0;
   LeverArm arm;
@@ -62,6 +64,10 @@ class BeamTable {
 // How points are written: not at all, as binary records or as text lines.
 enum class PointFormat { none, binary, text };
 
+// How points are geolocated: profile mode (no attitude), the flat-earth
+// rotation, or on the ellipsoid.
+enum class Geometry { profile, flat, rigorous };
+
 class PointPipeline {
  public:
   struct Outputs {
@@ -88,16 +94,17 @@ class PointPipeline {
   const CrossSums& cross_sums() const { return sums_; }
 
  private:
-  template <bool UseAtt, bool Geoid, PointFormat Format>
+  template <Geometry G, bool Geoid, PointFormat Format>
   void process_as(Measurement& m, std::int64_t nscans);
-  template <class Reader, bool UseAtt, bool Geoid, PointFormat Format>
+  template <class Reader, Geometry G, bool Geoid, PointFormat Format>
   void loop_as(Reader& reader, Measurement& m);
   PointFormat format() const;
-  template <bool UseAtt, bool Geoid, PointFormat Format>
+  Geometry geometry() const;
+  template <Geometry G, bool Geoid, PointFormat Format>
   struct ProcessPick;
   template <class Reader>
   struct LoopPick {
-    template <bool UseAtt, bool Geoid, PointFormat Format>
+    template <Geometry G, bool Geoid, PointFormat Format>
     struct With;
   };
 
@@ -105,13 +112,14 @@ class PointPipeline {
   void update_stats(double range, const AircraftState& s);
   bool average(Measurement& m, const SurfacePoint& sp, double h_a, OutPoint& p);
   template <PointFormat Format>
-  void emit(const OutPoint& p, double tan_scanang, std::int64_t scanno, std::int64_t nscans);
+  void emit(const OutPoint& p, double xdist, std::int64_t scanno, std::int64_t nscans);
 
   struct Group {
     bool open = false;
     double thr = 0, lat = 0, lon = 0, h = 0, h_a = 0, scanang = 0, ampl = 0;
     std::int64_t gcount = 0;
     std::int64_t i0 = 0;
+    double xdist = 0;  // rigorous mode only
   };
 
   PipelineConfig cfg_;

@@ -73,22 +73,24 @@ LoopResult measurement_loop(Reader& reader, bool started, PointPipeline& pipe) {
   return LoopResult{reader.timing().nscans, pipe.stats(), pipe.cross_sums()};
 }
 
-LoopResult scanner_phase(const RunPar& par, RunFiles& files, const TrajectoryTable& traj,
-                         const GeoidGrid* geoid, OutFile& console) {
+LoopResult scanner_phase(const RunPar& par, const RunOptions& options, RunFiles& files,
+                         const TrajectoryTable& traj, const GeoidGrid* geoid, OutFile& console) {
   console.free_line({});
   console.free_line({"Reading scanner data from: ", par.scanname});
   const ScanWindow window{par.t0, par.tstart, par.tend, par.nthin};
   PointPipeline::Outputs outputs{par.wrtpts ? &files.points : nullptr, &files.centre,
                                  par.calib ? &files.cal : nullptr, &console};
+  PipelineConfig config = pipeline_config(par);
+  config.rigorous = options.rigorous;
   if (par.bin2dd) {
     const ScanLayout layout = readhdr(*files.scan_binary, console);
     const BeamTable beams(layout.aunit);
-    PointPipeline pipe(pipeline_config(par), traj, geoid, &beams, outputs);
+    PointPipeline pipe(config, traj, geoid, &beams, outputs);
     BinaryScanReader reader(*files.scan_binary, layout, window, console);
     const bool started = reader.start();
     return measurement_loop(reader, started, pipe);
   }
-  PointPipeline pipe(pipeline_config(par), traj, geoid, nullptr, outputs);
+  PointPipeline pipe(config, traj, geoid, nullptr, outputs);
   FreeReader text(*files.scan_text);
   TextScanReader reader(text, window, console);
   reader.start();
@@ -104,6 +106,8 @@ void run(TextInput& deck, OutFile& console, const RunOptions& options) {
   open_files(par, files);
   derive_times(par);
   print_opening_report(par, console);
+  if (options.rigorous && !par.useatt)
+    console.free_line({"*** profile mode: --rigorous changes nothing"});
 
   par.usegeoid = !is_no_file(par.geoidname);
   std::unique_ptr<GeoidGrid> geoid;
@@ -112,7 +116,7 @@ void run(TextInput& deck, OutFile& console, const RunOptions& options) {
   TrajectoryTable traj;
   load_trajectory_phase(par, files, traj, console);
 
-  const LoopResult result = scanner_phase(par, files, traj, geoid.get(), console);
+  const LoopResult result = scanner_phase(par, options, files, traj, geoid.get(), console);
   print_summary(par, result.nscans, result.stats, result.sums, console);
   files.points.close();
   files.centre.close();
