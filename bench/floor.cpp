@@ -53,6 +53,7 @@ double measure(const Inputs& in, bool with_geoid, std::int64_t& count) {
   const bf::Misalignment mis{par.pitch0, par.roll0, par.heading0};
   const bf::LeverArm arm{par.dx, par.dy, par.dz};
   bf::AttitudeTrigCache trig_cache;
+  bf::SeriesTermsTrack series(in.traj);
   std::optional<bf::GeoidLookup> geoid;
   if (with_geoid && in.geoid) geoid.emplace(*in.geoid);
 
@@ -69,7 +70,8 @@ double measure(const Inputs& in, bool with_geoid, std::int64_t& count) {
       trig_cache.eval(s, trig);
       bf::GeoidLookup* g = geoid ? &*geoid : nullptr;
       const bf::SurfacePoint p =
-          Rigorous ? bf::geolocate_rigorous(m.range, beams[m.angle_count], s, trig, arm, g)
+          Rigorous ? bf::geolocate_rigorous(m.range, beams[m.angle_count], s, trig,
+                                            series.at(cursor, s, trig), arm, g)
                    : bf::geolocate_full(m.range, beams[m.angle_count], s, trig, arm, g);
       checksum += p.lat + p.lon + p.h;
       ++n;

@@ -1,5 +1,6 @@
 #include "georef/rigorous.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace bf {
@@ -21,6 +22,52 @@ EllipsoidFrame make_ellipsoid_frame(double sL, double cL, double h) {
   return f;
 }
 
+SeriesTerms make_series_terms(double sL, double cL, double h) {
+  const double iw2 = 1 / (1 - kWgs84E2 * sL * sL);
+  const double iw = std::sqrt(iw2);
+  const double rn_h = kWgs84A * iw + h;
+  const double rm = kWgs84A * (1 - kWgs84E2) * iw * iw2;
+  SeriesTerms t;
+  t.sL = sL;
+  t.cL = cL;
+  t.inv_p = 1 / (rn_h * cL);
+  t.cL_p = 1 / rn_h;
+  t.inv_rc = 1 / (rm + h);
+  t.half_dm_rc = 1.5 * kWgs84E2 * rm * iw2 * sL * cL * t.inv_rc;
+  // The first terms left out are about rho^4 / p^3: below 1e-7 m for
+  // rho <= 3.5e-4 p at any p up to the equator's. Heights of hundreds of
+  // kilometres (bad data) leave the series to the other paths.
+  t.reach = std::fabs(h) <= 50000 ? 3.5e-4 * rn_h * cL : 0;
+  return t;
+}
+
+namespace {
+
+SeriesTerms terms_at_sample(const TrajectoryTable& t, std::int32_t k) {
+  const double lat = t.lat[k] * kDegToRad;
+  return make_series_terms(std::sin(lat), std::cos(lat), t.h[k]);
+}
+
+}  // namespace
+
+void SeriesTermsTrack::enter(std::int32_t igps, std::int32_t k2) {
+  igps_ = igps;
+  k2_ = k2;
+  first_ = terms_at_sample(t_, igps);
+  const SeriesTerms last = terms_at_sample(t_, k2);
+  step_.inv_p = last.inv_p - first_.inv_p;
+  step_.cL_p = last.cL_p - first_.cL_p;
+  step_.inv_rc = last.inv_rc - first_.inv_rc;
+  step_.sL = last.sL - first_.sL;
+  step_.cL = last.cL - first_.cL;
+  first_.reach = std::min(first_.reach, last.reach);
+  // The terms' relative curvature over the interval is about
+  // dlat^2 (1 + 2 tan^2 lat) / 8.
+  const double dlat = (t_.lat[k2] - t_.lat[igps]) * kDegToRad;
+  const double tan2 = first_.sL * first_.sL / (first_.cL * first_.cL);
+  linear_ = dlat * dlat * (1 + 2 * tan2) <= 8e-11 && std::fabs(t_.h[k2] - t_.h[igps]) <= 100;
+}
+
 // In the aircraft's meridian plane, with u along the local north and v up,
 // a point at latitude lat0 + dlat and height h lies within 2e-6 m (within
 // 2 km) of rc' (sin dlat, cos dlat) + (half_dm dlat^2, 0) from the meridian's
@@ -29,7 +76,7 @@ EllipsoidFrame make_ellipsoid_frame(double sL, double cL, double h) {
 // and short series; the longitude is the angle of the point about the polar
 // axis, and the point's distance from that axis grows with the square of its
 // east offset.
-GeodeticOffset ned_to_geodetic(const EllipsoidFrame& f, double n, double e, double d) {
+GeodeticOffset ned_to_geodetic_near(const EllipsoidFrame& f, double n, double e, double d) {
   const double x = f.p - (f.sL * n + f.cL * d);  // from the axis, in the aircraft's meridian
   const bool local = std::fabs(n) + std::fabs(e) + std::fabs(d) <= kLocalReach && x > kLocalReach &&
                      std::fabs(e) <= 0.01 * x;
@@ -74,19 +121,17 @@ GeodeticOffset ned_to_geodetic_exact(const EllipsoidFrame& f, double n, double e
   return o;
 }
 
+GeodeticOffset beyond_series(double sL, double cL, double h, double n, double e, double d) {
+  return ned_to_geodetic_near(make_ellipsoid_frame(sL, cL, h), n, e, d);
+}
+
+GeodeticOffset ned_to_geodetic(double sL, double cL, double h, double n, double e, double d) {
+  return ned_to_geodetic(make_series_terms(sL, cL, h), sL, cL, h, n, e, d);
+}
+
 SurfacePoint geolocate_rigorous(double range, const Beam& beam, const AircraftState& s,
                                 const AttitudeTrig& t, const LeverArm& arm, GeoidLookup* geoid) {
-  const NedOffset v = rotate_to_ned(range, beam, t, arm);
-  const EllipsoidFrame f = make_ellipsoid_frame(t.sL, t.cL, s.h_a);
-  const GeodeticOffset o = ned_to_geodetic(f, v.n, v.e, v.d);
-  SurfacePoint p;
-  p.scanang = beam.scanang;
-  p.lat = s.lat_a + o.dlat * kRadToDegExact;
-  p.lon = s.lon_a + o.dlon * kRadToDegExact;
-  p.h = s.h_a + o.dh;
-  p.xdist = v.n * t.sH - v.e * t.cH;
-  if (geoid != nullptr) p.h -= geoid->at(p.lat, p.lon);
-  return p;
+  return geolocate_rigorous(range, beam, s, t, make_series_terms(t.sL, t.cL, s.h_a), arm, geoid);
 }
 
 }  // namespace bf

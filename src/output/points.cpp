@@ -51,7 +51,7 @@ BeamTable::BeamTable(double aunit)
 
 PointPipeline::PointPipeline(const PipelineConfig& cfg, const TrajectoryTable& traj,
                              const GeoidGrid* geoid, const BeamTable* beams, Outputs out)
-    : cfg_(cfg), traj_(traj), cursor_(traj), beams_(beams), out_(out) {
+    : cfg_(cfg), traj_(traj), cursor_(traj), beams_(beams), out_(out), series_(traj) {
   if (geoid != nullptr) geoid_lookup_.emplace(*geoid);
 }
 
@@ -104,7 +104,7 @@ void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
   } else if constexpr (G == Geometry::rigorous) {
     AttitudeTrig trig;
     trig_.eval(s, trig);
-    sp = geolocate_rigorous(m.range, beam, s, trig, cfg_.arm, geoid);
+    sp = geolocate_rigorous(m.range, beam, s, trig, series_.at(cursor_, s, trig), cfg_.arm, geoid);
   } else {
     cursor_.speed(s);
     sp = geolocate_profile(m.range, beam, m.thr, s, cfg_.arm, geoid);

@@ -130,6 +130,7 @@ class PointPipeline {
   Outputs out_;
   RunStats stats_;
   AttitudeTrigCache trig_;
+  SeriesTermsTrack series_;  // rigorous mode
   CentreState centre_;
   CrossSums sums_;
   Group group_;
