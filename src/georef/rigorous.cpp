@@ -58,8 +58,6 @@ void SeriesTermsTrack::enter(std::int32_t igps, std::int32_t k2) {
   step_.inv_p = last.inv_p - first_.inv_p;
   step_.cL_p = last.cL_p - first_.cL_p;
   step_.inv_rc = last.inv_rc - first_.inv_rc;
-  step_.sL = last.sL - first_.sL;
-  step_.cL = last.cL - first_.cL;
   first_.reach = std::min(first_.reach, last.reach);
   // The terms' relative curvature over the interval is about
   // dlat^2 (1 + 2 tan^2 lat) / 8.

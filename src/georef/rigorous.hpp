@@ -122,8 +122,8 @@ class SeriesTermsTrack {
     r.inv_p += f * step_.inv_p;
     r.cL_p += f * step_.cL_p;
     r.inv_rc += f * step_.inv_rc;
-    r.sL += f * step_.sL;
-    r.cL += f * step_.cL;
+    r.sL = trig.sL;
+    r.cL = trig.cL;
     return r;
   }
 
@@ -134,8 +134,9 @@ class SeriesTermsTrack {
   std::int32_t igps_ = -1, k2_ = -1;
   bool linear_ = false;
   // At the interval's first sample, with half_dm_rc kept (it needs 1e-4 of
-  // itself) and the reach of the nearer end to the pole; and the change
-  // across the interval.
+  // itself) and the reach of the end nearer the pole; and the change across
+  // the interval of the terms that need interpolating (sL and cL come with
+  // the attitude).
   SeriesTerms first_, step_;
 };
 
