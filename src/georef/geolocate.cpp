@@ -23,7 +23,6 @@ SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState&
   t.cP = std::cos(s.pitch * kDegToRad);
   t.sR = std::sin(s.roll * kDegToRad);
   t.cR = std::cos(s.roll * kDegToRad);
-  t.sL = std::sin(s.lat_a * kDegToRad);
   t.cL = std::cos(s.lat_a * kDegToRad);
   return geolocate_full(range, beam, s, t, arm, geoid);
 }

@@ -43,12 +43,12 @@ struct SurfacePoint {
   double lat = 0, lon = 0;  // degrees (profile mode: hours)
   double h = 0;             // metres
   double scanang = 0;       // radians
-  double xdist = 0;         // rigorous mode: metres across the heading, negative to the right
 };
 
-// Sines and cosines of heading, pitch and roll, and of the aircraft latitude.
+// Sines and cosines of heading, pitch and roll, and the cosine of the
+// aircraft latitude.
 struct AttitudeTrig {
-  double sH = 0, cH = 1, sP = 0, cP = 1, sR = 0, cR = 1, sL = 0, cL = 1;
+  double sH = 0, cH = 1, sP = 0, cP = 1, sR = 0, cR = 1, cL = 1;
 };
 
 // Offset from the trajectory reference point to a surface point in the local
@@ -77,10 +77,19 @@ inline NedOffset rotate_to_ned(double range, const Beam& beam, const AttitudeTri
 class AttitudeTrigCache {
  public:
   void eval(const AircraftState& s, AttitudeTrig& t) {
+    double unused = 0;
     heading_.eval(s.heading * kDegToRad, t.sH, t.cH);
     pitch_.eval(s.pitch * kDegToRad, t.sP, t.cP);
     roll_.eval(s.roll * kDegToRad, t.sR, t.cR);
-    lat_.eval(s.lat_a * kDegToRad, t.sL, t.cL);
+    lat_.eval(s.lat_a * kDegToRad, unused, t.cL);
+  }
+
+  // The same, with the sine of the aircraft latitude too (sL).
+  void eval(const AircraftState& s, AttitudeTrig& t, double& sL) {
+    heading_.eval(s.heading * kDegToRad, t.sH, t.cH);
+    pitch_.eval(s.pitch * kDegToRad, t.sP, t.cP);
+    roll_.eval(s.roll * kDegToRad, t.sR, t.cR);
+    lat_.eval(s.lat_a * kDegToRad, sL, t.cL);
   }
 
  private:

@@ -127,9 +127,18 @@ GeodeticOffset ned_to_geodetic(double sL, double cL, double h, double n, double 
   return ned_to_geodetic(make_series_terms(sL, cL, h), sL, cL, h, n, e, d);
 }
 
-SurfacePoint geolocate_rigorous(double range, const Beam& beam, const AircraftState& s,
-                                const AttitudeTrig& t, const LeverArm& arm, GeoidLookup* geoid) {
-  return geolocate_rigorous(range, beam, s, t, make_series_terms(t.sL, t.cL, s.h_a), arm, geoid);
+RigorousPoint geolocate_rigorous(double range, const Beam& beam, const AircraftState& s,
+                                 const LeverArm& arm, GeoidLookup* geoid) {
+  AttitudeTrig t;
+  t.sH = std::sin(s.heading * kDegToRad);
+  t.cH = std::cos(s.heading * kDegToRad);
+  t.sP = std::sin(s.pitch * kDegToRad);
+  t.cP = std::cos(s.pitch * kDegToRad);
+  t.sR = std::sin(s.roll * kDegToRad);
+  t.cR = std::cos(s.roll * kDegToRad);
+  t.cL = std::cos(s.lat_a * kDegToRad);
+  const double sL = std::sin(s.lat_a * kDegToRad);
+  return geolocate_rigorous(range, beam, s, t, make_series_terms(sL, t.cL, s.h_a), arm, geoid);
 }
 
 }  // namespace bf

@@ -113,17 +113,18 @@ class SeriesTermsTrack {
  public:
   explicit SeriesTermsTrack(const TrajectoryTable& table) : t_(table) {}
 
-  // At the cursor's time; s and trig are the aircraft's state there.
-  SeriesTerms at(const TrajectoryCursor& c, const AircraftState& s, const AttitudeTrig& trig) {
+  // At the cursor's time; s is the aircraft's state there, sL and cL the sine
+  // and cosine of its latitude.
+  SeriesTerms at(const TrajectoryCursor& c, const AircraftState& s, double sL, double cL) {
     if (c.igps() != igps_ || c.k2() != k2_) enter(c.igps(), c.k2());
-    if (!linear_) return make_series_terms(trig.sL, trig.cL, s.h_a);
+    if (!linear_) return make_series_terms(sL, cL, s.h_a);
     const double f = c.frac();
     SeriesTerms r = first_;
     r.inv_p += f * step_.inv_p;
     r.cL_p += f * step_.cL_p;
     r.inv_rc += f * step_.inv_rc;
-    r.sL = trig.sL;
-    r.cL = trig.cL;
+    r.sL = sL;
+    r.cL = cL;
     return r;
   }
 
@@ -140,28 +141,33 @@ class SeriesTermsTrack {
   SeriesTerms first_, step_;
 };
 
-// Full geolocation on the ellipsoid with the series terms at the aircraft;
-// t carries sL and cL beside the attitude terms. The point's xdist is its
-// horizontal offset across the heading, negative to the right (the sign of
-// tan(scanang)).
-inline SurfacePoint geolocate_rigorous(double range, const Beam& beam, const AircraftState& s,
-                                       const AttitudeTrig& t, const SeriesTerms& terms,
-                                       const LeverArm& arm, GeoidLookup* geoid) {
+// A point on the ellipsoid, and its horizontal offset across the aircraft's
+// heading (metres, negative to the right: the sign of tan(scanang)).
+struct RigorousPoint {
+  SurfacePoint point;
+  double xdist = 0;
+};
+
+// Full geolocation on the ellipsoid with the series terms at the aircraft.
+inline RigorousPoint geolocate_rigorous(double range, const Beam& beam, const AircraftState& s,
+                                        const AttitudeTrig& t, const SeriesTerms& terms,
+                                        const LeverArm& arm, GeoidLookup* geoid) {
   const NedOffset v = rotate_to_ned(range, beam, t, arm);
-  const GeodeticOffset o = ned_to_geodetic(terms, t.sL, t.cL, s.h_a, v.n, v.e, v.d);
-  SurfacePoint p;
+  const GeodeticOffset o = ned_to_geodetic(terms, terms.sL, terms.cL, s.h_a, v.n, v.e, v.d);
+  RigorousPoint r;
+  SurfacePoint& p = r.point;
   p.scanang = beam.scanang;
   p.lat = s.lat_a + o.dlat * kRadToDegExact;
   p.lon = s.lon_a + o.dlon * kRadToDegExact;
   p.h = s.h_a + o.dh;
-  p.xdist = v.n * t.sH - v.e * t.cH;
+  r.xdist = v.n * t.sH - v.e * t.cH;
   if (geoid != nullptr) p.h -= geoid->at(p.lat, p.lon);
-  return p;
+  return r;
 }
 
-// The same with the series terms computed at the aircraft (a reference for
-// the interpolated terms).
-SurfacePoint geolocate_rigorous(double range, const Beam& beam, const AircraftState& s,
-                                const AttitudeTrig& t, const LeverArm& arm, GeoidLookup* geoid);
+// The same with the sines and cosines and the series terms computed directly
+// (a reference for the cached and interpolated ones).
+RigorousPoint geolocate_rigorous(double range, const Beam& beam, const AircraftState& s,
+                                 const LeverArm& arm, GeoidLookup* geoid);
 
 }  // namespace bf

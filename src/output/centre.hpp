@@ -14,7 +14,6 @@ struct OutPoint {
   double h = 0;             // metres
   double h_a = 0;           // aircraft height, metres, never geoid-corrected
   double scanang = 0;       // radians
-  double xdist = 0;         // rigorous mode: metres across the heading, negative to the right
   double range = 0;         // metres, of the measurement that produced the point
   std::int32_t ampl = 0;
   std::int32_t i = 0;

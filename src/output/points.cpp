@@ -51,7 +51,15 @@ BeamTable::BeamTable(double aunit)
 
 PointPipeline::PointPipeline(const PipelineConfig& cfg, const TrajectoryTable& traj,
                              const GeoidGrid* geoid, const BeamTable* beams, Outputs out)
-    : cfg_(cfg), traj_(traj), cursor_(traj), beams_(beams), out_(out), series_(traj) {
+    : cfg_(cfg),
+      traj_(traj),
+      cursor_(traj),
+      beams_(beams),
+      out_(out),
+      series_(traj),
+      geometry_(!cfg.useatt    ? Geometry::profile
+                : cfg.rigorous ? Geometry::rigorous
+                               : Geometry::flat) {
   if (geoid != nullptr) geoid_lookup_.emplace(*geoid);
 }
 
@@ -97,14 +105,19 @@ void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
   GeoidLookup* geoid = Geoid ? &*geoid_lookup_ : nullptr;
   cursor_.attitude(cfg_.mis, s);
   SurfacePoint sp;
+  double xdist = 0;  // rigorous mode: the offset across the heading
   if constexpr (G == Geometry::flat) {
     AttitudeTrig trig;
     trig_.eval(s, trig);
     sp = geolocate_full(m.range, beam, s, trig, cfg_.arm, geoid);
   } else if constexpr (G == Geometry::rigorous) {
     AttitudeTrig trig;
-    trig_.eval(s, trig);
-    sp = geolocate_rigorous(m.range, beam, s, trig, series_.at(cursor_, s, trig), cfg_.arm, geoid);
+    double sL = 0;
+    trig_.eval(s, trig, sL);
+    const RigorousPoint r = geolocate_rigorous(
+        m.range, beam, s, trig, series_.at(cursor_, s, sL, trig.cL), cfg_.arm, geoid);
+    sp = r.point;
+    xdist = r.xdist;
   } else {
     cursor_.speed(s);
     sp = geolocate_profile(m.range, beam, m.thr, s, cfg_.arm, geoid);
@@ -112,7 +125,7 @@ void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
 
   OutPoint p;
   if (cfg_.naver > 1) {
-    if (!average(m, sp, s.h_a, p)) return;
+    if (!average<G>(m, sp, s.h_a, xdist, p)) return;
   } else {
     p.thr = m.thr;
     p.lat = sp.lat;
@@ -120,18 +133,17 @@ void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
     p.h = sp.h;
     p.h_a = s.h_a;
     p.scanang = sp.scanang;
-    p.xdist = sp.xdist;
     p.ampl = m.ampl;
   }
   p.i = m.i;
   p.range = m.range;
-  double xdist = 0;
-  if constexpr (G == Geometry::rigorous) {
-    xdist = p.xdist;
-  } else if (cfg_.calib) {
-    const double tan_scanang =
-        (cfg_.naver <= 1 && m.angle_count >= 0) ? beams_->tan(m.angle_count) : std::tan(p.scanang);
-    xdist = tan_scanang * p.h_a;
+  if constexpr (G != Geometry::rigorous) {
+    if (cfg_.calib) {
+      const double tan_scanang = (cfg_.naver <= 1 && m.angle_count >= 0)
+                                     ? beams_->tan(m.angle_count)
+                                     : std::tan(p.scanang);
+      xdist = tan_scanang * p.h_a;
+    }
   }
   emit<Format>(p, xdist, m.scanno, nscans);
 }
@@ -139,11 +151,6 @@ void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
 PointFormat PointPipeline::format() const {
   if (out_.points == nullptr) return PointFormat::none;
   return cfg_.binout ? PointFormat::binary : PointFormat::text;
-}
-
-Geometry PointPipeline::geometry() const {
-  if (!cfg_.useatt) return Geometry::profile;
-  return cfg_.rigorous ? Geometry::rigorous : Geometry::flat;
 }
 
 namespace {
@@ -187,7 +194,7 @@ struct PointPipeline::LoopPick<Reader>::With {
 
 void PointPipeline::process(Measurement& m, std::int64_t nscans) {
   using Fn = void (PointPipeline::*)(Measurement&, std::int64_t);
-  (this->*pick<Fn, ProcessPick>(geometry(), geoid_lookup_.has_value(), format()))(m, nscans);
+  (this->*pick<Fn, ProcessPick>(geometry_, geoid_lookup_.has_value(), format()))(m, nscans);
 }
 
 template <class Reader, Geometry G, bool Geoid, PointFormat Format>
@@ -199,17 +206,20 @@ void PointPipeline::loop_as(Reader& reader, Measurement& m) {
 template <class Reader>
 void PointPipeline::run_loop(Reader& reader, Measurement& m) {
   using Fn = void (PointPipeline::*)(Reader&, Measurement&);
-  (this->*pick<Fn, LoopPick<Reader>::template With>(geometry(), geoid_lookup_.has_value(),
+  (this->*pick<Fn, LoopPick<Reader>::template With>(geometry_, geoid_lookup_.has_value(),
                                                     format()))(reader, m);
 }
 
 // Averaging groups within a scan. Returns true when a group was closed; its
 // means are then in p.
-bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, OutPoint& p) {
+template <Geometry G>
+bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, double& xdist,
+                            OutPoint& p) {
+  const double point_xdist = xdist;
   auto open_group = [&] {
     group_ = Group{true, m.thr, sp.lat, sp.lon, sp.h, h_a, sp.scanang, static_cast<double>(m.ampl),
                    1,    m.i};
-    group_.xdist = sp.xdist;
+    if constexpr (G == Geometry::rigorous) group_xdist_ = point_xdist;
   };
   if (m.newscan || !group_.open) {
     // A group left open from the previous scan is discarded.
@@ -224,7 +234,7 @@ bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, 
     group_.h += sp.h;
     group_.h_a += h_a;
     group_.scanang += sp.scanang;
-    group_.xdist += sp.xdist;
+    if constexpr (G == Geometry::rigorous) group_xdist_ += point_xdist;
     group_.ampl += m.ampl;
     ++group_.gcount;
     return false;
@@ -236,7 +246,7 @@ bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, 
   p.h = group_.h / n;
   p.h_a = group_.h_a / n;
   p.scanang = group_.scanang / n;
-  p.xdist = group_.xdist / n;
+  if constexpr (G == Geometry::rigorous) xdist = group_xdist_ / n;
   p.ampl = static_cast<std::int8_t>(static_cast<std::int32_t>(std::trunc(group_.ampl / n + 0.5)));
   p.gcount = group_.gcount;
   open_group();

@@ -99,7 +99,6 @@ class PointPipeline {
   template <class Reader, Geometry G, bool Geoid, PointFormat Format>
   void loop_as(Reader& reader, Measurement& m);
   PointFormat format() const;
-  Geometry geometry() const;
   template <Geometry G, bool Geoid, PointFormat Format>
   struct ProcessPick;
   template <class Reader>
@@ -110,7 +109,10 @@ class PointPipeline {
 
   bool rejected(const Measurement& m);
   void update_stats(double range, const AircraftState& s);
-  bool average(Measurement& m, const SurfacePoint& sp, double h_a, OutPoint& p);
+  // xdist: the point's offset across the heading (rigorous mode), the
+  // group's mean when a group closes.
+  template <Geometry G>
+  bool average(Measurement& m, const SurfacePoint& sp, double h_a, double& xdist, OutPoint& p);
   template <PointFormat Format>
   void emit(const OutPoint& p, double xdist, std::int64_t scanno, std::int64_t nscans);
 
@@ -119,7 +121,6 @@ class PointPipeline {
     double thr = 0, lat = 0, lon = 0, h = 0, h_a = 0, scanang = 0, ampl = 0;
     std::int64_t gcount = 0;
     std::int64_t i0 = 0;
-    double xdist = 0;  // rigorous mode only
   };
 
   PipelineConfig cfg_;
@@ -131,9 +132,11 @@ class PointPipeline {
   RunStats stats_;
   AttitudeTrigCache trig_;
   SeriesTermsTrack series_;  // rigorous mode
+  Geometry geometry_;
   CentreState centre_;
   CrossSums sums_;
   Group group_;
+  double group_xdist_ = 0;  // rigorous mode: the open group's sum of xdist
 };
 
 }  // namespace bf

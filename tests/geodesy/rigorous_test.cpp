@@ -173,13 +173,6 @@ AircraftState aircraft(double lat, double heading, double pitch, double roll) {
   return s;
 }
 
-AttitudeTrig trig_of(const AircraftState& s) {
-  AttitudeTrig t;
-  AttitudeTrigCache cache;
-  cache.eval(s, t);
-  return t;
-}
-
 TEST(RigorousGeolocation, UsesTheFlatEarthModesAttitudeConventions) {
   // Offsets derived by hand in the local level frame, as for the flat-earth
   // mode; the rigorous point must be the reference's at those offsets, and
@@ -204,14 +197,14 @@ TEST(RigorousGeolocation, UsesTheFlatEarthModesAttitudeConventions) {
       SCOPED_TRACE(c.what);
       SCOPED_TRACE(lat);
       const AircraftState s = aircraft(lat, c.heading, c.pitch, c.roll);
-      const SurfacePoint p =
-          geolocate_rigorous(100, make_beam(c.angle), s, trig_of(s), c.arm, nullptr);
+      const RigorousPoint r = geolocate_rigorous(100, make_beam(c.angle), s, c.arm, nullptr);
+      const SurfacePoint& p = r.point;
       const Misfit m = misfit({p.lat, p.lon, p.h},
                               reference({s.lat_a, s.lon_a, s.h_a}, c.north, c.east, c.down));
       EXPECT_LE(std::fabs(m.north), 1e-6);
       EXPECT_LE(std::fabs(m.east), 1e-6);
       EXPECT_LE(std::fabs(m.up), 1e-6);
-      EXPECT_NEAR(p.xdist, c.xdist, 1e-9);
+      EXPECT_NEAR(r.xdist, c.xdist, 1e-9);
       EXPECT_EQ(p.scanang, make_beam(c.angle).scanang);
     }
   }
@@ -220,7 +213,7 @@ TEST(RigorousGeolocation, UsesTheFlatEarthModesAttitudeConventions) {
 TEST(RigorousGeolocation, NonFiniteInputGivesNonFiniteOutput) {
   const AircraftState s = aircraft(45, 10, 1, 1);
   for (double range : {std::nan(""), HUGE_VAL}) {
-    const SurfacePoint p = geolocate_rigorous(range, make_beam(120), s, trig_of(s), {}, nullptr);
+    const SurfacePoint p = geolocate_rigorous(range, make_beam(120), s, {}, nullptr).point;
     EXPECT_FALSE(std::isfinite(p.lat) && std::isfinite(p.lon) && std::isfinite(p.h));
   }
 }
@@ -266,12 +259,14 @@ TEST(SeriesTermsTrack, GivesTheAircraftsOwnTermsAlongTheTrajectory) {
       cursor.position(thr, s);
       cursor.attitude(Misalignment{}, s);
       AttitudeTrig t;
-      cache.eval(s, t);
+      double sL = 0;
+      cache.eval(s, t, sL);
       for (double angle : {75.0, 100.0, 125.0}) {
         for (double range : {350.0, 3000.0}) {
           const SurfacePoint a = geolocate_rigorous(range, make_beam(angle), s, t,
-                                                    track.at(cursor, s, t), {}, nullptr);
-          const SurfacePoint b = geolocate_rigorous(range, make_beam(angle), s, t, {}, nullptr);
+                                                    track.at(cursor, s, sL, t.cL), {}, nullptr)
+                                     .point;
+          const SurfacePoint b = geolocate_rigorous(range, make_beam(angle), s, {}, nullptr).point;
           const Misfit m = misfit({a.lat, a.lon, a.h}, {b.lat, b.lon, b.h});
           worst = std::max({worst, std::fabs(m.north), std::fabs(m.east), std::fabs(m.up)});
         }
