@@ -67,16 +67,11 @@ double measure(const Inputs& in, bool with_geoid, std::int64_t& count) {
       cursor.position(m.thr, s);
       cursor.attitude(mis, s);
       bf::AttitudeTrig trig;
-      double sL = 0;
-      if (Rigorous) {
-        trig_cache.eval(s, trig, sL);
-      } else {
-        trig_cache.eval(s, trig);
-      }
+      trig_cache.eval(s, trig);
       bf::GeoidLookup* g = geoid ? &*geoid : nullptr;
       const bf::SurfacePoint p =
           Rigorous ? bf::geolocate_rigorous(m.range, beams[m.angle_count], s, trig,
-                                            series.at(cursor, s, sL, trig.cL), arm, g)
+                                            series.at(cursor, s, trig.cL), arm, g)
                          .point
                    : bf::geolocate_full(m.range, beams[m.angle_count], s, trig, arm, g);
       checksum += p.lat + p.lon + p.h;

@@ -84,14 +84,6 @@ class AttitudeTrigCache {
     lat_.eval(s.lat_a * kDegToRad, unused, t.cL);
   }
 
-  // The same, with the sine of the aircraft latitude too (sL).
-  void eval(const AircraftState& s, AttitudeTrig& t, double& sL) {
-    heading_.eval(s.heading * kDegToRad, t.sH, t.cH);
-    pitch_.eval(s.pitch * kDegToRad, t.sP, t.cP);
-    roll_.eval(s.roll * kDegToRad, t.sR, t.cR);
-    lat_.eval(s.lat_a * kDegToRad, sL, t.cL);
-  }
-
  private:
   NearSinCos heading_, pitch_, roll_, lat_;
 };

@@ -58,6 +58,7 @@ void SeriesTermsTrack::enter(std::int32_t igps, std::int32_t k2) {
   step_.inv_p = last.inv_p - first_.inv_p;
   step_.cL_p = last.cL_p - first_.cL_p;
   step_.inv_rc = last.inv_rc - first_.inv_rc;
+  step_.sL = last.sL - first_.sL;
   first_.reach = std::min(first_.reach, last.reach);
   // The terms' relative curvature over the interval is about
   // dlat^2 (1 + 2 tan^2 lat) / 8.
@@ -137,8 +138,8 @@ RigorousPoint geolocate_rigorous(double range, const Beam& beam, const AircraftS
   t.sR = std::sin(s.roll * kDegToRad);
   t.cR = std::cos(s.roll * kDegToRad);
   t.cL = std::cos(s.lat_a * kDegToRad);
-  const double sL = std::sin(s.lat_a * kDegToRad);
-  return geolocate_rigorous(range, beam, s, t, make_series_terms(sL, t.cL, s.h_a), arm, geoid);
+  const SeriesTerms terms = make_series_terms(std::sin(s.lat_a * kDegToRad), t.cL, s.h_a);
+  return geolocate_rigorous(range, beam, s, t, terms, arm, geoid);
 }
 
 }  // namespace bf

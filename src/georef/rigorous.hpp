@@ -113,17 +113,17 @@ class SeriesTermsTrack {
  public:
   explicit SeriesTermsTrack(const TrajectoryTable& table) : t_(table) {}
 
-  // At the cursor's time; s is the aircraft's state there, sL and cL the sine
-  // and cosine of its latitude.
-  SeriesTerms at(const TrajectoryCursor& c, const AircraftState& s, double sL, double cL) {
+  // At the cursor's time; s is the aircraft's state there, cL the cosine of
+  // its latitude.
+  SeriesTerms at(const TrajectoryCursor& c, const AircraftState& s, double cL) {
     if (c.igps() != igps_ || c.k2() != k2_) enter(c.igps(), c.k2());
-    if (!linear_) return make_series_terms(sL, cL, s.h_a);
+    if (!linear_) return make_series_terms(std::sin(s.lat_a * kDegToRad), cL, s.h_a);
     const double f = c.frac();
     SeriesTerms r = first_;
     r.inv_p += f * step_.inv_p;
     r.cL_p += f * step_.cL_p;
     r.inv_rc += f * step_.inv_rc;
-    r.sL = sL;
+    r.sL += f * step_.sL;
     r.cL = cL;
     return r;
   }
@@ -136,8 +136,8 @@ class SeriesTermsTrack {
   bool linear_ = false;
   // At the interval's first sample, with half_dm_rc kept (it needs 1e-4 of
   // itself) and the reach of the end nearer the pole; and the change across
-  // the interval of the terms that need interpolating (sL and cL come with
-  // the attitude).
+  // the interval of the terms that need interpolating (cL comes with the
+  // attitude).
   SeriesTerms first_, step_;
 };
 

@@ -112,10 +112,9 @@ void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
     sp = geolocate_full(m.range, beam, s, trig, cfg_.arm, geoid);
   } else if constexpr (G == Geometry::rigorous) {
     AttitudeTrig trig;
-    double sL = 0;
-    trig_.eval(s, trig, sL);
-    const RigorousPoint r = geolocate_rigorous(
-        m.range, beam, s, trig, series_.at(cursor_, s, sL, trig.cL), cfg_.arm, geoid);
+    trig_.eval(s, trig);
+    const RigorousPoint r = geolocate_rigorous(m.range, beam, s, trig,
+                                               series_.at(cursor_, s, trig.cL), cfg_.arm, geoid);
     sp = r.point;
     xdist = r.xdist;
   } else {
