@@ -243,10 +243,11 @@ std::unique_ptr<TrajectoryTable> flight(double spacing, int samples) {
 }
 
 TEST(SeriesTermsTrack, GivesTheAircraftsOwnTermsAlongTheTrajectory) {
-  // 10 Hz: the terms are interpolated; 0.05 Hz (1.4 km apart): computed at
-  // the aircraft. Either way the points agree with terms computed at the
-  // aircraft within 1e-6 m, at the swath's edge and beyond the series.
-  for (double spacing : {0.1, 20.0}) {
+  // 10 Hz and 1 Hz (50 m apart in latitude): the terms are interpolated;
+  // 0.05 Hz (1 km apart): computed at the aircraft. Either way the points
+  // agree with terms computed at the aircraft within 1e-6 m, at the swath's
+  // edge and beyond the series.
+  for (double spacing : {0.1, 1.0, 20.0}) {
     SCOPED_TRACE(spacing);
     const auto table = flight(spacing, 50);
     TrajectoryCursor cursor(*table);
