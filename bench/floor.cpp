@@ -3,9 +3,10 @@
 // timing, trajectory interpolation, trigonometry, rotation) on a scanner file
 // already in memory, and writes nothing. Prints measurements per second.
 //
-// Usage: beamfall_floor < deck     (binary scanner form only)
+// Usage: beamfall_floor [--rigorous] < deck     (binary scanner form only)
 // Prints the rate without the geoid lookup and, when the deck names a geoid
-// grid, with it.
+// grid, with it; --rigorous geolocates on the ellipsoid instead of the
+// tangent plane.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 
 #include "georef/geolocate.hpp"
 #include "georef/interp.hpp"
+#include "georef/rigorous.hpp"
 #include "input/geoid.hpp"
 #include "input/scanfile.hpp"
 #include "input/scanrec.hpp"
@@ -38,6 +40,7 @@ struct Inputs {
 
 // One pass of the arithmetic over the scanner file in memory; the geoid
 // lookup only when `with_geoid`. Returns measurements per second.
+template <bool Rigorous>
 double measure(const Inputs& in, bool with_geoid, std::int64_t& count) {
   bf::OutFile sink;
   sink.create("/dev/null");
@@ -50,6 +53,7 @@ double measure(const Inputs& in, bool with_geoid, std::int64_t& count) {
   const bf::Misalignment mis{par.pitch0, par.roll0, par.heading0};
   const bf::LeverArm arm{par.dx, par.dy, par.dz};
   bf::AttitudeTrigCache trig_cache;
+  bf::SeriesTermsTrack series(in.traj);
   std::optional<bf::GeoidLookup> geoid;
   if (with_geoid && in.geoid) geoid.emplace(*in.geoid);
 
@@ -64,8 +68,12 @@ double measure(const Inputs& in, bool with_geoid, std::int64_t& count) {
       cursor.attitude(mis, s);
       bf::AttitudeTrig trig;
       trig_cache.eval(s, trig);
-      const bf::SurfacePoint p = bf::geolocate_full(m.range, beams[m.angle_count], s, trig, arm,
-                                                    geoid ? &*geoid : nullptr);
+      bf::GeoidLookup* g = geoid ? &*geoid : nullptr;
+      const bf::SurfacePoint p =
+          Rigorous ? bf::geolocate_rigorous(m.range, beams[m.angle_count], s, trig,
+                                            series.at(cursor, s, trig.cL), arm, g)
+                         .point
+                   : bf::geolocate_full(m.range, beams[m.angle_count], s, trig, arm, g);
       checksum += p.lat + p.lon + p.h;
       ++n;
     }
@@ -79,7 +87,9 @@ double measure(const Inputs& in, bool with_geoid, std::int64_t& count) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const bool rigorous = argc > 1 && std::string(argv[1]) == "--rigorous";
+  auto measure_mode = rigorous ? measure<true> : measure<false>;
   try {
     Inputs in;
     bf::TextInput deck(STDIN_FILENO, "standard input");
@@ -106,8 +116,8 @@ int main() {
     in.scan = bytes.str();
 
     std::int64_t n = 0;
-    const double plain = measure(in, false, n);
-    const double with_geoid = in.geoid ? measure(in, true, n) : plain;
+    const double plain = measure_mode(in, false, n);
+    const double with_geoid = in.geoid ? measure_mode(in, true, n) : plain;
     std::printf("floor: %lld measurements: %.2f million/s; with the geoid lookup: %.2f million/s\n",
                 static_cast<long long>(n), plain / 1e6, with_geoid / 1e6);
     return 0;

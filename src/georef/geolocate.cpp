@@ -4,21 +4,12 @@ namespace bf {
 
 SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState& s,
                             const AttitudeTrig& t, const LeverArm& arm, GeoidLookup* geoid) {
-  const double sH = t.sH, cH = t.cH, sP = t.sP, cP = t.cP, sR = t.sR, cR = t.cR, cL = t.cL;
-
-  const double x = arm.dx;
-  const double y = arm.dy - range * beam.sin_s;
-  const double z = arm.dz + range * beam.cos_s;
-
-  const double n = cP * cH * x + (sP * cH * sR - cR * sH) * y + (sP * cH * cR + sR * sH) * z;
-  const double e = cP * sH * x + (sH * sP * sR + cR * cH) * y + (sH * sP * cR - cH * sR) * z;
-  const double d = -sP * x + cP * sR * y + cP * cR * z;
-
+  const NedOffset v = rotate_to_ned(range, beam, t, arm);
   SurfacePoint p;
   p.scanang = beam.scanang;
-  p.lat = s.lat_a + n * kInvMetresPerDegree;
-  p.lon = s.lon_a + e / (cL * 111120);
-  p.h = s.h_a - d;
+  p.lat = s.lat_a + v.n * kInvMetresPerDegree;
+  p.lon = s.lon_a + v.e / (t.cL * 111120);
+  p.h = s.h_a - v.d;
   if (geoid != nullptr) p.h -= geoid->at(p.lat, p.lon);
   return p;
 }

@@ -51,6 +51,27 @@ struct AttitudeTrig {
   double sH = 0, cH = 1, sP = 0, cP = 1, sR = 0, cR = 1, cL = 1;
 };
 
+// Offset from the trajectory reference point to a surface point in the local
+// level frame at the aircraft, metres.
+struct NedOffset {
+  double n = 0, e = 0, d = 0;
+};
+
+// The beam and lever arm rotated from the body frame into north, east, down:
+// roll about x, then pitch about y, then heading about z.
+inline NedOffset rotate_to_ned(double range, const Beam& beam, const AttitudeTrig& t,
+                               const LeverArm& arm) {
+  const double sH = t.sH, cH = t.cH, sP = t.sP, cP = t.cP, sR = t.sR, cR = t.cR;
+  const double x = arm.dx;
+  const double y = arm.dy - range * beam.sin_s;
+  const double z = arm.dz + range * beam.cos_s;
+  NedOffset v;
+  v.n = cP * cH * x + (sP * cH * sR - cR * sH) * y + (sP * cH * cR + sR * sH) * z;
+  v.e = cP * sH * x + (sH * sP * sR + cR * cH) * y + (sH * sP * cR - cH * sR) * z;
+  v.d = -sP * x + cP * sR * y + cP * cR * z;
+  return v;
+}
+
 // Computes AttitudeTrig measurement after measurement; each angle is
 // evaluated relative to the one before (the attitude changes slowly).
 class AttitudeTrigCache {

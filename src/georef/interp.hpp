@@ -32,6 +32,7 @@ class TrajectoryCursor {
   void speed(AircraftState& s) const;
 
   std::int32_t igps() const { return igps_; }
+  std::int32_t k2() const { return k2_; }
   double frac() const { return frac_; }
 
  private:

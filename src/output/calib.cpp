@@ -3,7 +3,10 @@
 namespace bf {
 
 void add_cross_point(double tan_scanang, double h_a, double h, CrossSums& s, OutFile& cal) {
-  const double xdist = tan_scanang * h_a;
+  add_cross_distance(tan_scanang * h_a, h, s, cal);
+}
+
+void add_cross_distance(double xdist, double h, CrossSums& s, OutFile& cal) {
   ++s.ncal;
   s.sx += xdist;
   s.sxx += xdist * xdist;

@@ -21,6 +21,10 @@ struct Regression {
 // Adds one point: xdist = tan(scanang) * h_a, and writes "xdist h" as 2F10.2.
 void add_cross_point(double tan_scanang, double h_a, double h, CrossSums& sums, OutFile& cal);
 
+// The same with xdist (metres) given: tan(scanang) * h_a, or in the rigorous
+// mode the point's offset across the heading.
+void add_cross_distance(double xdist, double h, CrossSums& sums, OutFile& cal);
+
 Regression solve_regression(const CrossSums& sums);
 
 // The regression block at the end of the run summary.

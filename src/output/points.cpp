@@ -51,7 +51,15 @@ BeamTable::BeamTable(double aunit)
 
 PointPipeline::PointPipeline(const PipelineConfig& cfg, const TrajectoryTable& traj,
                              const GeoidGrid* geoid, const BeamTable* beams, Outputs out)
-    : cfg_(cfg), traj_(traj), cursor_(traj), beams_(beams), out_(out) {
+    : cfg_(cfg),
+      traj_(traj),
+      cursor_(traj),
+      beams_(beams),
+      out_(out),
+      series_(traj),
+      geometry_(!cfg.useatt    ? Geometry::profile
+                : cfg.rigorous ? Geometry::rigorous
+                               : Geometry::flat) {
   if (geoid != nullptr) geoid_lookup_.emplace(*geoid);
 }
 
@@ -82,7 +90,7 @@ void PointPipeline::update_stats(double range, const AircraftState& s) {
   track(s.lon_a, stats_.lon_a_min, stats_.lon_a_max);
 }
 
-template <bool UseAtt, bool Geoid, PointFormat Format, bool Las>
+template <Geometry G, bool Geoid, PointFormat Format, bool Las>
 void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
   if (rejected(m)) return;
   if (traj_.ngps == 0) return;  // no aircraft position: as outside the area
@@ -97,10 +105,18 @@ void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
   GeoidLookup* geoid = Geoid ? &*geoid_lookup_ : nullptr;
   cursor_.attitude(cfg_.mis, s);
   SurfacePoint sp;
-  if constexpr (UseAtt) {
+  double xdist = 0;  // rigorous mode: the offset across the heading
+  if constexpr (G == Geometry::flat) {
     AttitudeTrig trig;
     trig_.eval(s, trig);
     sp = geolocate_full(m.range, beam, s, trig, cfg_.arm, geoid);
+  } else if constexpr (G == Geometry::rigorous) {
+    AttitudeTrig trig;
+    trig_.eval(s, trig);
+    const RigorousPoint r = geolocate_rigorous(m.range, beam, s, trig,
+                                               series_.at(cursor_, s, trig.cL), cfg_.arm, geoid);
+    sp = r.point;
+    xdist = r.xdist;
   } else {
     cursor_.speed(s);
     sp = geolocate_profile(m.range, beam, m.thr, s, cfg_.arm, geoid);
@@ -108,7 +124,7 @@ void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
 
   OutPoint p;
   if (cfg_.naver > 1) {
-    if (!average(m, sp, s.h_a, p)) return;
+    if (!average<G>(m, sp, s.h_a, xdist, p)) return;
   } else {
     p.thr = m.thr;
     p.lat = sp.lat;
@@ -120,12 +136,15 @@ void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
   }
   p.i = m.i;
   p.range = m.range;
-  double tan_scanang = 0;
-  if (cfg_.calib) {
-    tan_scanang =
-        (cfg_.naver <= 1 && m.angle_count >= 0) ? beams_->tan(m.angle_count) : std::tan(p.scanang);
+  if constexpr (G != Geometry::rigorous) {
+    if (cfg_.calib) {
+      const double tan_scanang = (cfg_.naver <= 1 && m.angle_count >= 0)
+                                     ? beams_->tan(m.angle_count)
+                                     : std::tan(p.scanang);
+      xdist = tan_scanang * p.h_a;
+    }
   }
-  emit<Format, Las>(p, tan_scanang, s.roll, m.scanno, nscans);
+  emit<Format, Las>(p, xdist, s.roll, m.scanno, nscans);
 }
 
 PointFormat PointPipeline::format() const {
@@ -136,71 +155,84 @@ PointFormat PointPipeline::format() const {
 namespace {
 
 // Picks the instantiation of a member template for the run's settings.
-template <class Fn, template <bool, bool, PointFormat, bool> class Pick, bool UseAtt, bool Geoid,
+template <class Fn, template <Geometry, bool, PointFormat, bool> class Pick, Geometry G, bool Geoid,
           PointFormat Format>
 Fn pick_las(bool las) {
-  return las ? Pick<UseAtt, Geoid, Format, true>::fn : Pick<UseAtt, Geoid, Format, false>::fn;
+  return las ? Pick<G, Geoid, Format, true>::fn : Pick<G, Geoid, Format, false>::fn;
 }
 
-template <class Fn, template <bool, bool, PointFormat, bool> class Pick, bool UseAtt, bool Geoid>
+template <class Fn, template <Geometry, bool, PointFormat, bool> class Pick, Geometry G, bool Geoid>
 Fn pick_format(PointFormat format, bool las) {
   switch (format) {
     case PointFormat::binary:
-      return pick_las<Fn, Pick, UseAtt, Geoid, PointFormat::binary>(las);
+      return pick_las<Fn, Pick, G, Geoid, PointFormat::binary>(las);
     case PointFormat::text:
-      return pick_las<Fn, Pick, UseAtt, Geoid, PointFormat::text>(las);
+      return pick_las<Fn, Pick, G, Geoid, PointFormat::text>(las);
     default:
-      return pick_las<Fn, Pick, UseAtt, Geoid, PointFormat::none>(las);
+      return pick_las<Fn, Pick, G, Geoid, PointFormat::none>(las);
   }
 }
 
-template <class Fn, template <bool, bool, PointFormat, bool> class Pick>
-Fn pick(bool useatt, bool geoid, PointFormat format, bool las) {
-  if (useatt)
-    return geoid ? pick_format<Fn, Pick, true, true>(format, las)
-                 : pick_format<Fn, Pick, true, false>(format, las);
-  return geoid ? pick_format<Fn, Pick, false, true>(format, las)
-               : pick_format<Fn, Pick, false, false>(format, las);
+template <class Fn, template <Geometry, bool, PointFormat, bool> class Pick, Geometry G>
+Fn pick_geoid(bool geoid, PointFormat format, bool las) {
+  return geoid ? pick_format<Fn, Pick, G, true>(format, las)
+               : pick_format<Fn, Pick, G, false>(format, las);
+}
+
+template <class Fn, template <Geometry, bool, PointFormat, bool> class Pick>
+Fn pick(Geometry geometry, bool geoid, PointFormat format, bool las) {
+  switch (geometry) {
+    case Geometry::profile:
+      return pick_geoid<Fn, Pick, Geometry::profile>(geoid, format, las);
+    case Geometry::flat:
+      return pick_geoid<Fn, Pick, Geometry::flat>(geoid, format, las);
+    default:
+      return pick_geoid<Fn, Pick, Geometry::rigorous>(geoid, format, las);
+  }
 }
 
 }  // namespace
 
-template <bool UseAtt, bool Geoid, PointFormat Format, bool Las>
+template <Geometry G, bool Geoid, PointFormat Format, bool Las>
 struct PointPipeline::ProcessPick {
-  static constexpr auto fn = &PointPipeline::process_as<UseAtt, Geoid, Format, Las>;
+  static constexpr auto fn = &PointPipeline::process_as<G, Geoid, Format, Las>;
 };
 
 template <class Reader>
-template <bool UseAtt, bool Geoid, PointFormat Format, bool Las>
+template <Geometry G, bool Geoid, PointFormat Format, bool Las>
 struct PointPipeline::LoopPick<Reader>::With {
-  static constexpr auto fn = &PointPipeline::loop_as<Reader, UseAtt, Geoid, Format, Las>;
+  static constexpr auto fn = &PointPipeline::loop_as<Reader, G, Geoid, Format, Las>;
 };
 
 void PointPipeline::process(Measurement& m, std::int64_t nscans) {
   using Fn = void (PointPipeline::*)(Measurement&, std::int64_t);
-  (this->*pick<Fn, ProcessPick>(cfg_.useatt, geoid_lookup_.has_value(), format(),
+  (this->*pick<Fn, ProcessPick>(geometry_, geoid_lookup_.has_value(), format(),
                                 out_.las != nullptr))(m, nscans);
 }
 
-template <class Reader, bool UseAtt, bool Geoid, PointFormat Format, bool Las>
+template <class Reader, Geometry G, bool Geoid, PointFormat Format, bool Las>
 void PointPipeline::loop_as(Reader& reader, Measurement& m) {
   while (reader.next(m))
-    process_as<UseAtt, Geoid, Format, Las>(m, reader.timing().nscans);
+    process_as<G, Geoid, Format, Las>(m, reader.timing().nscans);
 }
 
 template <class Reader>
 void PointPipeline::run_loop(Reader& reader, Measurement& m) {
   using Fn = void (PointPipeline::*)(Reader&, Measurement&);
-  (this->*pick<Fn, LoopPick<Reader>::template With>(cfg_.useatt, geoid_lookup_.has_value(),
-                                                    format(), out_.las != nullptr))(reader, m);
+  (this->*pick<Fn, LoopPick<Reader>::template With>(geometry_, geoid_lookup_.has_value(), format(),
+                                                    out_.las != nullptr))(reader, m);
 }
 
 // Averaging groups within a scan. Returns true when a group was closed; its
 // means are then in p.
-bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, OutPoint& p) {
+template <Geometry G>
+bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, double& xdist,
+                            OutPoint& p) {
+  const double point_xdist = xdist;
   auto open_group = [&] {
     group_ = Group{true, m.thr, sp.lat, sp.lon, sp.h, h_a, sp.scanang, static_cast<double>(m.ampl),
                    1,    m.i};
+    if constexpr (G == Geometry::rigorous) group_xdist_ = point_xdist;
   };
   if (m.newscan || !group_.open) {
     // A group left open from the previous scan is discarded.
@@ -215,6 +247,7 @@ bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, 
     group_.h += sp.h;
     group_.h_a += h_a;
     group_.scanang += sp.scanang;
+    if constexpr (G == Geometry::rigorous) group_xdist_ += point_xdist;
     group_.ampl += m.ampl;
     ++group_.gcount;
     return false;
@@ -226,6 +259,7 @@ bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, 
   p.h = group_.h / n;
   p.h_a = group_.h_a / n;
   p.scanang = group_.scanang / n;
+  if constexpr (G == Geometry::rigorous) xdist = group_xdist_ / n;
   p.ampl = static_cast<std::int8_t>(static_cast<std::int32_t>(std::trunc(group_.ampl / n + 0.5)));
   p.gcount = group_.gcount;
   open_group();
@@ -233,7 +267,7 @@ bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, 
 }
 
 template <PointFormat Format, bool Las>
-void PointPipeline::emit(const OutPoint& p, double tan_scanang, double roll, std::int64_t scanno,
+void PointPipeline::emit(const OutPoint& p, double xdist, double roll, std::int64_t scanno,
                          std::int64_t nscans) {
   if constexpr (Format == PointFormat::binary) {
     auto* rec = reinterpret_cast<unsigned char*>(out_.points->reserve(18));
@@ -247,7 +281,7 @@ void PointPipeline::emit(const OutPoint& p, double tan_scanang, double roll, std
   centre_test(p, scanno, nscans, centre_, *out_.centre, *out_.console);
   ++stats_.npout;
   centre_.prevang = p.scanang;
-  if (cfg_.calib) add_cross_point(tan_scanang, p.h_a, p.h, sums_, *out_.cal);
+  if (cfg_.calib) add_cross_distance(xdist, p.h, sums_, *out_.cal);
 }
 
 template void PointPipeline::run_loop(BinaryScanReader&, Measurement&);

@@ -9,6 +9,7 @@
 
 #include "georef/geolocate.hpp"
 #include "georef/interp.hpp"
+#include "georef/rigorous.hpp"
 #include "input/geoid.hpp"
 #include "input/scanrec.hpp"
 #include "input/trajectory.hpp"
@@ -23,6 +24,7 @@ struct PipelineConfig {
   double latmin = 0, latmax = 0, lonmin = 0, lonmax = 0;  // area window, degrees
   std::int32_t naver = 0;                                 // averaging span; 1 or less: none
   bool wrtpts = false, binout = false, calib = false, useatt = false;
+  bool rigorous = false;  // with useatt: points on the ellipsoid
   std::int32_t amin = 0, ilo = 0, ihi = 0;
   double rmin = 0;
   LeverArm arm;
@@ -63,6 +65,10 @@ class BeamTable {
 // How points are written: not at all, as binary records or as text lines.
 enum class PointFormat { none, binary, text };
 
+// How points are geolocated: profile mode (no attitude), the flat-earth
+// rotation, or on the ellipsoid.
+enum class Geometry { profile, flat, rigorous };
+
 class PointPipeline {
  public:
   struct Outputs {
@@ -91,25 +97,28 @@ class PointPipeline {
   const CrossSums& cross_sums() const { return sums_; }
 
  private:
-  template <bool UseAtt, bool Geoid, PointFormat Format, bool Las>
+  template <Geometry G, bool Geoid, PointFormat Format, bool Las>
   void process_as(Measurement& m, std::int64_t nscans);
-  template <class Reader, bool UseAtt, bool Geoid, PointFormat Format, bool Las>
+  template <class Reader, Geometry G, bool Geoid, PointFormat Format, bool Las>
   void loop_as(Reader& reader, Measurement& m);
   PointFormat format() const;
-  template <bool UseAtt, bool Geoid, PointFormat Format, bool Las>
+  template <Geometry G, bool Geoid, PointFormat Format, bool Las>
   struct ProcessPick;
   template <class Reader>
   struct LoopPick {
-    template <bool UseAtt, bool Geoid, PointFormat Format, bool Las>
+    template <Geometry G, bool Geoid, PointFormat Format, bool Las>
     struct With;
   };
 
   bool rejected(const Measurement& m);
   void update_stats(double range, const AircraftState& s);
-  bool average(Measurement& m, const SurfacePoint& sp, double h_a, OutPoint& p);
+  // xdist: the point's offset across the heading (rigorous mode), the
+  // group's mean when a group closes.
+  template <Geometry G>
+  bool average(Measurement& m, const SurfacePoint& sp, double h_a, double& xdist, OutPoint& p);
+  // xdist: the cross-profile distance; roll: the aircraft's, for the LAS scan angle.
   template <PointFormat Format, bool Las>
-  void emit(const OutPoint& p, double tan_scanang, double roll, std::int64_t scanno,
-            std::int64_t nscans);
+  void emit(const OutPoint& p, double xdist, double roll, std::int64_t scanno, std::int64_t nscans);
 
   struct Group {
     bool open = false;
@@ -126,9 +135,12 @@ class PointPipeline {
   Outputs out_;
   RunStats stats_;
   AttitudeTrigCache trig_;
+  SeriesTermsTrack series_;  // rigorous mode
+  Geometry geometry_;
   CentreState centre_;
   CrossSums sums_;
   Group group_;
+  double group_xdist_ = 0;  // rigorous mode: the open group's sum of xdist
 };
 
 }  // namespace bf

@@ -111,15 +111,17 @@ LoopResult scanner_phase(const RunPar& par, RunFiles& files, const TrajectoryTab
                                  par.calib ? &files.cal : nullptr, &console,
                                  files.las.is_open() ? &files.las : nullptr};
   Progress progress(options.progress, file_name(par.scanname));
+  PipelineConfig config = pipeline_config(par);
+  config.rigorous = options.rigorous;
   if (par.bin2dd) {
     const ScanLayout layout = readhdr(*files.scan_binary, console);
     const BeamTable beams(layout.aunit);
-    PointPipeline pipe(pipeline_config(par), traj, geoid, &beams, outputs);
+    PointPipeline pipe(config, traj, geoid, &beams, outputs);
     BinaryScanReader reader(*files.scan_binary, layout, window, console);
     const bool started = reader.start();
     return measurement_loop(reader, started, pipe, files.scan_binary.get(), nullptr, progress);
   }
-  PointPipeline pipe(pipeline_config(par), traj, geoid, nullptr, outputs);
+  PointPipeline pipe(config, traj, geoid, nullptr, outputs);
   FreeReader text(*files.scan_text);
   TextScanReader reader(text, window, console);
   reader.start();
@@ -152,6 +154,8 @@ void run_phases(RunPar& par, RunFiles& files, OutFile& console, const RunOptions
                 LasCreationDate created) {
   derive_times(par);
   print_opening_report(par, console);
+  if (options.rigorous && !par.useatt)
+    console.free_line({"*** profile mode: --rigorous changes nothing"});
 
   par.usegeoid = !is_no_file(par.geoidname);
   std::unique_ptr<GeoidGrid> geoid;

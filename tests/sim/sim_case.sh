@@ -18,18 +18,23 @@
 # beam (true attitude, measured range, the deck's lever arm and angles), so only output
 # rounding remains; "excess" compares it with the truth alone (flat-earth geolocation of
 # the exact beam), so rounding and the range step remain.
+# The rigorous_* cases run beamfall --rigorous and let the checker hold each point against the
+# rigorous statement of its beam: then "excess" and the horizontal misfit are against the true
+# footprint itself, and the regression's expected roll is the misalignment itself.
 set -euo pipefail
 beamfall=$1 sim=$2 check=$3 grid=$4 case=$5
 work=$(mktemp -d "${TMPDIR:-/tmp}/beamfall-sim-case.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
+mode=()  # --rigorous for beamfall and beamfall-check in the rigorous_* cases
+case $case in rigorous_*) mode=(--rigorous) ;; esac
 simulate() { "$sim" --out "$work" "$@" >/dev/null; }
 process() {
-  if ! (cd "$work" && "$beamfall" < deck.txt > report.txt); then
+  if ! (cd "$work" && "$beamfall" "${mode[@]}" < deck.txt > report.txt); then
     echo "beamfall failed:"; cat "$work/report.txt"; exit 1
   fi
 }
-verify() { "$check" "$work" "${@/#/--require=}"; }
+verify() { "$check" "${mode[@]}" "$work" "${@/#/--require=}"; }
 roll_estimate() { sed -n 's/.*(roll0): *\([-0-9.]*\) degrees.*/\1/p' "$work/report.txt"; }
 set_roll0() {  # parameter line 6 of the deck is its 11th line: pitch0 roll0 heading0
   LC_ALL=C awk -v r="$1" 'NR == 11 { $2 = r } { print }' "$work/deck.txt" > "$work/deck.new"
@@ -46,6 +51,33 @@ traced=(count_mismatch\<=0 format_errors\<=0 time_offset_max\<=0.000181
 # Without injected errors, also against the truth alone: no farther from the true footprint
 # than flat-earth geolocation of the exact beam, plus rounding and the range step.
 exact_truth=(horiz_excess_max\<=0.008)
+
+# rigorous_roll SIMULATE_OPTIONS...: a boresight roll of 0.15 degree left out of the deck,
+# over level ground. The offset across the heading makes the regression's slope the
+# misalignment itself: the report says 0.15 (print rounding 0.005), whatever the height over
+# the surface. One pass of the user's loop (roll0 = the estimate) leaves 0.00, and the points
+# then lie on the surface: horizontal misfit <= 5.7 mm of binary rounding, 1.7 mm of range
+# step and 1 mm for the 0.005 degree left in roll0 at 400 m; heights within the 2.3 mm of the
+# range step (sd). Over a level surface at a nearly constant height a short flight's ranges do
+# not sweep the 8 mm step evenly, so the residuals' mean keeps up to 1.2 mm of the step's
+# rounding (the checker's beam-by-beam statement from the measured ranges shows the same):
+# bounded by 2 mm apart from the sd. HORIZ and CENTRE bound the horizontal rounding of the binary points and of the
+# centre file at the flight's latitude.
+rigorous_roll() {
+  local horiz=$1 centre=$2
+  shift 2
+  local traced_here=(count_mismatch\<=0 format_errors\<=0 time_offset_max\<=0.000181
+                     unexplained_max\<=0.0006 horiz_unexplained_max\<="$horiz" centre_missing\<=0
+                     centre_unexplained_max\<="$centre")
+  simulate "$@" --boresight 0.15,0,0
+  process
+  verify "${traced_here[@]}" roll_injected_error\<=0.005 roll_model_error\<=0.0051
+  set_roll0 "$(roll_estimate)"
+  echo "== one pass: roll0 = $(roll_estimate)"
+  process
+  verify "${traced_here[@]}" roll_abs\<=0.005 horiz_misfit_max\<=0.02 level_sd\<=0.0025 \
+    level_mean_abs\<=0.002
+}
 
 case $case in
 level_straight)
@@ -143,6 +175,41 @@ lever_mismatch_detected)
   process
   verify count_mismatch\<=0 unexplained_max\<=0.0006 horiz_unexplained_max\<=0.0058 \
     horiz_excess_max\>=0.4
+  ;;
+rigorous_demo_ridges)
+  # The demo flight (90 s, 208 beams a sweep, a turn after 50 s) over sea ice with pressure
+  # ridges on the geoid, as binary points. Against the true footprints: binary rounding 5.7 mm
+  # and the range step 1.7 mm leave the points within 2 cm horizontally (flat-earth: 1 m); on
+  # ridge flanks (up to 0.4) that rounding shows in height, but the RMS stays at the range
+  # step's 2.3 mm plus at most 1 mm (flat-earth: 38 mm); level parts within 2.5 mm RMS.
+  simulate --duration 90 --nmeas 208 --scan-rate 20 --lat 78.5 --lon -15 --track 30 \
+    --turn 1,50,30 --height 350 --surface ice --on-geoid --surface-height 0.35 --geoid "$grid"
+  process
+  verify count_mismatch\<=0 format_errors\<=0 time_offset_max\<=0.000181 \
+    unexplained_max\<=0.0035 horiz_unexplained_max\<=0.0058 centre_missing\<=0 \
+    centre_unexplained_max\<=0.057 horiz_misfit_max\<=0.02 feature_rms\<=0.005 \
+    level_rms\<=0.0025 roll_model_error\<=0.0051 bias_model_error\<=0.0051
+  ;;
+rigorous_roll_ice_sheet)
+  # Ice sheet at 2500 m, the aircraft 350 m above it (flat-earth estimate: 0.02 degree).
+  rigorous_roll 0.0058 0.057 "${short[@]}" --surface-height 2500
+  ;;
+rigorous_turn_45n)
+  # A turn through heading 180 at 45 N: binary rounding there is 5.6 mm north and 3.9 mm
+  # east, 6.8 mm horizontally; in the centre file 55.6 and 39.4 mm, 68.2 mm.
+  rigorous_roll 0.0069 0.069 --duration 12 --nmeas 120 --scan-rate 20 --lat 45 --lon 10 --track 172 \
+    --turn 1.5,1,10
+  ;;
+rigorous_roll_averaged)
+  # The ice sheet with averages of 3 beams: each average's offset across the heading is the
+  # mean of its beams', so the estimate stays the misalignment.
+  simulate "${short[@]}" --surface-height 2500 --boresight 0.15,0,0 --naver 3
+  process
+  verify count_mismatch\<=0 roll_injected_error\<=0.005
+  ;;
+rigorous_line_88n)
+  # A line at 88 N, where a degree of longitude is 3.9 km and the meridians converge fast.
+  rigorous_roll 0.0058 0.057 "${short[@]}" --lat 88 --lon 40 --track 60
   ;;
 *)
   echo "unknown case $case"; exit 2

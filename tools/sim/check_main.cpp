@@ -33,6 +33,9 @@ the true surface, the horizontal misfit against the true footprints, the error f
 geolocation is expected to add for this flight, the centre track and the regression beside
 the injected errors.
   --report FILE          beamfall's standard output [DIR/report.txt]
+  --rigorous             the run used beamfall --rigorous: each point is held against the
+                         rigorous statement of its beam, and the cross profiles against the
+                         offset across the heading
   --require NAME<=X      fail (exit 1) unless metric NAME is at most X (also NAME>=X);
                          repeatable; the metrics are listed at the end of the output
 )";
@@ -85,6 +88,7 @@ struct Run {
   std::optional<TrajectoryInterp> traj;
   std::optional<BeamModel> model;
   Report report;
+  bool rigorous = false;  // the run placed points on the ellipsoid
 
   // Height of the true surface in the output's height system (above the geoid when the deck
   // loads a grid); degrees in.
@@ -95,14 +99,16 @@ struct Run {
   }
   FlatPoint model_point(const Measurement& m, int i) const {
     const double range = static_cast<double>(kRangeUnit) * m.range_count;
-    return flat_earth_point(m.state, range, truth.pattern.angle_gon(i), deck.dx, deck.dy, deck.dz,
-                            deck.pitch0, deck.roll0, deck.heading0);
+    auto place = rigorous ? rigorous_point : flat_earth_point;
+    return place(m.state, range, truth.pattern.angle_gon(i), deck.dx, deck.dy, deck.dz, deck.pitch0,
+                 deck.roll0, deck.heading0);
   }
 };
 
-Run load(const std::string& dir, const std::string& report_path) {
+Run load(const std::string& dir, const std::string& report_path, bool rigorous) {
   Run r;
   r.dir = dir;
+  r.rigorous = rigorous;
   r.truth = read_truth(dir + "/truth.txt");
   r.deck = read_deck(dir + "/" + r.truth.deck);
   if (r.truth.geoid != "0") r.surface_grid = read_geoid_grid(dir + "/" + r.truth.geoid);
@@ -207,11 +213,15 @@ void compare_with_beam(const Run& r, const PointRecord& p, std::int64_t k, int i
   s.horiz_unexplained.add(distance_deg(p.lat, p.lon, f.lat, f.lon));
   s.bands[static_cast<int>(std::floor((pat.angle_gon(i) - 100.0) / 5.0))].add(residual);
   // Against the truth alone: how much farther the point lies from its footprint than
-  // flat-earth geolocation of the exact beam would put it.
-  s.horiz_excess.add(std::max(0.0, misfit - flat_earth_alone(r, m, s)));
+  // flat-earth geolocation of the exact beam would put it (rigorous geolocation of the exact
+  // beam puts it on the footprint).
+  const double flat_alone = flat_earth_alone(r, m, s);
+  s.horiz_excess.add(std::max(0.0, misfit - (r.rigorous ? 0.0 : flat_alone)));
   // Regression: the model's points, and the closed form for a residual misalignment e in
   // roll, whose residual over level ground is -H tan(scanang) e (H: scanner over surface).
-  const double x = std::tan(f.scanang) * m.state.h;
+  // The run's cross-track distance: tan(scanang) h_a, or the rigorous offset across the
+  // heading, about H tan(scanang), which makes the slope e itself.
+  const double x = r.rigorous ? f.across : std::tan(f.scanang) * m.state.h;
   s.model_line.add(x, hm);
   const double e = (r.truth.sensor.bore_roll - r.deck.roll0) * kDeg;
   const double ref = r.reference(flat, flon);
@@ -302,10 +312,11 @@ void print_points(const Run& r, const PointStats& s) {
   std::cout << "horizontal misfit against the true footprints (mm): rms " << mm(s.horiz.rms())
             << ", max " << mm(s.horiz.max()) << "; on ridges rms " << mm(s.horiz_feature.rms())
             << ", max " << mm(s.horiz_feature.max()) << "\n";
-  std::cout << "  expected from flat-earth geolocation: max " << mm(s.horiz_model.max())
-            << "; unexplained max " << mm(s.horiz_unexplained.max())
-            << "; beyond flat-earth geolocation of the exact beam max " << mm(s.horiz_excess.max())
-            << "\n";
+  std::cout << "  expected from " << (r.rigorous ? "rigorous" : "flat-earth")
+            << " geolocation of the measured beam: max " << mm(s.horiz_model.max())
+            << "; unexplained max " << mm(s.horiz_unexplained.max()) << "; beyond "
+            << (r.rigorous ? "the true footprint" : "flat-earth geolocation of the exact beam")
+            << " max " << mm(s.horiz_excess.max()) << "\n";
 }
 
 void print_flat_earth(const PointStats& s) {
@@ -379,6 +390,8 @@ void regression_metrics(const Run& r, const PointStats& s, Metrics& m) {
   m["roll_error"] = std::abs(r.report.roll - s.closed_line.roll());
   m["roll_model_error"] = std::abs(r.report.roll - s.model_line.roll());
   m["roll_abs"] = std::abs(r.report.roll);
+  // Against the misalignment left in the processing itself.
+  m["roll_injected_error"] = std::abs(r.report.roll - (r.truth.sensor.bore_roll - r.deck.roll0));
   m["bias_reported"] = r.report.bias;
   m["bias_expected"] = s.surface_ref.mean() - r.truth.sensor.range_bias;
   m["bias_model"] = s.model_line.intercept();
@@ -394,7 +407,9 @@ void regression_metrics(const Run& r, const PointStats& s, Metrics& m) {
   std::cout << "  expected, closed form: bias " << fixed(m["bias_expected"], 4) << " m (surface "
             << fixed(s.surface_ref.mean(), 4) << " m less the range bias), roll "
             << fixed(m["roll_expected"], 4)
-            << " degrees ((boresight roll - roll0) x height over surface / aircraft height)\n";
+            << (r.rigorous ? " degrees (boresight roll - roll0)\n"
+                           : " degrees ((boresight roll - roll0) x height over surface / aircraft "
+                             "height)\n");
   std::cout << "  expected, beam by beam: bias " << fixed(m["bias_model"], 4) << " m, roll "
             << fixed(m["roll_model"], 4) << " degrees\n";
 }
@@ -414,6 +429,7 @@ Metrics metrics(const Run& r, const PointStats& s, const CentreStats& c) {
   m["all_max"] = s.all.max();
   m["level_mean_abs"] = std::abs(s.level.mean());
   m["level_rms"] = s.level.rms();
+  m["level_sd"] = s.level.sd();
   m["level_max"] = s.level.max();
   m["level_rms_model"] = s.level_model.rms();
   m["feature_rms"] = s.feature.rms();
@@ -457,18 +473,20 @@ bool check(const Metrics& m, const std::vector<std::string>& requires_) {
 int run(int argc, char** argv) {
   std::string report;
   std::vector<std::string> requires_;
+  bool rigorous = false;
   Options o;
   o.add("--help", false, [](const std::string&) {
     std::cout << kUsage;
     std::exit(0);
   });
   o.add("--report", true, [&](const std::string& v) { report = v; });
+  o.add("--rigorous", false, [&](const std::string&) { rigorous = true; });
   o.add("--require", true, [&](const std::string& v) { requires_.push_back(v); });
   const std::vector<std::string> rest = o.parse(argc, argv);
   if (rest.size() > 1) throw ToolError("one run directory at most (try --help)");
   const std::string dir = rest.empty() ? "." : rest[0];
   if (report.empty()) report = dir + "/report.txt";
-  const Run r = load(dir, report);
+  const Run r = load(dir, report, rigorous);
   const PointStats s = point_stats(r);
   const CentreStats c = centre_stats(r);
   print_points(r, s);

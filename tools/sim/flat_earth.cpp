@@ -18,8 +18,16 @@ FlatPoint flat_earth_offset(const TrajSample& a, double north, double east, doub
   return p;
 }
 
-FlatPoint flat_earth_point(const TrajSample& a, double range, double angle_gon, double dx,
-                           double dy, double dz, double pitch0, double roll0, double heading0) {
+namespace {
+
+struct BeamOffset {
+  double north = 0.0, east = 0.0, down = 0.0, across = 0.0, scanang = 0.0;
+};
+
+// The beam and lever arm in the aircraft's local level frame, with the processing's own
+// angle constants.
+BeamOffset beam_offset(const TrajSample& a, double range, double angle_gon, double dx, double dy,
+                       double dz, double pitch0, double roll0, double heading0) {
   const double sa = (angle_gon - 100.0) * -1.0 * kGonToRad;
   const double x = dx;
   const double y = dy - range * std::sin(sa);
@@ -33,8 +41,32 @@ FlatPoint flat_earth_point(const TrajSample& a, double range, double angle_gon, 
   const double north = cp * ch * x + (sp * ch * sr - cr * sh) * y + (sp * ch * cr + sr * sh) * z;
   const double east = cp * sh * x + (sh * sp * sr + cr * ch) * y + (sh * sp * cr - ch * sr) * z;
   const double down = -sp * x + cp * sr * y + cp * cr * z;
-  FlatPoint out = flat_earth_offset(a, north, east, down);
-  out.scanang = sa;
+  return {north, east, down, north * sh - east * ch, sa};
+}
+
+}  // namespace
+
+FlatPoint flat_earth_point(const TrajSample& a, double range, double angle_gon, double dx,
+                           double dy, double dz, double pitch0, double roll0, double heading0) {
+  const BeamOffset b = beam_offset(a, range, angle_gon, dx, dy, dz, pitch0, roll0, heading0);
+  FlatPoint out = flat_earth_offset(a, b.north, b.east, b.down);
+  out.scanang = b.scanang;
+  out.across = b.across;
+  return out;
+}
+
+FlatPoint rigorous_point(const TrajSample& a, double range, double angle_gon, double dx, double dy,
+                         double dz, double pitch0, double roll0, double heading0) {
+  const BeamOffset b = beam_offset(a, range, angle_gon, dx, dy, dz, pitch0, roll0, heading0);
+  const Geodetic g{a.lat * kDeg, a.lon * kDeg, a.h};
+  const Geodetic p =
+      to_geodetic(to_ecef(g) + ned_to_ecef(g.lat, g.lon) * Vec3{b.north, b.east, b.down});
+  FlatPoint out;
+  out.lat = p.lat / kDeg;
+  out.lon = p.lon / kDeg;
+  out.h = p.h;
+  out.scanang = b.scanang;
+  out.across = b.across;
   return out;
 }
 

@@ -15,12 +15,18 @@ struct FlatPoint {
   double lon = 0.0;      // degrees
   double h = 0.0;        // metres, before any geoid correction
   double scanang = 0.0;  // radians, 0 at nadir, negative to the right
+  double across = 0.0;   // metres across the heading from the aircraft, negative to the right
 };
 
 // Beam of `range` metres at `angle_gon` (100 = nadir) from a scanner at lever arm (dx, dy, dz)
 // in the body frame, with the attitude of `a` plus the misalignment angles (degrees).
 FlatPoint flat_earth_point(const TrajSample& a, double range, double angle_gon, double dx,
                            double dy, double dz, double pitch0, double roll0, double heading0);
+
+// The same beam placed rigorously: the north, east, down offset taken through Earth-centred
+// coordinates to the exact geodetic position (the rigorous mode's statement of the beam).
+FlatPoint rigorous_point(const TrajSample& a, double range, double angle_gon, double dx, double dy,
+                         double dz, double pitch0, double roll0, double heading0);
 
 // Flat-earth position of the point at (north, east, down) metres from the aircraft, as the
 // offsets of the aircraft's own local level frame.
