@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -151,22 +152,29 @@ bool campaign_centre(const std::vector<LineInfo>& lines, double& lat0, double& l
   return true;
 }
 
+// The line's point file streamed a batch at a time, each batch projected and summed into the
+// grid: memory follows the cells the line covers, not its number of points.
 LineGrid grid_line(const LineInfo& l, const LocalProjection& proj, double cell) {
   if (l.points_file.empty() || !fs::exists(l.points_file)) return {};
-  std::int64_t bad = 0;
-  const std::vector<bsim::PointRecord> pts =
-      bsim::read_points(l.points_file, l.binary_points, l.averaged, bad);
+  GridAccumulator acc(cell);
   std::vector<double> x, y, h;
-  x.reserve(pts.size());
-  y.reserve(pts.size());
-  h.reserve(pts.size());
-  for (const bsim::PointRecord& p : pts) {
-    x.push_back(p.lon);
-    y.push_back(p.lat);
-    h.push_back(p.h);
-  }
-  proj.forward(x, y);
-  return grid_points(x, y, h, cell);
+  x.reserve(bsim::kPointBatch);
+  y.reserve(bsim::kPointBatch);
+  h.reserve(bsim::kPointBatch);
+  const auto add_batch = [&](std::span<const bsim::PointRecord> batch) {
+    x.clear();
+    y.clear();
+    h.clear();
+    for (const bsim::PointRecord& p : batch) {
+      x.push_back(p.lon);
+      y.push_back(p.lat);
+      h.push_back(p.h);
+    }
+    proj.forward(x, y);
+    acc.add(x, y, h);
+  };
+  bsim::for_each_point_batch(l.points_file, l.binary_points, l.averaged, add_batch);
+  return acc.grid();
 }
 
 // A line whose points cannot be read stays out of the check; the others go on.
