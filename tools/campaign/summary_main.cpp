@@ -110,7 +110,8 @@ struct Spread {
 Spread roll_spread(const std::vector<LineInfo>& lines) {
   std::vector<double> v;
   for (const LineInfo& l : lines)
-    if (l.record.present && l.record.status == 0 && std::isfinite(l.roll)) v.push_back(l.roll);
+    if (l.record.present && l.record.status == 0 && std::isfinite(l.report.roll))
+      v.push_back(l.report.roll);
   Spread s;
   s.n = v.size();
   if (v.empty()) return s;
@@ -239,11 +240,11 @@ std::string csv_text(const Campaign& c) {
       "flight_height_max_m,bias_m,roll_deg,rejected_amplitude,rejected_index,rejected_range,"
       "seconds\n";
   for (const LineInfo& l : c.lines) {
-    const ReportExtras& x = l.extras;
-    t += csv_field(l.name) + "," + status_text(l) + "," + count(l.scans) + "," + count(l.points) +
-         "," + fmt(l.t_first, 7) + "," + fmt(l.t_last, 7) + "," + fmt(x.flight_h_min, 2) + "," +
-         fmt(x.flight_h_max, 2) + "," + fmt(l.bias, 2) + "," + fmt(l.roll, 2) + "," +
-         count(x.rej_amplitude) + "," + count(x.rej_index) + "," + count(x.rej_range) + "," +
+    const bsim::Report& r = l.report;
+    t += csv_field(l.name) + "," + status_text(l) + "," + count(r.scans) + "," + count(r.npout) +
+         "," + fmt(l.t_first, 7) + "," + fmt(l.t_last, 7) + "," + fmt(r.elev_min, 2) + "," +
+         fmt(r.elev_max, 2) + "," + fmt(r.bias, 2) + "," + fmt(r.roll, 2) + "," +
+         count(r.rej_ampl) + "," + count(r.rej_scan) + "," + count(r.rej_range) + "," +
          (l.record.present ? fmt(l.record.seconds, 3) : "") + "\n";
   }
   return t;
@@ -255,14 +256,13 @@ std::string line_table_html(const Campaign& c) {
       "(h)</th><th>flight height (m)</th><th>bias (m)</th><th>roll (&deg;)</th><th>rejected: "
       "amplitude / index / range</th><th>seconds</th></tr>\n";
   for (const LineInfo& l : c.lines) {
-    const ReportExtras& x = l.extras;
+    const bsim::Report& r = l.report;
     t += "<tr><td>" + html_escape(l.name) + "</td><td>" + status_text(l) + "</td><td>" +
-         count(l.scans) + "</td><td>" + count(l.points) + "</td><td>" + fmt(l.t_first, 4) +
-         " &ndash; " + fmt(l.t_last, 4) + "</td><td>" + fmt(x.flight_h_min, 2) + " &ndash; " +
-         fmt(x.flight_h_max, 2) + "</td><td>" + fmt(l.bias, 2) + "</td><td>" + fmt(l.roll, 2) +
-         "</td><td>" + count(x.rej_amplitude) + " / " + count(x.rej_index) + " / " +
-         count(x.rej_range) + "</td><td>" + (l.record.present ? fmt(l.record.seconds, 2) : "") +
-         "</td></tr>\n";
+         count(r.scans) + "</td><td>" + count(r.npout) + "</td><td>" + fmt(l.t_first, 4) +
+         " &ndash; " + fmt(l.t_last, 4) + "</td><td>" + fmt(r.elev_min, 2) + " &ndash; " +
+         fmt(r.elev_max, 2) + "</td><td>" + fmt(r.bias, 2) + "</td><td>" + fmt(r.roll, 2) +
+         "</td><td>" + count(r.rej_ampl) + " / " + count(r.rej_scan) + " / " + count(r.rej_range) +
+         "</td><td>" + (l.record.present ? fmt(l.record.seconds, 2) : "") + "</td></tr>\n";
   }
   return t + "</table>\n";
 }
@@ -296,8 +296,8 @@ std::string html_text(const Campaign& c, const Spread& roll) {
   std::vector<double> bias, rolls;
   for (const LineInfo& l : c.lines) {
     names.push_back(l.name);
-    bias.push_back(l.bias);
-    rolls.push_back(l.roll);
+    bias.push_back(l.report.bias);
+    rolls.push_back(l.report.roll);
   }
   std::string t =
       "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Campaign summary</title>\n"
