@@ -168,7 +168,7 @@ las_by_hand() {
 las_file_source_id() { od -An -tu2 -j4 -N2 -- "$1" | tr -d ' '; }
 
 # --las and --quicklook through GNU parallel. line04 writes its points to the LAS file only
-# (point file 0), so its quick-look must read them from there.
+# (point file 0), so its quick-look and the cross-line check must read them from there.
 case_products() {
   make_campaign
   sed -i '4s/.*/0/' "$work/c/line04/deck"
@@ -176,6 +176,8 @@ case_products() {
   local out before name
   out=$("$campaign" run "$work/c" --jobs 2 --las) || fail "--las run failed: $out"
   same_outputs "$work/hand" "$work/c" "--las run against beamfall --las by hand"
+  # line04's points are in its LAS file only: the cross-line check reads them there.
+  expect_in "$out" "overlap line03 minus line04:" "the cross-line check of a LAS-only line"
   for name in line01 "$nasty" line03 line04; do
     [[ $(las_file_source_id "$work/c/$name/points.las") == "$(las_options "$name" | sed -n 4p)" ]] ||
       fail "$name: the LAS file source ID is not the folder's number"

@@ -33,6 +33,7 @@ RunRecord read_run_record(const std::string& line_dir) {
   if (lines.size() < 3 || lines[0] != "beamfall-campaign record 1") return r;
   r.present = std::sscanf(lines[1].c_str(), "status %d", &r.status) == 1 &&
               std::sscanf(lines[2].c_str(), "seconds %lf", &r.seconds) == 1;
+  r.las = lines.size() > 3 && lines[3].rfind("options --las points.las ", 0) == 0;
   return r;
 }
 
@@ -82,7 +83,13 @@ LineInfo read_line(const std::string& dir, const std::string& name) {
     if (!d.centre.empty() && d.centre != "0" && fs::exists(in_line(line_dir, d.centre))) {
       read_centre_track(in_line(line_dir, d.centre), l);
     }
-    if (!d.points.empty() && d.points != "0") l.points_file = in_line(line_dir, d.points);
+    if (!d.points.empty() && d.points != "0") {
+      l.points_file = in_line(line_dir, d.points);
+    } else if (l.record.las) {
+      // Points written to the LAS file only; an older points.las without --las is stale.
+      l.points_file = line_dir + "/points.las";
+      l.las_points = true;
+    }
     l.binary_points = d.binout;
     l.averaged = d.naver > 1;
   } catch (const std::exception&) {

@@ -13,6 +13,7 @@ struct RunRecord {
   bool present = false;
   int status = -1;       // exit status of the line's task
   double seconds = 0.0;  // wall time of the task
+  bool las = false;      // the line wrote points.las
 };
 
 // `.campaign-record` in the line folder; absent when the line never finished.
@@ -25,7 +26,8 @@ struct LineInfo {
   bsim::Report report;                       // every field missing (NaN, -1) without a report
   double t_first = 0.0, t_last = 0.0;        // centre track, decimal hours
   std::vector<double> track_lat, track_lon;  // centre track, degrees
-  std::string points_file;                   // path, empty when the deck writes none
+  std::string points_file;                   // path, empty when the line has no points to read
+  bool las_points = false;  // points_file is the LAS file (the deck writes no point file)
   bool binary_points = true, averaged = false;
 };
 
