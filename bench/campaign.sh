@@ -2,32 +2,37 @@
 # Campaign throughput: a simulated campaign run whole by beamfall-campaign with 1 and 2 jobs
 # (GNU parallel), and one line alone for its peak memory.
 #
-#   bench/campaign.sh [--lines K] [--duration S] [--build DIR]
+#   bench/campaign.sh [--lines K] [--duration S] [--build DIR] [--summary-only]
 #
 # Simulates K lines (default 8) of S seconds each (default 600) at 20 scans a second of 208
 # measurements (4160 measurements a second of flight, binary point file, cross profiles) into
 # bench-data/campaign, then times `beamfall-campaign run --force` with --jobs 1 and 2 without
 # its summary, and `beamfall-campaign summary` alone (best of 3 each). Prints lines per minute,
 # measurements per second and peak memory.
+#
+# --summary-only times only the summary, on the campaign the last full run left (give the
+# same --lines and --duration); BEAMFALL_CAMPAIGN_SUMMARY names another summary program to
+# time (an older build, for a comparison).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-lines=8 duration=600 build=build
+lines=8 duration=600 build=build summary_only=false
+usage() {
+  echo "usage: bench/campaign.sh [--lines K] [--duration S] [--build DIR] [--summary-only]" >&2
+  exit 2
+}
 while [ $# -gt 0 ]; do
   case "$1" in
     --lines) lines=$2; shift 2 ;;
     --duration) duration=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
-    *) echo "usage: bench/campaign.sh [--lines K] [--duration S] [--build DIR]" >&2; exit 2 ;;
+    --summary-only) summary_only=true; shift ;;
+    *) usage ;;
   esac
 done
 cmake --build "$build" -j 2 --target campaign >/dev/null
 bin=$(readlink -f "$build")
+summary_prog=$(readlink -f "${BEAMFALL_CAMPAIGN_SUMMARY:-$bin/beamfall-campaign-summary}")
 data=$PWD/bench-data/campaign
-rm -rf "$data"
-mkdir -p "$data"
-
-# beamfall-sim-campaign's lines, longer and with the scanner's full 208 measurements.
-"$bin/beamfall-sim-campaign" "$lines" "$data" --duration "$duration" --nmeas 208 >/dev/null
 meas=$(LC_ALL=C awk -v k="$lines" -v s="$duration" 'BEGIN { printf "%d", k * s * 20 * 208 }')
 
 best_of_3() {  # prints the best wall time of three runs of the command, seconds
@@ -42,6 +47,27 @@ best_of_3() {  # prints the best wall time of three runs of the command, seconds
   echo "$best"
 }
 
+best_summary() {  # best of 3 of the summary alone, and its peak RSS
+  local t rss
+  t=$(BEAMFALL_CAMPAIGN_SUMMARY=$summary_prog best_of_3 "$bin/beamfall-campaign" summary "$data")
+  LC_ALL=C awk -v s="$t" -v m="$meas" 'BEGIN {
+    printf "summary alone: %.2f s, %.2f million points/s\n", s, m / s / 1e6 }'
+  rss=$({ /usr/bin/time -f '%M' "$summary_prog" "$data" >/dev/null; } 2>&1 | tail -n 1)
+  echo "peak RSS: the summary $((rss / 1024)) MB"
+}
+
+if $summary_only; then
+  [ -f "$data/line01/report.txt" ] ||
+    { echo "bench/campaign.sh: no campaign yet: run it once without --summary-only" >&2; exit 1; }
+  best_summary
+  exit 0
+fi
+
+rm -rf "$data"
+mkdir -p "$data"
+# beamfall-sim-campaign's lines, longer and with the scanner's full 208 measurements.
+"$bin/beamfall-sim-campaign" "$lines" "$data" --duration "$duration" --nmeas 208 >/dev/null
+
 # The lines alone: the summary program replaced by true(1); then the summary alone on the
 # finished campaign.
 for jobs in 1 2; do
@@ -51,9 +77,6 @@ for jobs in 1 2; do
     printf "jobs %d: %.2f s: %.1f lines/min, %.2f million measurements/s\n", j, t, 60 * k / t,
            m / t / 1e6 }'
 done
-summary=$(best_of_3 "$bin/beamfall-campaign" summary "$data")
-LC_ALL=C awk -v s="$summary" -v m="$meas" 'BEGIN {
-  printf "summary alone: %.2f s, %.2f million points/s\n", s, m / s / 1e6 }'
+best_summary
 rss=$(cd "$data/line01" && { /usr/bin/time -f '%M' "$bin/beamfall" <deck >/dev/null; } 2>&1 | tail -n 1)
-srss=$({ /usr/bin/time -f '%M' "$bin/beamfall-campaign-summary" "$data" >/dev/null; } 2>&1 | tail -n 1)
-echo "peak RSS: one line's beamfall $((rss / 1024)) MB, the summary $((srss / 1024)) MB"
+echo "peak RSS: one line's beamfall $((rss / 1024)) MB"

@@ -6,8 +6,11 @@
 #              (one folder named with a blank, quotes, $(...) and backquotes); a second run
 #              does nothing; a touched deck re-runs only its line; a broken line is reported
 #              while the others finish; a killed run leaves its running lines unrecorded.
-#   slurm      a real single-node Slurm started here: outputs byte-identical to GNU parallel's;
-#              an interrupted run cancels its array and is taken up where it stopped.
+#   slurm      a real single-node Slurm started here: outputs byte-identical to GNU parallel's,
+#              with --las too; an interrupted run cancels its array and is taken up where it
+#              stopped.
+#   products   --las: each line's LAS file byte-identical to beamfall --las by hand with the
+#              folder's number and date; --quicklook: each line's page, made once.
 #   crossline  the overlaps show the injected roll, and --roll0 with the campaign's estimate
 #              removes it.
 #   usage      a table of command lines with their exit status and message.
@@ -140,6 +143,70 @@ case_parallel() {
   no_injection
 }
 
+# A line's LAS options as the test reads them off its folder: the number in the folder's
+# name (line01 -> 1, the odd one "line 02 ..." -> 2) and the one-line date file.
+las_options() {
+  local name=$1 date
+  date=$(<"$work/c/$name/date")
+  [[ $name =~ ([0-9]+) ]] || fail "$name: no number in the folder's name"
+  printf '%s\n' --las points.las --line-id "$((10#${BASH_REMATCH[1]}))" --date "$date"
+}
+# beamfall --las by hand in each folder of a copy, SOURCE_DATE_EPOCH at the flight date's
+# midnight (UTC) as the README says.
+las_by_hand() {
+  local dest=$1 d name
+  local -a opts
+  cp -r -- "$work/c" "$dest"
+  for d in "$dest"/*/; do
+    name=$(basename -- "$d")
+    mapfile -t opts < <(las_options "$name")
+    (cd -- "$d" && SOURCE_DATE_EPOCH=$(date -u -d "${opts[5]}" +%s) \
+      "$build/beamfall" "${opts[@]}" <deck >report.txt) || fail "$name: beamfall --las by hand"
+  done
+}
+# The file source ID (header bytes 4-5, little-endian) of a LAS file.
+las_file_source_id() { od -An -tu2 -j4 -N2 -- "$1" | tr -d ' '; }
+
+# --las and --quicklook through GNU parallel. line04 writes its points to the LAS file only
+# (point file 0), so its quick-look and the cross-line check must read them from there.
+case_products() {
+  make_campaign
+  sed -i '4s/.*/0/' "$work/c/line04/deck"
+  las_by_hand "$work/hand"
+  local out before name
+  out=$("$campaign" run "$work/c" --jobs 2 --las) || fail "--las run failed: $out"
+  same_outputs "$work/hand" "$work/c" "--las run against beamfall --las by hand"
+  # line04's points are in its LAS file only: the cross-line check reads them there.
+  expect_in "$out" "overlap line03 minus line04:" "the cross-line check of a LAS-only line"
+  for name in line01 "$nasty" line03 line04; do
+    [[ $(las_file_source_id "$work/c/$name/points.las") == "$(las_options "$name" | sed -n 4p)" ]] ||
+      fail "$name: the LAS file source ID is not the folder's number"
+  done
+
+  out=$("$campaign" run "$work/c" --jobs 2 --las --quicklook) || fail "--quicklook run failed: $out"
+  expect_in "$out" "0 up to date, 4 to run" "--quicklook is an option change"
+  for name in line01 "$nasty" line03 line04; do
+    # The page holds the hillshade inline, made only from the points (line04: from the LAS).
+    grep -q '<img alt="Colour-relief hillshade[^"]*" src="data:image/[^;]*;base64,' -- \
+      "$work/c/$name/quicklook/index.html" 2>/dev/null ||
+      fail "$name: no quicklook/index.html with the points' hillshade"
+  done
+  diff -r --exclude=.campaign-record --exclude=.campaign --exclude='summary.*' \
+    --exclude=overlaps --exclude=quicklook --exclude=quicklook.log -- "$work/hand" "$work/c" ||
+    fail "the --quicklook run changed a line's outputs"
+
+  before=$(snapshot; stat -c '%n %.9Y' -- "$work/c"/*/quicklook/index.html)
+  out=$("$campaign" run "$work/c" --jobs 2 --las --quicklook) || fail "second --quicklook run"
+  expect_in "$out" "4 up to date, 0 to run" "second --quicklook run"
+  [[ $(snapshot; stat -c '%n %.9Y' -- "$work/c"/*/quicklook/index.html) == "$before" ]] ||
+    fail "the second --quicklook run touched a line"
+  rm -r -- "$work/c/line03/quicklook"
+  out=$("$campaign" run "$work/c" --jobs 2 --las --quicklook) || fail "run after removing a quick-look"
+  expect_in "$out" "3 up to date, 1 to run" "run after removing line03's quick-look"
+  [[ -s $work/c/line03/quicklook/index.html ]] || fail "line03's quick-look was not made again"
+  no_injection
+}
+
 case_slurm() {
   # shellcheck source-path=SCRIPTDIR source=slurm_node.sh
   source "$(dirname -- "$0")/slurm_node.sh"
@@ -184,6 +251,13 @@ case_slurm() {
   out=$("$campaign" run "$work/c" --slurm) || fail "Slurm run after the interruption failed"
   expect_in "$out" "2 up to date, 2 to run" "Slurm run after the interruption"
   same_outputs "$work/par" "$work/c" "Slurm run after the interruption"
+
+  # The LAS files too: SOURCE_DATE_EPOCH makes their headers the same wherever a task runs.
+  "$campaign" run "$work/par" --jobs 2 --las >/dev/null || fail "the GNU parallel --las run failed"
+  out=$("$campaign" run "$work/c" --slurm --las) || fail "the Slurm --las run failed: $out"
+  expect_in "$out" "0 up to date, 4 to run" "Slurm --las run"
+  [[ -s "$work/c/line01/points.las" ]] || fail "the Slurm --las run wrote no LAS file"
+  same_outputs "$work/par" "$work/c" "Slurm --las run against the GNU parallel --las run"
   no_injection
 }
 

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <span>
 #include <vector>
 
 namespace campaign {
@@ -36,6 +37,33 @@ TEST(LineGrid, LeavesOutNonFinitePoints) {
   const LineGrid g = grid_points({1.0, NAN, 1.0}, {1.0, 1.0, INFINITY}, {2.0, 3.0, 4.0}, 5.0);
   ASSERT_EQ(g.cells.size(), 1u);
   EXPECT_EQ(g.cells[0].mean, 2.0f);
+}
+
+TEST(LineGrid, BatchesSumIntoTheSameCellsAsOnePass) {
+  // The summary streams a line in batches: a cell whose points arrive in different batches
+  // (row 0, column 0 here: one point in each of
+  // the three batches) must get the mean of all of them.
+  const std::vector<double> x = {1.0, 6.0, 2.0, -3.0, 3.0, 7.0}, y = {1.0, 1.0, 2.0, 1.0, 3.0, 9.0};
+  const std::vector<double> h = {1.0, 5.0, 2.0, 8.0, 6.0, 4.0};
+  GridAccumulator acc(5.0);
+  for (std::size_t k = 0; k < x.size(); k += 2) {
+    acc.add(std::span(x).subspan(k, 2), std::span(y).subspan(k, 2), std::span(h).subspan(k, 2));
+  }
+  const LineGrid batched = acc.grid(), whole = grid_points(x, y, h, 5.0);
+  ASSERT_EQ(batched.cells.size(), 4u);
+  ASSERT_EQ(whole.cells.size(), 4u);
+  // Row 0: column -1, column 0 (heights 1, 2, 6), column 1; row 1: column 1.
+  const float want_mean[] = {8.0f, 3.0f, 5.0f, 4.0f};
+  for (std::size_t k = 0; k < 4; ++k) {
+    EXPECT_EQ(batched.cells[k].mean, want_mean[k]) << k;
+    EXPECT_EQ(batched.cells[k].i, whole.cells[k].i) << k;
+    EXPECT_EQ(batched.cells[k].j, whole.cells[k].j) << k;
+    EXPECT_EQ(batched.cells[k].mean, whole.cells[k].mean) << k;
+  }
+  EXPECT_EQ(batched.ilo, -1);
+  EXPECT_EQ(batched.ihi, 1);
+  EXPECT_EQ(batched.jlo, 0);
+  EXPECT_EQ(batched.jhi, 1);
 }
 
 TEST(Overlap, DifferencesOnlyWhereBothLinesHaveCells) {

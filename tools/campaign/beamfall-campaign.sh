@@ -158,7 +158,14 @@ output_names() {
   done < <(deck_names "$1")
   [[ -f scan.cal ]] && printf '%s\n' scan.cal
   [[ -n ${BFC_LAS:-} ]] && printf '%s\n' points.las
+  # The page stands for the quick-look products: removing them makes the line run again.
+  [[ -n ${BFC_QUICKLOOK:-} ]] && printf '%s\n' quicklook/index.html
   return 0
+}
+
+# The deck's point file name, "0" when it writes none.
+deck_point_file() {
+  deck_names "$1" | sed -n 4p
 }
 
 # The options a line runs with, as one line of the record.
@@ -242,7 +249,10 @@ task() {
     "$BEAMFALL" "${args[@]}" <"$deck" >report.txt || status=$?
   fi
   if ((status == 0)) && [[ -n ${BFC_QUICKLOOK:-} ]]; then
-    "$QUICKLOOK" "$deck" report.txt >quicklook.log 2>&1 || status=$?
+    local -a ql_args=()
+    # A deck that writes its points to the LAS file only: the quick-look reads them there.
+    [[ -n ${BFC_LAS:-} && $(deck_point_file "$deck") == 0 ]] && ql_args=(--las points.las)
+    "$QUICKLOOK" "$deck" report.txt "${ql_args[@]}" >quicklook.log 2>&1 || status=$?
   fi
   end=$(date +%s.%N)
   {

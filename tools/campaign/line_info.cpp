@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <sstream>
 
 #include "run_files.hpp"
 
@@ -26,18 +25,6 @@ std::vector<std::string> file_lines(const std::string& path) {
   return lines;
 }
 
-// The count in "... N  meas.", the last field before "meas.".
-long long count_before_meas(const std::string& line) {
-  const std::size_t at = line.rfind("meas.");
-  if (at == std::string::npos) return -1;
-  std::istringstream fields(line.substr(0, at));
-  std::string last;
-  for (std::string f; fields >> f;)
-    last = f;
-  long long v = -1;
-  return std::sscanf(last.c_str(), "%lld", &v) == 1 ? v : -1;
-}
-
 }  // namespace
 
 RunRecord read_run_record(const std::string& line_dir) {
@@ -46,36 +33,22 @@ RunRecord read_run_record(const std::string& line_dir) {
   if (lines.size() < 3 || lines[0] != "beamfall-campaign record 1") return r;
   r.present = std::sscanf(lines[1].c_str(), "status %d", &r.status) == 1 &&
               std::sscanf(lines[2].c_str(), "seconds %lf", &r.seconds) == 1;
+  r.las = lines.size() > 3 && lines[3].rfind("options --las points.las ", 0) == 0;
   return r;
-}
-
-ReportExtras read_report_extras(const std::string& report_path) {
-  ReportExtras x;
-  x.flight_h_min = x.flight_h_max = kNaN;
-  bool in_rejected = false;
-  for (const std::string& line : file_lines(report_path)) {
-    const std::size_t at = line.find("min and max flight elevation:");
-    if (at != std::string::npos) {
-      std::istringstream v(line.substr(at + 29));
-      v >> x.flight_h_min >> x.flight_h_max;
-      if (!v) x.flight_h_min = x.flight_h_max = kNaN;
-    } else if (line.find("number of REJECTED data due to:") != std::string::npos) {
-      in_rejected = true;
-    } else if (in_rejected && line.find("amplitude lower than") != std::string::npos) {
-      x.rej_amplitude = count_before_meas(line);
-    } else if (in_rejected && line.find("scan out of range") != std::string::npos) {
-      x.rej_index = count_before_meas(line);
-    } else if (in_rejected && line.find("measurements less than") != std::string::npos) {
-      x.rej_range = count_before_meas(line);
-    }
-  }
-  return x;
 }
 
 namespace {
 
 std::string in_line(const std::string& line_dir, const std::string& name) {
   return !name.empty() && name[0] == '/' ? name : line_dir + "/" + name;
+}
+
+bsim::Report missing_report() {
+  bsim::Report r;
+  r.bias = r.roll = kNaN;
+  r.range_min = r.range_max = r.elev_min = r.elev_max = kNaN;
+  r.lat_min = r.lat_max = r.lon_min = r.lon_max = kNaN;
+  return r;
 }
 
 void read_centre_track(const std::string& path, LineInfo& l) {
@@ -95,19 +68,14 @@ void read_centre_track(const std::string& path, LineInfo& l) {
 LineInfo read_line(const std::string& dir, const std::string& name) {
   LineInfo l;
   l.name = name;
-  l.bias = l.roll = kNaN;
+  l.report = missing_report();
   l.t_first = l.t_last = kNaN;
   const std::string line_dir = dir + "/" + name;
   l.record = read_run_record(line_dir);
   const std::string report = line_dir + "/report.txt";
   if (!l.record.present || !fs::exists(report)) return l;
   l.has_report = true;
-  const bsim::Report r = bsim::read_report(report);
-  l.scans = r.scans;
-  l.points = r.npout;
-  l.bias = r.bias;
-  l.roll = r.roll;
-  l.extras = read_report_extras(report);
+  l.report = bsim::read_report(report);
   try {
     const bsim::Deck d = bsim::read_deck(line_dir + "/deck");
     // In profile mode the position columns hold times and offsets: nothing to map.
@@ -115,7 +83,13 @@ LineInfo read_line(const std::string& dir, const std::string& name) {
     if (!d.centre.empty() && d.centre != "0" && fs::exists(in_line(line_dir, d.centre))) {
       read_centre_track(in_line(line_dir, d.centre), l);
     }
-    if (!d.points.empty() && d.points != "0") l.points_file = in_line(line_dir, d.points);
+    if (!d.points.empty() && d.points != "0") {
+      l.points_file = in_line(line_dir, d.points);
+    } else if (l.record.las) {
+      // Points written to the LAS file only; an older points.las without --las is stale.
+      l.points_file = line_dir + "/points.las";
+      l.las_points = true;
+    }
     l.binary_points = d.binout;
     l.averaged = d.naver > 1;
   } catch (const std::exception&) {

@@ -74,45 +74,60 @@ bool cell_of(double v, double cell, std::int32_t& k) {
   return true;
 }
 
+std::uint64_t cell_key(std::int32_t j, std::int32_t i) {
+  return std::uint64_t{static_cast<std::uint32_t>(j)} << 32 | static_cast<std::uint32_t>(i);
+}
+
+GridCell cell_at(std::uint64_t key) {
+  GridCell c;
+  c.j = static_cast<std::int32_t>(static_cast<std::uint32_t>(key >> 32));
+  c.i = static_cast<std::int32_t>(static_cast<std::uint32_t>(key));
+  return c;
+}
+
+void set_box(LineGrid& g) {
+  if (g.empty()) return;
+  g.jlo = g.cells.front().j;
+  g.jhi = g.cells.back().j;
+  g.ilo = g.ihi = g.cells.front().i;
+  for (const GridCell& c : g.cells) {
+    g.ilo = std::min(g.ilo, c.i);
+    g.ihi = std::max(g.ihi, c.i);
+  }
+}
+
 }  // namespace
+
+void GridAccumulator::add(std::span<const double> x, std::span<const double> y,
+                          std::span<const double> h) {
+  const std::size_t n = std::min({x.size(), y.size(), h.size()});
+  for (std::size_t k = 0; k < n; ++k) {
+    std::int32_t i = 0, j = 0;
+    if (!std::isfinite(h[k]) || !cell_of(x[k], cell_, i) || !cell_of(y[k], cell_, j)) continue;
+    Sum& s = sums_[cell_key(j, i)];
+    s.h += h[k];
+    ++s.n;
+  }
+}
+
+LineGrid GridAccumulator::grid() const {
+  LineGrid g;
+  g.cells.reserve(sums_.size());
+  for (const auto& [key, s] : sums_) {
+    GridCell c = cell_at(key);
+    c.mean = static_cast<float>(s.h / static_cast<double>(s.n));
+    g.cells.push_back(c);
+  }
+  std::sort(g.cells.begin(), g.cells.end(), by_row_then_column);
+  set_box(g);
+  return g;
+}
 
 LineGrid grid_points(const std::vector<double>& x, const std::vector<double>& y,
                      const std::vector<double>& h, double cell) {
-  struct Keyed {
-    GridCell c;
-    double h;
-  };
-  std::vector<Keyed> pts;
-  pts.reserve(x.size());
-  for (std::size_t k = 0; k < x.size(); ++k) {
-    Keyed p{{}, h[k]};
-    if (std::isfinite(h[k]) && cell_of(x[k], cell, p.c.i) && cell_of(y[k], cell, p.c.j)) {
-      pts.push_back(p);
-    }
-  }
-  std::sort(pts.begin(), pts.end(),
-            [](const Keyed& a, const Keyed& b) { return by_row_then_column(a.c, b.c); });
-  LineGrid g;
-  for (std::size_t k = 0; k < pts.size();) {
-    std::size_t e = k;
-    double sum = 0.0;
-    while (e < pts.size() && pts[e].c.j == pts[k].c.j && pts[e].c.i == pts[k].c.i)
-      sum += pts[e++].h;
-    GridCell c = pts[k].c;
-    c.mean = static_cast<float>(sum / static_cast<double>(e - k));
-    g.cells.push_back(c);
-    k = e;
-  }
-  if (!g.empty()) {
-    g.jlo = g.cells.front().j;
-    g.jhi = g.cells.back().j;
-    g.ilo = g.ihi = g.cells.front().i;
-    for (const GridCell& c : g.cells) {
-      g.ilo = std::min(g.ilo, c.i);
-      g.ihi = std::max(g.ihi, c.i);
-    }
-  }
-  return g;
+  GridAccumulator acc(cell);
+  acc.add(x, y, h);
+  return acc.grid();
 }
 
 Overlap compare_lines(const LineGrid& ga, const LineGrid& gb, double cell) {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace campaign {
@@ -42,6 +44,27 @@ struct LineGrid {
   }
 };
 
+// A line's grid built from its points batch by batch, in memory proportional to the cells it
+// covers, not to its points: the summary streams a line's point file through one of these.
+class GridAccumulator {
+ public:
+  explicit GridAccumulator(double cell) : cell_(cell) {}
+  // x east, y north (metres, common projection), h height (metres); points with a non-finite
+  // value or beyond +-2^31 cells are left out.
+  void add(std::span<const double> x, std::span<const double> y, std::span<const double> h);
+  // The mean of every cell that received a point, the points summed in the order given.
+  LineGrid grid() const;
+
+ private:
+  struct Sum {
+    double h = 0.0;
+    std::uint32_t n = 0;
+  };
+  double cell_;
+  std::unordered_map<std::uint64_t, Sum> sums_;  // key: row in the high half, column low
+};
+
+// All of a line's points at once: one batch of a GridAccumulator.
 LineGrid grid_points(const std::vector<double>& x, const std::vector<double>& y,
                      const std::vector<double>& h, double cell);
 

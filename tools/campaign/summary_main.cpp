@@ -6,10 +6,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "las_reader.hpp"
 #include "line_info.hpp"
 #include "overlap.hpp"
 #include "plots.hpp"
@@ -109,7 +111,8 @@ struct Spread {
 Spread roll_spread(const std::vector<LineInfo>& lines) {
   std::vector<double> v;
   for (const LineInfo& l : lines)
-    if (l.record.present && l.record.status == 0 && std::isfinite(l.roll)) v.push_back(l.roll);
+    if (l.record.present && l.record.status == 0 && std::isfinite(l.report.roll))
+      v.push_back(l.report.roll);
   Spread s;
   s.n = v.size();
   if (v.empty()) return s;
@@ -151,22 +154,66 @@ bool campaign_centre(const std::vector<LineInfo>& lines, double& lat0, double& l
   return true;
 }
 
+double lon_of(const bsim::PointRecord& p) {
+  return p.lon;
+}
+double lat_of(const bsim::PointRecord& p) {
+  return p.lat;
+}
+double height_of(const bsim::PointRecord& p) {
+  return p.h;
+}
+// Beamfall's LAS files hold longitude as X, latitude as Y and height as Z.
+double lon_of(const bsim::LasPoint& p) {
+  return p.x;
+}
+double lat_of(const bsim::LasPoint& p) {
+  return p.y;
+}
+double height_of(const bsim::LasPoint& p) {
+  return p.z;
+}
+
+// A line's points, a batch at a time, projected and summed into its grid: memory follows the
+// cells the line covers, not its number of points.
+class LineGridder {
+ public:
+  LineGridder(const LocalProjection& proj, double cell) : proj_(proj), acc_(cell) {
+    x_.reserve(bsim::kPointBatch);
+    y_.reserve(bsim::kPointBatch);
+    h_.reserve(bsim::kPointBatch);
+  }
+  template <typename Point>
+  void add(std::span<const Point> batch) {
+    x_.clear();
+    y_.clear();
+    h_.clear();
+    for (const Point& p : batch) {
+      x_.push_back(lon_of(p));
+      y_.push_back(lat_of(p));
+      h_.push_back(height_of(p));
+    }
+    proj_.forward(x_, y_);
+    acc_.add(x_, y_, h_);
+  }
+  LineGrid grid() const { return acc_.grid(); }
+
+ private:
+  const LocalProjection& proj_;
+  GridAccumulator acc_;
+  std::vector<double> x_, y_, h_;  // one batch, reused
+};
+
 LineGrid grid_line(const LineInfo& l, const LocalProjection& proj, double cell) {
   if (l.points_file.empty() || !fs::exists(l.points_file)) return {};
-  std::int64_t bad = 0;
-  const std::vector<bsim::PointRecord> pts =
-      bsim::read_points(l.points_file, l.binary_points, l.averaged, bad);
-  std::vector<double> x, y, h;
-  x.reserve(pts.size());
-  y.reserve(pts.size());
-  h.reserve(pts.size());
-  for (const bsim::PointRecord& p : pts) {
-    x.push_back(p.lon);
-    y.push_back(p.lat);
-    h.push_back(p.h);
+  LineGridder g(proj, cell);
+  if (l.las_points) {
+    bsim::for_each_las_point(l.points_file, [&](std::span<const bsim::LasPoint> b) { g.add(b); });
+  } else {
+    bsim::for_each_point_batch(l.points_file, l.binary_points, l.averaged,
+                               [&](std::span<const bsim::PointRecord> b) { g.add(b); });
   }
-  proj.forward(x, y);
-  return grid_points(x, y, h, cell);
+  return g.grid();
 }
 
 // A line whose points cannot be read stays out of the check; the others go on.
@@ -231,11 +278,11 @@ std::string csv_text(const Campaign& c) {
       "flight_height_max_m,bias_m,roll_deg,rejected_amplitude,rejected_index,rejected_range,"
       "seconds\n";
   for (const LineInfo& l : c.lines) {
-    const ReportExtras& x = l.extras;
-    t += csv_field(l.name) + "," + status_text(l) + "," + count(l.scans) + "," + count(l.points) +
-         "," + fmt(l.t_first, 7) + "," + fmt(l.t_last, 7) + "," + fmt(x.flight_h_min, 2) + "," +
-         fmt(x.flight_h_max, 2) + "," + fmt(l.bias, 2) + "," + fmt(l.roll, 2) + "," +
-         count(x.rej_amplitude) + "," + count(x.rej_index) + "," + count(x.rej_range) + "," +
+    const bsim::Report& r = l.report;
+    t += csv_field(l.name) + "," + status_text(l) + "," + count(r.scans) + "," + count(r.npout) +
+         "," + fmt(l.t_first, 7) + "," + fmt(l.t_last, 7) + "," + fmt(r.elev_min, 2) + "," +
+         fmt(r.elev_max, 2) + "," + fmt(r.bias, 2) + "," + fmt(r.roll, 2) + "," +
+         count(r.rej_ampl) + "," + count(r.rej_scan) + "," + count(r.rej_range) + "," +
          (l.record.present ? fmt(l.record.seconds, 3) : "") + "\n";
   }
   return t;
@@ -247,14 +294,13 @@ std::string line_table_html(const Campaign& c) {
       "(h)</th><th>flight height (m)</th><th>bias (m)</th><th>roll (&deg;)</th><th>rejected: "
       "amplitude / index / range</th><th>seconds</th></tr>\n";
   for (const LineInfo& l : c.lines) {
-    const ReportExtras& x = l.extras;
+    const bsim::Report& r = l.report;
     t += "<tr><td>" + html_escape(l.name) + "</td><td>" + status_text(l) + "</td><td>" +
-         count(l.scans) + "</td><td>" + count(l.points) + "</td><td>" + fmt(l.t_first, 4) +
-         " &ndash; " + fmt(l.t_last, 4) + "</td><td>" + fmt(x.flight_h_min, 2) + " &ndash; " +
-         fmt(x.flight_h_max, 2) + "</td><td>" + fmt(l.bias, 2) + "</td><td>" + fmt(l.roll, 2) +
-         "</td><td>" + count(x.rej_amplitude) + " / " + count(x.rej_index) + " / " +
-         count(x.rej_range) + "</td><td>" + (l.record.present ? fmt(l.record.seconds, 2) : "") +
-         "</td></tr>\n";
+         count(r.scans) + "</td><td>" + count(r.npout) + "</td><td>" + fmt(l.t_first, 4) +
+         " &ndash; " + fmt(l.t_last, 4) + "</td><td>" + fmt(r.elev_min, 2) + " &ndash; " +
+         fmt(r.elev_max, 2) + "</td><td>" + fmt(r.bias, 2) + "</td><td>" + fmt(r.roll, 2) +
+         "</td><td>" + count(r.rej_ampl) + " / " + count(r.rej_scan) + " / " + count(r.rej_range) +
+         "</td><td>" + (l.record.present ? fmt(l.record.seconds, 2) : "") + "</td></tr>\n";
   }
   return t + "</table>\n";
 }
@@ -288,8 +334,8 @@ std::string html_text(const Campaign& c, const Spread& roll) {
   std::vector<double> bias, rolls;
   for (const LineInfo& l : c.lines) {
     names.push_back(l.name);
-    bias.push_back(l.bias);
-    rolls.push_back(l.roll);
+    bias.push_back(l.report.bias);
+    rolls.push_back(l.report.roll);
   }
   std::string t =
       "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Campaign summary</title>\n"
