@@ -1,6 +1,7 @@
 #include "output/points.hpp"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "textio/bytes.hpp"
@@ -29,14 +30,23 @@ void encode_point_record(const OutPoint& p, unsigned char* rec) {
 }
 
 char* format_point_line(char* out, const OutPoint& p, bool with_gcount) {
-  out = put_f_fixed<9, 6>(out, p.thr);
-  out = put_f_fixed<10, 6>(out, p.lat);
-  out = put_f_fixed<12, 6>(out, p.lon);
-  out = put_f_fixed<8, 2>(out, p.h);
-  *out++ = ' ';
-  out = put_i(out, 3, p.ampl);
-  out = put_i(out, 4, p.i);
-  if (with_gcount) out = put_i(out, 3, p.gcount);
+  // The whole line is blanked at once; the fields then write only their
+  // characters that are not blanks.
+  constexpr int kLine = 47;
+  constexpr int kGcount = 3;
+  if (with_gcount) {
+    std::memset(out, ' ', kLine + kGcount);
+  } else {
+    std::memset(out, ' ', kLine);
+  }
+  put_f_on_blanks<9, 6>(out, p.thr);
+  put_f_on_blanks<10, 6>(out + 9, p.lat);
+  put_f_on_blanks<12, 6>(out + 19, p.lon);
+  put_f_on_blanks<8, 2>(out + 31, p.h);
+  put_i_on_blanks<3>(out + 40, p.ampl);
+  put_i_on_blanks<4>(out + 43, p.i);
+  out += kLine;
+  if (with_gcount) out = put_i_on_blanks<kGcount>(out, p.gcount);
   *out++ = '\n';
   return out;
 }
