@@ -6,7 +6,7 @@ namespace bf {
 
 void centre_test(const OutPoint& p, std::int64_t scanno, std::int64_t nscans, CentreState& st,
                  OutFile& centre, OutFile& console) {
-  if (!(st.prevang >= 0 && p.scanang < 0)) return;
+  if (!is_centre_point(p, st)) return;
   if (nscans == 1 || p.thr - st.tlast > static_cast<double>(0.0083333f)) {
     char* out = console.reserve(52);
     *out++ = ' ';

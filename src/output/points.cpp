@@ -239,7 +239,8 @@ void PointPipeline::emit(const OutPoint& p, double tan_scanang, std::int64_t sca
     char* line = out_.points->reserve(64);
     out_.points->commit(format_point_line(line, p, cfg_.naver > 1));
   }
-  centre_test(p, scanno, nscans, centre_, *out_.centre, *out_.console);
+  if (is_centre_point(p, centre_))
+    centre_test(p, scanno, nscans, centre_, *out_.centre, *out_.console);
   ++stats_.npout;
   centre_.prevang = p.scanang;
   if (cfg_.calib) add_cross_point(tan_scanang, p.h_a, p.h, sums_, *out_.cal);

@@ -65,10 +65,7 @@ struct LoopResult {
 template <class Reader>
 LoopResult measurement_loop(Reader& reader, bool started, PointPipeline& pipe) {
   Measurement m;
-  if (started) {
-    while (reader.next(m))
-      pipe.process(m, reader.timing().nscans);
-  }
+  if (started) pipe.run_loop(reader, m);
   return LoopResult{reader.timing().nscans, pipe.stats(), pipe.cross_sums()};
 }
 
