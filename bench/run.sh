@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Whole-run benchmark of beamfall on a simulated 20-million-measurement flight.
 #
-#   bench/run.sh [--runs N] [--scaling]
+#   bench/run.sh [--runs N] [--scaling] [--only REGEX]
 #
 # Builds an optimised tree in build-bench/, simulates 100,000 scans of 208
 # measurements (trajectory at 10 Hz with attitude, the EGM96 grid) into
@@ -9,16 +9,19 @@
 # of N runs (default 5) after one warm-up run. Prints measurements per second,
 # MB/s of scanner input, the ratio to the arithmetic floor and peak resident
 # memory. --scaling adds 2, 20 and 200 million measurement runs (the last
-# once; it needs about 6 GB of disk).
+# once; it needs about 6 GB of disk). --only times just the modes whose label
+# matches the extended regular expression.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=5
 scaling=0
+only=
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs=$2; shift 2 ;;
     --scaling) scaling=1; shift ;;
-    *) echo "usage: bench/run.sh [--runs N] [--scaling]" >&2; exit 2 ;;
+    --only) only=$2; shift 2 ;;
+    *) echo "usage: bench/run.sh [--runs N] [--scaling] [--only REGEX]" >&2; exit 2 ;;
   esac
 done
 
@@ -50,14 +53,16 @@ deck_with() {
     { print }' "$src" > "$out"
 }
 
-# time_run DIR DECK: median elapsed seconds and the largest peak RSS (KB).
+# time_run DIR DECK [BEAMFALL_ARGS...]: median elapsed seconds and the largest
+# peak RSS (KB).
 time_run() {
   local dir=$1 deck=$2 times=() rss=0
-  (cd "$dir" && "$bin/beamfall" < "$deck" > /dev/null)  # warm-up
+  shift 2
+  (cd "$dir" && "$bin/beamfall" "$@" < "$deck" > /dev/null)  # warm-up
   for _ in $(seq "$runs"); do
     local line
     sync  # the last run's output is on disk: no run pays for another's writeback
-    line=$(cd "$dir" && { /usr/bin/time -f "%e %M" "$bin/beamfall" < "$deck" > /dev/null; } 2>&1 | tail -1)
+    line=$(cd "$dir" && { /usr/bin/time -f "%e %M" "$bin/beamfall" "$@" < "$deck" > /dev/null; } 2>&1 | tail -1)
     times+=("${line% *}")
     [ "${line#* }" -gt "$rss" ] && rss=${line#* }
   done
@@ -66,10 +71,10 @@ time_run() {
   echo "$median $rss"
 }
 
-report() {  # label measurements scanner_bytes seconds rss
-  awk -v l="$1" -v n="$2" -v b="$3" -v t="$4" -v r="$5" -v f="$floor" -v g="$floor_geoid" 'BEGIN {
+report() {  # label measurements scanner_bytes seconds rss target
+  awk -v l="$1" -v n="$2" -v b="$3" -v t="$4" -v r="$5" -v target="$6" -v f="$floor" -v g="$floor_geoid" 'BEGIN {
     rate = n / t
-    printf "| %-34s | %7.2f | %7.1f | %5.2f | %11.2f | %7.1f |\n", l, rate / 1e6, b / t / 1e6, rate / f, rate / g, r / 1024 }'
+    printf "| %-44s | %7.2f | %7.1f | %5.2f | %11.2f | %7.1f | %-6s |\n", l, rate / 1e6, b / t / 1e6, rate / f, rate / g, r / 1024, target }'
 }
 
 floor_rates() {  # dir deck -> "plain with_geoid" in measurements per second
@@ -81,7 +86,6 @@ mkdir -p "$data"
 simulate "$data/f20m" 5000
 cd "$data/f20m"
 n=$((100000 * 208))
-bytes=$(stat -c %s flight.2dd)
 deck_with deck.txt d_bin points.bin 1 T F
 deck_with deck.txt d_bin_cal points.bin 1 T T
 deck_with deck.txt d_txt points.txt 1 F F
@@ -90,6 +94,21 @@ deck_with deck.txt d_txt_avg points.txt 3 F F
 deck_with deck.txt d_centre 0 1 T F
 "$bin/beamfall_to_text" flight.2dd 2000000 > flight_2m.txt
 deck_with deck.txt d_scantxt points.bin 1 T F flight_2m.txt F
+deck_with deck.txt d_scantxt_cal points.bin 1 T T flight_2m.txt F
+
+# The modes, one a line: label|deck|target|scanner file|extra beamfall arguments.
+# A new mode is a deck made above and a line here.
+modes=(
+  "binary point file|d_bin|>= 18|flight.2dd|"
+  "binary point file, cross profiles|d_bin_cal|>= 15|flight.2dd|"
+  "text point file|d_txt|>= 11|flight.2dd|"
+  "text point file, cross profiles|d_txt_cal|>= 9|flight.2dd|"
+  "text point file, naver 3|d_txt_avg||flight.2dd|"
+  "point file 0 (centre track only)|d_centre||flight.2dd|"
+  "text scanner form (2 M), binary pts|d_scantxt|>= 8|flight_2m.txt|"
+  "text scanner form (2 M), cross profiles|d_scantxt_cal||flight_2m.txt|"
+)
+
 floor=0 floor_geoid=0
 for _ in 1 2 3 4; do
   read -r f g < <(floor_rates "$data/f20m" d_bin)
@@ -101,16 +120,17 @@ awk -v f="$floor" -v g="$floor_geoid" 'BEGIN {
   printf "floor (decode, interpolation, trigonometry, rotation; best of 4): %.2f million measurements/s\n", f / 1e6
   printf "floor with the geoid lookup the deck asks for: %.2f million measurements/s\n", g / 1e6 }'
 echo
-echo "| mode                               | Mmeas/s |    MB/s | floor | floor+geoid |  RSS MB |"
-echo "|------------------------------------|---------|---------|-------|-------------|---------|"
-for mode in "binary point file:d_bin" "binary point file, cross profiles:d_bin_cal" \
-            "text point file:d_txt" "text point file, cross profiles:d_txt_cal" \
-            "text point file, naver 3:d_txt_avg" "point file 0 (centre track only):d_centre"; do
-  read -r t r < <(time_run "$data/f20m" "${mode#*:}")
-  report "${mode%%:*}" "$n" "$bytes" "$t" "$r"
+echo "| mode                                         | Mmeas/s |    MB/s | floor | floor+geoid |  RSS MB | target |"
+echo "|----------------------------------------------|---------|---------|-------|-------------|---------|--------|"
+for mode in "${modes[@]}"; do
+  IFS='|' read -r label deck target scan extra <<< "$mode"
+  if [ -n "$only" ] && ! grep -Eq -- "$only" <<< "$label"; then continue; fi
+  # The text form holds one measurement a line; the binary one n of them.
+  if [ "$scan" = flight.2dd ]; then count=$n; else count=$(wc -l < "$scan"); fi
+  read -r -a args <<< "$extra"
+  read -r t r < <(time_run "$data/f20m" "$deck" "${args[@]}")
+  report "$label" "$count" "$(stat -c %s "$scan")" "$t" "$r" "$target"
 done
-read -r t r < <(time_run "$data/f20m" d_scantxt)
-report "text scanner form (2 M), binary pts" 2000000 "$(stat -c %s flight_2m.txt)" "$t" "$r"
 
 if [ "$scaling" = 1 ]; then
   echo

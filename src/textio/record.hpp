@@ -66,18 +66,18 @@ inline constexpr double kPow10Q20[] = {0x1p20,       10 * 0x1p20,  100 * 0x1p20,
 
 // The scaled-integer path of Fw.d: n = |v| * 10^d rounded half away from
 // zero, when the double product decides it (d <= 9, |v| * 10^d < 2^33).
-// z = |v| * 10^d * 2^20 is rounded once and, below 2^53, lies within 1/2 of
-// the exact Z; u = floor(z) is then within (Z - 1.5, Z + 0.5]. Rounding u to
-// a multiple of 2^20 (half up) rounds Z the same way unless a half-way point
-// T of the decimal value lies between them, which leaves only u = T - 1 and
-// u = T: the two values of u mod 2^20 that send the field to the exact path.
-// NaN and infinities fail the range test.
+// z = |v| * 10^d * 2^20 is the exact Z rounded once, below 2^53, where every
+// half-way point T of the decimal value is an integer (a multiple of 2^20
+// plus 2^19). Rounding is monotone and keeps T, so z lies on the same side of
+// T as Z, or on T itself: rounding floor(z) half up to a multiple of 2^20
+// rounds Z the same way unless z = T, the one value of floor(z) mod 2^20 that
+// sends the field to the exact path. NaN and infinities fail the range test.
 inline bool scaled_decimal(double v, int d, bool& minus, std::uint64_t& n) {
   if (d > 9) return false;
   const double z = std::fabs(v) * kPow10Q20[d];
   if (!(z < 0x1p53)) return false;
   const auto u = static_cast<std::uint64_t>(static_cast<std::int64_t>(z));
-  if ((u & 0xFFFFF) - 0x7FFFF < 2) return false;
+  if ((u & 0xFFFFF) == 0x80000) return false;
   minus = std::signbit(v);
   n = (u + 0x80000) >> 20;
   return true;

@@ -304,6 +304,65 @@ TEST(FieldFDifferential, MatchesPrintfWithTiesAwayFromZero) {
   EXPECT_GT(asterisks, 10000);
 }
 
+// The compile-time formats, each placed on a line blanked whole as the point,
+// centre and cross-profile lines are written, against the same printf
+// reference: their own digit writer and the fallbacks near ties and at the
+// width limits. Characters on either side of the field must stay blank.
+template <int W, int D>
+void expect_on_blanks_match_printf(std::mt19937_64& rng) {
+  int failures = 0;
+  for (int n = 0; n < kValuesPerFormat / 2 && failures < 10; ++n) {
+    const double v = random_value(rng, W, D);
+    char line[W + 2];
+    std::memset(line, ' ', sizeof line);
+    put_f_on_blanks<W, D>(line + 1, v);
+    const std::string got(line, sizeof line);
+    const std::string want = " " + reference_f(W, D, v) + " ";
+    if (got != want) {
+      ++failures;
+      ADD_FAILURE() << "F" << W << "." << D << " of " << std::hexfloat << v << ": got '" << got
+                    << "', want '" << want << "'";
+    }
+  }
+}
+
+TEST(FieldFDifferential, FixedWidthsOnBlankedLinesMatchPrintf) {
+  CLocale c_locale;
+  std::mt19937_64 rng(16);
+  expect_on_blanks_match_printf<9, 6>(rng);
+  expect_on_blanks_match_printf<10, 6>(rng);
+  expect_on_blanks_match_printf<12, 6>(rng);
+  expect_on_blanks_match_printf<8, 2>(rng);
+  expect_on_blanks_match_printf<11, 7>(rng);
+  expect_on_blanks_match_printf<10, 2>(rng);
+  expect_on_blanks_match_printf<7, 6>(rng);  // no room for a sign beside the leading 0
+  expect_on_blanks_match_printf<3, 2>(rng);  // only room for ".dd"
+  expect_on_blanks_match_printf<12, 0>(rng);
+}
+
+// Iw at a width fixed at compile time gives put_i's text, over every value
+// near the width limits and the sign.
+template <int W>
+void expect_i_on_blanks_matches(std::int64_t lo, std::int64_t hi) {
+  for (std::int64_t v = lo; v <= hi; ++v) {
+    char line[W + 2], general[32];
+    std::memset(line, ' ', sizeof line);
+    put_i_on_blanks<W>(line + 1, v);
+    const std::string want = " " + std::string(general, put_i(general, W, v)) + " ";
+    ASSERT_EQ(std::string(line, sizeof line), want) << "I" << W << " of " << v;
+  }
+}
+
+TEST(FieldI, FixedWidthsOnBlankedLines) {
+  expect_i_on_blanks_matches<1>(-20, 20);
+  expect_i_on_blanks_matches<3>(-1200, 1200);
+  expect_i_on_blanks_matches<4>(-12000, 12000);
+  expect_i_on_blanks_matches<3>(std::numeric_limits<std::int64_t>::min(),
+                                std::numeric_limits<std::int64_t>::min() + 2);
+  expect_i_on_blanks_matches<3>(std::numeric_limits<std::int64_t>::max() - 2,
+                                std::numeric_limits<std::int64_t>::max() - 1);
+}
+
 TEST(FieldI, Rows) {
   struct Case {
     int w;
