@@ -121,10 +121,6 @@ bool plain_value_ends(const char* p, const char* end) {
   return p < end && (is_blank(*p) || *p == '\n');
 }
 
-}  // namespace
-
-namespace {
-
 // Gathers the decimal digits from pos on into n (which wraps after 19 of
 // them; callers refuse that many); returns how many there were.
 std::ptrdiff_t plain_digits(const char*& pos, const char* end, std::uint64_t& n) {
