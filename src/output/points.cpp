@@ -12,12 +12,12 @@ std::int32_t scaled_int(double v, double scale) {
   const double y = v * scale;
   // Exactly the values that round into the 32-bit range pass; NaN fails.
   if (!(y > -2147483648.5 && y < 2147483647.5)) return std::numeric_limits<std::int32_t>::min();
-  // Truncate, then step away from zero on a remainder of at least one half;
-  // y - t is exact, and the comparisons avoid a data-dependent branch.
-  auto t = static_cast<std::int32_t>(y);
+  // Truncate, then step away from zero on a remainder of at least one half:
+  // the remainder y - t and its double are exact, and twice it truncates to
+  // that step (-1, 0 or 1) without a data-dependent branch.
+  const auto t = static_cast<std::int32_t>(y);
   const double rest = y - static_cast<double>(t);
-  t += static_cast<std::int32_t>(rest >= 0.5) - static_cast<std::int32_t>(rest <= -0.5);
-  return t;
+  return t + static_cast<std::int32_t>(rest + rest);
 }
 
 void encode_point_record(const OutPoint& p, unsigned char* rec) {
