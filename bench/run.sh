@@ -32,7 +32,7 @@ while [ $# -gt 0 ]; do
 done
 
 root=$PWD
-build=build-bench
+build="build-bench"
 data=$root/bench-data
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBEAMFALL_TESTS=OFF -DBEAMFALL_BENCH=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" >/dev/null
