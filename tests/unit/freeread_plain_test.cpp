@@ -2,7 +2,6 @@
 // reads it stands in for: the same values, statuses, line numbers and error
 // messages, over records in every form the reader takes, read from a file
 // long enough to cut lines at the ends of its input blocks.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
