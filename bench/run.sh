@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Whole-run benchmark of beamfall on a simulated 20-million-measurement flight.
 #
-#   bench/run.sh [--runs N] [--scaling] [--las-only] [--rigorous]
+#   bench/run.sh [--runs N] [--scaling] [--only REGEX | --las-only | --rigorous]
+#   bench/run.sh --callgrind [--only REGEX]
 #
 # Builds an optimised tree in build-bench/, simulates 100,000 scans of 208
 # measurements (trajectory at 10 Hz with attitude, the EGM96 grid) into
@@ -9,29 +10,34 @@
 # of N runs (default 5) after one warm-up run. Prints measurements per second,
 # MB/s of scanner input, the ratio to the arithmetic floor and peak resident
 # memory. --scaling adds 2, 20 and 200 million measurement runs (the last
-# once; it needs about 6 GB of disk). --las-only times only the binary point
-# file and the LAS modes. The ratio of the LAS-only run to the binary point
-# file's closes the table. --rigorous measures instead the rigorous
-# geometry's floor and runs (beamfall --rigorous), each beside the same deck
-# without the option.
+# once; it needs about 6 GB of disk). --only times just the modes whose label
+# matches the extended regular expression. --callgrind instead counts the
+# instructions per measurement of every mode under valgrind's callgrind on the
+# same flight one tenth as long (2.08 million measurements, all of them also in
+# the text form): figures that do not change with the load of the machine.
+# --las-only and --rigorous are --only with the binary point file and the LAS
+# or the --rigorous modes. The table ends with the ratios of the LAS-only and
+# the --rigorous runs to the binary point file's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=5
 scaling=0
-las_only=0
-rigorous=0
+only=
+callgrind=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs=$2; shift 2 ;;
     --scaling) scaling=1; shift ;;
-    --las-only) las_only=1; shift ;;
-    --rigorous) rigorous=1; shift ;;
-    *) echo "usage: bench/run.sh [--runs N] [--scaling] [--las-only] [--rigorous]" >&2; exit 2 ;;
+    --only) only=$2; shift 2 ;;
+    --callgrind) callgrind=1; shift ;;
+    --las-only) only='^binary point file$|LAS'; shift ;;
+    --rigorous) only='^binary point file|rigorous'; shift ;;
+    *) echo "usage: bench/run.sh [--runs N] [--scaling] [--only REGEX] | --callgrind [--only REGEX]" >&2; exit 2 ;;
   esac
 done
 
 root=$PWD
-build=build-bench
+build="build-bench"
 data=$root/bench-data
 tools/configure.sh "$build" -DCMAKE_BUILD_TYPE=Release -DBEAMFALL_TESTS=OFF -DBEAMFALL_BENCH=ON
 cmake --build "$build" -j "$(nproc)" >/dev/null
@@ -58,8 +64,8 @@ deck_with() {
     { print }' "$src" > "$out"
 }
 
-# time_run DIR DECK [ARGS...]: median elapsed seconds and the largest peak RSS (KB) of
-# beamfall ARGS < DECK.
+# time_run DIR DECK [BEAMFALL_ARGS...]: median elapsed seconds and the largest
+# peak RSS (KB).
 time_run() {
   local dir=$1 deck=$2 times=() rss=0
   shift 2
@@ -76,26 +82,10 @@ time_run() {
   echo "$median $rss"
 }
 
-# cpu_pair DIR DECK: median CPU seconds (user + system) of beamfall without and with
-# --rigorous, the two run alternately so that both meet the same load.
-cpu_pair() {
-  local dir=$1 deck=$2 plain=() rig=()
-  (cd "$dir" && "$bin/beamfall" < "$deck" > /dev/null && "$bin/beamfall" --rigorous < "$deck" > /dev/null)
-  for _ in $(seq "$runs"); do
-    local a b
-    a=$(cd "$dir" && { /usr/bin/time -f "%U %S" "$bin/beamfall" < "$deck" > /dev/null; } 2>&1 | tail -1)
-    b=$(cd "$dir" && { /usr/bin/time -f "%U %S" "$bin/beamfall" --rigorous < "$deck" > /dev/null; } 2>&1 | tail -1)
-    plain+=("$(awk -v u="${a% *}" -v s="${a#* }" 'BEGIN { print u + s }')")
-    rig+=("$(awk -v u="${b% *}" -v s="${b#* }" 'BEGIN { print u + s }')")
-  done
-  local median='{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'
-  echo "$(printf '%s\n' "${plain[@]}" | sort -g | awk "$median") $(printf '%s\n' "${rig[@]}" | sort -g | awk "$median")"
-}
-
-report() {  # label measurements scanner_bytes seconds rss
-  awk -v l="$1" -v n="$2" -v b="$3" -v t="$4" -v r="$5" -v f="$floor" -v g="$floor_geoid" 'BEGIN {
+report() {  # label measurements scanner_bytes seconds rss target
+  awk -v l="$1" -v n="$2" -v b="$3" -v t="$4" -v r="$5" -v target="$6" -v f="$floor" -v g="$floor_geoid" 'BEGIN {
     rate = n / t
-    printf "| %-34s | %7.2f | %7.1f | %5.2f | %11.2f | %7.1f |\n", l, rate / 1e6, b / t / 1e6, rate / f, rate / g, r / 1024 }'
+    printf "| %-44s | %7.2f | %7.1f | %5.2f | %11.2f | %7.1f | %-6s |\n", l, rate / 1e6, b / t / 1e6, rate / f, rate / g, r / 1024, target }'
 }
 
 floor_rates() {  # dir deck [--rigorous] -> "plain with_geoid" in measurements per second
@@ -103,82 +93,100 @@ floor_rates() {  # dir deck [--rigorous] -> "plain with_geoid" in measurements p
     awk '{ gsub(";", ""); print $4 * 1e6, $10 * 1e6 }'
 }
 
-mkdir -p "$data"
-simulate "$data/f20m" 5000
-cd "$data/f20m"
-n=$((100000 * 208))
-bytes=$(stat -c %s flight.2dd)
-deck_with deck.txt d_bin points.bin 1 T F
-deck_with deck.txt d_bin_cal points.bin 1 T T
-deck_with deck.txt d_txt points.txt 1 F F
-deck_with deck.txt d_txt_cal points.txt 1 F T
-deck_with deck.txt d_txt_avg points.txt 3 F F
-deck_with deck.txt d_centre 0 1 T F
-"$bin/beamfall_to_text" flight.2dd 2000000 > flight_2m.txt
-deck_with deck.txt d_scantxt points.bin 1 T F flight_2m.txt F
+# make_decks: the decks of every mode in the current directory, and the text
+# form of its first $text_count measurements.
+make_decks() {
+  deck_with deck.txt d_bin points.bin 1 T F
+  deck_with deck.txt d_bin_cal points.bin 1 T T
+  deck_with deck.txt d_txt points.txt 1 F F
+  deck_with deck.txt d_txt_cal points.txt 1 F T
+  deck_with deck.txt d_txt_avg points.txt 3 F F
+  deck_with deck.txt d_centre 0 1 T F
+  "$bin/beamfall_to_text" flight.2dd "$text_count" > flight_2m.txt
+  deck_with deck.txt d_scantxt points.bin 1 T F flight_2m.txt F
+  deck_with deck.txt d_scantxt_cal points.bin 1 T T flight_2m.txt F
+}
 
-if [ "$rigorous" = 1 ]; then
-  # Each rigorous run right after the same deck without the option, so that both see the
-  # same load; best floor of 4 passes each, alternating. The runs are timed in CPU time
-  # (user + system): on a machine shared with other work, elapsed time counts theirs too.
-  rfloor=0 dfloor=0
-  for _ in 1 2 3 4; do
-    read -r f _ < <(floor_rates "$data/f20m" d_bin)
-    dfloor=$(awk -v a="$dfloor" -v b="$f" 'BEGIN { print (b > a ? b : a) }')
-    read -r f _ < <(floor_rates "$data/f20m" d_bin --rigorous)
-    rfloor=$(awk -v a="$rfloor" -v b="$f" 'BEGIN { print (b > a ? b : a) }')
-  done
-  echo
-  awk -v d="$dfloor" -v r="$rfloor" 'BEGIN {
-    printf "floor: flat-earth %.2f, rigorous %.2f million measurements/s (%.0f %%)\n", d / 1e6, r / 1e6, 100 * r / d }'
-  echo
-  echo "| mode (CPU time, median of $runs)      | flat-earth Mmeas/s | --rigorous Mmeas/s | ratio |"
-  echo "|------------------------------------|--------------------|--------------------|-------|"
-  for mode in "binary point file:d_bin" "binary point file, cross profiles:d_bin_cal" \
-              "text point file:d_txt"; do
-    read -r t tr < <(cpu_pair "$data/f20m" "${mode#*:}")
-    awk -v l="${mode%%:*}" -v n="$n" -v t="$t" -v r="$tr" 'BEGIN {
-      printf "| %-34s | %18.2f | %18.2f | %5.2f |\n", l, n / t / 1e6, n / r / 1e6, t / r }'
+# The modes, one a line: label|deck|target|scanner file|extra beamfall arguments.
+# A new mode is a deck made above and a line here.
+modes=(
+  "binary point file|d_bin|>= 18|flight.2dd|"
+  "binary point file, cross profiles|d_bin_cal|>= 15|flight.2dd|"
+  "text point file|d_txt|>= 11|flight.2dd|"
+  "text point file, cross profiles|d_txt_cal|>= 9|flight.2dd|"
+  "text point file, naver 3|d_txt_avg||flight.2dd|"
+  "point file 0 (centre track only)|d_centre||flight.2dd|"
+  "text scanner form (2 M), binary pts|d_scantxt|>= 8|flight_2m.txt|"
+  "text scanner form (2 M), cross profiles|d_scantxt_cal||flight_2m.txt|"
+  "LAS file only (point file 0, --las)|d_centre|<= 1.15 x binary|flight.2dd|--las points.las --date 2026-04-12"
+  "binary point file and LAS file|d_bin||flight.2dd|--las points.las --date 2026-04-12"
+  "binary point file, --rigorous|d_bin|>= 0.9 x binary|flight.2dd|--rigorous"
+  "binary point file, cross profiles, --rigorous|d_bin_cal||flight.2dd|--rigorous"
+)
+
+mkdir -p "$data"
+if [ "$callgrind" = 1 ]; then
+  simulate "$data/f2m" 500
+  cd "$data/f2m"
+  text_count=2080000
+  make_decks
+  echo "| mode                                         | instructions per measurement |"
+  echo "|----------------------------------------------|------------------------------|"
+  for mode in "${modes[@]}"; do
+    IFS='|' read -r label deck target scan extra <<< "$mode"
+    if [ -n "$only" ] && ! grep -Eq -- "$only" <<< "$label"; then continue; fi
+    read -r -a args <<< "$extra"
+    count=$(if [ "$scan" = flight.2dd ]; then echo 2080000; else wc -l < "$scan"; fi)
+    total=$(valgrind --tool=callgrind --callgrind-out-file="callgrind.$deck" "$bin/beamfall" "${args[@]}" \
+      < "$deck" 2>&1 >/dev/null | awk '/Collected :/ { print $NF }')
+    awk -v l="$label" -v t="$total" -v n="$count" 'BEGIN { printf "| %-44s | %28.0f |\n", l, t / n }'
   done
   exit 0
 fi
+simulate "$data/f20m" 5000
+cd "$data/f20m"
+n=$((100000 * 208))
+text_count=2000000
+make_decks
 
-floor=0 floor_geoid=0
+floor=0 floor_geoid=0 floor_rigorous=0
 for _ in 1 2 3 4; do
   read -r f g < <(floor_rates "$data/f20m" d_bin)
   floor=$(awk -v a="$floor" -v b="$f" 'BEGIN { print (b > a ? b : a) }')
   floor_geoid=$(awk -v a="$floor_geoid" -v b="$g" 'BEGIN { print (b > a ? b : a) }')
+  read -r f _ < <(floor_rates "$data/f20m" d_bin --rigorous)
+  floor_rigorous=$(awk -v a="$floor_rigorous" -v b="$f" 'BEGIN { print (b > a ? b : a) }')
 done
 
-awk -v f="$floor" -v g="$floor_geoid" 'BEGIN {
+awk -v f="$floor" -v g="$floor_geoid" -v r="$floor_rigorous" 'BEGIN {
   printf "floor (decode, interpolation, trigonometry, rotation; best of 4): %.2f million measurements/s\n", f / 1e6
-  printf "floor with the geoid lookup the deck asks for: %.2f million measurements/s\n", g / 1e6 }'
+  printf "floor with the geoid lookup the deck asks for: %.2f million measurements/s\n", g / 1e6
+  printf "floor with the rigorous geometry (--rigorous): %.2f million measurements/s\n", r / 1e6 }'
 echo
-echo "| mode                               | Mmeas/s |    MB/s | floor | floor+geoid |  RSS MB |"
-echo "|------------------------------------|---------|---------|-------|-------------|---------|"
-las=(--las points.las --date 2026-04-12)
-for mode in "binary point file:d_bin" "binary point file, cross profiles:d_bin_cal" \
-            "text point file:d_txt" "text point file, cross profiles:d_txt_cal" \
-            "text point file, naver 3:d_txt_avg" "point file 0 (centre track only):d_centre" \
-            "LAS file only (point file 0, --las):d_centre:las" \
-            "binary point file and LAS file:d_bin:las"; do
-  IFS=: read -r label deck with_las <<< "$mode"
-  [ "$las_only" = 1 ] && [ -z "$with_las" ] && [ "$label" != "binary point file" ] && continue
-  if [ -n "$with_las" ]; then
-    read -r t r < <(time_run "$data/f20m" "$deck" "${las[@]}")
-  else
-    read -r t r < <(time_run "$data/f20m" "$deck")
-  fi
-  report "$label" "$n" "$bytes" "$t" "$r"
-  [ "$label" = "binary point file" ] && t_binary=$t
-  [ "$deck" = d_centre ] && [ -n "$with_las" ] && t_las=$t
+echo "| mode                                         | Mmeas/s |    MB/s | floor | floor+geoid |  RSS MB | target |"
+echo "|----------------------------------------------|---------|---------|-------|-------------|---------|--------|"
+for mode in "${modes[@]}"; do
+  IFS='|' read -r label deck target scan extra <<< "$mode"
+  if [ -n "$only" ] && ! grep -Eq -- "$only" <<< "$label"; then continue; fi
+  # The text form holds one measurement a line; the binary one n of them.
+  if [ "$scan" = flight.2dd ]; then count=$n; else count=$(wc -l < "$scan"); fi
+  read -r -a args <<< "$extra"
+  read -r t r < <(time_run "$data/f20m" "$deck" "${args[@]}")
+  report "$label" "$count" "$(stat -c %s "$scan")" "$t" "$r" "$target"
+  case $label in
+    "binary point file") t_binary=$t ;;
+    "LAS file only (point file 0, --las)") t_las=$t ;;
+    "binary point file, --rigorous") t_rigorous=$t ;;
+  esac
 done
-if [ "$las_only" = 0 ]; then
-  read -r t r < <(time_run "$data/f20m" d_scantxt)
-  report "text scanner form (2 M), binary pts" 2000000 "$(stat -c %s flight_2m.txt)" "$t" "$r"
-fi
-awk -v a="$t_las" -v b="$t_binary" 'BEGIN {
-  printf "\nLAS file only / binary point file, elapsed: %.3f s / %.3f s = %.3f\n", a, b, a / b }'
+ratio() {  # label seconds: the mode's time against the binary point file's
+  [ -n "${2:-}" ] && [ -n "${t_binary:-}" ] && awk -v l="$1" -v a="$2" -v b="$t_binary" 'BEGIN {
+    printf "%s / binary point file, elapsed: %.3f s / %.3f s = %.3f\n", l, a, b, a / b }'
+  return 0
+}
+echo
+ratio "LAS file only" "${t_las:-}"
+ratio "--rigorous" "${t_rigorous:-}"
 
 if [ "$scaling" = 1 ]; then
   echo
@@ -195,4 +203,3 @@ if [ "$scaling" = 1 ]; then
     awk -v n="$count" -v t="$t" -v r="$r" 'BEGIN { printf "| %12d | %7.2f | %7.2f | %6.1f |\n", n, t, n / t / 1e6, r / 1024 }'
   done
 fi
-

@@ -110,13 +110,21 @@ void TextScanReader::start() {
 bool TextScanReader::read_record(Measurement& m) {
   std::int32_t ampl = 0;
   in_.start_read();
-  ReadStatus s = in_.integer(m.i);
-  std::int64_t first_line = in_.line();
-  if (s == ReadStatus::ok) s = in_.real(m.range);
-  if (s == ReadStatus::ok) s = in_.integer(ampl);
-  if (s == ReadStatus::ok && (ampl < -128 || ampl > 127)) s = ReadStatus::bad_value;
-  if (s == ReadStatus::ok) s = in_.real(m.angle);
-  if (s == ReadStatus::ok) s = in_.real(m.tsec);
+  ReadStatus s = ReadStatus::ok;
+  std::int64_t first_line = 0;
+  // A record on one plain line is decoded whole; any other value by value.
+  if (in_.plain_line(m.i, m.range, ampl, m.angle, m.tsec)) {
+    first_line = in_.line();
+    if (ampl < -128 || ampl > 127) s = ReadStatus::bad_value;
+  } else {
+    s = in_.integer(m.i);
+    first_line = in_.line();
+    if (s == ReadStatus::ok) s = in_.real(m.range);
+    if (s == ReadStatus::ok) s = in_.integer(ampl);
+    if (s == ReadStatus::ok && (ampl < -128 || ampl > 127)) s = ReadStatus::bad_value;
+    if (s == ReadStatus::ok) s = in_.real(m.angle);
+    if (s == ReadStatus::ok) s = in_.real(m.tsec);
+  }
   if (s == ReadStatus::bad_value)
     console_.free_line({"*** warning: unreadable scanner record at line", first_line});
   if (s != ReadStatus::ok) return false;

@@ -1,5 +1,7 @@
 #include "output/calib.hpp"
 
+#include <cstring>
+
 namespace bf {
 
 void add_cross_point(double tan_scanang, double h_a, double h, CrossSums& s, OutFile& cal) {
@@ -13,10 +15,11 @@ void add_cross_distance(double xdist, double h, CrossSums& s, OutFile& cal) {
   s.sz += h;
   s.sxz += xdist * h;
   char* out = cal.reserve(21);
-  out = put_f_fixed<10, 2>(out, xdist);
-  out = put_f_fixed<10, 2>(out, h);
-  *out++ = '\n';
-  cal.commit(out);
+  std::memset(out, ' ', 20);
+  put_f_on_blanks<10, 2>(out, xdist);
+  put_f_on_blanks<10, 2>(out + 10, h);
+  out[20] = '\n';
+  cal.commit(out + 21);
 }
 
 Regression solve_regression(const CrossSums& s) {

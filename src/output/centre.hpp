@@ -25,6 +25,12 @@ struct CentreState {
   double tlast = 0;      // thr of the last centre point shown on the console
 };
 
+// True where the sweep passes from nadir or the left to the right: the test
+// every point makes before centre_test is called for it.
+inline bool is_centre_point(const OutPoint& p, const CentreState& st) {
+  return st.prevang >= 0 && p.scanang < 0;
+}
+
 // Writes a centre point (sweep passing from nadir or the left to the right)
 // to the centre file, and to the console during the first scan or when more
 // than 29.99988 s have passed since the last one shown.

@@ -1,6 +1,7 @@
 #include "output/points.hpp"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "textio/bytes.hpp"
@@ -11,12 +12,12 @@ std::int32_t scaled_int(double v, double scale) {
   const double y = v * scale;
   // Exactly the values that round into the 32-bit range pass; NaN fails.
   if (!(y > -2147483648.5 && y < 2147483647.5)) return std::numeric_limits<std::int32_t>::min();
-  // Truncate, then step away from zero on a remainder of at least one half;
-  // y - t is exact, and the comparisons avoid a data-dependent branch.
-  auto t = static_cast<std::int32_t>(y);
+  // Truncate, then step away from zero on a remainder of at least one half:
+  // the remainder y - t and its double are exact, and twice it truncates to
+  // that step (-1, 0 or 1) without a data-dependent branch.
+  const auto t = static_cast<std::int32_t>(y);
   const double rest = y - static_cast<double>(t);
-  t += static_cast<std::int32_t>(rest >= 0.5) - static_cast<std::int32_t>(rest <= -0.5);
-  return t;
+  return t + static_cast<std::int32_t>(rest + rest);
 }
 
 void encode_point_record(const OutPoint& p, unsigned char* rec) {
@@ -29,14 +30,23 @@ void encode_point_record(const OutPoint& p, unsigned char* rec) {
 }
 
 char* format_point_line(char* out, const OutPoint& p, bool with_gcount) {
-  out = put_f_fixed<9, 6>(out, p.thr);
-  out = put_f_fixed<10, 6>(out, p.lat);
-  out = put_f_fixed<12, 6>(out, p.lon);
-  out = put_f_fixed<8, 2>(out, p.h);
-  *out++ = ' ';
-  out = put_i(out, 3, p.ampl);
-  out = put_i(out, 4, p.i);
-  if (with_gcount) out = put_i(out, 3, p.gcount);
+  // The whole line is blanked at once; the fields then write only their
+  // characters that are not blanks.
+  constexpr int kLine = 47;
+  constexpr int kGcount = 3;
+  if (with_gcount) {
+    std::memset(out, ' ', kLine + kGcount);
+  } else {
+    std::memset(out, ' ', kLine);
+  }
+  put_f_on_blanks<9, 6>(out, p.thr);
+  put_f_on_blanks<10, 6>(out + 9, p.lat);
+  put_f_on_blanks<12, 6>(out + 19, p.lon);
+  put_f_on_blanks<8, 2>(out + 31, p.h);
+  put_i_on_blanks<3>(out + 40, p.ampl);
+  put_i_on_blanks<4>(out + 43, p.i);
+  out += kLine;
+  if (with_gcount) out = put_i_on_blanks<kGcount>(out, p.gcount);
   *out++ = '\n';
   return out;
 }
@@ -211,16 +221,23 @@ void PointPipeline::process(Measurement& m, std::int64_t nscans) {
 }
 
 template <class Reader, Geometry G, bool Geoid, PointFormat Format, bool Las>
-void PointPipeline::loop_as(Reader& reader, Measurement& m) {
-  while (reader.next(m))
+void PointPipeline::loop_as(Reader& reader, Measurement& m, const LoopTick& tick) {
+  std::int64_t countdown = tick.stride, n = 0;
+  while (reader.next(m)) {
     process_as<G, Geoid, Format, Las>(m, reader.timing().nscans);
+    if (--countdown == 0) {
+      countdown = tick.stride;
+      n += tick.stride;
+      tick.fn(tick.ctx, n);
+    }
+  }
 }
 
 template <class Reader>
-void PointPipeline::run_loop(Reader& reader, Measurement& m) {
-  using Fn = void (PointPipeline::*)(Reader&, Measurement&);
+void PointPipeline::run_loop(Reader& reader, Measurement& m, const LoopTick& tick) {
+  using Fn = void (PointPipeline::*)(Reader&, Measurement&, const LoopTick&);
   (this->*pick<Fn, LoopPick<Reader>::template With>(geometry_, geoid_lookup_.has_value(), format(),
-                                                    out_.las != nullptr))(reader, m);
+                                                    out_.las != nullptr))(reader, m, tick);
 }
 
 // Averaging groups within a scan. Returns true when a group was closed; its
@@ -278,13 +295,14 @@ void PointPipeline::emit(const OutPoint& p, double xdist, double roll, std::int6
     out_.points->commit(format_point_line(line, p, cfg_.naver > 1));
   }
   if constexpr (Las) out_.las->add(p, roll, scanno);
-  centre_test(p, scanno, nscans, centre_, *out_.centre, *out_.console);
+  if (is_centre_point(p, centre_))
+    centre_test(p, scanno, nscans, centre_, *out_.centre, *out_.console);
   ++stats_.npout;
   centre_.prevang = p.scanang;
   if (cfg_.calib) add_cross_distance(xdist, p.h, sums_, *out_.cal);
 }
 
-template void PointPipeline::run_loop(BinaryScanReader&, Measurement&);
-template void PointPipeline::run_loop(TextScanReader&, Measurement&);
+template void PointPipeline::run_loop(BinaryScanReader&, Measurement&, const LoopTick&);
+template void PointPipeline::run_loop(TextScanReader&, Measurement&, const LoopTick&);
 
 }  // namespace bf

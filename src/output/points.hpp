@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -62,6 +63,14 @@ class BeamTable {
   std::unique_ptr<double[]> tans_;
 };
 
+// A call from the measurement loop every `stride` measurements, with the
+// number delivered so far; by default never.
+struct LoopTick {
+  std::int64_t stride = std::numeric_limits<std::int64_t>::max();
+  void (*fn)(void* ctx, std::int64_t measurements) = [](void*, std::int64_t) {};
+  void* ctx = nullptr;
+};
+
 // How points are written: not at all, as binary records or as text lines.
 enum class PointFormat { none, binary, text };
 
@@ -90,8 +99,9 @@ class PointPipeline {
   // settings that never change during a run (attitude or profile mode, geoid,
   // point format, LAS file) are fixed at compile time, so the loop does not
   // test them.
+  // `tick` is called every tick.stride measurements (a progress display).
   template <class Reader>
-  void run_loop(Reader& reader, Measurement& m);
+  void run_loop(Reader& reader, Measurement& m, const LoopTick& tick = {});
 
   const RunStats& stats() const { return stats_; }
   const CrossSums& cross_sums() const { return sums_; }
@@ -100,7 +110,7 @@ class PointPipeline {
   template <Geometry G, bool Geoid, PointFormat Format, bool Las>
   void process_as(Measurement& m, std::int64_t nscans);
   template <class Reader, Geometry G, bool Geoid, PointFormat Format, bool Las>
-  void loop_as(Reader& reader, Measurement& m);
+  void loop_as(Reader& reader, Measurement& m, const LoopTick& tick);
   PointFormat format() const;
   template <Geometry G, bool Geoid, PointFormat Format, bool Las>
   struct ProcessPick;

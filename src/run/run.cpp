@@ -72,16 +72,22 @@ template <class Reader>
 LoopResult measurement_loop(Reader& reader, bool started, PointPipeline& pipe,
                             const BinaryInput* bin, const TextInput* text, Progress& progress) {
   Measurement m;
-  std::int64_t countdown = Progress::kStride, n = 0;
   if (started) {
-    while (reader.next(m)) {
-      pipe.process(m, reader.timing().nscans);
-      if (--countdown == 0) {
-        countdown = Progress::kStride;
-        n += Progress::kStride;
-        if (progress.active()) progress.update(bin ? bin->bytes_read() : text->bytes_read(), n);
-      }
+    struct Source {
+      Progress* progress;
+      const BinaryInput* bin;
+      const TextInput* text;
+    } source{&progress, bin, text};
+    LoopTick tick;
+    if (progress.active()) {
+      tick.stride = Progress::kStride;
+      tick.ctx = &source;
+      tick.fn = [](void* ctx, std::int64_t n) {
+        const auto* s = static_cast<const Source*>(ctx);
+        s->progress->update(s->bin ? s->bin->bytes_read() : s->text->bytes_read(), n);
+      };
     }
+    pipe.run_loop(reader, m, tick);
   }
   progress.clear();
   return LoopResult{reader.timing().nscans, pipe.stats(), pipe.cross_sums()};

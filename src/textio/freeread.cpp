@@ -1,7 +1,9 @@
 #include "textio/freeread.hpp"
 
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <system_error>
 #include <type_traits>
 
@@ -106,7 +108,81 @@ bool exact_real(const RealParts& p, double& v) {
   return true;
 }
 
+// Skips blanks before a plain value; false at a line end or the buffer's end.
+bool skip_plain_blanks(const char*& p, const char* end) {
+  while (p < end && is_blank(*p))
+    ++p;
+  return p < end && *p != '\n';
+}
+
+// A plain value ends at a blank or the line end (a buffered one). With at
+// most 15 digits it is far shorter than the longest value read.
+bool plain_value_ends(const char* p, const char* end) {
+  return p < end && (is_blank(*p) || *p == '\n');
+}
+
+// Gathers the decimal digits from pos on into n (which wraps after 19 of
+// them; callers refuse that many); returns how many there were.
+std::ptrdiff_t plain_digits(const char*& pos, const char* end, std::uint64_t& n) {
+  const char* p = pos;
+  std::uint64_t value = n;
+  for (; p < end; ++p) {
+    const unsigned d = static_cast<unsigned char>(*p) - unsigned{'0'};
+    if (d > 9) break;
+    value = value * 10 + d;
+  }
+  n = value;
+  const std::ptrdiff_t count = p - pos;
+  pos = p;
+  return count;
+}
+
 }  // namespace
+
+bool FreeReader::plain_value(const char*& p, const char* end, std::int32_t& v) {
+  if (!skip_plain_blanks(p, end)) return false;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  std::uint64_t n = 0;
+  const std::ptrdiff_t count = plain_digits(p, end, n);
+  if (count == 0 || count > 9 || !plain_value_ends(p, end)) return false;
+  const auto magnitude = static_cast<std::int32_t>(n);
+  v = negative ? -magnitude : magnitude;
+  return true;
+}
+
+bool FreeReader::plain_value(const char*& p, const char* end, double& v) {
+  if (!skip_plain_blanks(p, end)) return false;
+  RealParts parts;
+  parts.negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  std::ptrdiff_t count = plain_digits(p, end, parts.digits);
+  if (p < end && *p == '.') {
+    ++p;
+    const std::ptrdiff_t frac = plain_digits(p, end, parts.digits);
+    count += frac;
+    parts.scale = -frac;
+  }
+  // Leading zeros add nothing to the digits: with at most 15 digits in all
+  // there are at most 15 significant ones, and exact_real gives what the
+  // value-by-value reader gives. More digits, an exponent or any other
+  // character: not plain.
+  if (count == 0 || count > 15 || !plain_value_ends(p, end)) return false;
+  parts.sig_digits = static_cast<int>(count);
+  return exact_real(parts, v);
+}
+
+bool FreeReader::end_plain_line(const char* start, const char* p, const char* end) {
+  const auto* nl =
+      static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+  if (nl == nullptr) return false;
+  in_.skip(static_cast<std::size_t>(nl + 1 - start));
+  token_line_ = line_++;
+  mid_line_ = false;
+  comma_seen_ = false;
+  value_seen_ = true;
+  return true;
+}
 
 void FreeReader::start_read() {
   comma_seen_ = false;

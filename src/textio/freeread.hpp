@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 #include "textio/infile.hpp"
 
@@ -32,6 +33,16 @@ class FreeReader {
   ReadStatus integer(std::int32_t& v);
   ReadStatus logical(bool& v);
 
+  // A read whose values all lie, in their plain forms, on the next line held
+  // whole in the input buffer: integers as [sign] and up to 9 digits, reals as
+  // [sign]digits[.digits] with up to 15 significant digits, each ended by a
+  // blank or the line end. They are decoded straight from memory to the values
+  // integer() and real() give, and the line is used up as the next
+  // start_read() would. Any other line gives false with nothing read or
+  // changed, and is then read value by value. Call it after start_read().
+  template <class... T>
+  bool plain_line(T&... values);
+
   // Reads a whole line as a fixed field of `width` characters, padded with
   // blanks (a carriage return before the line end is dropped). Starts a new
   // read. end_of_file when no line is left.
@@ -47,6 +58,13 @@ class FreeReader {
   template <class Real>
   ReadStatus read_real(Real& v);
   ReadStatus fail(std::string why);
+  // One plain value from p on (blanks before it skipped, never a line end);
+  // p is left after it.
+  static bool plain_value(const char*& p, const char* end, std::int32_t& v);
+  static bool plain_value(const char*& p, const char* end, double& v);
+  // Uses up the line that begins at start, when its end (at p or after) is
+  // buffered.
+  bool end_plain_line(const char* start, const char* p, const char* end);
 
   TextInput& in_;
   std::int64_t line_ = 1;        // line of the next character
@@ -58,5 +76,17 @@ class FreeReader {
   int token_len_ = 0;
   std::string error_;
 };
+
+template <class... T>
+bool FreeReader::plain_line(T&... values) {
+  const std::string_view text = in_.buffered();
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  std::tuple<T...> read;
+  const bool plain = std::apply([&](auto&... v) { return (plain_value(p, end, v) && ...); }, read);
+  if (!plain || !end_plain_line(text.data(), p, end)) return false;
+  std::tie(values...) = read;
+  return true;
+}
 
 }  // namespace bf

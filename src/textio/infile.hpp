@@ -31,6 +31,14 @@ class TextInput {
     return static_cast<unsigned char>(*p_);
   }
   void advance() { ++p_; }
+  // The characters buffered from the current one on (refilled when none are
+  // left; empty at the end of the stream), for readers that decode in memory;
+  // skip(n) then passes over n of them.
+  std::string_view buffered() {
+    if (p_ == end_ && !refill()) return {};
+    return {p_, static_cast<std::size_t>(end_ - p_)};
+  }
+  void skip(std::size_t n) { p_ += n; }
   void close();
   // Bytes read from the file so far, for progress (the buffer's end).
   std::int64_t bytes_read() const { return bytes_read_; }

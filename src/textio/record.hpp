@@ -28,7 +28,6 @@ char* put_f(char* out, int w, int d, double v);
 
 namespace detail {
 
-inline constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
 inline constexpr std::uint64_t kIPow10[] = {1ULL,
                                             10ULL,
                                             100ULL,
@@ -60,21 +59,100 @@ inline constexpr auto kDigitPairs = [] {
   return t;
 }();
 
-// The scaled-integer path of Fw.d: n = |v| * 10^d rounded, when that can be
-// decided exactly this way (d <= 9, finite v, n < 2^33 and the scaled value
-// not within 2^-19 of a half-integer). y differs from the exact |v|*10^d by at
-// most y*2^-53 < 2^-20 below 2^33, so away from a half-integer by more than
-// that, rounding y rounds the exact value the same way.
+// 10^d * 2^20 for d = 0 .. 9; every one is exact (5^d * 2^(d+20)).
+inline constexpr double kPow10Q20[] = {0x1p20,       10 * 0x1p20,  100 * 0x1p20, 1e3 * 0x1p20,
+                                       1e4 * 0x1p20, 1e5 * 0x1p20, 1e6 * 0x1p20, 1e7 * 0x1p20,
+                                       1e8 * 0x1p20, 1e9 * 0x1p20};
+
+// The scaled-integer path of Fw.d: n = |v| * 10^d rounded half away from
+// zero, when the double product decides it (d <= 9, |v| * 10^d < 2^33).
+// z = |v| * 10^d * 2^20 is the exact Z rounded once, below 2^53, where every
+// half-way point T of the decimal value is an integer (a multiple of 2^20
+// plus 2^19). Rounding is monotone and keeps T, so z lies on the same side of
+// T as Z, or on T itself: rounding floor(z) half up to a multiple of 2^20
+// rounds Z the same way unless z = T, the one value of floor(z) mod 2^20 that
+// sends the field to the exact path. NaN and infinities fail the range test.
 inline bool scaled_decimal(double v, int d, bool& minus, std::uint64_t& n) {
-  if (d > 9 || !std::isfinite(v)) return false;
-  const double y = std::fabs(v) * kPow10[d];
-  if (!(y < 8589934592.0)) return false;
-  const auto whole = static_cast<std::uint64_t>(y);  // y >= 0: truncation is floor
-  const double frac = y - static_cast<double>(whole);
-  if (!(std::fabs(frac - 0.5) > 0x1p-19)) return false;
+  if (d > 9) return false;
+  const double z = std::fabs(v) * kPow10Q20[d];
+  if (!(z < 0x1p53)) return false;
+  const auto u = static_cast<std::uint64_t>(static_cast<std::int64_t>(z));
+  if ((u & 0xFFFFF) == 0x80000) return false;
   minus = std::signbit(v);
-  n = whole + (frac > 0.5 ? 1 : 0);
+  n = (u + 0x80000) >> 20;
   return true;
+}
+
+// Writes n right-aligned so that its last digit is at end[-1], two digits at
+// a time; returns the position of its first digit. 0 is written as "0".
+template <class Uint>
+inline char* put_digits_backwards(char* end, Uint n) {
+  char* p = end;
+  while (n >= 100) {
+    const Uint q = n / 100;
+    p -= 2;
+    std::memcpy(p, &kDigitPairs[2 * (n - q * 100)], 2);
+    n = q;
+  }
+  if (n >= 10) {
+    p -= 2;
+    std::memcpy(p, &kDigitPairs[2 * n], 2);
+  } else {
+    *--p = static_cast<char>('0' + n);
+  }
+  return p;
+}
+
+// Writes the D digits of x < 10^D (leading zeros included) so that they end
+// at end[-1]. Up to six digits come from one fixed-point product: t = x * M
+// with M = ceil(2^32 / 10^L) holds x / 10^L in its high half, and each
+// multiplication of the low half by 100 brings the next two digits up. M
+// exceeds 2^32 / 10^L by less than 0.3, so the error x * 0.3 / 2^32 stays
+// below the 10^-L that would carry into a digit for every x < 10^D (checked
+// for all of them in the unit tests). Longer fractions go two digits at a
+// time by division.
+template <int D>
+inline void put_fraction_digits(char* end, std::uint32_t x) {
+  if constexpr (D >= 3 && D <= 6) {
+    constexpr int kLow = D % 2 == 1 ? D - 1 : D - 2;  // digits after the leading 1 or 2
+    constexpr std::uint64_t kM = ((std::uint64_t{1} << 32) + kIPow10[kLow] - 1) / kIPow10[kLow];
+    std::uint64_t t = x * kM;
+    char* p = end - D;
+    if constexpr (D % 2 == 1) {
+      *p++ = static_cast<char>('0' + (t >> 32));
+    } else {
+      std::memcpy(p, &kDigitPairs[2 * (t >> 32)], 2);
+      p += 2;
+    }
+    for (int k = 0; k < kLow / 2; ++k) {
+      t = (t & 0xFFFFFFFF) * 100;
+      std::memcpy(p, &kDigitPairs[2 * (t >> 32)], 2);
+      p += 2;
+    }
+  } else {
+    char* p = end;
+    for (int k = 0; k < D / 2; ++k) {
+      p -= 2;
+      std::memcpy(p, &kDigitPairs[2 * (x % 100)], 2);
+      x /= 100;
+    }
+    if constexpr (D % 2 == 1) *--p = static_cast<char>('0' + x);
+  }
+}
+
+// Writes n * 10^-D (n < 2^34) with at least one integer digit so that it ends
+// at end[-1]; returns the position of its first character.
+template <int D>
+inline char* put_decimal_backwards(char* end, std::uint64_t n) {
+  if constexpr (D > 0) {
+    put_fraction_digits<D>(end, static_cast<std::uint32_t>(n % kIPow10[D]));
+    char* p = end - D;
+    *--p = '.';
+    return put_digits_backwards(p, static_cast<std::uint32_t>(n / kIPow10[D]));  // < 2^31
+  } else {
+    end[-1] = '.';
+    return put_digits_backwards(end - 1, n);
+  }
 }
 
 // Writes n * 10^-d (n < 2^34, d <= 9) as Fw.d, right to left into the field.
@@ -124,15 +202,52 @@ inline char* put_scaled(char* out, int w, int d, bool minus, std::uint64_t n) {
 
 }  // namespace detail
 
+// Fw.d with the width and decimals fixed at compile time, into a field that
+// already holds W blanks: only the characters that are not blanks are
+// written. A line written whole is filled with blanks once and its fields
+// placed on it. The same text as put_f.
+template <int W, int D>
+inline char* put_f_on_blanks(char* out, double v) {
+  static_assert(D >= 0 && D <= 9 && W > D);
+  // The largest n that fits with and without a minus sign (0: none does, the
+  // leading-0 rule then needs the general writer).
+  constexpr std::uint64_t kFitPlus = W >= D + 2 ? detail::kIPow10[W - 1] : 0;
+  constexpr std::uint64_t kFitMinus = W >= D + 3 ? detail::kIPow10[W - 2] : 0;
+  bool minus = false;
+  std::uint64_t n = 0;
+  if (detail::scaled_decimal(v, D, minus, n)) {
+    const bool sign = minus && n != 0;
+    if (n < (sign ? kFitMinus : kFitPlus)) {
+      char* first = detail::put_decimal_backwards<D>(out + W, n);
+      if (sign) first[-1] = '-';
+      return out + W;
+    }
+  }
+  return put_f(out, W, D, v);
+}
+
 // Fw.d with the width and decimals fixed at compile time: the same text as
 // put_f, for the formats written once per point.
 template <int W, int D>
 inline char* put_f_fixed(char* out, double v) {
-  static_assert(D >= 0 && D <= 9 && W > D);
-  bool minus = false;
-  std::uint64_t n = 0;
-  if (detail::scaled_decimal(v, D, minus, n)) return detail::put_scaled(out, W, D, minus, n);
-  return put_f(out, W, D, v);
+  std::memset(out, ' ', W);
+  return put_f_on_blanks<W, D>(out, v);
+}
+
+// Iw with the width fixed at compile time, into a field that already holds W
+// blanks. The same text as put_i.
+template <int W>
+inline char* put_i_on_blanks(char* out, std::int64_t v) {
+  static_assert(W >= 1 && W <= 18);
+  if (v >= 0 && static_cast<std::uint64_t>(v) < detail::kIPow10[W]) {
+    detail::put_digits_backwards(out + W, static_cast<std::uint64_t>(v));
+    return out + W;
+  }
+  if (v < 0 && v > -static_cast<std::int64_t>(detail::kIPow10[W - 1])) {
+    detail::put_digits_backwards(out + W, static_cast<std::uint64_t>(-v))[-1] = '-';
+    return out + W;
+  }
+  return put_i(out, W, v);
 }
 
 // Aw: text in w columns, right-aligned when shorter, its first w characters

@@ -304,6 +304,95 @@ TEST(FieldFDifferential, MatchesPrintfWithTiesAwayFromZero) {
   EXPECT_GT(asterisks, 10000);
 }
 
+// The compile-time formats, each placed on a line blanked whole as the point,
+// centre and cross-profile lines are written, against the same printf
+// reference: their own digit writer and the fallbacks near ties and at the
+// width limits. Characters on either side of the field must stay blank.
+template <int W, int D>
+void expect_on_blanks_match_printf(std::mt19937_64& rng) {
+  int failures = 0;
+  for (int n = 0; n < kValuesPerFormat / 2 && failures < 10; ++n) {
+    const double v = random_value(rng, W, D);
+    char line[W + 2];
+    std::memset(line, ' ', sizeof line);
+    put_f_on_blanks<W, D>(line + 1, v);
+    const std::string got(line, sizeof line);
+    std::string want(1, ' ');
+    want.append(reference_f(W, D, v)).push_back(' ');
+    if (got != want) {
+      ++failures;
+      ADD_FAILURE() << "F" << W << "." << D << " of " << std::hexfloat << v << ": got '" << got
+                    << "', want '" << want << "'";
+    }
+  }
+}
+
+TEST(FieldFDifferential, FixedWidthsOnBlankedLinesMatchPrintf) {
+  CLocale c_locale;
+  std::mt19937_64 rng(16);
+  expect_on_blanks_match_printf<9, 6>(rng);
+  expect_on_blanks_match_printf<10, 6>(rng);
+  expect_on_blanks_match_printf<12, 6>(rng);
+  expect_on_blanks_match_printf<8, 2>(rng);
+  expect_on_blanks_match_printf<11, 7>(rng);
+  expect_on_blanks_match_printf<10, 2>(rng);
+  expect_on_blanks_match_printf<7, 6>(rng);  // no room for a sign beside the leading 0
+  expect_on_blanks_match_printf<3, 2>(rng);  // only room for ".dd"
+  expect_on_blanks_match_printf<12, 0>(rng);
+}
+
+// The fraction digits of the fixed-width fields: every x below 10^D for the
+// fixed-point path (D up to 6), a spread of values for the division path.
+template <int D>
+void expect_fraction_digits(std::uint32_t step) {
+  constexpr auto kEnd = static_cast<std::uint32_t>(detail::kIPow10[D]);
+  char want[D], got[D];
+  for (std::uint32_t x = 0; x < kEnd; x += step) {
+    std::uint32_t rest = x;
+    for (int k = D - 1; k >= 0; --k, rest /= 10)
+      want[k] = static_cast<char>('0' + rest % 10);
+    detail::put_fraction_digits<D>(got + D, x);
+    ASSERT_EQ(std::string(got, D), std::string(want, D)) << "D = " << D << ", x = " << x;
+  }
+}
+
+TEST(FieldF, FractionDigits) {
+  expect_fraction_digits<1>(1);
+  expect_fraction_digits<2>(1);
+  expect_fraction_digits<3>(1);
+  expect_fraction_digits<4>(1);
+  expect_fraction_digits<5>(1);
+  expect_fraction_digits<6>(1);
+  expect_fraction_digits<7>(7);
+  expect_fraction_digits<8>(97);
+  expect_fraction_digits<9>(997);
+}
+
+// Iw at a width fixed at compile time gives put_i's text, over every value
+// near the width limits and the sign.
+template <int W>
+void expect_i_on_blanks_matches(std::int64_t lo, std::int64_t hi) {
+  for (std::int64_t v = lo; v <= hi; ++v) {
+    char line[W + 2], general[W + 2];
+    std::memset(line, ' ', sizeof line);
+    std::memset(general, ' ', sizeof general);
+    put_i_on_blanks<W>(line + 1, v);
+    put_i(general + 1, W, v);
+    ASSERT_EQ(std::string(line, sizeof line), std::string(general, sizeof general))
+        << "I" << W << " of " << v;
+  }
+}
+
+TEST(FieldI, FixedWidthsOnBlankedLines) {
+  expect_i_on_blanks_matches<1>(-20, 20);
+  expect_i_on_blanks_matches<3>(-1200, 1200);
+  expect_i_on_blanks_matches<4>(-12000, 12000);
+  expect_i_on_blanks_matches<3>(std::numeric_limits<std::int64_t>::min(),
+                                std::numeric_limits<std::int64_t>::min() + 2);
+  expect_i_on_blanks_matches<3>(std::numeric_limits<std::int64_t>::max() - 2,
+                                std::numeric_limits<std::int64_t>::max() - 1);
+}
+
 TEST(FieldI, Rows) {
   struct Case {
     int w;
