@@ -14,8 +14,7 @@ SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState&
   return p;
 }
 
-SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState& s,
-                            const LeverArm& arm, GeoidLookup* geoid) {
+AttitudeTrig direct_attitude_trig(const AircraftState& s) {
   AttitudeTrig t;
   t.sH = std::sin(s.heading * kDegToRad);
   t.cH = std::cos(s.heading * kDegToRad);
@@ -24,7 +23,12 @@ SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState&
   t.sR = std::sin(s.roll * kDegToRad);
   t.cR = std::cos(s.roll * kDegToRad);
   t.cL = std::cos(s.lat_a * kDegToRad);
-  return geolocate_full(range, beam, s, t, arm, geoid);
+  return t;
+}
+
+SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState& s,
+                            const LeverArm& arm, GeoidLookup* geoid) {
+  return geolocate_full(range, beam, s, direct_attitude_trig(s), arm, geoid);
 }
 
 SurfacePoint geolocate_profile(double range, const Beam& beam, double thr, const AircraftState& s,

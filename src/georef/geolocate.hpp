@@ -57,6 +57,9 @@ struct NedOffset {
   double n = 0, e = 0, d = 0;
 };
 
+// The sines and cosines of s's attitude and latitude, each by libm directly.
+AttitudeTrig direct_attitude_trig(const AircraftState& s);
+
 // The beam and lever arm rotated from the body frame into north, east, down:
 // roll about x, then pitch about y, then heading about z.
 inline NedOffset rotate_to_ned(double range, const Beam& beam, const AttitudeTrig& t,

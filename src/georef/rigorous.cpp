@@ -130,14 +130,7 @@ GeodeticOffset ned_to_geodetic(double sL, double cL, double h, double n, double 
 
 RigorousPoint geolocate_rigorous(double range, const Beam& beam, const AircraftState& s,
                                  const LeverArm& arm, GeoidLookup* geoid) {
-  AttitudeTrig t;
-  t.sH = std::sin(s.heading * kDegToRad);
-  t.cH = std::cos(s.heading * kDegToRad);
-  t.sP = std::sin(s.pitch * kDegToRad);
-  t.cP = std::cos(s.pitch * kDegToRad);
-  t.sR = std::sin(s.roll * kDegToRad);
-  t.cR = std::cos(s.roll * kDegToRad);
-  t.cL = std::cos(s.lat_a * kDegToRad);
+  const AttitudeTrig t = direct_attitude_trig(s);
   const SeriesTerms terms = make_series_terms(std::sin(s.lat_a * kDegToRad), t.cL, s.h_a);
   return geolocate_rigorous(range, beam, s, t, terms, arm, geoid);
 }
