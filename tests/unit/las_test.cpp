@@ -6,12 +6,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "output/points.hpp"
 
 namespace bf {
 namespace {
@@ -52,6 +56,29 @@ TEST(LasTime, CreationDayOfYear) {
     EXPECT_EQ(d.day_of_year, c.day) << c.seconds;
     EXPECT_EQ(d.year, c.year) << c.seconds;
   }
+}
+
+// The LAS records round by adding the largest double below one half and
+// truncating; the binary point file truncates and compares the remainder with
+// one half. Both must give the same integer on every tie, on its neighbours
+// and on values of every magnitude up to the ends of the 32-bit range.
+TEST(LasRounding, AgreesWithTheBinaryRecordsRoundingHalfAwayFromZero) {
+  std::vector<double> values = {0.0,    -0.0,    0.49999999999999994, -0.49999999999999994,
+                                1e-300, -1e-300, 2147483647.4999998,  -2147483648.4999998};
+  std::mt19937_64 rng(12);
+  std::uniform_int_distribution<std::int64_t> whole(-2147483648, 2147483646);
+  std::uniform_real_distribution<double> unit(1, 2);
+  std::uniform_int_distribution<int> exponent(-40, 30);
+  for (int k = 0; k < 200000; ++k) {
+    const double tie = static_cast<double>(whole(rng)) + 0.5;
+    values.push_back(tie);
+    values.push_back(std::nextafter(tie, 1e300));
+    values.push_back(std::nextafter(tie, -1e300));
+    const double v = std::ldexp(unit(rng), exponent(rng));
+    values.push_back(k % 2 ? v : -v);
+  }
+  for (double v : values)
+    ASSERT_EQ(round_half_away_int32(v), scaled_int(v, 1.0)) << std::hexfloat << v;
 }
 
 TrajectoryTable track(std::initializer_list<std::pair<double, double>> lat_lon, double h) {
