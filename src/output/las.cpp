@@ -50,23 +50,22 @@ inline bool fits_int32(double y) {
   return (y > -2147483648.5) & (y < 2147483647.5);
 }
 
-// A scan angle beyond +-180 degrees (a roll that went round) or NaN.
-[[gnu::noinline]] std::int16_t wrapped_scan_angle(double units) {
-  units = std::remainder(units, 60000);  // into -180 .. 180
-  if (!fits_int32(units)) return 0;      // NaN: no attitude
-  return static_cast<std::int16_t>(round_half_away_int32(units));
-}
-
 // Scan angle in units of 0.006 degrees from the vertical, counter-clockwise
 // seen from behind (to the right of the aircraft) positive: the beam's angle
 // in the body frame (scanang is positive to the left) less the roll (right
 // wing down turns the beam to the left).
-inline std::int16_t las_scan_angle(double scanang, double roll) {
+inline double las_scan_angle_units(double scanang, double roll) {
   constexpr double kUnitsPerDegree = 1 / 0.006;
   constexpr double kUnitsPerRadian = kUnitsPerDegree / kDegToRad;
-  const double units = -(scanang * kUnitsPerRadian + roll * kUnitsPerDegree);
-  if (std::fabs(units) <= 30000) return static_cast<std::int16_t>(round_half_away_int32(units));
-  return wrapped_scan_angle(units);
+  return -(scanang * kUnitsPerRadian + roll * kUnitsPerDegree);
+}
+
+// The scan angle field of units beyond +-180 degrees (a roll that went
+// round) or NaN.
+std::int16_t wrapped_scan_angle(double units) {
+  units = std::remainder(units, 60000);  // into -180 .. 180
+  if (!fits_int32(units)) return 0;      // NaN: no attitude
+  return static_cast<std::int16_t>(round_half_away_int32(units));
 }
 
 inline void widen(LasWriter::IntRange& r, std::int32_t v) {
@@ -276,9 +275,12 @@ void LasWriter::begin(const LasSetup& setup) {
     put_extra_bytes(d, 5, "group count", "measurements averaged", 0);
     file_.write({reinterpret_cast<char*>(d), 192});
   }
+  next_batch();
   begun_ = true;
 }
 
+// The common case calls nothing, so that it needs no saved registers: the
+// rare ones (a full batch, a wrapped scan angle) are left to finish_rare().
 void LasWriter::add(const OutPoint& p, double roll, std::int64_t scanno) {
   const double fx = (p.lon - setup_.scale.x_offset) * inv_x_;
   const double fy = (p.lat - setup_.scale.y_offset) * inv_y_;
@@ -292,21 +294,22 @@ void LasWriter::add(const OutPoint& p, double roll, std::int64_t scanno) {
   // Scan angles fall as the beam sweeps from left to right.
   if (same_scan && p.scanang != prev_scanang_) last_dir_ = p.scanang < prev_scanang_;
   *prev_flags_ = static_cast<char>(last_dir_ << 6 | !same_scan << 7);
-  if (pos_ == batch_end_) next_batch();
 
   const double range_mm_real = p.range * 1000;
   const std::int32_t range_mm = fits_int32(range_mm_real)
                                     ? round_half_away_int32(range_mm_real)
                                     : std::numeric_limits<std::int32_t>::min();  // as scaled_int
+  const double angle_units = las_scan_angle_units(p.scanang, roll);
+  const bool angle_wraps = !(std::fabs(angle_units) <= 30000);
   // Return 1 of 1, the flags (set when the next point comes), class 0, user data 0.
   constexpr std::uint32_t kReturnFlagsClass = 0x11;
-  auto* r = reinterpret_cast<unsigned char*>(pos_);
+  auto* r = reinterpret_cast<unsigned char*>(pos_);  // the batch has room for one record
   put(r, round_half_away_int32(fx));
   put(r + 4, round_half_away_int32(fy));
   put(r + 8, round_half_away_int32(fz));
   put(r + 12, static_cast<std::uint16_t>((p.ampl + 128) * 256));
   put(r + 14, kReturnFlagsClass);
-  put(r + 18, las_scan_angle(p.scanang, roll));
+  put(r + 18, static_cast<std::int16_t>(round_half_away_int32(angle_wraps ? 0 : angle_units)));
   put(r + 20, setup_.line_id);
   put(r + 22, setup_.gps_day_start + p.thr * 3600);
   r[30] = static_cast<unsigned char>(p.ampl);
@@ -318,6 +321,12 @@ void LasWriter::add(const OutPoint& p, double roll, std::int64_t scanno) {
   prev_scanno_ = scanno;
   prev_scanang_ = p.scanang;
   ++count_;
+  if (angle_wraps | (pos_ == batch_end_)) finish_rare(r, angle_units);
+}
+
+void LasWriter::finish_rare(unsigned char* r, double angle_units) {
+  if (!(std::fabs(angle_units) <= 30000)) put(r + 18, wrapped_scan_angle(angle_units));
+  if (pos_ == batch_end_) next_batch();
 }
 
 // Commits the records of the batch so far, their bounds taken first.
@@ -329,13 +338,25 @@ void LasWriter::end_batch() {
 }
 
 // Commits the batch and reserves the next one: the whole output buffer, so
-// that the file is written in large blocks straight from it.
+// that the file is written in large blocks straight from it. The last record
+// waits for its flags: it is carried over to the start of the next batch.
 void LasWriter::next_batch() {
+  char last[kMaxRecordLength];
+  const bool carry = pos_ != batch_begin_;
+  if (carry) {
+    pos_ -= record_length_;
+    std::memcpy(last, pos_, record_length_);
+  }
   end_batch();
   pos_ = batch_begin_ = batch_end_ = nullptr;  // a failed write leaves no batch behind
   char* b = file_.reserve(batch_bytes_);
   pos_ = batch_begin_ = b;
   batch_end_ = b + batch_bytes_;
+  if (carry) {
+    std::memcpy(pos_, last, record_length_);
+    prev_flags_ = pos_ + 15;
+    pos_ += record_length_;
+  }
 }
 
 void LasWriter::widen_bounds(const char* from, const char* to) {

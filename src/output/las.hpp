@@ -107,6 +107,7 @@ class LasWriter {
   };
 
  private:
+  [[gnu::noinline]] void finish_rare(unsigned char* r, double angle_units);
   void next_batch();
   void end_batch();
   void widen_bounds(const char* from, const char* to);
@@ -129,8 +130,8 @@ class LasWriter {
   char* pos_ = nullptr;
   char* batch_end_ = nullptr;
 
-  // The last record written, still in the batch: nothing is flushed between
-  // two calls of add() but by its own next_batch(), after the flags are set.
+  // The last record written, still in the batch: next_batch() carries it over
+  // to the next batch, as its flags are set only when the next point comes.
   // Before the first point they go to flag_sink_, as no scan number matches.
   char flag_sink_ = 0;
   char* prev_flags_ = &flag_sink_;

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -149,6 +150,94 @@ TEST(LasWriter, PointBeyondTheRangeIsLeftOutAndCountedBoundsFromTheOthers) {
   EXPECT_NEAR(f64(187), 8.0, 1e-9);   // min X
   EXPECT_EQ(f64(211), 12.0);          // max Z
   EXPECT_EQ(f64(219), -3.5);          // min Z
+}
+
+// Records go out a whole output buffer at a time, and the last record of a
+// buffer waits in the next one for the flags that the next point decides:
+// across those seams no record may be lost, doubled or left with wrong
+// flags, and the bounds must cover every record.
+TEST(LasWriter, RecordsFlagsAndBoundsAcrossOutputBufferSeams) {
+  const std::string name = std::filesystem::path(::testing::TempDir()) /
+                           ("beamfall-las-seams-" + std::to_string(::getpid()) + ".las");
+  LasSetup setup;
+  setup.scale = LasScale{1e-7, 1e-7, 0.001, 0, 0, 0};
+  setup.wkt = "GEOGCS[]";
+  constexpr int kScan = 97;        // points a scan: the seams fall anywhere in a scan
+  constexpr int kPoints = 100000;  // nearly four buffers of 39-byte records
+  {
+    LasWriter las;
+    las.create(name);
+    las.begin(setup);
+    for (int k = 0; k < kPoints; ++k) {
+      OutPoint p;
+      p.lon = -1e-7 * k, p.lat = 1e-7 * k, p.h = 0.001 * (k % 1000);
+      const int scan = k / kScan, j = k % kScan;
+      p.scanang = (scan % 2 == 0 ? 0.5 : -0.5) * (1 - 0.02 * j);  // even scans: angles fall
+      las.add(p, 0, scan + 1);
+    }
+    las.close();
+  }
+  const std::vector<unsigned char> f = read_all(name);
+  std::filesystem::remove(name);
+  const std::size_t first = 375 + 54 + 9 + 54 + 3 * 192;
+  ASSERT_EQ(f.size(), first + kPoints * 39u);
+  for (int k = 0; k < kPoints; ++k) {
+    const unsigned char* r = f.data() + first + 39 * static_cast<std::size_t>(k);
+    std::int32_t x;
+    std::memcpy(&x, r, 4);
+    ASSERT_EQ(x, -k);
+    const int scan = k / kScan;
+    const bool edge = k % kScan == kScan - 1 || k == kPoints - 1;
+    ASSERT_EQ(r[15], (scan % 2 == 0 ? 0x40 : 0) | (edge ? 0x80 : 0)) << "point " << k;
+  }
+  auto f64 = [&](std::size_t at) {
+    double v;
+    std::memcpy(&v, f.data() + at, 8);
+    return v;
+  };
+  EXPECT_EQ(f64(179), 0);                    // max X
+  EXPECT_NEAR(f64(187), -0.0099999, 1e-12);  // min X
+  EXPECT_NEAR(f64(195), 0.0099999, 1e-12);   // max Y
+  EXPECT_EQ(f64(203), 0);                    // min Y
+  EXPECT_NEAR(f64(211), 0.999, 1e-12);       // max Z
+  EXPECT_EQ(f64(219), 0);                    // min Z
+}
+
+// The scan angle of a roll that went round is that of the same beam within
+// +-180 degrees (units of 0.006 degrees, positive counter-clockwise seen from
+// behind: a right wing down by 10 degrees turns a vertical beam to -1667);
+// without an attitude (NaN) it is 0.
+TEST(LasWriter, ScanAngleOfARollThatWentRound) {
+  const std::string name = std::filesystem::path(::testing::TempDir()) /
+                           ("beamfall-las-roll-" + std::to_string(::getpid()) + ".las");
+  LasSetup setup;
+  setup.wkt = "GEOGCS[]";
+  struct Case {
+    double roll;
+    std::int16_t angle;
+  };
+  const Case cases[] = {{10, -1667},
+                        {270, 15000},
+                        {-200, -26667},
+                        {-180, 30000},
+                        {std::numeric_limits<double>::quiet_NaN(), 0}};
+  {
+    LasWriter las;
+    las.create(name);
+    las.begin(setup);
+    for (const Case& c : cases)
+      las.add(OutPoint{}, c.roll, 1);
+    las.close();
+  }
+  const std::vector<unsigned char> f = read_all(name);
+  std::filesystem::remove(name);
+  const std::size_t first = 375 + 54 + 9 + 54 + 3 * 192;
+  ASSERT_EQ(f.size(), first + std::size(cases) * 39);
+  for (std::size_t k = 0; k < std::size(cases); ++k) {
+    std::int16_t angle;
+    std::memcpy(&angle, f.data() + first + 39 * k + 18, 2);
+    EXPECT_EQ(angle, cases[k].angle) << "roll " << cases[k].roll;
+  }
 }
 
 }  // namespace
