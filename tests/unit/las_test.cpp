@@ -1,6 +1,8 @@
 // LAS file pieces that the end-to-end LAS cases can't reach cheaply: the
 // leap-second table at its steps, GPS days, creation days, the choice of
-// scale for wide flights, and points beyond the chosen range.
+// scale for wide flights, points beyond the chosen range, the per-point
+// rounding, records across the seams of the output buffer, and rolls that
+// went round.
 #include "output/las.hpp"
 
 #include <gtest/gtest.h>
