@@ -66,8 +66,15 @@ TEST(LasTime, CreationDayOfYear) {
 // one half. Both must give the same integer on every tie, on its neighbours
 // and on values of every magnitude up to the ends of the 32-bit range.
 TEST(LasRounding, AgreesWithTheBinaryRecordsRoundingHalfAwayFromZero) {
-  std::vector<double> values = {0.0,    -0.0,    0.49999999999999994, -0.49999999999999994,
-                                1e-300, -1e-300, 2147483647.4999998,  -2147483648.4999998};
+  // The ends: the doubles next to -2^31 - 0.5 and 2^31 - 0.5, inside the range.
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                0.49999999999999994,
+                                -0.49999999999999994,
+                                1e-300,
+                                -1e-300,
+                                std::nextafter(2147483647.5, 0),
+                                std::nextafter(-2147483648.5, 0)};
   std::mt19937_64 rng(12);
   std::uniform_int_distribution<std::int64_t> whole(-2147483648, 2147483646);
   std::uniform_real_distribution<double> unit(1, 2);
