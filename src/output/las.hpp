@@ -84,7 +84,7 @@ class LasWriter {
   // Writes the header and the VLRs; points follow.
   void begin(const LasSetup& setup);
 
-  // One surface point of scan `scanno`; `roll` is the aircraft roll in
+  // One surface point of scan `scanno` (after begin()); `roll` is the aircraft roll in
   // degrees (misalignment included) at the point. A point whose coordinates
   // fall outside the 32-bit range is left out and counted.
   void add(const OutPoint& p, double roll, std::int64_t scanno);
@@ -107,6 +107,8 @@ class LasWriter {
   };
 
  private:
+  // The rare ends of add(), out of line: a scan angle beyond +-180 degrees,
+  // a full batch.
   [[gnu::noinline]] void finish_rare(unsigned char* r, double angle_units);
   void next_batch();
   void end_batch();
