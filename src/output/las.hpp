@@ -84,9 +84,9 @@ class LasWriter {
   // Writes the header and the VLRs; points follow.
   void begin(const LasSetup& setup);
 
-  // One surface point of scan `scanno` (after begin()); `roll` is the aircraft roll in
-  // degrees (misalignment included) at the point. A point whose coordinates
-  // fall outside the 32-bit range is left out and counted.
+  // One surface point of scan `scanno`, after begin(); `roll` is the aircraft
+  // roll in degrees (misalignment included) at the point. A point whose
+  // coordinates fall outside the 32-bit range is left out and counted.
   void add(const OutPoint& p, double roll, std::int64_t scanno);
 
   // Sets the last point's flags, completes the header and closes the file;
