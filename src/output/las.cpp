@@ -50,25 +50,22 @@ inline bool fits_int32(double y) {
   return (y > -2147483648.5) & (y < 2147483647.5);
 }
 
-// Rounds half away from zero, as scaled_int does but inline on the per-point
-// path; y must fit (fits_int32).
-inline std::int32_t round_int32(double y) {
-  const auto t = static_cast<std::int32_t>(y);
-  const double rest = y - static_cast<double>(t);
-  return t + static_cast<std::int32_t>(rest >= 0.5) - static_cast<std::int32_t>(rest <= -0.5);
-}
-
 // Scan angle in units of 0.006 degrees from the vertical, counter-clockwise
 // seen from behind (to the right of the aircraft) positive: the beam's angle
 // in the body frame (scanang is positive to the left) less the roll (right
 // wing down turns the beam to the left).
-std::int16_t las_scan_angle(double scanang, double roll) {
+inline double las_scan_angle_units(double scanang, double roll) {
   constexpr double kUnitsPerDegree = 1 / 0.006;
   constexpr double kUnitsPerRadian = kUnitsPerDegree / kDegToRad;
-  double units = -(scanang * kUnitsPerRadian + roll * kUnitsPerDegree);
-  if (!(std::fabs(units) <= 30000)) units = std::remainder(units, 60000);  // into -180 .. 180
-  if (!fits_int32(units)) return 0;                                        // NaN: no attitude
-  return static_cast<std::int16_t>(round_int32(units));
+  return -(scanang * kUnitsPerRadian + roll * kUnitsPerDegree);
+}
+
+// The scan angle field of units beyond +-180 degrees (a roll that went
+// round) or NaN.
+std::int16_t wrapped_scan_angle(double units) {
+  units = std::remainder(units, 60000);  // into -180 .. 180
+  if (!fits_int32(units)) return 0;      // NaN: no attitude
+  return static_cast<std::int16_t>(round_half_away_int32(units));
 }
 
 inline void widen(LasWriter::IntRange& r, std::int32_t v) {
@@ -256,6 +253,7 @@ void LasWriter::begin(const LasSetup& setup) {
   inv_y_ = 1 / setup.scale.y_scale;
   inv_z_ = 1 / setup.scale.z_scale;
   record_length_ = kCoreRecordLength + (setup_.with_gcount ? 13 : 9);
+  batch_bytes_ = OutFile::kDefaultBlock / record_length_ * record_length_;
   write_header();
 
   const std::size_t n_extra = setup_.with_gcount ? 4 : 3;
@@ -277,9 +275,12 @@ void LasWriter::begin(const LasSetup& setup) {
     put_extra_bytes(d, 5, "group count", "measurements averaged", 0);
     file_.write({reinterpret_cast<char*>(d), 192});
   }
+  next_batch();
   begun_ = true;
 }
 
+// The common case calls nothing, so that it needs no saved registers: the
+// rare ones (a full batch, a wrapped scan angle) are left to finish_rare().
 void LasWriter::add(const OutPoint& p, double roll, std::int64_t scanno) {
   const double fx = (p.lon - setup_.scale.x_offset) * inv_x_;
   const double fy = (p.lat - setup_.scale.y_offset) * inv_y_;
@@ -288,47 +289,92 @@ void LasWriter::add(const OutPoint& p, double roll, std::int64_t scanno) {
     ++left_out_;
     return;
   }
-  const std::int32_t x = round_int32(fx), y = round_int32(fy), z = round_int32(fz);
-  if (count_ > 0) {
-    // The previous record is still in the buffer: its flags are known now.
-    const bool same_scan = scanno == prev_scanno_;
-    // Scan angles fall as the beam sweeps from left to right.
-    if (same_scan && p.scanang != prev_scanang_) last_dir_ = p.scanang < prev_scanang_;
-    *prev_flags_ = static_cast<char>(last_dir_ << 6 | !same_scan << 7);
-  }
-  widen(bound_[0], x);
-  widen(bound_[1], y);
-  widen(bound_[2], z);
+  // The previous record is still in the batch: its flags are known now.
+  const bool same_scan = scanno == prev_scanno_;
+  // Scan angles fall as the beam sweeps from left to right.
+  if (same_scan && p.scanang != prev_scanang_) last_dir_ = p.scanang < prev_scanang_;
+  *prev_flags_ = static_cast<char>(last_dir_ << 6 | !same_scan << 7);
+
   const double range_mm_real = p.range * 1000;
   const std::int32_t range_mm = fits_int32(range_mm_real)
-                                    ? round_int32(range_mm_real)
+                                    ? round_half_away_int32(range_mm_real)
                                     : std::numeric_limits<std::int32_t>::min();  // as scaled_int
-  const std::int16_t angle = las_scan_angle(p.scanang, roll);
-  const double gps_time = setup_.gps_day_start + p.thr * 3600;
-  const std::uint16_t line_id = setup_.line_id;
-  const bool with_gcount = setup_.with_gcount;
-
-  auto* r = reinterpret_cast<unsigned char*>(file_.reserve(kMaxRecordLength));
-  put(r, x);
-  put(r + 4, y);
-  put(r + 8, z);
+  const double angle_units = las_scan_angle_units(p.scanang, roll);
+  const bool angle_wraps = !(std::fabs(angle_units) <= 30000);
+  // Return 1 of 1, the flags (set when the next point comes), class 0, user data 0.
+  constexpr std::uint32_t kReturnFlagsClass = 0x11;
+  auto* r = reinterpret_cast<unsigned char*>(pos_);  // the batch has room for one record
+  put(r, round_half_away_int32(fx));
+  put(r + 4, round_half_away_int32(fy));
+  put(r + 8, round_half_away_int32(fz));
   put(r + 12, static_cast<std::uint16_t>((p.ampl + 128) * 256));
-  r[14] = 0x11;  // return 1 of 1
-  r[15] = 0;     // flags: set when the next point (or the end) comes
-  r[16] = 0;     // never classified
-  r[17] = 0;
-  put(r + 18, angle);
-  put(r + 20, line_id);
-  put(r + 22, gps_time);
+  put(r + 14, kReturnFlagsClass);
+  put(r + 18, static_cast<std::int16_t>(round_half_away_int32(angle_wraps ? 0 : angle_units)));
+  put(r + 20, setup_.line_id);
+  put(r + 22, setup_.gps_day_start + p.thr * 3600);
   r[30] = static_cast<unsigned char>(p.ampl);
   put(r + 31, p.i);
   put(r + 35, range_mm);
-  if (with_gcount) put(r + 39, static_cast<std::uint32_t>(p.gcount));
-  file_.commit(reinterpret_cast<char*>(r) + record_length_);
+  if (setup_.with_gcount) put(r + 39, static_cast<std::uint32_t>(p.gcount));
+  pos_ = reinterpret_cast<char*>(r) + record_length_;
   prev_flags_ = reinterpret_cast<char*>(r) + 15;
   prev_scanno_ = scanno;
   prev_scanang_ = p.scanang;
   ++count_;
+  if (angle_wraps | (pos_ == batch_end_)) finish_rare(r, angle_units);
+}
+
+void LasWriter::finish_rare(unsigned char* r, double angle_units) {
+  if (!(std::fabs(angle_units) <= 30000)) put(r + 18, wrapped_scan_angle(angle_units));
+  if (pos_ == batch_end_) next_batch();
+}
+
+// Commits the records of the batch so far, their bounds taken first.
+void LasWriter::end_batch() {
+  if (pos_ == batch_begin_) return;
+  widen_bounds(batch_begin_, pos_);
+  file_.commit(pos_);
+  batch_begin_ = pos_;
+}
+
+// Commits the batch and reserves the next one: the whole output buffer, so
+// that the file is written in large blocks straight from it. The last record
+// waits for its flags: it is carried over to the start of the next batch.
+void LasWriter::next_batch() {
+  char last[kMaxRecordLength];
+  const bool carry = pos_ != batch_begin_;
+  if (carry) {
+    pos_ -= record_length_;
+    std::memcpy(last, pos_, record_length_);
+  }
+  end_batch();
+  pos_ = batch_begin_ = batch_end_ = nullptr;  // a failed write leaves no batch behind
+  char* b = file_.reserve(batch_bytes_);
+  pos_ = batch_begin_ = b;
+  batch_end_ = b + batch_bytes_;
+  if (carry) {
+    std::memcpy(pos_, last, record_length_);
+    prev_flags_ = pos_ + 15;
+    pos_ += record_length_;
+  }
+}
+
+void LasWriter::widen_bounds(const char* from, const char* to) {
+  // Plain locals, so that the loop keeps them in registers.
+  std::int32_t x_lo = bound_[0].lo, x_hi = bound_[0].hi, y_lo = bound_[1].lo, y_hi = bound_[1].hi,
+               z_lo = bound_[2].lo, z_hi = bound_[2].hi;
+  for (const char* r = from; r < to; r += record_length_) {
+    std::int32_t x, y, z;
+    std::memcpy(&x, r, 4);
+    std::memcpy(&y, r + 4, 4);
+    std::memcpy(&z, r + 8, 4);
+    x_lo = std::min(x_lo, x), x_hi = std::max(x_hi, x);
+    y_lo = std::min(y_lo, y), y_hi = std::max(y_hi, y);
+    z_lo = std::min(z_lo, z), z_hi = std::max(z_hi, z);
+  }
+  bound_[0] = {x_lo, x_hi};
+  bound_[1] = {y_lo, y_hi};
+  bound_[2] = {z_lo, z_hi};
 }
 
 std::size_t LasWriter::point_offset() const {
@@ -378,6 +424,7 @@ void LasWriter::close() {
   if (!file_.is_open()) return;
   if (begun_) {
     if (count_ > 0) *prev_flags_ = static_cast<char>(last_dir_ << 6 | 1 << 7);  // last point
+    end_batch();
     file_.flush();
     count_written_records();
     write_header();

@@ -3,6 +3,7 @@
 // written first with empty counts and completed (counts, bounds) at close.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -39,6 +40,14 @@ int gps_minus_utc(int year, int month, int day);
 // after the geoid grid file.
 std::string las_wkt(const std::string& geoid_name, const std::string& vertical_crs);
 
+// y rounded half away from zero, for y in (-2147483648.5, 2147483647.5).
+// Adding the largest double below one half, then truncating, is exact for
+// every |y| < 2^52: a sum within half an ulp of the next integer rounds up
+// to it, and no other sum reaches it.
+inline std::int32_t round_half_away_int32(double y) {
+  return static_cast<std::int32_t>(y + std::copysign(0.49999999999999994, y));
+}
+
 struct LasCreationDate {
   std::uint16_t day_of_year = 1, year = 1970;
 };
@@ -55,9 +64,11 @@ struct LasSetup {
   LasCreationDate created;
 };
 
-// Streams points into a LAS file. A point's scan direction and edge-of-
-// flight-line flags are known only when the next point (or the end) comes:
-// they are set in its record while it is still in the output buffer.
+// Streams points into a LAS file. Records are encoded straight into the
+// file's output buffer, a batch filling it at a time; the bounds are taken
+// from a batch's records when it is complete. A point's scan direction and
+// edge-of-flight-line flags are known only when the next point (or the end)
+// comes: they are set in its record while it is still in the batch.
 class LasWriter {
  public:
   LasWriter() = default;
@@ -73,9 +84,9 @@ class LasWriter {
   // Writes the header and the VLRs; points follow.
   void begin(const LasSetup& setup);
 
-  // One surface point of scan `scanno`; `roll` is the aircraft roll in
-  // degrees (misalignment included) at the point. A point whose coordinates
-  // fall outside the 32-bit range is left out and counted.
+  // One surface point of scan `scanno`, after begin(); `roll` is the aircraft
+  // roll in degrees (misalignment included) at the point. A point whose
+  // coordinates fall outside the 32-bit range is left out and counted.
   void add(const OutPoint& p, double roll, std::int64_t scanno);
 
   // Sets the last point's flags, completes the header and closes the file;
@@ -96,6 +107,12 @@ class LasWriter {
   };
 
  private:
+  // The rare ends of add(), out of line: a scan angle beyond +-180 degrees,
+  // a full batch.
+  [[gnu::noinline]] void finish_rare(unsigned char* r, double angle_units);
+  void next_batch();
+  void end_batch();
+  void widen_bounds(const char* from, const char* to);
   void write_header();
   void count_written_records();
   void bounds_from_disk();
@@ -107,11 +124,20 @@ class LasWriter {
   double inv_x_ = 1e7, inv_y_ = 1e7, inv_z_ = 1000;
 
   std::size_t record_length_ = kCoreRecordLength + 9;
+  std::size_t batch_bytes_ = 0;  // whole records that fill the output buffer
 
-  // The last record written, still in the buffer: nothing is flushed between
-  // two calls of add() but by its own reserve(), after the flags are set.
-  char* prev_flags_ = nullptr;
-  std::int64_t prev_scanno_ = 0;
+  // The batch reserved in the output buffer: records from batch_begin_ to
+  // pos_ are written but neither committed nor in the bounds yet.
+  char* batch_begin_ = nullptr;
+  char* pos_ = nullptr;
+  char* batch_end_ = nullptr;
+
+  // The last record written, still in the batch: next_batch() carries it over
+  // to the next batch, as its flags are set only when the next point comes.
+  // Before the first point they go to flag_sink_, as no scan number matches.
+  char flag_sink_ = 0;
+  char* prev_flags_ = &flag_sink_;
+  std::int64_t prev_scanno_ = std::numeric_limits<std::int64_t>::min();
   double prev_scanang_ = 0;
   bool last_dir_ = false;  // the sweep direction seen last
 

@@ -1,17 +1,24 @@
 // LAS file pieces that the end-to-end LAS cases can't reach cheaply: the
 // leap-second table at its steps, GPS days, creation days, the choice of
-// scale for wide flights, and points beyond the chosen range.
+// scale for wide flights, points beyond the chosen range, the per-point
+// rounding, records across the seams of the output buffer, and rolls that
+// went round.
 #include "output/las.hpp"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "output/points.hpp"
 
 namespace bf {
 namespace {
@@ -52,6 +59,36 @@ TEST(LasTime, CreationDayOfYear) {
     EXPECT_EQ(d.day_of_year, c.day) << c.seconds;
     EXPECT_EQ(d.year, c.year) << c.seconds;
   }
+}
+
+// The LAS records round by adding the largest double below one half and
+// truncating; the binary point file truncates and compares the remainder with
+// one half. Both must give the same integer on every tie, on its neighbours
+// and on values of every magnitude up to the ends of the 32-bit range.
+TEST(LasRounding, AgreesWithTheBinaryRecordsRoundingHalfAwayFromZero) {
+  // The ends: the doubles next to -2^31 - 0.5 and 2^31 - 0.5, inside the range.
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                0.49999999999999994,
+                                -0.49999999999999994,
+                                1e-300,
+                                -1e-300,
+                                std::nextafter(2147483647.5, 0),
+                                std::nextafter(-2147483648.5, 0)};
+  std::mt19937_64 rng(12);
+  std::uniform_int_distribution<std::int64_t> whole(-2147483648, 2147483646);
+  std::uniform_real_distribution<double> unit(1, 2);
+  std::uniform_int_distribution<int> exponent(-40, 30);
+  for (int k = 0; k < 200000; ++k) {
+    const double tie = static_cast<double>(whole(rng)) + 0.5;
+    values.push_back(tie);
+    values.push_back(std::nextafter(tie, 1e300));
+    values.push_back(std::nextafter(tie, -1e300));
+    const double v = std::ldexp(unit(rng), exponent(rng));
+    values.push_back(k % 2 ? v : -v);
+  }
+  for (double v : values)
+    ASSERT_EQ(round_half_away_int32(v), scaled_int(v, 1.0)) << std::hexfloat << v;
 }
 
 TrajectoryTable track(std::initializer_list<std::pair<double, double>> lat_lon, double h) {
@@ -122,6 +159,94 @@ TEST(LasWriter, PointBeyondTheRangeIsLeftOutAndCountedBoundsFromTheOthers) {
   EXPECT_NEAR(f64(187), 8.0, 1e-9);   // min X
   EXPECT_EQ(f64(211), 12.0);          // max Z
   EXPECT_EQ(f64(219), -3.5);          // min Z
+}
+
+// Records go out a whole output buffer at a time, and the last record of a
+// buffer waits in the next one for the flags that the next point decides:
+// across those seams no record may be lost, doubled or left with wrong
+// flags, and the bounds must cover every record.
+TEST(LasWriter, RecordsFlagsAndBoundsAcrossOutputBufferSeams) {
+  const std::string name = std::filesystem::path(::testing::TempDir()) /
+                           ("beamfall-las-seams-" + std::to_string(::getpid()) + ".las");
+  LasSetup setup;
+  setup.scale = LasScale{1e-7, 1e-7, 0.001, 0, 0, 0};
+  setup.wkt = "GEOGCS[]";
+  constexpr int kScan = 97;        // points a scan: the seams fall anywhere in a scan
+  constexpr int kPoints = 100000;  // nearly four buffers of 39-byte records
+  {
+    LasWriter las;
+    las.create(name);
+    las.begin(setup);
+    for (int k = 0; k < kPoints; ++k) {
+      OutPoint p;
+      p.lon = -1e-7 * k, p.lat = 1e-7 * k, p.h = 0.001 * (k % 1000);
+      const int scan = k / kScan, j = k % kScan;
+      p.scanang = (scan % 2 == 0 ? 0.5 : -0.5) * (1 - 0.02 * j);  // even scans: angles fall
+      las.add(p, 0, scan + 1);
+    }
+    las.close();
+  }
+  const std::vector<unsigned char> f = read_all(name);
+  std::filesystem::remove(name);
+  const std::size_t first = 375 + 54 + 9 + 54 + 3 * 192;
+  ASSERT_EQ(f.size(), first + kPoints * 39u);
+  for (int k = 0; k < kPoints; ++k) {
+    const unsigned char* r = f.data() + first + 39 * static_cast<std::size_t>(k);
+    std::int32_t x;
+    std::memcpy(&x, r, 4);
+    ASSERT_EQ(x, -k);
+    const int scan = k / kScan;
+    const bool edge = k % kScan == kScan - 1 || k == kPoints - 1;
+    ASSERT_EQ(r[15], (scan % 2 == 0 ? 0x40 : 0) | (edge ? 0x80 : 0)) << "point " << k;
+  }
+  auto f64 = [&](std::size_t at) {
+    double v;
+    std::memcpy(&v, f.data() + at, 8);
+    return v;
+  };
+  EXPECT_EQ(f64(179), 0);                    // max X
+  EXPECT_NEAR(f64(187), -0.0099999, 1e-12);  // min X
+  EXPECT_NEAR(f64(195), 0.0099999, 1e-12);   // max Y
+  EXPECT_EQ(f64(203), 0);                    // min Y
+  EXPECT_NEAR(f64(211), 0.999, 1e-12);       // max Z
+  EXPECT_EQ(f64(219), 0);                    // min Z
+}
+
+// The scan angle of a roll that went round is that of the same beam within
+// +-180 degrees (units of 0.006 degrees, positive counter-clockwise seen from
+// behind: a right wing down by 10 degrees turns a vertical beam to -1667);
+// without an attitude (NaN) it is 0.
+TEST(LasWriter, ScanAngleOfARollThatWentRound) {
+  const std::string name = std::filesystem::path(::testing::TempDir()) /
+                           ("beamfall-las-roll-" + std::to_string(::getpid()) + ".las");
+  LasSetup setup;
+  setup.wkt = "GEOGCS[]";
+  struct Case {
+    double roll;
+    std::int16_t angle;
+  };
+  const Case cases[] = {{10, -1667},
+                        {270, 15000},
+                        {-200, -26667},
+                        {-180, 30000},
+                        {std::numeric_limits<double>::quiet_NaN(), 0}};
+  {
+    LasWriter las;
+    las.create(name);
+    las.begin(setup);
+    for (const Case& c : cases)
+      las.add(OutPoint{}, c.roll, 1);
+    las.close();
+  }
+  const std::vector<unsigned char> f = read_all(name);
+  std::filesystem::remove(name);
+  const std::size_t first = 375 + 54 + 9 + 54 + 3 * 192;
+  ASSERT_EQ(f.size(), first + std::size(cases) * 39);
+  for (std::size_t k = 0; k < std::size(cases); ++k) {
+    std::int16_t angle;
+    std::memcpy(&angle, f.data() + first + 39 * k + 18, 2);
+    EXPECT_EQ(angle, cases[k].angle) << "roll " << cases[k].roll;
+  }
 }
 
 }  // namespace
