@@ -176,7 +176,7 @@ void run(TextInput& deck, OutFile& console, const RunOptions& options) {
   check_options_for_mode(options, par.useatt);
   const LasCreationDate created = options.las_file.empty() ? LasCreationDate{} : las_creation_day();
   RunFiles files;
-  open_files(par, files, options);
+  open_files(par, files, options, StandardStreams{deck.fd(), console.fd()});
   // Every output is closed on every path, so each ends with its last whole
   // record (and a file with a header gets it completed).
   try {
@@ -238,6 +238,10 @@ int run_program(std::span<const char* const> args) {
     return 0;
   } catch (const UsageError& e) {
     return usage_error(e.what());
+  } catch (const ReportClash& c) {
+    // Standard output is one of the run's files: not a byte goes to it.
+    std::fprintf(stderr, "beamfall: %s\n", c.what());
+    return 1;
   } catch (const Interrupted& i) {
     final_line(console, i.what());
     return 128 + i.signal();
