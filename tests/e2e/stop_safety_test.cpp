@@ -11,10 +11,14 @@
 //    points); a clash with the report is told on standard error alone;
 //  - a run stopped by SIGINT or SIGTERM keeps its report so far, ends it with
 //    the interrupt line, exits 128 + the signal number, and leaves every output
-//    ending with a whole record (the fault: the whole report was lost).
+//    ending with a whole record (the fault: the whole report was lost);
+//  - a run whose scanner loop stops leaves no progress line behind on the
+//    terminal (the fault: it was cleared only when the loop ended normally).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,17 +72,18 @@ class TempDir {
 };
 
 // Starts beamfall in `dir` with standard input, output and error on the
-// descriptors `in`, `out` and `err`.
+// descriptors `in`, `out` and `err`, and files limited to `max_file_size` bytes.
 pid_t start_beamfall_on(const fs::path& dir, const std::vector<std::string>& args, int in, int out,
-                        int err) {
+                        int err, rlim_t max_file_size = RLIM_INFINITY) {
   std::vector<const char*> argv{BEAMFALL_BIN};
   for (const auto& a : args)
     argv.push_back(a.c_str());
   argv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0) {
+    const rlimit limit{max_file_size, max_file_size};
     if (in < 0 || out < 0 || err < 0 || ::chdir(dir.c_str()) != 0 || ::dup2(in, 0) < 0 ||
-        ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
+        ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 || ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
       _exit(127);
     ::execv(BEAMFALL_BIN, const_cast<char* const*>(argv.data()));
     _exit(127);
@@ -514,6 +519,85 @@ TEST(Interrupt, SigtermDuringTheScannerLoop) {
   }
   for (const char* input : {"flight.2dd", "flight.traj", "deck.txt"})
     EXPECT_EQ(slurp(cut / input), slurp(full / input)) << input;
+}
+
+// ---------------------------------------------------------------------------
+// The progress line
+
+// A pseudo-terminal: beamfall draws its progress line only on a terminal.
+struct PseudoTerminal {
+  int master = -1, slave = -1;
+  PseudoTerminal() {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return;
+    slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  }
+  ~PseudoTerminal() {
+    for (const int fd : {master, slave})
+      if (fd >= 0) ::close(fd);
+  }
+  // All that has been written to the terminal and not read yet (the slave
+  // stays open here, so nothing is lost when the writer exits).
+  std::string drain() const {
+    std::string text;
+    pollfd p{master, POLLIN, 0};
+    char buf[4096];
+    while (::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0) {
+      const ssize_t n = ::read(master, buf, sizeof buf);
+      if (n <= 0) break;
+      text.append(buf, static_cast<std::size_t>(n));
+    }
+    return text;
+  }
+};
+
+// A write error stops the scanner loop after the progress line was drawn: the
+// line is cleared all the same, so the terminal ends with the erase sequence,
+// not with a stale line. The run is held for 0.3 s once the loop has begun so
+// that a line is drawn (it is drawn a quarter of a second apart); the files'
+// size limit of 8 MiB then fails a write about 40 % into the flight.
+TEST(Progress, LineClearedWhenTheScannerLoopStops) {
+  TempDir tmp("progress");
+  const fs::path run_dir = tmp.path() / "run";
+  const std::string sim = std::string(BEAMFALL_SIM_BIN) + " --out '" + run_dir.string() +
+                          "' --duration 240 --nmeas 208 --scan-rate 20 > /dev/null";
+  ASSERT_EQ(std::system(sim.c_str()), 0);
+  PseudoTerminal tty;
+  ASSERT_GE(tty.slave, 0) << "no pseudo-terminal";
+  const fs::path report = tmp.path() / "report";
+  const int in = ::open((run_dir / "deck.txt").c_str(), O_RDONLY);
+  const int out = ::open(report.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const pid_t pid = start_beamfall_on(run_dir, {}, in, out, tty.slave, 8 << 20);
+  ::close(in);
+  ::close(out);
+  std::string screen;
+  const bool began = wait_for([&] {
+    screen += tty.drain();  // never let a full terminal buffer hold the run
+    std::error_code ec;
+    return fs::file_size(run_dir / "points.bin", ec) > 0 && !ec;
+  });
+  ::kill(pid, SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ::kill(pid, SIGCONT);
+  int status = -1;
+  ASSERT_TRUE(wait_for([&] {
+    screen += tty.drain();
+    int st = 0;
+    if (::waitpid(pid, &st, WNOHANG) != pid) return false;
+    status = WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st);
+    return true;
+  }));
+  screen += tty.drain();
+  ASSERT_TRUE(began) << "the point file never grew";
+  EXPECT_EQ(status, 1);
+  const std::string text = slurp(report);
+  EXPECT_NE(text.find("\n *** write error"), std::string::npos) << text;
+  ASSERT_NE(screen.find("% of the scanner file"), std::string::npos)
+      << "no progress line was drawn: the run ended before it was held";
+  const std::string erase = "\r\x1b[K";
+  ASSERT_GE(screen.size(), erase.size());
+  EXPECT_EQ(screen.substr(screen.size() - erase.size()), erase)
+      << "the terminal ends with a stale progress line";
 }
 
 }  // namespace
