@@ -83,6 +83,7 @@ class LasWriter {
 
   // Writes the header and the VLRs; points follow.
   void begin(const LasSetup& setup);
+  bool begun() const { return begun_; }
 
   // One surface point of scan `scanno`, after begin(); `roll` is the aircraft
   // roll in degrees (misalignment included) at the point. A point whose

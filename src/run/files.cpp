@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -71,6 +72,8 @@ FileIdentity identify(const std::string& name) {
   return id;
 }
 
+constexpr const char* kReportRole = "the report (standard output)";
+
 struct RunFile {
   std::string role;  // "name line 1 (scanner file)"
   std::string name;
@@ -82,21 +85,41 @@ RunFile run_file(std::string role, std::string name) {
   return RunFile{std::move(role), std::move(name), std::move(id)};
 }
 
+// A regular file on a standard stream (the deck read from a file, the report
+// written to one), known by its device and inode only.
+std::optional<RunFile> stream_file(int fd, std::string role) {
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  RunFile f{std::move(role), std::string(), FileIdentity{}};
+  f.id.kind = FileIdentity::Kind::existing;
+  f.id.dev = st.st_dev;
+  f.id.ino = st.st_ino;
+  return f;
+}
+
+std::string describe(const RunFile& f) {
+  return f.name.empty() ? f.role : f.role + " " + quoted(f.name);
+}
+
 [[noreturn]] void clash(const RunFile& output, const RunFile& other) {
-  stop("*** file clash: " + output.role + " " + quoted(output.name) + " is the same file as " +
-       other.role + " " + quoted(other.name));
+  const std::string message =
+      "*** file clash: " + describe(output) + " is the same file as " + describe(other);
+  if (output.role == kReportRole || other.role == kReportRole) throw ReportClash(message);
+  stop(message);
 }
 
 }  // namespace
 
-void check_file_clashes(const RunPar& par, const std::string& las_file) {
+void check_file_clashes(const RunPar& par, const std::string& las_file, StandardStreams streams) {
   std::vector<RunFile> inputs;
   inputs.push_back(run_file("name line 1 (scanner file)", file_name(par.scanname)));
   inputs.push_back(run_file("name line 2 (trajectory file)", file_name(par.gpsname)));
   if (!is_no_file(par.geoidname))
     inputs.push_back(run_file("name line 3 (geoid grid file)", file_name(par.geoidname)));
+  if (auto deck = stream_file(streams.deck, "the deck (standard input)")) inputs.push_back(*deck);
 
   std::vector<RunFile> outputs;
+  if (auto report = stream_file(streams.report, kReportRole)) outputs.push_back(*report);
   if (par.wrtpts) outputs.push_back(run_file("name line 4 (point file)", file_name(par.ptname)));
   outputs.push_back(run_file("name line 5 (centre file)", file_name(par.cenname)));
   if (par.calib) outputs.push_back(run_file("the cross-profile file", "scan.cal"));
@@ -112,10 +135,10 @@ void check_file_clashes(const RunPar& par, const std::string& las_file) {
   }
 }
 
-void open_files(RunPar& par, RunFiles& f, const RunOptions& options) {
+void open_files(RunPar& par, RunFiles& f, const RunOptions& options, StandardStreams streams) {
   par.wrtpts = !is_no_file(par.ptname);
   if (!par.wrtpts) par.calib = false;
-  check_file_clashes(par, options.las_file);
+  check_file_clashes(par, options.las_file, streams);
 
   const std::string scanname = file_name(par.scanname);
   int scan_fd = open_for_reading(scanname);

@@ -7,6 +7,7 @@
 #include "output/las.hpp"
 #include "run/options.hpp"
 #include "run/runpar.hpp"
+#include "textio/error.hpp"
 #include "textio/freeread.hpp"
 #include "textio/infile.hpp"
 #include "textio/outfile.hpp"
@@ -23,21 +24,39 @@ struct RunFiles {
   LasWriter las;  // open only with --las
 };
 
+// The descriptors the deck is read from and the report written to (-1 for
+// none): checked against the run's files when they are regular files.
+struct StandardStreams {
+  int deck = -1;
+  int report = -1;
+};
+
+// A file clash that involves the report: its message must not go into the
+// report, which is that other file.
+class ReportClash : public Stop {
+ public:
+  using Stop::Stop;
+};
+
 // Sets wrtpts and forces calib false without a point file; checks that no
 // output is an input or another output (check_file_clashes); then opens the
 // scanner file, the trajectory file, the point file (a binary one is deleted
 // and created anew), the centre file, "scan.cal" and the LAS file, in this
 // order. A failure stops the run (Stop) before the later files are touched.
-void open_files(RunPar& par, RunFiles& files, const RunOptions& options = {});
+void open_files(RunPar& par, RunFiles& files, const RunOptions& options = {},
+                StandardStreams streams = {});
 
-// Stops with "*** file clash: ..." when an output (point file, centre file,
-// "scan.cal" when calib, the LAS file) is an input (scanner file, trajectory,
-// geoid grid) or another output under any name: the same path, a symbolic or
-// hard link, another path to the same directory. Existing files are compared
-// by device and inode, names still to be created by their resolved directory
-// and final name. A terminal, pipe or device such as /dev/null may take
-// several outputs. Touches no file.
-void check_file_clashes(const RunPar& par, const std::string& las_file);
+// Stops with "*** file clash: ..." when an output (the report when it is a
+// regular file, point file, centre file, "scan.cal" when calib, the LAS file)
+// is an input (scanner file, trajectory, geoid grid, the deck when it is a
+// regular file) or another output under any name: the same path, a symbolic
+// or hard link, another path to the same directory. Existing files are
+// compared by device and inode, names still to be created by their resolved
+// directory and final name. A terminal, pipe or device such as /dev/null may
+// take several outputs. Touches no file. A clash with the report throws
+// ReportClash.
+void check_file_clashes(const RunPar& par, const std::string& las_file,
+                        StandardStreams streams = {});
 
 // Closes every output file in order; the first failure stops the run (Stop).
 void close_outputs(RunFiles& files);

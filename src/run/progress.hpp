@@ -18,6 +18,7 @@ class Progress {
   // `scanner_file` gives the total size; inactive unless `wanted` and
   // standard error is a terminal.
   Progress(bool wanted, const std::string& scanner_file);
+  // A line drawn is removed also when the scanner loop stops with an exception.
   ~Progress() { clear(); }
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;

@@ -93,18 +93,27 @@ LoopResult measurement_loop(Reader& reader, bool started, PointPipeline& pipe,
   return LoopResult{reader.timing().nscans, pipe.stats(), pipe.cross_sums()};
 }
 
-// What the LAS file needs before its first point: the scale and offset from
-// the trajectory's extent, the GPS time of the day t0 counts from, the CRS.
-LasSetup las_setup(const RunPar& par, const RunOptions& o, const TrajectoryTable& traj,
-                   LasCreationDate created) {
+// What the LAS file needs that the deck and the options give: the GPS time
+// of the day t0 counts from, the CRS, the extra bytes; the scale and offset
+// stay the default ones.
+LasSetup las_setup_from_deck(const RunPar& par, const RunOptions& o, LasCreationDate created) {
   LasSetup s;
-  s.scale = choose_las_scale(traj);
   s.gps_day_start = adjusted_gps_time_at_day_start(o.date->year, o.date->month, o.date->day,
                                                    o.time_scale == TimeScale::utc);
   s.line_id = o.line_id;
   s.with_gcount = par.naver > 1;
-  s.wkt = las_wkt(par.usegeoid ? file_name(par.geoidname) : std::string(), o.vertical_crs);
+  const bool usegeoid = !is_no_file(par.geoidname);
+  s.wkt = las_wkt(usegeoid ? file_name(par.geoidname) : std::string(), o.vertical_crs);
   s.created = created;
+  return s;
+}
+
+// What the LAS file needs before its first point: the above, and the scale
+// and offset from the trajectory's extent.
+LasSetup las_setup(const RunPar& par, const RunOptions& o, const TrajectoryTable& traj,
+                   LasCreationDate created) {
+  LasSetup s = las_setup_from_deck(par, o, created);
+  s.scale = choose_las_scale(traj);
   return s;
 }
 
@@ -175,6 +184,23 @@ void run_phases(RunPar& par, RunFiles& files, OutFile& console, const RunOptions
   print_summary(par, result.nscans, result.stats, result.sums, console);
 }
 
+// Every output closed after a stop, each ending with its last whole record.
+// A LAS file stopped before its first point still gets a header (with the
+// default scale and offset) and its VLRs: a valid file with no points.
+// Failures go to `console` when one is given.
+void close_after_stop(const RunPar& par, const RunOptions& options, LasCreationDate created,
+                      RunFiles& files, OutFile* console) {
+  if (files.las.is_open() && !files.las.begun()) {
+    try {
+      files.las.begin(las_setup_from_deck(par, options, created));
+    } catch (const Stop& s) {
+      if (console != nullptr) console->free_line({s.what()});
+    }
+  }
+  close_outputs_after_stop(files, console);
+  report_las_left_out(files.las);
+}
+
 }  // namespace
 
 void run(TextInput& deck, OutFile& console, const RunOptions& options) {
@@ -182,18 +208,14 @@ void run(TextInput& deck, OutFile& console, const RunOptions& options) {
   check_options_for_mode(options, par.useatt);
   const LasCreationDate created = options.las_file.empty() ? LasCreationDate{} : las_creation_day();
   RunFiles files;
-  open_files(par, files, options);
-  // Every output is closed on every path, so each ends with its last whole
-  // record (and a file with a header gets it completed).
+  open_files(par, files, options, StandardStreams{deck.fd(), console.fd()});
   try {
     run_phases(par, files, console, options, created);
   } catch (const Interrupted&) {
-    close_outputs_after_stop(files, &console);
-    report_las_left_out(files.las);
+    close_after_stop(par, options, created, files, &console);
     throw;
   } catch (const Stop&) {
-    close_outputs_after_stop(files, nullptr);
-    report_las_left_out(files.las);
+    close_after_stop(par, options, created, files, nullptr);
     throw;
   }
   close_outputs(files);
@@ -244,6 +266,10 @@ int run_program(std::span<const char* const> args) {
     return 0;
   } catch (const UsageError& e) {
     return usage_error(e.what());
+  } catch (const ReportClash& c) {
+    // Standard output is one of the run's files: not a byte goes to it.
+    std::fprintf(stderr, "beamfall: %s\n", c.what());
+    return 1;
   } catch (const Interrupted& i) {
     final_line(console, i.what());
     return 128 + i.signal();

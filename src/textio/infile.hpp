@@ -42,6 +42,8 @@ class TextInput {
   void close();
   // Bytes read from the file so far, for progress (the buffer's end).
   std::int64_t bytes_read() const { return bytes_read_; }
+  // The descriptor read, -1 for a string or after close().
+  int fd() const { return fd_; }
 
  private:
   bool refill();

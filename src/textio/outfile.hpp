@@ -36,6 +36,7 @@ class OutFile {
 
   bool is_open() const { return fd_ >= 0; }
   const std::string& name() const { return name_; }
+  int fd() const { return fd_; }  // -1 when not open
 
   // Room for n more bytes (n <= block size); write them, then commit().
   char* reserve(std::size_t n) {

@@ -4,13 +4,21 @@
 //    symbolic link or a hard link, stops with one "*** file clash" line and
 //    exit status 1, and leaves every file in the directory exactly as it was
 //    (the fault: a point file named as the scanner file deleted the scanner
-//    file and the run reported success);
+//    file and the run reported success); the deck read from a file and the
+//    report written to one count as an input and an output (the fault:
+//    `beamfall < my.deck` with point file my.deck overwrote the deck and exited
+//    0, and a report redirected into the point file was mixed with the
+//    points); a clash with the report is told on standard error alone;
 //  - a run stopped by SIGINT or SIGTERM keeps its report so far, ends it with
 //    the interrupt line, exits 128 + the signal number, and leaves every output
-//    ending with a whole record (the fault: the whole report was lost).
+//    ending with a whole record (the fault: the whole report was lost);
+//  - a run whose scanner loop stops leaves no progress line behind on the
+//    terminal (the fault: it was cleared only when the loop ended normally).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +31,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -62,21 +71,33 @@ class TempDir {
   fs::path path_;
 };
 
-// Starts beamfall in `dir` with standard input from the descriptor `in` and
-// standard output to `out`.
-pid_t start_beamfall(const fs::path& dir, const std::vector<std::string>& args, int in,
-                     const fs::path& out) {
+// Starts beamfall in `dir` with standard input, output and error on the
+// descriptors `in`, `out` and `err`, and files limited to `max_file_size` bytes.
+pid_t start_beamfall_on(const fs::path& dir, const std::vector<std::string>& args, int in, int out,
+                        int err, rlim_t max_file_size = RLIM_INFINITY) {
   std::vector<const char*> argv{BEAMFALL_BIN};
   for (const auto& a : args)
     argv.push_back(a.c_str());
   argv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0) {
-    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || ::chdir(dir.c_str()) != 0 || ::dup2(in, 0) < 0 || ::dup2(fd, 1) < 0) _exit(127);
+    const rlimit limit{max_file_size, max_file_size};
+    if (in < 0 || out < 0 || err < 0 || ::chdir(dir.c_str()) != 0 || ::dup2(in, 0) < 0 ||
+        ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 || ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+      _exit(127);
     ::execv(BEAMFALL_BIN, const_cast<char* const*>(argv.data()));
     _exit(127);
   }
+  return pid;
+}
+
+// Starts beamfall in `dir` with standard input from the descriptor `in` and
+// standard output to `out`.
+pid_t start_beamfall(const fs::path& dir, const std::vector<std::string>& args, int in,
+                     const fs::path& out) {
+  const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const pid_t pid = start_beamfall_on(dir, args, in, fd, STDERR_FILENO);
+  ::close(fd);
   return pid;
 }
 
@@ -89,18 +110,37 @@ int wait_status(pid_t pid) {
 
 struct Result {
   int status = -1;
-  std::string stdout_text;
+  std::string stdout_text, stderr_text;
 };
+
+// A file beside the run directory `dir`, outside what it holds.
+fs::path beside(const fs::path& dir, const char* suffix) {
+  return dir.parent_path() / (dir.filename().string() + suffix);
+}
+
+// Runs beamfall in `dir` on the deck in `deck_file`, its report appended to
+// the existing `report_file` (as `>>` does: not a byte of it is lost before
+// the run), its standard error kept.
+Result run_on_files(const fs::path& dir, const std::vector<std::string>& args,
+                    const fs::path& deck_file, const fs::path& report_file) {
+  const fs::path err_file = beside(dir, ".stderr");
+  const int in = ::open(deck_file.c_str(), O_RDONLY);
+  const int out = ::open(report_file.c_str(), O_WRONLY | O_APPEND);
+  const int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const pid_t pid = start_beamfall_on(dir, args, in, out, err);
+  for (const int fd : {in, out, err})
+    ::close(fd);
+  Result r{wait_status(pid), slurp(report_file), slurp(err_file)};
+  fs::remove(err_file);
+  return r;
+}
 
 Result run_beamfall(const fs::path& dir, const std::string& deck,
                     const std::vector<std::string>& args = {}) {
-  const fs::path deck_file = dir.parent_path() / (dir.filename().string() + ".deck");
-  const fs::path out = dir.parent_path() / (dir.filename().string() + ".stdout");
+  const fs::path deck_file = beside(dir, ".deck"), out = beside(dir, ".stdout");
   spit(deck_file, deck);
-  const int in = ::open(deck_file.c_str(), O_RDONLY);
-  const pid_t pid = start_beamfall(dir, args, in, out);
-  ::close(in);
-  Result r{wait_status(pid), slurp(out)};
+  spit(out, "");
+  Result r = run_on_files(dir, args, deck_file, out);
   fs::remove(deck_file);
   fs::remove(out);
   return r;
@@ -129,7 +169,7 @@ std::map<std::string, std::string> snapshot(const fs::path& dir) {
 
 // One of the run's files: its deck line (or option) and the role the message gives it.
 struct Role {
-  const char* key;   // scanner, trajectory, geoid, points, centre, cal, las
+  const char* key;   // scanner, trajectory, geoid, deck, report, points, centre, cal, las
   const char* text;  // as the clash message names it
 };
 
@@ -140,6 +180,17 @@ constexpr Role kPoints{"points", "name line 4 (point file)"};
 constexpr Role kCentre{"centre", "name line 5 (centre file)"};
 constexpr Role kCal{"cal", "the cross-profile file"};
 constexpr Role kLas{"las", "--las"};
+// Standard input and output when they are files: named by no deck line.
+constexpr Role kDeck{"deck", "the deck (standard input)"};
+constexpr Role kReport{"report", "the report (standard output)"};
+
+bool is_role(const Role& r, const Role& which) {
+  return std::string_view(r.key) == which.key;
+}
+
+bool is_stream(const Role& r) {
+  return is_role(r, kDeck) || is_role(r, kReport);
+}
 
 // Another name for the file `real` in the run directory, made there by setup.
 struct Alias {
@@ -205,15 +256,33 @@ std::vector<ClashCase> clash_cases() {
           {std::string(later.key) + "_is_" + earlier.key + "_by_" + a.kind, later, earlier, &a});
   // The issue's own case: a text point file named as the trajectory file.
   cases.push_back({"text_points_is_trajectory", kPoints, kTrajectory, &aliases()[0], false});
+  // The deck read from a file is an input; the report written to a file is
+  // the first output, and an input, the deck included, can't be it.
+  for (const Role& out : {kPoints, kCentre, kCal, kLas})
+    for (const Alias& a : aliases()) {
+      cases.push_back({std::string(out.key) + "_is_deck_by_" + a.kind, out, kDeck, &a});
+      cases.push_back({std::string(out.key) + "_is_report_by_" + a.kind, out, kReport, &a});
+    }
+  for (const Role& in : {kScanner, kTrajectory, kGeoid, kDeck})
+    for (const Alias& a : aliases())
+      cases.push_back({std::string("report_is_") + in.key + "_by_" + a.kind, kReport, in, &a});
+  cases.push_back({"text_points_is_report", kPoints, kReport, &aliases()[0], false});
   return cases;
 }
 
 // The names of a run of the small text-scanner fixture with a geoid grid,
 // cross profiles and a binary point file.
 struct DeckNames {
-  std::map<std::string, std::string> name{{"scanner", "scan.txt"}, {"trajectory", "traj.txt"},
-                                          {"geoid", "geoid.txt"},  {"points", "pts.bin"},
-                                          {"centre", "cen.txt"},   {"las", ""}};
+  // "deck" and "report": in the run directory when a case names them, else
+  // beside it.
+  std::map<std::string, std::string> name{{"scanner", "scan.txt"},
+                                          {"trajectory", "traj.txt"},
+                                          {"geoid", "geoid.txt"},
+                                          {"points", "pts.bin"},
+                                          {"centre", "cen.txt"},
+                                          {"las", ""},
+                                          {"deck", ""},
+                                          {"report", ""}};
 
   std::string deck(bool binout) const {
     std::string d;
@@ -256,6 +325,26 @@ std::pair<std::string, std::string> name_both(const ClashCase& c, const fs::path
   return {names.name[output_key], real};
 }
 
+// Writes the deck and makes the report file where `names` puts them: a
+// report in the run directory holds an old report already. Returns both paths.
+std::pair<fs::path, fs::path> place_streams(const fs::path& dir, DeckNames& names, bool binout) {
+  const std::string deck = names.name["deck"], report = names.name["report"];
+  const fs::path deck_file = deck.empty() ? beside(dir, ".deck") : dir / deck;
+  const fs::path report_file = report.empty() ? beside(dir, ".stdout") : dir / report;
+  spit(deck_file, names.deck(binout));
+  if (report.empty()) {
+    spit(report_file, "");
+  } else if (!fs::exists(report_file)) {
+    spit(report_file, "an old report\n");
+  }
+  return {deck_file, report_file};
+}
+
+// "role 'name'", or the role alone for standard input and output.
+std::string clash_side(const Role& role, const std::string& name) {
+  return is_stream(role) ? std::string(role.text) : std::string(role.text) + " '" + name + "'";
+}
+
 class FileClash : public ::testing::TestWithParam<ClashCase> {};
 
 TEST_P(FileClash, StopsBeforeAnyFileIsTouched) {
@@ -263,15 +352,25 @@ TEST_P(FileClash, StopsBeforeAnyFileIsTouched) {
   TempDir tmp(c.name);
   copy_fixture(tmp.path());
   DeckNames names;
+  for (const Role* role : {&c.output, &c.other})
+    if (is_stream(*role)) names.name[role->key] = is_role(*role, kDeck) ? "my.deck" : "report.txt";
   const auto [output_name, other_name] = name_both(c, tmp.path(), names);
+  const auto [deck_file, report_file] = place_streams(tmp.path(), names, c.binout);
   const auto before = snapshot(tmp.path());
 
-  const Result r = run_beamfall(tmp.path(), names.deck(c.binout), names.args());
+  const Result r = run_on_files(tmp.path(), names.args(), deck_file, report_file);
 
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.stdout_text, std::string(" *** file clash: ") + c.output.text + " '" + output_name +
-                               "' is the same file as " + c.other.text + " '" + other_name + "'\n");
+  const std::string message = "*** file clash: " + clash_side(c.output, output_name) +
+                              " is the same file as " + clash_side(c.other, other_name);
+  if (is_role(c.output, kReport) || is_role(c.other, kReport)) {
+    EXPECT_EQ(r.stderr_text, "beamfall: " + message + "\n");
+  } else {
+    EXPECT_EQ(r.stdout_text, " " + message + "\n");
+  }
   EXPECT_EQ(snapshot(tmp.path()), before) << "a file was changed, created or deleted";
+  if (names.name["deck"].empty()) fs::remove(deck_file);
+  if (names.name["report"].empty()) fs::remove(report_file);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, FileClash, ::testing::ValuesIn(clash_cases()),
@@ -420,6 +519,85 @@ TEST(Interrupt, SigtermDuringTheScannerLoop) {
   }
   for (const char* input : {"flight.2dd", "flight.traj", "deck.txt"})
     EXPECT_EQ(slurp(cut / input), slurp(full / input)) << input;
+}
+
+// ---------------------------------------------------------------------------
+// The progress line
+
+// A pseudo-terminal: beamfall draws its progress line only on a terminal.
+struct PseudoTerminal {
+  int master = -1, slave = -1;
+  PseudoTerminal() {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return;
+    slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  }
+  ~PseudoTerminal() {
+    for (const int fd : {master, slave})
+      if (fd >= 0) ::close(fd);
+  }
+  // All that has been written to the terminal and not read yet (the slave
+  // stays open here, so nothing is lost when the writer exits).
+  std::string drain() const {
+    std::string text;
+    pollfd p{master, POLLIN, 0};
+    char buf[4096];
+    while (::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0) {
+      const ssize_t n = ::read(master, buf, sizeof buf);
+      if (n <= 0) break;
+      text.append(buf, static_cast<std::size_t>(n));
+    }
+    return text;
+  }
+};
+
+// A write error stops the scanner loop after the progress line was drawn: the
+// line is cleared all the same, so the terminal ends with the erase sequence,
+// not with a stale line. The run is held for 0.3 s once the loop has begun so
+// that a line is drawn (it is drawn a quarter of a second apart); the files'
+// size limit of 8 MiB then fails a write about 40 % into the flight.
+TEST(Progress, LineClearedWhenTheScannerLoopStops) {
+  TempDir tmp("progress");
+  const fs::path run_dir = tmp.path() / "run";
+  const std::string sim = std::string(BEAMFALL_SIM_BIN) + " --out '" + run_dir.string() +
+                          "' --duration 240 --nmeas 208 --scan-rate 20 > /dev/null";
+  ASSERT_EQ(std::system(sim.c_str()), 0);
+  PseudoTerminal tty;
+  ASSERT_GE(tty.slave, 0) << "no pseudo-terminal";
+  const fs::path report = tmp.path() / "report";
+  const int in = ::open((run_dir / "deck.txt").c_str(), O_RDONLY);
+  const int out = ::open(report.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const pid_t pid = start_beamfall_on(run_dir, {}, in, out, tty.slave, 8 << 20);
+  ::close(in);
+  ::close(out);
+  std::string screen;
+  const bool began = wait_for([&] {
+    screen += tty.drain();  // never let a full terminal buffer hold the run
+    std::error_code ec;
+    return fs::file_size(run_dir / "points.bin", ec) > 0 && !ec;
+  });
+  ::kill(pid, SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ::kill(pid, SIGCONT);
+  int status = -1;
+  ASSERT_TRUE(wait_for([&] {
+    screen += tty.drain();
+    int st = 0;
+    if (::waitpid(pid, &st, WNOHANG) != pid) return false;
+    status = WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st);
+    return true;
+  }));
+  screen += tty.drain();
+  ASSERT_TRUE(began) << "the point file never grew";
+  EXPECT_EQ(status, 1);
+  const std::string text = slurp(report);
+  EXPECT_NE(text.find("\n *** write error"), std::string::npos) << text;
+  ASSERT_NE(screen.find("% of the scanner file"), std::string::npos)
+      << "no progress line was drawn: the run ended before it was held";
+  const std::string erase = "\r\x1b[K";
+  ASSERT_GE(screen.size(), erase.size());
+  EXPECT_EQ(screen.substr(screen.size() - erase.size()), erase)
+      << "the terminal ends with a stale progress line";
 }
 
 }  // namespace
