@@ -351,11 +351,13 @@ line_result() {
 # done, running (Slurm's count for JOBID) and left; with "final", every line not yet printed.
 # On a terminal, a status line that the next call overwrites shows the counts in between.
 slurm_progress() {
-  local jobid=$1 final=${2:-} k running=0
+  local jobid=$1 final=${2:-} k running=0 stamp
   local -a fresh=()
   for k in "${!slurm_names[@]}"; do
     [[ -z ${reported[k]:-} ]] || continue
-    if [[ -n $final || $(record_stamp "${slurm_names[k]}") != "${stamps[k]}" ]]; then
+    # A task removes the line's old record when it starts and writes the new one at its end.
+    stamp=$(record_stamp "${slurm_names[k]}")
+    if [[ -n $final || ($stamp != none && $stamp != "${stamps[k]}") ]]; then
       fresh+=("$k")
       reported[k]=1
     fi
@@ -389,10 +391,13 @@ run_slurm_array() {
   : >"$idfile"
   sbatch "${opts[@]}" "$BFC_SELF" _array "$todo" "$first" >"$idfile" 9>&- &
   pid=$!
-  trap 'jobid=$(<"$idfile"); [[ -n $jobid ]] && scancel "${jobid%%;*}"; exit 130' INT TERM HUP
+  # sbatch itself goes too: it would wait on for a controller that may be gone.
+  trap 'jobid=$(<"$idfile"); [[ -n $jobid ]] && scancel "${jobid%%;*}"; kill "$pid" 2>/dev/null
+    exit 130' INT TERM HUP
   while kill -0 "$pid" 2>/dev/null; do
-    # The sleep in the background: an interrupt's trap runs at once, not after it.
-    sleep "${BFC_POLL_SECONDS:-3}" &
+    # The sleep in the background, so that an interrupt's trap runs at once; without the lock,
+    # so that a run started right after this one ends is not refused.
+    sleep "${BFC_POLL_SECONDS:-3}" 9>&- &
     wait "$!" || true
     jobid=$(<"$idfile")
     [[ $jobid =~ ^[0-9]+ ]] && slurm_progress "${BASH_REMATCH[0]}"
