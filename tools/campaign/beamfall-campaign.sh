@@ -28,14 +28,17 @@ files the deck names. `run` processes every line that is not up to date, in its 
 then writes DIR/summary.csv and DIR/summary.html (`summary` does only that).
 
   --jobs N          lines at once with GNU parallel [number of cores]
-  --las             also write points.las; the line number (a number in the folder's name,
-                    else the folder's place in name order) is the point source ID
+  --las             also write points.las; the line number (a number from 1 to 65535 in
+                    the folder's name, else the folder's place in name order) is the point
+                    source ID
   --date D          flight date of every line without a one-line `date` file
   --quicklook       make each line's quick-look products after its run
   --force           run every line, up to date or not
-  --roll0 VALUE     run each line with VALUE as roll0 on deck line 6, from a copy of its deck
-                    (deck.roll0); the user's deck is never changed
-  --slurm           one Slurm job array instead of GNU parallel; waits for it to finish
+  --roll0 VALUE     run each line with VALUE as roll0 on parameter line 6, which must be deck
+                    line 11, from a copy of its deck (deck.roll0); the user's deck is never
+                    changed. VALUE is the summary's campaign roll estimate
+  --slurm           Slurm job arrays instead of GNU parallel (several when the lines are more
+                    than MaxArraySize - 1); waits for them, printing each line as it finishes
   --partition P     Slurm partition
   --max-running M   at most M array tasks at once
 
@@ -44,7 +47,8 @@ options and the same beamfall binary, its deck and input files are those recorde
 outputs are unchanged and not older than any of them.
 
 Environment: BEAMFALL, BEAMFALL_QUICKLOOK, BEAMFALL_CAMPAIGN_SUMMARY name the programs
-(default: beside this script, else on PATH).
+(default: beside this script, else on PATH). DIR/.campaign holds the run's lock, list of
+lines, GNU parallel's job log and Slurm's logs.
 Exit status: 0 all lines succeeded, 1 a line failed or an error, 2 usage error.
 EOF
 }
