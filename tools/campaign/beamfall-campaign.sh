@@ -334,12 +334,6 @@ slurm_array_limit() {
   printf '%s\n' "$((max > 2 ? max - 1 : 1))"
 }
 
-# The identity of each scheduled line's record (or "none") before the tasks run: a line has
-# finished when its record is there and differs.
-record_stamp() {
-  stat -c '%i %s %.9Y' -- "$CAMPAIGN_DIR/$1/$kRecord" 2>/dev/null || echo none
-}
-
 # One line's result from its record: "NAME: done in S s" or "NAME: FAILED (...)".
 line_result() {
   local name=$1 file=$CAMPAIGN_DIR/$1/$kRecord status
@@ -355,13 +349,15 @@ line_result() {
 # done, running (Slurm's count for JOBID) and left; with "final", every line not yet printed.
 # On a terminal, a status line that the next call overwrites shows the counts in between.
 slurm_progress() {
-  local jobid=$1 final=${2:-} k running=0 stamp
+  local jobid=$1 final=${2:-} k running=0 record
   local -a fresh=()
   for k in "${!slurm_names[@]}"; do
     [[ -z ${reported[k]:-} ]] || continue
-    # A task removes the line's old record when it starts and writes the new one at its end.
-    stamp=$(record_stamp "${slurm_names[k]}")
-    if [[ -n $final || ($stamp != none && $stamp != "${stamps[k]}") ]]; then
+    # A line has finished when its record is newer than the first submission (its task
+    # removes the old one when it starts and writes the new one at its end). Bash's own file
+    # test: no process per line and poll, for a campaign may have thousands of lines.
+    record=$CAMPAIGN_DIR/${slurm_names[k]}/$kRecord
+    if [[ -n $final || $record -nt $slurm_start ]]; then
       fresh+=("$k")
       reported[k]=1
     fi
@@ -419,9 +415,9 @@ run_slurm_array() {
 run_slurm() {
   local todo=$1 state=$2
   local -n slurm_names=$3
-  local n=${#slurm_names[@]} limit first k
-  local -a stamps=() reported=()
-  for k in "${!slurm_names[@]}"; do stamps+=("$(record_stamp "${slurm_names[k]}")"); done
+  local n=${#slurm_names[@]} limit first slurm_start=$state/slurm.start
+  local -a reported=()
+  touch -- "$slurm_start"
   limit=$(slurm_array_limit)
   if ((n <= limit)); then
     echo "$prog: submitting $n line(s) as one Slurm job array; waiting for it to finish"
