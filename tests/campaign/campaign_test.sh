@@ -7,12 +7,14 @@
 #              does nothing; a touched deck re-runs only its line; a broken line is reported
 #              while the others finish; a killed run leaves its running lines unrecorded.
 #   slurm      a real single-node Slurm started here: outputs byte-identical to GNU parallel's,
-#              with --las too; an interrupted run cancels its array and is taken up where it
-#              stopped.
+#              with --las too; a campaign larger than Slurm's MaxArraySize in several arrays;
+#              each line's progress printed while its array runs; an interrupted run cancels
+#              its array and is taken up where it stopped.
 #   products   --las: each line's LAS file byte-identical to beamfall --las by hand with the
 #              folder's number and date; --quicklook: each line's page, made once.
 #   crossline  the overlaps show the injected roll, and --roll0 with the campaign's estimate
-#              removes it.
+#              removes it, from decks without roll0 and from comma-separated decks with one.
+#   numbering  a table of folder names and the LAS point source IDs the lines get.
 #   usage      a table of command lines with their exit status and message.
 # Exit status 77: skipped (only when the Slurm daemons cannot start; the reason is printed).
 set -euo pipefail
@@ -222,6 +224,10 @@ case_slurm() {
   out=$("$campaign" run "$work/c" --slurm --partition test --max-running 2) ||
     fail "the Slurm run failed: $out"
   expect_in "$out" "4 to run" "Slurm run"
+  # The test's slurm.conf has MaxArraySize=3: arrays of two tasks at most.
+  expect_in "$out" "4 line(s) as 2 Slurm job arrays of at most 2" "Slurm run beyond MaxArraySize"
+  [[ $(grep -c '^[^:]*: done in .* s \[[1-4] done, ' <<<"$out") == 4 ]] ||
+    fail "the Slurm run did not print each finished line with its counts: $out"
   same_outputs "$work/par" "$work/c" "Slurm run against the GNU parallel run"
   [[ $(grep -c ',ok,' "$work/c/summary.csv") == 4 ]] || fail "summary.csv: 4 lines ok"
   out=$("$campaign" run "$work/c" --slurm) || fail "second Slurm run failed"
@@ -258,6 +264,30 @@ case_slurm() {
   expect_in "$out" "0 up to date, 4 to run" "Slurm --las run"
   [[ -s "$work/c/line01/points.las" ]] || fail "the Slurm --las run wrote no LAS file"
   same_outputs "$work/par" "$work/c" "Slurm --las run against the GNU parallel --las run"
+
+  # Progress while an array runs (it once said nothing until the end): the odd line holds
+  # until a file goes, so line01, its neighbour in the first array, shows as done with one
+  # line running and two left while sbatch still waits.
+  printf '#!/bin/sh\nwhile [ -e hold ]; do sleep 0.2; done\nexec "%s" "$@"\n' "$build/beamfall" \
+    >"$work/held-beamfall"
+  chmod +x "$work/held-beamfall"
+  touch -- "$work/c/$nasty/hold"
+  BEAMFALL=$work/held-beamfall BFC_POLL_SECONDS=1 "$campaign" run "$work/c" --slurm --las \
+    >"$work/progress.out" &
+  pid=$!
+  for ((k = 0; k < 300; ++k)); do
+    grep -q '^line01: done' "$work/progress.out" && break
+    sleep 0.2
+  done
+  out=$(<"$work/progress.out")
+  rm -f -- "$work/c/$nasty/hold"
+  wait "$pid" || fail "the held Slurm run failed: $(<"$work/progress.out")"
+  grep -qE '^line01: done in [0-9.]+ s \[1 done, 1 running, 2 left\]$' <<<"$out" ||
+    fail "no progress while the array ran: $out"
+  out=$(<"$work/progress.out")
+  expect_in "$out" "line04: done in" "the held Slurm run"
+  expect_in "$out" "[4 done, 0 running, 0 left]" "the held Slurm run"
+  same_outputs "$work/par" "$work/c" "the held Slurm run against the GNU parallel --las run"
   no_injection
 }
 
@@ -305,12 +335,64 @@ case_crossline() {
     cmp -s "$work/c/line0$l/deck" "$work/decks/$l" || fail "--roll0 changed line0$l's deck"
   done
   [[ $(sed -n 11p "$work/c/line01/deck.roll0") == "0 $est 0" ]] || fail "deck.roll0 line 6"
+  # The lines ran with roll0 = 0.150 and estimate the rest, about 0: the value to enter
+  # stays 0.150 (it was once the residual's median, about 0).
+  expect_in "$out" "campaign roll estimate (roll0): 0.150 degrees, to enter" "after --roll0"
+
+  # Decks that already carry roll0 0.10, written with commas (once refused: awk's default
+  # fields took "0,0.10,0" as one): each line estimates the residual 0.05, the value to
+  # enter is 0.10 + 0.05, and one run with it removes the misalignment.
+  for l in 1 2 3 4; do sed -i '11s/.*/0,0.10,0/' "$work/c/line0$l/deck"; done
+  out=$("$campaign" run "$work/c" --jobs 2) || fail "run from decks with roll0 0.10 failed"
+  printf '%s\n' "$out"
+  expect_in "$out" "residual roll after the decks' roll0: 0.050 degrees" "decks with roll0 0.10"
+  est=$(sed -n 's/^campaign roll estimate (roll0): \([-0-9.]*\) degrees.*/\1/p' <<<"$out")
+  [[ $est == 0.150 ]] || fail "from decks with roll0 0.10: value to enter $est, expected 0.150"
+  out=$("$campaign" run "$work/c" --roll0 "$est" --jobs 2) || fail "second --roll0 run failed"
+  printf '%s\n' "$out"
+  [[ $(grep -c '^overlap ' <<<"$out") == 3 ]] || fail "three pairs overlap after the second --roll0"
+  LC_ALL=C awk '/^overlap / { if ($(NF - 1) >= 0.01) bad = 1 } END { exit bad }' <<<"$out" ||
+    fail "after --roll0 from decks with roll0 0.10 an overlap's RMS is 1 cm or more"
+  [[ $(sed -n 11p "$work/c/line01/deck.roll0") == "0 $est 0" ]] || fail "deck.roll0 from commas"
+}
+
+# Line numbers (LAS point source IDs) from folder names: the number in each name when every
+# one has a different number from 1 to 65535, else 1, 2, ... in folder order. line00 once got
+# --line-id 0, which beamfall refuses; a number of 20 digits once wrapped around into range.
+case_numbering() {
+  "$build/beamfall-sim-campaign" 1 "$work/sim" --duration 1 --nmeas 20 \
+    --sim "$build/beamfall-sim" >/dev/null
+  local -a table=(
+    "line00 line01|1 2"
+    "L7 L65535|7 65535"
+    "a65536 b2|1 2"
+    "x18446744073709551621 y2|1 2"
+    "x0000000000000000000005 y2|5 2"
+    "m3 n3|1 2"
+  )
+  local row names want got dir name k=0
+  for row in "${table[@]}"; do
+    IFS='|' read -r names want <<<"$row"
+    k=$((k + 1))
+    dir=$work/n$k
+    for name in $names; do
+      mkdir -p "$dir"
+      cp -r "$work/sim/line01" "$dir/$name"
+    done
+    "$campaign" run "$dir" --las --jobs 2 >/dev/null 2>&1 || fail "$names: run failed"
+    got=$(for name in $names; do las_file_source_id "$dir/$name/points.las"; done | xargs)
+    [[ $got == "$want" ]] || fail "folders $names: point source IDs $got, expected $want"
+  done
 }
 
 # Command-line behaviour: arguments, exit status, a piece of the message.
 case_usage() {
-  mkdir -p "$work/empty" "$work/nodate/l1"
+  mkdir -p "$work/empty" "$work/nodate/l1" "$work/split/l1"
   printf 'x\n' >"$work/nodate/l1/deck"
+  # Parameter line 1 runs on over two lines, so parameter line 6 is not deck line 11:
+  # --roll0 refuses the line rather than change another value.
+  printf '%s\n' a b 0 p c '14 20' 7 '0 48' '-90 90 -180 180' '1 1 T T T T T' '0.6 -0.3 1.4' \
+    '0 0 0' 1 '1 120' 1 >"$work/split/l1/deck"
   local -a table=(
     "2|missing command|"
     "2|unknown command 'go'|go"
@@ -326,6 +408,7 @@ case_usage() {
     "1|no such campaign folder|run $work/missing"
     "1|no line folders with a deck|run $work/empty"
     "1|l1: no flight date|run $work/nodate --las"
+    "1|deck line 11 must hold parameter line 6|run $work/split --roll0 0.1 --jobs 1"
     "0|usage: beamfall-campaign run DIR|--help"
   )
   local row code text args out rc

@@ -55,6 +55,8 @@ SlurmdTimeout=30
 InactiveLimit=0
 KillWait=5
 MinJobAge=5
+# Job arrays of at most two tasks: a four-line campaign needs two of them.
+MaxArraySize=3
 NodeName=$node NodeAddr=127.0.0.1 CPUs=$(nproc) State=UNKNOWN
 PartitionName=test Nodes=$node Default=YES MaxTime=INFINITE State=UP
 EOF

@@ -28,14 +28,17 @@ files the deck names. `run` processes every line that is not up to date, in its 
 then writes DIR/summary.csv and DIR/summary.html (`summary` does only that).
 
   --jobs N          lines at once with GNU parallel [number of cores]
-  --las             also write points.las; the line number (a number in the folder's name,
-                    else the folder's place in name order) is the point source ID
+  --las             also write points.las; the line number (a number from 1 to 65535 in
+                    the folder's name, else the folder's place in name order) is the point
+                    source ID
   --date D          flight date of every line without a one-line `date` file
   --quicklook       make each line's quick-look products after its run
   --force           run every line, up to date or not
-  --roll0 VALUE     run each line with VALUE as roll0 on deck line 6, from a copy of its deck
-                    (deck.roll0); the user's deck is never changed
-  --slurm           one Slurm job array instead of GNU parallel; waits for it to finish
+  --roll0 VALUE     run each line with VALUE as roll0 on parameter line 6, which must be deck
+                    line 11, from a copy of its deck (deck.roll0); the user's deck is never
+                    changed. VALUE is the summary's campaign roll estimate
+  --slurm           Slurm job arrays instead of GNU parallel (several when the lines are more
+                    than MaxArraySize - 1); waits for them, printing each line as it finishes
   --partition P     Slurm partition
   --max-running M   at most M array tasks at once
 
@@ -44,7 +47,8 @@ options and the same beamfall binary, its deck and input files are those recorde
 outputs are unchanged and not older than any of them.
 
 Environment: BEAMFALL, BEAMFALL_QUICKLOOK, BEAMFALL_CAMPAIGN_SUMMARY name the programs
-(default: beside this script, else on PATH).
+(default: beside this script, else on PATH). DIR/.campaign holds the run's lock, list of
+lines, GNU parallel's job log and Slurm's logs.
 Exit status: 0 all lines succeeded, 1 a line failed or an error, 2 usage error.
 EOF
 }
@@ -90,15 +94,17 @@ list_lines() {
     LC_ALL=C sort -z)
 }
 
-# Line numbers: the number in each folder's name when every name has one and they differ,
-# else 1, 2, ... in folder order.
+# Line numbers: the number in each folder's name when every name has one from 1 to 65535
+# (a LAS point source ID; beamfall refuses 0) and they differ, else 1, 2, ... in folder order.
 line_ids() {
   local -n names_ref=$1 ids_ref=$2
   local name k
   local -A seen=()
   ids_ref=()
   for name in "${names_ref[@]}"; do
-    if [[ $name =~ ([0-9]+) ]] && ((10#${BASH_REMATCH[1]} <= 65535)); then
+    # At most five digits after leading zeros: more would wrap around in bash's arithmetic.
+    if [[ $name =~ ([0-9]+) ]] && [[ ${BASH_REMATCH[1]} =~ ^0*([0-9]{1,5})$ ]] &&
+      ((10#${BASH_REMATCH[1]} >= 1 && 10#${BASH_REMATCH[1]} <= 65535)); then
       k=$((10#${BASH_REMATCH[1]}))
       if [[ -z ${seen[$k]:-} ]]; then
         seen[$k]=1
@@ -211,13 +217,28 @@ line_is_current() {
   done <<<"$recorded_outputs"
 }
 
+# The deck with VALUE as roll0 on parameter line 6 (pitch0 roll0 heading0), which must be
+# the deck's eleventh line: parameter lines 1 to 5 (deck lines 6 to 10) each hold all their
+# values, since a free-format read that runs on over the next line would move line 6 down.
+# The line keeps its other values and what follows them; blanks, tabs and commas separate.
 write_roll0_deck() {
-  # Parameter line 6 (pitch0 roll0 heading0) is the deck's eleventh line.
   LC_ALL=C awk -v r="$BFC_ROLL0" '
-    NR == 11 { if (NF < 3) { bad = 1; exit } $2 = r }
+    function values(s, v) { gsub(/^[ \t\r,]+|[ \t\r,]+$/, "", s); return s == "" ? 0 : split(s, v, /[ \t\r,]+/) }
+    BEGIN { need[6] = 3; need[7] = 2; need[8] = 4; need[9] = 7; need[10] = 3 }
+    NR >= 6 && NR <= 10 && values($0) < need[NR] { bad = 1; exit }
+    NR == 11 {
+      if (!match($0, /^[ \t\r,]*[^ \t\r,]+[ \t\r,]+[^ \t\r,]+[ \t\r,]+[^ \t\r,]+/) ||
+          substr($0, 1, RLENGTH) ~ /,[ \t\r]*,/) { bad = 1; exit }
+      values(substr($0, 1, RLENGTH), v)
+      $0 = v[1] " " r " " v[3] substr($0, RLENGTH + 1)
+    }
     { print }
-    END { if (bad || NR < 11) exit 1 }' deck >deck.roll0.tmp ||
-    { rm -f deck.roll0.tmp; echo "*** deck line 11 does not hold pitch0 roll0 heading0"; return 1; }
+    END { if (bad || NR < 11) exit 1 }' deck >deck.roll0.tmp || {
+    rm -f deck.roll0.tmp
+    echo "*** --roll0: deck line 11 must hold parameter line 6 (pitch0 roll0 heading0), with" \
+      "parameter lines 1 to 5 each on one line"
+    return 1
+  }
   # Keep the copy's time when its text is unchanged, so an up-to-date line stays so.
   if cmp -s deck.roll0.tmp deck.roll0 && [[ ! deck -nt deck.roll0 ]]; then
     rm -f deck.roll0.tmp
@@ -274,11 +295,12 @@ task() {
   return "$status"
 }
 
-# A Slurm array task: entry SLURM_ARRAY_TASK_ID of the NUL-separated list of triples.
+# A Slurm array task: entry FIRST + SLURM_ARRAY_TASK_ID of the NUL-separated list of triples.
 array_task() {
-  local list=$1 k=${SLURM_ARRAY_TASK_ID:?not a Slurm array task}
+  local list=$1 first=$2 k=${SLURM_ARRAY_TASK_ID:?not a Slurm array task}
   local -a items
   mapfile -d '' -t items <"$list"
+  k=$((first + k))
   task "${items[3 * k]}" "${items[3 * k + 1]}" "${items[3 * k + 2]}"
 }
 
@@ -304,43 +326,110 @@ run_parallel() {
   parallel "${opts[@]}" "$BFC_SELF" _task 9>&- || true
 }
 
-run_slurm() {
-  local todo=$1 state=$2 n=$3 out=/dev/null jobid
-  local array="0-$((n - 1))"
+# Tasks in one array: Slurm refuses an array index of MaxArraySize or more.
+slurm_array_limit() {
+  local max
+  max=$(scontrol show config 2>/dev/null | sed -n 's/^MaxArraySize *= *\([0-9]*\).*/\1/p')
+  [[ $max =~ ^[0-9]+$ ]] || max=1001
+  printf '%s\n' "$((max > 2 ? max - 1 : 1))"
+}
+
+# One line's result from its record: "NAME: done in S s" or "NAME: FAILED (...)".
+line_result() {
+  local name=$1 file=$CAMPAIGN_DIR/$1/$kRecord status
+  status=$(sed -n '2s/^status //p' "$file" 2>/dev/null || true)
+  if [[ $status == 0 ]]; then
+    printf '%s: done in %s s' "$name" "$(sed -n 's/^seconds //p' "$file")"
+  else
+    printf '%s: FAILED (exit status %s)' "$name" "${status:-none, no record}"
+  fi
+}
+
+# Prints each line of slurm_names that has finished since the last call, with the lines
+# done, running (Slurm's count for JOBID) and left; with "final", every line not yet printed.
+# On a terminal, a status line that the next call overwrites shows the counts in between.
+slurm_progress() {
+  local jobid=$1 final=${2:-} k running=0 record
+  local -a fresh=()
+  for k in "${!slurm_names[@]}"; do
+    [[ -z ${reported[k]:-} ]] || continue
+    # A line has finished when its record is newer than the first submission (its task
+    # removes the old one when it starts and writes the new one at its end). Bash's own file
+    # test: no process per line and poll, for a campaign may have thousands of lines.
+    record=$CAMPAIGN_DIR/${slurm_names[k]}/$kRecord
+    if [[ -n $final || $record -nt $slurm_start ]]; then
+      fresh+=("$k")
+      reported[k]=1
+    fi
+  done
+  [[ -n $jobid ]] &&
+    running=$({ squeue -h -r -j "$jobid" -t RUNNING -o %i 2>/dev/null || true; } | wc -l)
+  local counts="[${#reported[@]} done, $running running,"
+  counts+=" $((${#slurm_names[@]} - ${#reported[@]} - running)) left]"
+  [[ -t 1 ]] && printf '\r\033[K'
+  for k in "${fresh[@]}"; do
+    printf '%s %s\n' "$(line_result "${slurm_names[k]}")" "$counts"
+  done
+  [[ -t 1 && -n $jobid ]] && printf 'Slurm job %s: %s' "$jobid" "$counts"
+  return 0
+}
+
+# One job array of COUNT lines from entry FIRST of the list, waited for while its progress
+# is printed every few seconds.
+run_slurm_array() {
+  local todo=$1 state=$2 first=$3 count=$4 out=/dev/null jobid='' pid
+  local array="0-$((count - 1))"
   [[ -n $max_running ]] && array+="%$max_running"
   # Slurm expands % and \ in file names; a campaign path holding them logs nowhere.
   [[ $state == *[%\\]* ]] || out="$state/slurm-%A_%a.out"
   local -a opts=(--parsable --wait --array="$array" --job-name=beamfall-campaign
     --output="$out" --chdir="$CAMPAIGN_DIR" --export=ALL)
   [[ -n $partition ]] && opts+=(--partition="$partition")
-  echo "$prog: submitting $n line(s) as one Slurm job array; waiting for it to finish"
   # sbatch --wait leaves the job running when it is interrupted: cancel it, so that no task
   # goes on writing into a line the next run takes up again.
-  local idfile=$state/slurm.jobid pid
+  local idfile=$state/slurm.jobid
   : >"$idfile"
-  sbatch "${opts[@]}" "$BFC_SELF" _array "$todo" >"$idfile" 9>&- &
+  sbatch "${opts[@]}" "$BFC_SELF" _array "$todo" "$first" >"$idfile" 9>&- &
   pid=$!
-  trap 'jobid=$(<"$idfile"); [[ -n $jobid ]] && scancel "${jobid%%;*}"; exit 130' INT TERM HUP
+  # sbatch itself goes too: it would wait on for a controller that may be gone.
+  trap 'jobid=$(<"$idfile"); [[ -n $jobid ]] && scancel "${jobid%%;*}"; kill "$pid" 2>/dev/null
+    exit 130' INT TERM HUP
+  while kill -0 "$pid" 2>/dev/null; do
+    # The sleep in the background, so that an interrupt's trap runs at once; without the lock,
+    # so that a run started right after this one ends is not refused.
+    sleep "${BFC_POLL_SECONDS:-3}" 9>&- &
+    wait "$!" || true
+    jobid=$(<"$idfile")
+    [[ $jobid =~ ^[0-9]+ ]] && slurm_progress "${BASH_REMATCH[0]}"
+  done
   wait "$pid" || true
   trap - INT TERM HUP
   jobid=$(<"$idfile")
   [[ $jobid =~ ^[0-9]+ ]] || die "sbatch did not accept the job array"
+  slurm_progress ''
   echo "$prog: Slurm job ${jobid%%;*} finished"
 }
 
-# After a Slurm array: one line per line run, from the records its tasks wrote.
-print_results() {
-  local -n sched_ref=$1
-  local name rec status
-  for name in "${sched_ref[@]}"; do
-    rec=$CAMPAIGN_DIR/$name/$kRecord
-    status=$(sed -n '2s/^status //p' "$rec" 2>/dev/null || true)
-    if [[ $status == 0 ]]; then
-      printf '%s: done in %s s\n' "$name" "$(sed -n 's/^seconds //p' "$rec")"
-    else
-      printf '%s: FAILED (exit status %s)\n' "$name" "${status:-none, no record}"
-    fi
+# The lines as job arrays of at most Slurm's limit, one after the other (so that
+# --max-running holds for the whole campaign), each line's result printed as it finishes.
+run_slurm() {
+  local todo=$1 state=$2
+  local -n slurm_names=$3
+  local n=${#slurm_names[@]} limit first slurm_start=$state/slurm.start
+  local -a reported=()
+  touch -- "$slurm_start"
+  limit=$(slurm_array_limit)
+  if ((n <= limit)); then
+    echo "$prog: submitting $n line(s) as one Slurm job array; waiting for it to finish"
+  else
+    echo "$prog: submitting $n line(s) as $(((n + limit - 1) / limit)) Slurm job arrays of" \
+      "at most $limit, one after the other"
+  fi
+  for ((first = 0; first < n; first += limit)); do
+    run_slurm_array "$todo" "$state" "$first" "$((n - first < limit ? n - first : limit))"
   done
+  # A line without a new record (its task never ran, or was killed) is reported too.
+  slurm_progress '' final
 }
 
 # Lines scheduled but without a successful record, with their report's last line.
@@ -429,8 +518,7 @@ cmd_run() {
   echo "$prog: ${#names[@]} line(s), $((${#names[@]} - n)) up to date, $n to run"
   if ((n > 0)); then
     if [[ -n $slurm ]]; then
-      run_slurm "$todo" "$state" "$n"
-      print_results scheduled
+      run_slurm "$todo" "$state" scheduled
     else
       run_parallel "$todo" "$state"
     fi

@@ -34,6 +34,7 @@ RunRecord read_run_record(const std::string& line_dir) {
   r.present = std::sscanf(lines[1].c_str(), "status %d", &r.status) == 1 &&
               std::sscanf(lines[2].c_str(), "seconds %lf", &r.seconds) == 1;
   r.las = lines.size() > 3 && lines[3].rfind("options --las points.las ", 0) == 0;
+  r.roll0_copy = lines.size() > 3 && lines[3].find(" roll0=") != std::string::npos;
   return r;
 }
 
@@ -70,6 +71,7 @@ LineInfo read_line(const std::string& dir, const std::string& name) {
   l.name = name;
   l.report = missing_report();
   l.t_first = l.t_last = kNaN;
+  l.deck_roll0 = kNaN;
   const std::string line_dir = dir + "/" + name;
   l.record = read_run_record(line_dir);
   const std::string report = line_dir + "/report.txt";
@@ -77,7 +79,10 @@ LineInfo read_line(const std::string& dir, const std::string& name) {
   l.has_report = true;
   l.report = bsim::read_report(report);
   try {
-    const bsim::Deck d = bsim::read_deck(line_dir + "/deck");
+    // The copy made by run --roll0 differs from the deck only in roll0.
+    const bsim::Deck d =
+        bsim::read_deck(line_dir + (l.record.roll0_copy ? "/deck.roll0" : "/deck"));
+    l.deck_roll0 = d.roll0;
     // In profile mode the position columns hold times and offsets: nothing to map.
     if (!d.useatt) return l;
     if (!d.centre.empty() && d.centre != "0" && fs::exists(in_line(line_dir, d.centre))) {

@@ -11,9 +11,10 @@ namespace campaign {
 
 struct RunRecord {
   bool present = false;
-  int status = -1;       // exit status of the line's task
-  double seconds = 0.0;  // wall time of the task
-  bool las = false;      // the line wrote points.las
+  int status = -1;          // exit status of the line's task
+  double seconds = 0.0;     // wall time of the task
+  bool las = false;         // the line wrote points.las
+  bool roll0_copy = false;  // the line ran from deck.roll0 (run --roll0)
 };
 
 // `.campaign-record` in the line folder; absent when the line never finished.
@@ -23,7 +24,8 @@ struct LineInfo {
   std::string name;  // folder name
   RunRecord record;
   bool has_report = false;
-  bsim::Report report;                       // every field missing (NaN, -1) without a report
+  bsim::Report report;      // every field missing (NaN, -1) without a report
+  double deck_roll0 = 0.0;  // degrees: roll0 of the deck the line ran with; NaN when unread
   double t_first = 0.0, t_last = 0.0;        // centre track, decimal hours
   std::vector<double> track_lat, track_lon;  // centre track, degrees
   std::string points_file;                   // path, empty when the line has no points to read

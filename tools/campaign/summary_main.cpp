@@ -108,11 +108,7 @@ struct Spread {
   double median = NAN, sd = NAN, lo = NAN, hi = NAN;
 };
 
-Spread roll_spread(const std::vector<LineInfo>& lines) {
-  std::vector<double> v;
-  for (const LineInfo& l : lines)
-    if (l.record.present && l.record.status == 0 && std::isfinite(l.report.roll))
-      v.push_back(l.report.roll);
+Spread spread_of(std::vector<double> v) {
   Spread s;
   s.n = v.size();
   if (v.empty()) return s;
@@ -130,11 +126,39 @@ Spread roll_spread(const std::vector<LineInfo>& lines) {
   return s;
 }
 
-std::string roll_sentence(const Spread& s) {
-  if (s.n == 0) return "campaign roll estimate (roll0): none (no line with a regression)";
-  return "campaign roll estimate (roll0): " + fmt(s.median, 3) + " degrees (median of " +
-         std::to_string(s.n) + " lines; spread: sd " + fmt(s.sd, 3) + ", range " + fmt(s.lo, 2) +
-         " to " + fmt(s.hi, 2) + ")";
+// A line's report estimates the roll left over after its deck's roll0; the misalignment
+// itself, the value to enter, is the two added.
+struct RollEstimate {
+  Spread total;     // deck roll0 + estimate, degrees
+  Spread residual;  // the reports' estimates alone, degrees
+};
+
+RollEstimate roll_estimate(const std::vector<LineInfo>& lines) {
+  std::vector<double> total, residual;
+  for (const LineInfo& l : lines) {
+    if (!l.record.present || l.record.status != 0 || !std::isfinite(l.report.roll) ||
+        !std::isfinite(l.deck_roll0)) {
+      continue;
+    }
+    total.push_back(l.deck_roll0 + l.report.roll);
+    residual.push_back(l.report.roll);
+  }
+  return {spread_of(std::move(total)), spread_of(std::move(residual))};
+}
+
+std::string roll_sentence(const RollEstimate& r) {
+  if (r.total.n == 0) return "campaign roll estimate (roll0): none (no line with a regression)";
+  const Spread& s = r.total;
+  return "campaign roll estimate (roll0): " + fmt(s.median, 3) +
+         " degrees, to enter with run --roll0 (median over " + std::to_string(s.n) +
+         " lines of the deck's roll0 plus the line's estimate; spread: sd " + fmt(s.sd, 3) +
+         ", range " + fmt(s.lo, 3) + " to " + fmt(s.hi, 3) + ")";
+}
+
+std::string residual_sentence(const RollEstimate& r) {
+  if (r.residual.n == 0) return "";
+  return "residual roll after the decks' roll0: " + fmt(r.residual.median, 3) +
+         " degrees (median of the lines' estimates)";
 }
 
 // The campaign's centre: mean of every centre-track point, the projection's origin.
@@ -328,7 +352,7 @@ std::string overlap_html(const Campaign& c, const PlotDir& plots) {
   return t;
 }
 
-std::string html_text(const Campaign& c, const Spread& roll) {
+std::string html_text(const Campaign& c, const RollEstimate& roll) {
   const PlotDir plots;
   std::vector<std::string> names;
   std::vector<double> bias, rolls;
@@ -344,10 +368,12 @@ std::string html_text(const Campaign& c, const Spread& roll) {
       "td:first-child{text-align:left}svg "
       "image{image-rendering:pixelated}</style></head><body>\n<h1>Campaign " +
       html_escape(fs::path(c.dir).filename().string()) + "</h1>\n<p>" +
-      html_escape(roll_sentence(roll)) + "</p>\n<h2>Lines</h2>\n" + line_table_html(c);
+      html_escape(roll_sentence(roll)) + "<br>" + html_escape(residual_sentence(roll)) +
+      "</p>\n<h2>Lines</h2>\n" + line_table_html(c);
   t += "<h2>Tracks</h2>\n<figure>" + track_map_svg(plots, c.tracks) + "</figure>\n";
   t += "<h2>Bias and roll per line</h2>\n<figure>" + per_line_svg(plots, names, bias, "bias (m)") +
-       "</figure>\n<figure>" + per_line_svg(plots, names, rolls, "roll0 estimate (degrees)") +
+       "</figure>\n<figure>" +
+       per_line_svg(plots, names, rolls, "roll left after the deck's roll0 (degrees)") +
        "</figure>\n";
   return t + overlap_html(c, plots) + "</body></html>\n";
 }
@@ -379,10 +405,11 @@ int run(int argc, char** argv) {
   for (const std::string& name : list_lines(c.dir))
     c.lines.push_back(read_line(c.dir, name));
   cross_check(c);
-  const Spread roll = roll_spread(c.lines);
+  const RollEstimate roll = roll_estimate(c.lines);
   write_atomically(c.dir + "/summary.csv", csv_text(c));
   write_atomically(c.dir + "/summary.html", html_text(c, roll));
   std::printf("%s\n", roll_sentence(roll).c_str());
+  if (roll.residual.n > 0) std::printf("%s\n", residual_sentence(roll).c_str());
   print_overlaps(c);
   std::printf("summary: %s/summary.csv, %s/summary.html\n", c.dir.c_str(), c.dir.c_str());
   return std::fflush(stdout) == 0 ? 0 : 1;
