@@ -7,9 +7,13 @@
 #include <gdal_priv.h>
 #include <gdal_utils.h>
 #include <ogrsf_frmts.h>
+#include <cstdlib>
+#include <ctime>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 
 #include "text.hpp"
@@ -253,9 +257,27 @@ void add_feature(OGRLayer& layer, OGRFeature& f, const std::string& path) {
   if (layer.CreateFeature(&f) != OGRERR_NONE) gdal_failed("cannot write " + path);
 }
 
+// The GeoPackage records when its tables last changed: with SOURCE_DATE_EPOCH set, that
+// moment instead of now, so the same run gives the same file (unless the user has set
+// GDAL's own OGR_CURRENT_DATE).
+void pin_gpkg_timestamp() {
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  if (epoch == nullptr || *epoch == '\0' || CPLGetConfigOption("OGR_CURRENT_DATE", nullptr)) return;
+  char* end = nullptr;
+  const long long seconds = std::strtoll(epoch, &end, 10);
+  if (*end != '\0' || seconds < 0) return;
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm utc{};
+  if (gmtime_r(&t, &utc) == nullptr) return;
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S.000Z", &utc);
+  CPLSetConfigOption("OGR_CURRENT_DATE", stamp);
+}
+
 }  // namespace
 
 void write_track(const std::vector<bsim::CentreRecord>& centre, const std::string& path) {
+  pin_gpkg_timestamp();
   std::error_code ignored;
   std::filesystem::remove(path, ignored);  // the GeoPackage driver would add to an old one
   GDALDriver* gpkg = GetGDALDriverManager()->GetDriverByName("GPKG");
