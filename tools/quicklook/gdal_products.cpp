@@ -7,8 +7,6 @@
 #include <gdal_priv.h>
 #include <gdal_utils.h>
 #include <ogrsf_frmts.h>
-#include <cstdlib>
-#include <ctime>
 
 #include <algorithm>
 #include <cmath>
