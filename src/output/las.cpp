@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "georef/geolocate.hpp"
+#include "output/points.hpp"
 #include "textio/bytes.hpp"
 #include "textio/infile.hpp"
 
@@ -295,10 +296,7 @@ void LasWriter::add(const OutPoint& p, double roll, std::int64_t scanno) {
   if (same_scan && p.scanang != prev_scanang_) last_dir_ = p.scanang < prev_scanang_;
   *prev_flags_ = static_cast<char>(last_dir_ << 6 | !same_scan << 7);
 
-  const double range_mm_real = p.range * 1000;
-  const std::int32_t range_mm = fits_int32(range_mm_real)
-                                    ? round_half_away_int32(range_mm_real)
-                                    : std::numeric_limits<std::int32_t>::min();  // as scaled_int
+  const std::int32_t range_mm = scaled_int(p.range, 1000);
   const double angle_units = las_scan_angle_units(p.scanang, roll);
   const bool angle_wraps = !(std::fabs(angle_units) <= 30000);
   // Return 1 of 1, the flags (set when the next point comes), class 0, user data 0.

@@ -116,13 +116,11 @@ void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
   cursor_.attitude(cfg_.mis, s);
   SurfacePoint sp;
   double xdist = 0;  // rigorous mode: the offset across the heading
+  AttitudeTrig trig;
+  if constexpr (G != Geometry::profile) trig_.eval(s, trig);
   if constexpr (G == Geometry::flat) {
-    AttitudeTrig trig;
-    trig_.eval(s, trig);
     sp = geolocate_full(m.range, beam, s, trig, cfg_.arm, geoid);
   } else if constexpr (G == Geometry::rigorous) {
-    AttitudeTrig trig;
-    trig_.eval(s, trig);
     const RigorousPoint r = geolocate_rigorous(m.range, beam, s, trig,
                                                series_.at(cursor_, s, trig.cL), cfg_.arm, geoid);
     sp = r.point;

@@ -102,8 +102,7 @@ LasSetup las_setup_from_deck(const RunPar& par, const RunOptions& o, LasCreation
                                                    o.time_scale == TimeScale::utc);
   s.line_id = o.line_id;
   s.with_gcount = par.naver > 1;
-  const bool usegeoid = !is_no_file(par.geoidname);
-  s.wkt = las_wkt(usegeoid ? file_name(par.geoidname) : std::string(), o.vertical_crs);
+  s.wkt = las_wkt(par.usegeoid ? file_name(par.geoidname) : std::string(), o.vertical_crs);
   s.created = created;
   return s;
 }
@@ -172,7 +171,6 @@ void run_phases(RunPar& par, RunFiles& files, OutFile& console, const RunOptions
   if (options.rigorous && !par.useatt)
     console.free_line({"*** profile mode: --rigorous changes nothing"});
 
-  par.usegeoid = !is_no_file(par.geoidname);
   std::unique_ptr<GeoidGrid> geoid;
   if (par.usegeoid) geoid = load_geoid_phase(par, console);
 
@@ -205,6 +203,7 @@ void close_after_stop(const RunPar& par, const RunOptions& options, LasCreationD
 
 void run(TextInput& deck, OutFile& console, const RunOptions& options) {
   RunPar par = read_deck(deck);
+  par.usegeoid = !is_no_file(par.geoidname);
   check_options_for_mode(options, par.useatt);
   const LasCreationDate created = options.las_file.empty() ? LasCreationDate{} : las_creation_day();
   RunFiles files;

@@ -53,15 +53,12 @@ bsim::Report missing_report() {
 }
 
 void read_centre_track(const std::string& path, LineInfo& l) {
-  std::int64_t bad = 0;
-  const std::vector<bsim::CentreRecord> centre = bsim::read_centre(path, bad);
-  for (const bsim::CentreRecord& c : centre) {
+  bsim::for_each_centre(path, [&](const bsim::CentreRecord& c) {
+    if (l.track_lat.empty()) l.t_first = c.thr;
+    l.t_last = c.thr;
     l.track_lat.push_back(c.lat);
     l.track_lon.push_back(c.lon);
-  }
-  if (centre.empty()) return;
-  l.t_first = centre.front().thr;
-  l.t_last = centre.back().thr;
+  });
 }
 
 }  // namespace

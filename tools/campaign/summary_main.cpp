@@ -178,66 +178,18 @@ bool campaign_centre(const std::vector<LineInfo>& lines, double& lat0, double& l
   return true;
 }
 
-double lon_of(const bsim::PointRecord& p) {
-  return p.lon;
-}
-double lat_of(const bsim::PointRecord& p) {
-  return p.lat;
-}
-double height_of(const bsim::PointRecord& p) {
-  return p.h;
-}
-// Beamfall's LAS files hold longitude as X, latitude as Y and height as Z.
-double lon_of(const bsim::LasPoint& p) {
-  return p.x;
-}
-double lat_of(const bsim::LasPoint& p) {
-  return p.y;
-}
-double height_of(const bsim::LasPoint& p) {
-  return p.z;
-}
-
 // A line's points, a batch at a time, projected and summed into its grid: memory follows the
 // cells the line covers, not its number of points.
-class LineGridder {
- public:
-  LineGridder(const LocalProjection& proj, double cell) : proj_(proj), acc_(cell) {
-    x_.reserve(bsim::kPointBatch);
-    y_.reserve(bsim::kPointBatch);
-    h_.reserve(bsim::kPointBatch);
-  }
-  template <typename Point>
-  void add(std::span<const Point> batch) {
-    x_.clear();
-    y_.clear();
-    h_.clear();
-    for (const Point& p : batch) {
-      x_.push_back(lon_of(p));
-      y_.push_back(lat_of(p));
-      h_.push_back(height_of(p));
-    }
-    proj_.forward(x_, y_);
-    acc_.add(x_, y_, h_);
-  }
-  LineGrid grid() const { return acc_.grid(); }
-
- private:
-  const LocalProjection& proj_;
-  GridAccumulator acc_;
-  std::vector<double> x_, y_, h_;  // one batch, reused
-};
-
 LineGrid grid_line(const LineInfo& l, const LocalProjection& proj, double cell) {
   if (l.points_file.empty() || !fs::exists(l.points_file)) return {};
-  LineGridder g(proj, cell);
-  if (l.las_points) {
-    bsim::for_each_las_point(l.points_file, [&](std::span<const bsim::LasPoint> b) { g.add(b); });
-  } else {
-    bsim::for_each_point_batch(l.points_file, l.binary_points, l.averaged,
-                               [&](std::span<const bsim::PointRecord> b) { g.add(b); });
-  }
-  return g.grid();
+  GridAccumulator acc(cell);
+  bsim::for_each_lon_lat_height(
+      l.points_file, l.las_points, l.binary_points, l.averaged,
+      [&](std::vector<double>& lon, std::vector<double>& lat, std::vector<double>& h) {
+        proj.forward(lon, lat);
+        acc.add(lon, lat, h);
+      });
+  return acc.grid();
 }
 
 // A line whose points cannot be read stays out of the check; the others go on.

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "block_reader.hpp"
+#include "las_reader.hpp"
 #include "text.hpp"
 
 namespace bsim {
@@ -261,15 +262,6 @@ std::int64_t for_each_cal(const std::string& path,
 
 namespace {
 
-long long count_after(std::string_view line, std::string_view label) {
-  const std::size_t at = line.find(label);
-  if (at == std::string_view::npos) return -1;
-  const std::vector<std::string_view> f = split_fields(line.substr(at + label.size()));
-  std::int64_t v = -1;
-  if (f.empty() || !parse_int(f[0], v)) return -1;
-  return v;
-}
-
 double number_between(std::string_view line, std::string_view from, std::string_view to) {
   const std::size_t a = line.find(from);
   if (a == std::string_view::npos) return kNaN;
@@ -335,11 +327,11 @@ Report read_report(const std::string& path) {
   r.lat_min = r.lat_max = r.lon_min = r.lon_max = kNaN;
   for (std::string_view line : split_lines(text)) {
     if (line.find("Total number of scans read:") != std::string_view::npos) {
-      r.scans = count_after(line, "Total number of scans read:");
+      r.scans = nth_count_after(line, "Total number of scans read:", 0);
     } else if (line.find("Total number of points output:") != std::string_view::npos) {
-      r.npout = count_after(line, "Total number of points output:");
+      r.npout = nth_count_after(line, "Total number of points output:", 0);
     } else if (line.find("no of points:") != std::string_view::npos) {
-      r.ncal = count_after(line, "no of points:");
+      r.ncal = nth_count_after(line, "no of points:", 0);
     } else if (line.rfind(" bias:", 0) == 0) {
       r.bias = number_between(line, "bias:", " m,");
       r.roll = number_between(line, "(roll0):", " degrees");
@@ -348,6 +340,35 @@ Report read_report(const std::string& path) {
     }
   }
   return r;
+}
+
+void for_each_lon_lat_height(const std::string& path, bool las, bool binary, bool averaged,
+                             const LonLatHeightFn& batch) {
+  std::vector<double> lon, lat, h;
+  const auto add = [&](double x, double y, double z) {
+    lon.push_back(x);
+    lat.push_back(y);
+    h.push_back(z);
+  };
+  const auto emit = [&] {
+    batch(lon, lat, h);
+    lon.clear();
+    lat.clear();
+    h.clear();
+  };
+  if (las) {
+    for_each_las_point(path, [&](std::span<const LasPoint> ps) {
+      for (const LasPoint& p : ps)
+        add(p.x, p.y, p.z);
+      emit();
+    });
+    return;
+  }
+  for_each_point_batch(path, binary, averaged, [&](std::span<const PointRecord> ps) {
+    for (const PointRecord& p : ps)
+      add(p.lon, p.lat, p.h);
+    emit();
+  });
 }
 
 }  // namespace bsim

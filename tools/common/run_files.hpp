@@ -51,6 +51,14 @@ std::int64_t for_each_point_batch(const std::string& path, bool binary, bool ave
 std::int64_t for_each_point(const std::string& path, bool binary, bool averaged,
                             const std::function<void(const PointRecord&)>& point);
 
+// Every point's longitude, latitude (degrees) and height (metres), a batch at a time, from a
+// LAS file written by beamfall (`las`: X longitude, Y latitude, Z height) or from a point
+// file. The vectors are the caller's to change (a projection in place) until the next batch.
+using LonLatHeightFn =
+    std::function<void(std::vector<double>& lon, std::vector<double>& lat, std::vector<double>& h)>;
+void for_each_lon_lat_height(const std::string& path, bool las, bool binary, bool averaged,
+                             const LonLatHeightFn& batch);
+
 struct CentreRecord {
   double thr = 0.0, lat = 0.0, lon = 0.0, h = 0.0;
   int ampl = 0;

@@ -95,35 +95,10 @@ Run open_run(const Options& o) {
 
 // Streams every point of the run (the deck's point file or the LAS file) as batches of
 // longitude, latitude (degrees) and height (metres).
-template <typename Batch>
-void stream_points(const Run& r, Batch&& batch) {
-  std::vector<double> lon, lat, h;
-  const auto emit = [&] {
-    batch(lon, lat, h);
-    lon.clear();
-    lat.clear();
-    h.clear();
-  };
-  if (!r.options.las.empty()) {
-    bsim::for_each_las_point(r.options.las, [&](std::span<const bsim::LasPoint> ps) {
-      for (const bsim::LasPoint& p : ps) {
-        lon.push_back(p.x);
-        lat.push_back(p.y);
-        h.push_back(p.z);
-      }
-      emit();
-    });
-    return;
-  }
-  bsim::for_each_point_batch((r.base / r.deck.points).string(), r.deck.binout, r.deck.naver > 1,
-                             [&](std::span<const bsim::PointRecord> ps) {
-                               for (const bsim::PointRecord& p : ps) {
-                                 lon.push_back(p.lon);
-                                 lat.push_back(p.lat);
-                                 h.push_back(p.h);
-                               }
-                               emit();
-                             });
+void stream_points(const Run& r, const bsim::LonLatHeightFn& batch) {
+  const bool las = !r.options.las.empty();
+  bsim::for_each_lon_lat_height(las ? r.options.las : (r.base / r.deck.points).string(), las,
+                                r.deck.binout, r.deck.naver > 1, batch);
 }
 
 // ---- the DEM's frame -------------------------------------------------------------------
@@ -217,25 +192,23 @@ struct Gridded {
 
 Gridded grid_points(const Run& r, const Projector& proj, TileGrid& grid) {
   Gridded g;
-  stream_points(
-      r, [&](std::vector<double>& lon, std::vector<double>& lat, const std::vector<double>& h) {
-        proj.forward(lon, lat);
-        for (std::size_t k = 0; k < h.size(); ++k) {
-          g.histogram.add(h[k]);
-          if (!grid.add(lon[k], lat[k], h[k])) ++g.outside;
-        }
-        g.points += static_cast<std::int64_t>(h.size());
-      });
+  stream_points(r, [&](std::vector<double>& lon, std::vector<double>& lat, std::vector<double>& h) {
+    proj.forward(lon, lat);
+    for (std::size_t k = 0; k < h.size(); ++k) {
+      g.histogram.add(h[k]);
+      if (!grid.add(lon[k], lat[k], h[k])) ++g.outside;
+    }
+    g.points += static_cast<std::int64_t>(h.size());
+  });
   return g;
 }
 
 HeightHistogram histogram_only(const Run& r) {
   HeightHistogram hist;
-  stream_points(
-      r, [&](const std::vector<double>&, const std::vector<double>&, const std::vector<double>& h) {
-        for (double v : h)
-          hist.add(v);
-      });
+  stream_points(r, [&](std::vector<double>&, std::vector<double>&, std::vector<double>& h) {
+    for (double v : h)
+      hist.add(v);
+  });
   return hist;
 }
 
