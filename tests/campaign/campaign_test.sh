@@ -14,6 +14,9 @@
 #              folder's number and date; --quicklook: each line's page, made once.
 #   crossline  the overlaps show the injected roll, and --roll0 with the campaign's estimate
 #              removes it, from decks without roll0 and from comma-separated decks with one.
+#   spelling   decks in every spelling beamfall reads (.TRUE., F, 1.5D0, commas, values
+#              continued over lines) give the same summary as the plain decks, with and
+#              without --roll0.
 #   numbering  a table of folder names and the LAS point source IDs the lines get.
 #   usage      a table of command lines with their exit status and message.
 # Exit status 77: skipped (only when the Slurm daemons cannot start; the reason is printed).
@@ -66,7 +69,7 @@ snapshot() {
   done
   return 0
 }
-record_status() { sed -n '2s/^status //p' "$work/c/$1/.campaign-record"; }
+record_status() { jq -r .status -- "$work/c/$1/.campaign-record"; }
 
 case_parallel() {
   make_campaign
@@ -334,7 +337,9 @@ case_crossline() {
   for l in 1 2 3 4; do
     cmp -s "$work/c/line0$l/deck" "$work/decks/$l" || fail "--roll0 changed line0$l's deck"
   done
-  [[ $(sed -n 11p "$work/c/line01/deck.roll0") == "0 $est 0" ]] || fail "deck.roll0 line 6"
+  [[ ! -e $work/c/line01/deck.roll0 ]] || fail "--roll0 wrote a copy of the deck"
+  jq -e --argjson v "$est" '.manifest.options.roll0 == $v' -- "$work/c/line01/.campaign-record" \
+    >/dev/null || fail "line01 did not run with roll0 $est"
   # The lines ran with roll0 = 0.150 and estimate the rest, about 0: the value to enter
   # stays 0.150 (it was once the residual's median, about 0).
   expect_in "$out" "campaign roll estimate (roll0): 0.150 degrees, to enter" "after --roll0"
@@ -353,7 +358,8 @@ case_crossline() {
   [[ $(grep -c '^overlap ' <<<"$out") == 3 ]] || fail "three pairs overlap after the second --roll0"
   LC_ALL=C awk '/^overlap / { if ($(NF - 1) >= 0.01) bad = 1 } END { exit bad }' <<<"$out" ||
     fail "after --roll0 from decks with roll0 0.10 an overlap's RMS is 1 cm or more"
-  [[ $(sed -n 11p "$work/c/line01/deck.roll0") == "0 $est 0" ]] || fail "deck.roll0 from commas"
+  jq -e --argjson v "$est" '.manifest.options.roll0 == $v' -- "$work/c/line01/.campaign-record" \
+    >/dev/null || fail "line01 did not run with roll0 $est from commas"
 }
 
 # Line numbers (LAS point source IDs) from folder names: the number in each name when every
@@ -385,14 +391,50 @@ case_numbering() {
   done
 }
 
+# The same campaign twice: plain decks, and decks respelled in forms beamfall reads alike
+# (switches .TRUE., .t., F; reals 14.0D0, 1.4E0; commas; parameter line 1 continued over two
+# lines, so that roll0 is no longer on deck line 11). Both campaigns write their points as
+# text (binout F), so the cross-line check reads text points too. Every column of
+# summary.csv but the seconds, the roll estimate and the overlaps must be the same; they
+# once lost the times and the regression of every respelled line.
+case_spelling() {
+  "$build/beamfall-sim-campaign" 3 "$work/plain" --sim "$build/beamfall-sim" >/dev/null
+  local d
+  for d in "$work/plain"/*/; do sed -i '9s/.*/1 1 T F T T T/' "$d/deck"; done
+  cp -r -- "$work/plain" "$work/spelled"
+  for d in "$work/spelled"/*/; do
+    printf '%s\n' flight.2dd flight.traj 0 points.bin centre.txt "$(sed -n 6p "$d/deck" |
+      LC_ALL=C awk '{ printf "%s.0D0, %s,", $1, $2 }')" "  $(sed -n 6p "$d/deck" | cut -d' ' -f3)" \
+      '0.0D0,48' '-90 , 90,-180 ,180' '1,1,.TRUE.,F,.t.,T,.true.' '0.6D0 -0.3 1.4E0' \
+      '0,0,0' '1' '1,120' '1.0' >"$d/deck.new"
+    mv -- "$d/deck.new" "$d/deck"
+  done
+  local roll0 plain_out spelled_out
+  for roll0 in '' 0.150; do
+    plain_out=$("$campaign" run "$work/plain" --jobs 2 ${roll0:+--roll0 "$roll0"}) ||
+      fail "plain decks ${roll0:+with --roll0 }failed: $plain_out"
+    spelled_out=$("$campaign" run "$work/spelled" --jobs 2 ${roll0:+--roll0 "$roll0"}) ||
+      fail "respelled decks ${roll0:+with --roll0 }failed: $spelled_out"
+    printf '%s\n' "$spelled_out"
+    diff <(cut -d, -f1-13 "$work/plain/summary.csv") <(cut -d, -f1-13 "$work/spelled/summary.csv") ||
+      fail "summary.csv of the respelled decks ${roll0:+with --roll0 }differs"
+    diff <(grep -E '^(campaign roll|residual|overlap)' <<<"$plain_out") \
+      <(grep -E '^(campaign roll|residual|overlap)' <<<"$spelled_out") ||
+      fail "the respelled decks' estimate or overlaps ${roll0:+with --roll0 }differ"
+    [[ $(grep -c '^overlap ' <<<"$spelled_out") == 2 ]] || fail "two pairs overlap: $spelled_out"
+    # Every line ok, with its times, heights, bias and roll.
+    [[ $(grep -cE '^line0[1-3],ok,[0-9]+,[0-9]+,[0-9.]+,[0-9.]+,[0-9.]+,[0-9.]+,-?[0-9.]+,-?[0-9.]+,' \
+      "$work/spelled/summary.csv") == 3 ]] || fail "summary.csv lacks figures: $(<"$work/spelled/summary.csv")"
+  done
+  expect_in "$spelled_out" "campaign roll estimate (roll0): 0.150 degrees" "respelled decks after --roll0"
+  jq -e '.manifest.options.roll0 == 0.15' -- "$work/spelled/line01/.campaign-record" >/dev/null ||
+    fail "the respelled line01 did not run with roll0 0.150"
+}
+
 # Command-line behaviour: arguments, exit status, a piece of the message.
 case_usage() {
-  mkdir -p "$work/empty" "$work/nodate/l1" "$work/split/l1"
+  mkdir -p "$work/empty" "$work/nodate/l1"
   printf 'x\n' >"$work/nodate/l1/deck"
-  # Parameter line 1 runs on over two lines, so parameter line 6 is not deck line 11:
-  # --roll0 refuses the line rather than change another value.
-  printf '%s\n' a b 0 p c '14 20' 7 '0 48' '-90 90 -180 180' '1 1 T T T T T' '0.6 -0.3 1.4' \
-    '0 0 0' 1 '1 120' 1 >"$work/split/l1/deck"
   local -a table=(
     "2|missing command|"
     "2|unknown command 'go'|go"
@@ -408,7 +450,6 @@ case_usage() {
     "1|no such campaign folder|run $work/missing"
     "1|no line folders with a deck|run $work/empty"
     "1|l1: no flight date|run $work/nodate --las"
-    "1|deck line 11 must hold parameter line 6|run $work/split --roll0 0.1 --jobs 1"
     "0|usage: beamfall-campaign run DIR|--help"
   )
   local row code text args out rc

@@ -1,10 +1,6 @@
 #include "line_info.hpp"
 
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 
 #include "run_files.hpp"
@@ -17,39 +13,10 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-std::vector<std::string> file_lines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
-}
-
-}  // namespace
-
-RunRecord read_run_record(const std::string& line_dir) {
-  RunRecord r;
-  const std::vector<std::string> lines = file_lines(line_dir + "/.campaign-record");
-  if (lines.size() < 3 || lines[0] != "beamfall-campaign record 1") return r;
-  r.present = std::sscanf(lines[1].c_str(), "status %d", &r.status) == 1 &&
-              std::sscanf(lines[2].c_str(), "seconds %lf", &r.seconds) == 1;
-  r.las = lines.size() > 3 && lines[3].rfind("options --las points.las ", 0) == 0;
-  r.roll0_copy = lines.size() > 3 && lines[3].find(" roll0=") != std::string::npos;
-  return r;
-}
-
-namespace {
-
-std::string in_line(const std::string& line_dir, const std::string& name) {
-  return !name.empty() && name[0] == '/' ? name : line_dir + "/" + name;
-}
-
-bsim::Report missing_report() {
-  bsim::Report r;
-  r.bias = r.roll = kNaN;
-  r.range_min = r.range_max = r.elev_min = r.elev_max = kNaN;
-  r.lat_min = r.lat_max = r.lon_min = r.lon_max = kNaN;
-  return r;
+bftools::ManifestSummary missing_summary() {
+  bftools::ManifestSummary s;
+  s.range_min = s.range_max = s.flight_height_min = s.flight_height_max = kNaN;
+  return s;
 }
 
 void read_centre_track(const std::string& path, LineInfo& l) {
@@ -61,60 +28,55 @@ void read_centre_track(const std::string& path, LineInfo& l) {
   });
 }
 
+// A file the run named, found from the line's folder (so a campaign folder may move).
+std::string in_line(const std::string& line_dir, const std::string& name) {
+  return !name.empty() && name[0] == '/' ? name : line_dir + "/" + name;
+}
+
+// The track and the points, from the files the manifest names.
+void find_outputs(const bftools::Manifest& m, const std::string& line_dir, LineInfo& l) {
+  // In profile mode the position columns hold times and offsets: nothing to map.
+  if (!m.deck || !m.deck->useatt) return;
+  std::error_code ec;
+  if (const bftools::ManifestFile* centre = m.output("centre")) {
+    const std::string path = in_line(line_dir, centre->name);
+    if (fs::exists(path, ec)) read_centre_track(path, l);
+  }
+  if (const bftools::ManifestFile* points = m.output("points")) {
+    l.points_file = in_line(line_dir, points->name);
+  } else if (const bftools::ManifestFile* las = m.output("las")) {
+    l.points_file = in_line(line_dir, las->name);
+    l.las_points = true;
+  }
+  l.binary_points = m.deck->binout;
+  l.averaged = m.deck->naver > 1;
+}
+
 }  // namespace
 
 LineInfo read_line(const std::string& dir, const std::string& name) {
   LineInfo l;
   l.name = name;
-  l.report = missing_report();
-  l.t_first = l.t_last = kNaN;
-  l.deck_roll0 = kNaN;
-  const std::string line_dir = dir + "/" + name;
-  l.record = read_run_record(line_dir);
-  const std::string report = line_dir + "/report.txt";
-  if (!l.record.present || !fs::exists(report)) return l;
-  l.has_report = true;
-  l.report = bsim::read_report(report);
-  try {
-    // The copy made by run --roll0 differs from the deck only in roll0.
-    const bsim::Deck d =
-        bsim::read_deck(line_dir + (l.record.roll0_copy ? "/deck.roll0" : "/deck"));
-    l.deck_roll0 = d.roll0;
-    // In profile mode the position columns hold times and offsets: nothing to map.
-    if (!d.useatt) return l;
-    if (!d.centre.empty() && d.centre != "0" && fs::exists(in_line(line_dir, d.centre))) {
-      read_centre_track(in_line(line_dir, d.centre), l);
-    }
-    if (!d.points.empty() && d.points != "0") {
-      l.points_file = in_line(line_dir, d.points);
-    } else if (l.record.las) {
-      // Points written to the LAS file only; an older points.las without --las is stale.
-      l.points_file = line_dir + "/points.las";
-      l.las_points = true;
-    }
-    l.binary_points = d.binout;
-    l.averaged = d.naver > 1;
-  } catch (const std::exception&) {
-    // A deck the readers cannot take leaves the line without track and points.
+  l.summary = missing_summary();
+  l.bias = l.roll = l.roll0 = l.t_first = l.t_last = kNaN;
+  l.record = load_record(dir + "/" + name);
+  if (!l.record || l.record->manifest.is_null()) return l;
+  l.manifest = bftools::manifest_from_json(l.record->manifest);
+  if (!l.manifest) return l;
+  if (l.manifest->summary) l.summary = *l.manifest->summary;
+  if (l.manifest->regression) {
+    l.bias = l.manifest->regression->bias;
+    l.roll = l.manifest->regression->roll;
   }
+  l.roll0 = l.manifest->roll0_used();
+  find_outputs(*l.manifest, dir + "/" + name, l);
   return l;
 }
 
-std::vector<std::string> list_lines(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const fs::directory_entry& e : fs::directory_iterator(dir)) {
-    const std::string name = e.path().filename().string();
-    if (name.empty() || name[0] == '.' || !e.is_directory()) continue;
-    if (fs::is_regular_file(e.path() / "deck")) names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 std::string status_text(const LineInfo& l) {
-  if (!l.record.present) return "not run";
-  if (l.record.status == 0) return "ok";
-  return "failed (" + std::to_string(l.record.status) + ")";
+  if (!l.record) return "not run";
+  if (l.record->status == 0) return "ok";
+  return "failed (" + std::to_string(l.record->status) + ")";
 }
 
 }  // namespace campaign

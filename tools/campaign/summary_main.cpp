@@ -1,4 +1,4 @@
-// beamfall-campaign-summary: the table of a campaign's lines (summary.csv), the campaign's
+// beamfall-campaign summary: the table of a campaign's lines (summary.csv), the campaign's
 // roll estimate, and the cross-line check with its figures (summary.html).
 #include <algorithm>
 #include <cmath>
@@ -11,20 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "campaign_run.hpp"
 #include "las_reader.hpp"
 #include "line_info.hpp"
+#include "lines.hpp"
 #include "overlap.hpp"
 #include "plots.hpp"
 #include "run_files.hpp"
+#include "run_options.hpp"
 
 namespace campaign {
 namespace {
 
 namespace fs = std::filesystem;
-
-const char* const kUsage =
-    "usage: beamfall-campaign-summary DIR [--cell METRES]\n"
-    "Writes DIR/summary.csv, DIR/summary.html and the overlap grids DIR/overlaps/*.tif.\n";
 
 // Fewer common cells than this is a corner touching, not an overlap.
 constexpr std::size_t kMinOverlapCells = 10;
@@ -136,12 +135,9 @@ struct RollEstimate {
 RollEstimate roll_estimate(const std::vector<LineInfo>& lines) {
   std::vector<double> total, residual;
   for (const LineInfo& l : lines) {
-    if (!l.record.present || l.record.status != 0 || !std::isfinite(l.report.roll) ||
-        !std::isfinite(l.deck_roll0)) {
-      continue;
-    }
-    total.push_back(l.deck_roll0 + l.report.roll);
-    residual.push_back(l.report.roll);
+    if (!l.succeeded() || !std::isfinite(l.roll) || !std::isfinite(l.roll0)) continue;
+    total.push_back(l.roll0 + l.roll);
+    residual.push_back(l.roll);
   }
   return {spread_of(std::move(total)), spread_of(std::move(residual))};
 }
@@ -197,7 +193,7 @@ LineGrid grid_or_warn(const LineInfo& l, const LocalProjection& proj, double cel
   try {
     return grid_line(l, proj, cell);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "beamfall-campaign-summary: %s: left out of the cross-line check: %s\n",
+    std::fprintf(stderr, "beamfall-campaign: %s: left out of the cross-line check: %s\n",
                  l.name.c_str(), e.what());
     return {};
   }
@@ -226,8 +222,7 @@ void cross_check(Campaign& c) {
     Track t{l.name, l.track_lon, l.track_lat};
     proj.forward(t.x, t.y);
     c.tracks.push_back(std::move(t));
-    grids.push_back(l.record.present && l.record.status == 0 ? grid_or_warn(l, proj, c.cell)
-                                                             : LineGrid{});
+    grids.push_back(l.succeeded() ? grid_or_warn(l, proj, c.cell) : LineGrid{});
   }
   const fs::path tiff_dir = fs::path(c.dir) / "overlaps";
   remove_old_tiffs(tiff_dir);
@@ -254,12 +249,13 @@ std::string csv_text(const Campaign& c) {
       "flight_height_max_m,bias_m,roll_deg,rejected_amplitude,rejected_index,rejected_range,"
       "seconds\n";
   for (const LineInfo& l : c.lines) {
-    const bsim::Report& r = l.report;
-    t += csv_field(l.name) + "," + status_text(l) + "," + count(r.scans) + "," + count(r.npout) +
-         "," + fmt(l.t_first, 7) + "," + fmt(l.t_last, 7) + "," + fmt(r.elev_min, 2) + "," +
-         fmt(r.elev_max, 2) + "," + fmt(r.bias, 2) + "," + fmt(r.roll, 2) + "," +
-         count(r.rej_ampl) + "," + count(r.rej_scan) + "," + count(r.rej_range) + "," +
-         (l.record.present ? fmt(l.record.seconds, 3) : "") + "\n";
+    const bftools::ManifestSummary& r = l.summary;
+    t += csv_field(l.name) + "," + status_text(l) + "," + count(r.scans_read) + "," +
+         count(r.points_output) + "," + fmt(l.t_first, 7) + "," + fmt(l.t_last, 7) + "," +
+         fmt(r.flight_height_min, 2) + "," + fmt(r.flight_height_max, 2) + "," + fmt(l.bias, 2) +
+         "," + fmt(l.roll, 2) + "," + count(r.rejected_amplitude) + "," +
+         count(r.rejected_scan_angle) + "," + count(r.rejected_range) + "," +
+         (l.record ? fmt(l.record->seconds, 3) : "") + "\n";
   }
   return t;
 }
@@ -270,13 +266,15 @@ std::string line_table_html(const Campaign& c) {
       "(h)</th><th>flight height (m)</th><th>bias (m)</th><th>roll (&deg;)</th><th>rejected: "
       "amplitude / index / range</th><th>seconds</th></tr>\n";
   for (const LineInfo& l : c.lines) {
-    const bsim::Report& r = l.report;
+    const bftools::ManifestSummary& r = l.summary;
     t += "<tr><td>" + html_escape(l.name) + "</td><td>" + status_text(l) + "</td><td>" +
-         count(r.scans) + "</td><td>" + count(r.npout) + "</td><td>" + fmt(l.t_first, 4) +
-         " &ndash; " + fmt(l.t_last, 4) + "</td><td>" + fmt(r.elev_min, 2) + " &ndash; " +
-         fmt(r.elev_max, 2) + "</td><td>" + fmt(r.bias, 2) + "</td><td>" + fmt(r.roll, 2) +
-         "</td><td>" + count(r.rej_ampl) + " / " + count(r.rej_scan) + " / " + count(r.rej_range) +
-         "</td><td>" + (l.record.present ? fmt(l.record.seconds, 2) : "") + "</td></tr>\n";
+         count(r.scans_read) + "</td><td>" + count(r.points_output) + "</td><td>" +
+         fmt(l.t_first, 4) + " &ndash; " + fmt(l.t_last, 4) + "</td><td>" +
+         fmt(r.flight_height_min, 2) + " &ndash; " + fmt(r.flight_height_max, 2) + "</td><td>" +
+         fmt(l.bias, 2) + "</td><td>" + fmt(l.roll, 2) + "</td><td>" +
+         count(r.rejected_amplitude) + " / " + count(r.rejected_scan_angle) + " / " +
+         count(r.rejected_range) + "</td><td>" + (l.record ? fmt(l.record->seconds, 2) : "") +
+         "</td></tr>\n";
   }
   return t + "</table>\n";
 }
@@ -310,8 +308,8 @@ std::string html_text(const Campaign& c, const RollEstimate& roll) {
   std::vector<double> bias, rolls;
   for (const LineInfo& l : c.lines) {
     names.push_back(l.name);
-    bias.push_back(l.report.bias);
-    rolls.push_back(l.report.roll);
+    bias.push_back(l.bias);
+    rolls.push_back(l.roll);
   }
   std::string t =
       "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Campaign summary</title>\n"
@@ -337,23 +335,13 @@ void print_overlaps(const Campaign& c) {
   }
 }
 
-int run(int argc, char** argv) {
+}  // namespace
+
+int summary_main(const std::vector<std::string>& args) {
+  if (args.size() != 1) throw UsageError("summary needs exactly one campaign folder");
+  if (!fs::is_directory(args[0])) throw CampaignError(args[0] + ": no such campaign folder");
   Campaign c;
-  std::vector<std::string> args(argv + 1, argv + argc);
-  for (std::size_t k = 0; k < args.size(); ++k) {
-    if (args[k] == "--help") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (args[k] == "--cell" && k + 1 < args.size()) {
-      c.cell = std::atof(args[++k].c_str());
-      if (!(c.cell > 0.0)) throw std::invalid_argument("--cell needs a positive size");
-    } else if (c.dir.empty() && args[k].rfind("--", 0) != 0) {
-      c.dir = args[k];
-    } else {
-      throw std::invalid_argument("unexpected argument '" + args[k] + "'");
-    }
-  }
-  if (c.dir.empty()) throw std::invalid_argument("missing campaign folder");
+  c.dir = fs::canonical(args[0]).string();
   for (const std::string& name : list_lines(c.dir))
     c.lines.push_back(read_line(c.dir, name));
   cross_check(c);
@@ -367,17 +355,4 @@ int run(int argc, char** argv) {
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-}  // namespace
 }  // namespace campaign
-
-int main(int argc, char** argv) {
-  try {
-    return campaign::run(argc, argv);
-  } catch (const std::invalid_argument& e) {
-    std::fprintf(stderr, "beamfall-campaign-summary: %s\n%s", e.what(), campaign::kUsage);
-    return 2;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "beamfall-campaign-summary: %s\n", e.what());
-    return 1;
-  }
-}

@@ -1,0 +1,182 @@
+#include "campaign_run.hpp"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "engines.hpp"
+#include "lines.hpp"
+#include "spawn.hpp"
+
+namespace campaign {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kProg = "beamfall-campaign";
+
+bool executable(const std::string& path) {
+  return ::access(path.c_str(), X_OK) == 0 && !fs::is_directory(path);
+}
+
+std::string on_path(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path != nullptr ? path : "";
+  for (std::size_t at = 0; at <= dirs.size();) {
+    std::size_t end = dirs.find(':', at);
+    if (end == std::string::npos) end = dirs.size();
+    const std::string dir = end > at ? dirs.substr(at, end - at) : ".";
+    if (executable(dir + "/" + name)) return dir + "/" + name;
+    at = end + 1;
+  }
+  return name;
+}
+
+std::string absolute(const std::string& program) {
+  const std::string p = program.find('/') == std::string::npos ? on_path(program) : program;
+  std::error_code ec;
+  const fs::path canonical = fs::canonical(p, ec);
+  return ec ? p : canonical.string();
+}
+
+// Two runs on one campaign would run the same lines into the same folders. The lock is
+// the process's until it ends; the programs it starts do not inherit it.
+void lock_campaign(const std::string& state_dir, const std::string& dir) {
+  const int fd = ::open((state_dir + "/lock").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) throw CampaignError("cannot create " + state_dir + "/lock");
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) throw CampaignError("another run is working on " + dir);
+}
+
+// Lines scheduled but without a successful record, with their report's last line.
+bool report_failures(const std::string& campaign_dir, const std::vector<LineJob>& jobs) {
+  std::size_t failed = 0;
+  for (const LineJob& j : jobs) {
+    const std::string line_dir = campaign_dir + "/" + j.name;
+    const std::optional<LineRecord> r = load_record(line_dir);
+    if (r && r->status == 0) continue;
+    if (failed++ == 0) std::printf("\nFailed lines:\n%-30s %-8s %s\n", "line", "status", "last report line");
+    std::string last;
+    if (FILE* f = std::fopen((line_dir + "/report.txt").c_str(), "rb")) {
+      std::string line;
+      for (int ch; (ch = std::fgetc(f)) != EOF;) {
+        if (ch == '\n') {
+          last = line;
+          line.clear();
+        } else {
+          line += static_cast<char>(ch);
+        }
+      }
+      if (!line.empty()) last = line;
+      std::fclose(f);
+    }
+    std::printf("%-30s %-8s %s\n", j.name.c_str(),
+                r ? std::to_string(r->status).c_str() : "none", last.c_str());
+  }
+  return failed == 0;
+}
+
+// The summary: this program's own, or the program BEAMFALL_CAMPAIGN_SUMMARY names.
+int run_summary(const std::string& campaign_dir) {
+  std::fflush(stdout);
+  const char* other = std::getenv("BEAMFALL_CAMPAIGN_SUMMARY");
+  if (other != nullptr && *other != '\0') return run_command(plain_command({other, campaign_dir}));
+  return summary_main({campaign_dir});
+}
+
+TaskSettings settings_of(const RunOptions& o, const std::string& campaign_dir) {
+  TaskSettings s;
+  s.campaign_dir = campaign_dir;
+  s.beamfall = absolute(locate_program("BEAMFALL", "beamfall"));
+  s.las = o.las;
+  s.quicklook = o.quicklook;
+  s.roll0 = o.roll0;
+  if (!executable(s.beamfall)) throw CampaignError("beamfall not found (" + s.beamfall + "); set BEAMFALL");
+  if (o.quicklook) {
+    s.quicklook_program = absolute(locate_program("BEAMFALL_QUICKLOOK", "beamfall-quicklook"));
+    if (!executable(s.quicklook_program))
+      throw CampaignError("beamfall-quicklook not found; set BEAMFALL_QUICKLOOK");
+  }
+  return s;
+}
+
+// The lines that need running, in folder order; the others are up to date.
+std::vector<LineJob> plan(const RunOptions& o, const TaskSettings& s,
+                          const std::vector<std::string>& names) {
+  const std::vector<int> ids = line_ids(names);
+  std::vector<LineJob> todo;
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    const LineJob job{names[k], ids[k], line_date(s.campaign_dir + "/" + names[k], o.date)};
+    if (o.las && !valid_date(job.date))
+      throw CampaignError(names[k] + ": no flight date (a one-line date file YYYY-MM-DD, or --date)");
+    if (o.force || !line_is_current(s, job)) todo.push_back(job);
+  }
+  return todo;
+}
+
+}  // namespace
+
+std::string self_path() {
+  std::error_code ec;
+  const fs::path p = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string(kProg) : p.string();
+}
+
+std::string locate_program(const char* env_var, const std::string& name) {
+  const char* set = std::getenv(env_var);
+  if (set != nullptr && *set != '\0') return set;
+  const std::string beside = fs::path(self_path()).parent_path() / name;
+  return executable(beside) ? beside : on_path(name);
+}
+
+int run_main(const std::vector<std::string>& args) {
+  const RunOptions o = parse_run_options(args);
+  if (!fs::is_directory(o.dir)) throw CampaignError(o.dir + ": no such campaign folder");
+  const std::string campaign_dir = fs::canonical(o.dir).string();
+  EngineRun e;
+  e.settings = settings_of(o, campaign_dir);
+  const std::vector<std::string> names = list_lines(campaign_dir);
+  if (names.empty()) throw CampaignError(o.dir + ": no line folders with a deck");
+  e.self = self_path();
+  e.state_dir = campaign_dir + "/.campaign";
+  fs::create_directories(e.state_dir);
+  lock_campaign(e.state_dir, o.dir);
+  e.todo_file = e.state_dir + "/todo.list";
+  e.jobs = plan(o, e.settings, names);
+  write_todo(e.todo_file, e.jobs);
+  const std::size_t n = e.jobs.size();
+  std::printf("%s: %zu line(s), %zu up to date, %zu to run\n", kProg, names.size(), names.size() - n, n);
+  bool ok = true;
+  if (n > 0) {
+    if (o.slurm) {
+      run_slurm(e, o.partition, o.max_running);
+    } else {
+      const unsigned cores = std::thread::hardware_concurrency();
+      run_parallel(e, o.jobs > 0 ? o.jobs : static_cast<int>(cores > 0 ? cores : 1));
+    }
+    ok = report_failures(campaign_dir, e.jobs);
+  }
+  if (run_summary(campaign_dir) != 0) ok = false;
+  return ok ? 0 : 1;
+}
+
+int task_main(const std::vector<std::string>& args) {
+  std::vector<std::string> rest;
+  const TaskSettings s = parse_task_arguments(args, rest);
+  if (rest.size() != 3) throw UsageError("_task needs a line's name, number and date");
+  return run_line_task(s, {rest[0], std::atoi(rest[1].c_str()), rest[2]});
+}
+
+int array_main(const std::vector<std::string>& args) {
+  std::vector<std::string> rest;
+  const TaskSettings s = parse_task_arguments(args, rest);
+  if (rest.size() < 2) throw UsageError("_array needs the list of lines and the first entry");
+  return run_array_task(s, rest[rest.size() - 2], rest.back());
+}
+
+}  // namespace campaign

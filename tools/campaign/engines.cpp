@@ -1,0 +1,292 @@
+#include "engines.hpp"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "spawn.hpp"
+
+namespace campaign {
+
+namespace {
+
+const char* const kProg = "beamfall-campaign";
+
+std::string file_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::int64_t mtime_ns(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+}
+
+void touch(const std::string& path) {
+  std::ofstream(path, std::ios::trunc).close();
+}
+
+}  // namespace
+
+void write_todo(const std::string& path, const std::vector<LineJob>& jobs) {
+  std::string text;
+  for (const LineJob& j : jobs) {
+    for (const std::string& field : {j.name, std::to_string(j.id), j.date}) {
+      text += field;
+      text += '\0';
+    }
+  }
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  if (!out.flush()) throw CampaignError("cannot write " + path);
+}
+
+std::vector<LineJob> read_todo(const std::string& path) {
+  const std::string text = file_text(path);
+  std::vector<std::string> fields;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\0', at);
+    if (end == std::string::npos) break;
+    fields.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  std::vector<LineJob> jobs;
+  for (std::size_t k = 0; k + 2 < fields.size(); k += 3)
+    jobs.push_back({fields[k], std::atoi(fields[k + 1].c_str()), fields[k + 2]});
+  return jobs;
+}
+
+void run_parallel(EngineRun& e, int jobs) {
+  Command c;
+  c.argv = {"parallel", "--will-cite", "-q", "-0", "-N3", "-a", e.todo_file,
+            "--joblog", e.state_dir + "/joblog", "--jobs", std::to_string(jobs)};
+  if (::isatty(1)) {
+    c.argv.insert(c.argv.end(), {"--eta", "--bar"});
+    e.settings.quiet = true;
+  }
+  c.argv.insert(c.argv.end(), {e.self, "_task"});
+  for (const std::string& a : task_arguments(e.settings))
+    c.argv.push_back(a);
+  std::fflush(stdout);
+  run_command(c);  // a line's failure is told by its record
+}
+
+namespace {
+
+// Tasks in one array: Slurm refuses an array index of MaxArraySize or more.
+std::size_t slurm_array_limit() {
+  std::string config;
+  try {
+    config = capture(plain_command({"scontrol", "show", "config"})).second;
+  } catch (const std::exception&) {
+  }
+  long max = 1001;
+  std::istringstream lines(config);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("MaxArraySize", 0) != 0) continue;
+    const std::size_t eq = line.find('=');
+    if (eq != std::string::npos) max = std::atol(line.c_str() + eq + 1);
+  }
+  if (max <= 0) max = 1001;
+  return static_cast<std::size_t>(max > 2 ? max - 1 : 1);
+}
+
+// The number of tasks of the job Slurm counts as running.
+std::size_t slurm_running(const std::string& jobid) {
+  try {
+    const std::string out =
+        capture(plain_command({"squeue", "-h", "-r", "-j", jobid, "-t", "RUNNING", "-o", "%i"})).second;
+    std::size_t n = 0;
+    for (char ch : out)
+      n += ch == '\n';
+    return n;
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+// The leading digits of sbatch --parsable's "JOBID[;CLUSTER]", or "".
+std::string job_id(const std::string& text) {
+  std::size_t n = 0;
+  while (n < text.size() && text[n] >= '0' && text[n] <= '9')
+    ++n;
+  return text.substr(0, n);
+}
+
+// Prints each line that has finished since the last call, with the lines done, running and
+// left; on a terminal a status line, overwritten by the next call, shows the counts between.
+class SlurmProgress {
+ public:
+  SlurmProgress(const EngineRun& e, std::string start_file)
+      : e_(e), start_(std::move(start_file)), reported_(e.jobs.size(), false) {}
+
+  void update(const std::string& jobid, bool final = false) {
+    std::vector<std::size_t> fresh;
+    const std::int64_t start = mtime_ns(start_);
+    for (std::size_t k = 0; k < e_.jobs.size(); ++k) {
+      if (reported_[k]) continue;
+      // A line has finished when its record is newer than the first submission: its task
+      // removes the old one when it starts and writes the new one at its end.
+      if (final || mtime_ns(record_path(k)) > start) {
+        fresh.push_back(k);
+        reported_[k] = true;
+        ++done_;
+      }
+    }
+    const std::size_t running = jobid.empty() ? 0 : slurm_running(jobid);
+    const std::size_t left = e_.jobs.size() - done_ - std::min(running, e_.jobs.size() - done_);
+    std::string counts = "[";
+    counts += std::to_string(done_) + " done, " + std::to_string(running) + " running, " +
+              std::to_string(left) + " left]";
+    const bool tty = ::isatty(1);
+    if (tty) std::fputs("\r\033[K", stdout);
+    for (std::size_t k : fresh) {
+      std::printf("%s %s\n", line_result(e_.jobs[k].name, load_record(line_dir(k))).c_str(),
+                  counts.c_str());
+    }
+    if (tty && !jobid.empty()) std::printf("Slurm job %s: %s", jobid.c_str(), counts.c_str());
+    std::fflush(stdout);
+  }
+
+ private:
+  std::string line_dir(std::size_t k) const { return e_.settings.campaign_dir + "/" + e_.jobs[k].name; }
+  std::string record_path(std::size_t k) const { return line_dir(k) + "/" + kRecordName; }
+
+  const EngineRun& e_;
+  std::string start_;
+  std::vector<bool> reported_;
+  std::size_t done_ = 0;
+};
+
+// The batch script Slurm runs: this program itself as its interpreter, so the task's
+// arguments reach it untouched; a path a #! line cannot hold goes through exec "$@".
+std::string batch_script(const std::string& self) {
+  if (self.size() < 120 && self.find_first_of(" \t\n") == std::string::npos)
+    return "#!" + self + " _array\n";
+  return "#!/bin/sh\nexec \"$@\"\n";
+}
+
+std::vector<std::string> batch_arguments(const EngineRun& e, std::size_t first) {
+  std::vector<std::string> a;
+  if (batch_script(e.self).rfind("#!/bin/sh", 0) == 0) a = {e.self, "_array"};
+  for (const std::string& s : task_arguments(e.settings))
+    a.push_back(s);
+  a.insert(a.end(), {e.todo_file, std::to_string(first)});
+  return a;
+}
+
+sigset_t stop_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : {SIGINT, SIGTERM, SIGHUP})
+    sigaddset(&set, s);
+  return set;
+}
+
+// Waits up to `seconds` for an interrupt; true when one came.
+bool interrupted_within(double seconds) {
+  const sigset_t set = stop_signals();
+  timespec t{};
+  t.tv_sec = static_cast<time_t>(seconds);
+  t.tv_nsec = static_cast<long>((seconds - static_cast<double>(t.tv_sec)) * 1e9);
+  return ::sigtimedwait(&set, nullptr, &t) > 0;
+}
+
+double poll_seconds() {
+  const char* v = std::getenv("BFC_POLL_SECONDS");
+  const double s = v != nullptr ? std::atof(v) : 3.0;
+  return s > 0 && s < 3600 ? s : 3.0;
+}
+
+// One job array of `count` lines from entry `first`, waited for while its progress is
+// printed. An interrupt cancels the array (sbatch --wait would leave it running) and ends
+// sbatch, which would wait on for a controller that may be gone.
+void run_array(const EngineRun& e, SlurmProgress& progress, std::size_t first, std::size_t count,
+               const std::string& partition, int max_running) {
+  std::string array = "0-";
+  array += std::to_string(count - 1);
+  if (max_running > 0) {
+    array += '%';
+    array += std::to_string(max_running);
+  }
+  // Slurm expands % and \ in file names; a campaign path holding them logs nowhere.
+  const std::string out = e.state_dir.find_first_of("%\\") == std::string::npos
+                              ? e.state_dir + "/slurm-%A_%a.out"
+                              : "/dev/null";
+  const std::string script = e.state_dir + "/slurm-task";
+  {
+    std::ofstream(script, std::ios::trunc) << batch_script(e.self);
+  }
+  const std::string idfile = e.state_dir + "/slurm.jobid";
+  Command c;
+  c.argv = {"sbatch", "--parsable", "--wait", "--array=" + array, "--job-name=beamfall-campaign",
+            "--output=" + out, "--chdir=" + e.settings.campaign_dir, "--export=ALL"};
+  if (!partition.empty()) c.argv.push_back("--partition=" + partition);
+  c.argv.push_back(script);
+  for (const std::string& a : batch_arguments(e, first))
+    c.argv.push_back(a);
+  c.stdout_file = idfile;
+  const pid_t pid = start(c);
+  while (poll_exit(pid) < 0) {
+    if (interrupted_within(poll_seconds())) {
+      const std::string id = job_id(file_text(idfile));
+      if (!id.empty()) run_command(plain_command({"scancel", id}));
+      ::kill(pid, SIGTERM);
+      wait_for(pid);
+      std::_Exit(130);
+    }
+    const std::string id = job_id(file_text(idfile));
+    if (!id.empty()) progress.update(id);
+  }
+  const std::string id = job_id(file_text(idfile));
+  if (id.empty()) throw CampaignError("sbatch did not accept the job array");
+  progress.update("");
+  std::printf("%s: Slurm job %s finished\n", kProg, id.c_str());
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+void run_slurm(const EngineRun& e, const std::string& partition, int max_running) {
+  const std::string start_file = e.state_dir + "/slurm.start";
+  touch(start_file);
+  const std::size_t n = e.jobs.size(), limit = slurm_array_limit();
+  if (n <= limit) {
+    std::printf("%s: submitting %zu line(s) as one Slurm job array; waiting for it to finish\n",
+                kProg, n);
+  } else {
+    std::printf(
+        "%s: submitting %zu line(s) as %zu Slurm job arrays of at most %zu, one after the other\n",
+        kProg, n, (n + limit - 1) / limit, limit);
+  }
+  std::fflush(stdout);
+  // The interrupts are taken in the poll loop; the tasks' programs get them as usual.
+  const sigset_t set = stop_signals();
+  ::sigprocmask(SIG_BLOCK, &set, nullptr);
+  SlurmProgress progress(e, start_file);
+  for (std::size_t first = 0; first < n; first += limit)
+    run_array(e, progress, first, std::min(limit, n - first), partition, max_running);
+  ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  // A line without a new record (its task never ran, or was killed) is reported too.
+  progress.update("", true);
+}
+
+int run_array_task(const TaskSettings& s, const std::string& todo_file, const std::string& first) {
+  const char* task = std::getenv("SLURM_ARRAY_TASK_ID");
+  if (task == nullptr) throw CampaignError("_array: not a Slurm array task");
+  const std::vector<LineJob> jobs = read_todo(todo_file);
+  const std::size_t k = static_cast<std::size_t>(std::atol(first.c_str()) + std::atol(task));
+  if (k >= jobs.size()) throw CampaignError("_array: no line " + std::to_string(k) + " in " + todo_file);
+  return run_line_task(s, jobs[k]);
+}
+
+}  // namespace campaign

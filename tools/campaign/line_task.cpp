@@ -1,0 +1,171 @@
+#include "line_task.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "deck_files.hpp"
+#include "spawn.hpp"
+#include "textio/error.hpp"
+
+namespace campaign {
+
+namespace {
+
+// beamfall's manifest of the line's run, read into the record and then removed.
+constexpr const char* kManifestFile = ".campaign-manifest.tmp";
+
+std::string line_dir_of(const TaskSettings& s, const LineJob& job) {
+  return s.campaign_dir + "/" + job.name;
+}
+
+// The deck's own files, or none when beamfall cannot read the deck (the run then fails).
+std::optional<bftools::DeckFiles> deck_files_of(const std::string& line_dir) {
+  try {
+    return bftools::deck_files(bftools::read_deck_file(line_dir + "/deck"));
+  } catch (const bf::Stop&) {
+    return std::nullopt;
+  }
+}
+
+std::vector<FileStamp> input_stamps(const std::string& line_dir,
+                                    const std::optional<bftools::DeckFiles>& files) {
+  std::vector<FileStamp> in = {stamp_file(line_dir, "deck")};
+  if (files)
+    for (const std::string& name : files->inputs)
+      in.push_back(stamp_file(line_dir, name));
+  return in;
+}
+
+std::vector<std::string> output_names(const TaskSettings& s,
+                                      const std::optional<bftools::DeckFiles>& files) {
+  std::vector<std::string> out = {"report.txt"};
+  if (files) out.insert(out.end(), files->outputs.begin(), files->outputs.end());
+  if (s.las) out.push_back("points.las");
+  // The page stands for the quick-look products: removing them makes the line run again.
+  if (s.quicklook) out.push_back("quicklook/index.html");
+  return out;
+}
+
+std::vector<std::string> beamfall_arguments(const TaskSettings& s, const LineJob& job) {
+  std::vector<std::string> a = {s.beamfall};
+  if (s.las) a.insert(a.end(), {"--las", "points.las", "--line-id", std::to_string(job.id), "--date", job.date});
+  if (!s.roll0.empty()) a.insert(a.end(), {"--roll0", s.roll0});
+  a.insert(a.end(), {"--manifest", kManifestFile});
+  return a;
+}
+
+// Midnight (UTC) of the flight date, so that a LAS header is the same on every run.
+std::string source_date_epoch(const std::string& date) {
+  using namespace std::chrono;
+  const year_month_day d{year(std::stoi(date.substr(0, 4))),
+                         month(static_cast<unsigned>(std::stoi(date.substr(5, 2)))),
+                         day(static_cast<unsigned>(std::stoi(date.substr(8, 2))))};
+  return std::to_string(sys_days(d).time_since_epoch().count() * 86400LL);
+}
+
+int run_beamfall(const TaskSettings& s, const LineJob& job, const std::string& line_dir) {
+  Command c;
+  c.argv = beamfall_arguments(s, job);
+  c.dir = line_dir;
+  c.stdin_file = "deck";
+  c.stdout_file = "report.txt";
+  if (s.las) c.env.emplace_back("SOURCE_DATE_EPOCH", source_date_epoch(job.date));
+  return run_command(c);
+}
+
+int run_quicklook(const TaskSettings& s, const std::string& line_dir,
+                  const std::optional<bftools::DeckFiles>& files) {
+  Command c;
+  c.argv = {s.quicklook_program, "deck", "report.txt"};
+  // A deck that writes its points to the LAS file only: the quick look reads them there.
+  if (s.las && files && files->points.empty()) c.argv.insert(c.argv.end(), {"--las", "points.las"});
+  c.dir = line_dir;
+  c.stdout_file = "quicklook.log";
+  c.stderr_to_stdout = true;
+  return run_command(c);
+}
+
+nlohmann::json take_manifest(const std::string& line_dir) {
+  const std::string path = line_dir + "/" + kManifestFile;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return nullptr;
+  std::ostringstream text;
+  text << in.rdbuf();
+  in.close();
+  std::remove(path.c_str());
+  nlohmann::json j = nlohmann::json::parse(text.str(), nullptr, false);
+  return j.is_object() ? j : nlohmann::json(nullptr);
+}
+
+}  // namespace
+
+LineOptions line_options(const TaskSettings& s, const LineJob& job) {
+  LineOptions o;
+  o.las = s.las;
+  if (s.las) {
+    o.line_id = job.id;
+    o.date = job.date;
+  }
+  o.roll0 = s.roll0;
+  o.quicklook = s.quicklook;
+  return o;
+}
+
+std::string seconds_text(double seconds) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, seconds, std::chars_format::fixed, 3);
+  return std::string(buf, r.ptr);
+}
+
+std::string line_result(const std::string& name, const std::optional<LineRecord>& record) {
+  if (record && record->status == 0) return name + ": done in " + seconds_text(record->seconds) + " s";
+  return name + ": FAILED (exit status " +
+         (record ? std::to_string(record->status) : std::string("none, no record")) + ")";
+}
+
+int run_line_task(const TaskSettings& s, const LineJob& job) {
+  const std::string line_dir = line_dir_of(s, job);
+  ::unlink((line_dir + "/" + kRecordName).c_str());
+  ::unlink((line_dir + "/" + kManifestFile).c_str());
+  const auto start = std::chrono::steady_clock::now();
+  const std::optional<bftools::DeckFiles> files = deck_files_of(line_dir);
+  int status = run_beamfall(s, job, line_dir);
+  if (status == 0 && s.quicklook) status = run_quicklook(s, line_dir, files);
+  LineRecord r;
+  r.status = status;
+  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  r.options = line_options(s, job);
+  r.binary = stamp_file(line_dir, s.beamfall);
+  r.inputs = input_stamps(line_dir, files);
+  for (const std::string& name : output_names(s, files))
+    r.outputs.push_back(stamp_file(line_dir, name));
+  r.manifest = take_manifest(line_dir);
+  save_record(line_dir, r);
+  if (!s.quiet) std::printf("%s\n", line_result(job.name, r).c_str());
+  return status;
+}
+
+bool line_is_current(const TaskSettings& s, const LineJob& job) {
+  const std::string line_dir = line_dir_of(s, job);
+  const std::optional<LineRecord> r = load_record(line_dir);
+  if (!r || r->status != 0 || r->options != line_options(s, job) || r->outputs.empty()) return false;
+  const std::vector<FileStamp> inputs = input_stamps(line_dir, deck_files_of(line_dir));
+  const FileStamp binary = stamp_file(line_dir, s.beamfall);
+  if (r->binary != binary || r->inputs != inputs) return false;
+  std::int64_t newest = binary.mtime_ns;
+  for (const FileStamp& f : inputs) {
+    if (!f.exists) return false;
+    newest = std::max(newest, f.mtime_ns);
+  }
+  return std::all_of(r->outputs.begin(), r->outputs.end(), [&](const FileStamp& o) {
+    return o.exists && stamp_file(line_dir, o.name) == o && o.mtime_ns >= newest;
+  });
+}
+
+}  // namespace campaign

@@ -1,0 +1,95 @@
+// beamfall-campaign: runs every flight line of a campaign folder through beamfall, on all
+// cores with GNU parallel or as Slurm job arrays, re-running only what changed, and
+// summarises the lines and their overlaps.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "campaign_run.hpp"
+#include "run_options.hpp"
+
+namespace campaign {
+namespace {
+
+const char* const kUsage =
+    R"(usage: beamfall-campaign run DIR [--jobs N] [--las] [--date YYYY-MM-DD] [--quicklook]
+                         [--force] [--roll0 VALUE]
+                         [--slurm [--partition P] [--max-running M]]
+       beamfall-campaign summary DIR
+       beamfall-campaign --help
+
+A campaign DIR holds one folder per flight line, each with its input `deck` and the input
+files the deck names. `run` processes every line that is not up to date, in its own folder:
+  beamfall [--las points.las --line-id N --date D] [--roll0 VALUE] < deck > report.txt
+then writes DIR/summary.csv and DIR/summary.html (`summary` does only that).
+
+  --jobs N          lines at once with GNU parallel [number of cores]
+  --las             also write points.las; the line number (a number from 1 to 65535 in
+                    the folder's name, else the folder's place in name order) is the point
+                    source ID
+  --date D          flight date of every line without a one-line `date` file
+  --quicklook       make each line's quick-look products after its run
+  --force           run every line, up to date or not
+  --roll0 VALUE     run each line with VALUE as roll0 (beamfall --roll0) in place of the
+                    deck's; the deck is never changed. VALUE is the summary's campaign roll
+                    estimate
+  --slurm           Slurm job arrays instead of GNU parallel (several when the lines are more
+                    than MaxArraySize - 1); waits for them, printing each line as it finishes
+  --partition P     Slurm partition
+  --max-running M   at most M array tasks at once
+
+A line is up to date when its record (.campaign-record) says it succeeded with the same
+options and the same beamfall binary, its deck and input files are those recorded, and its
+outputs are unchanged and not older than any of them. The record also holds beamfall's
+manifest of the line's run, from which the summary takes the line's results.
+
+Environment: BEAMFALL, BEAMFALL_QUICKLOOK name the programs (default: beside this program,
+else on PATH); BEAMFALL_CAMPAIGN_SUMMARY names a program to run for the summary instead of
+this one's. DIR/.campaign holds the run's lock, list of lines, GNU parallel's job log and
+Slurm's logs.
+Exit status: 0 all lines succeeded, 1 a line failed or an error, 2 usage error.
+)";
+
+int help_main(const std::vector<std::string>&) {
+  std::fputs(kUsage, stdout);
+  return 0;
+}
+
+// The subcommands; those starting with '_' are what the engines start for each line.
+struct Subcommand {
+  std::string_view name;
+  int (*main)(const std::vector<std::string>& args);
+};
+constexpr Subcommand kSubcommands[] = {
+    {"run", run_main},       {"summary", summary_main}, {"--help", help_main},
+    {"-h", help_main},       {"_task", task_main},      {"_array", array_main},
+};
+
+int dispatch(int argc, char** argv) {
+  if (argc < 2) throw UsageError("missing command");
+  const std::string_view command = argv[1];
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  for (const Subcommand& s : kSubcommands)
+    if (s.name == command) return s.main(args);
+  throw UsageError("unknown command '" + std::string(command) + "'");
+}
+
+}  // namespace
+}  // namespace campaign
+
+int main(int argc, char** argv) {
+  try {
+    const int status = campaign::dispatch(argc, argv);
+    return std::fflush(stdout) == 0 ? status : 1;
+  } catch (const campaign::UsageError& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "beamfall-campaign: %s\nTry 'beamfall-campaign --help' for more information.\n", e.what());
+    return 2;
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "beamfall-campaign: %s\n", e.what());
+    return 1;
+  }
+}

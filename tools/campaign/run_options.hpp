@@ -1,0 +1,51 @@
+// The command line of `beamfall-campaign run`, and the settings every line's task runs with.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace campaign {
+
+// A command line that cannot be used: exit status 2, with a pointer to --help.
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// A failure of the run as a whole (no such folder, the lock held): exit status 1.
+struct CampaignError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct RunOptions {
+  std::string dir;
+  int jobs = 0;  // 0: the number of cores
+  bool las = false;
+  std::string date;  // --date
+  bool quicklook = false;
+  bool force = false;
+  std::string roll0;  // as given; empty without --roll0
+  bool slurm = false;
+  std::string partition;
+  int max_running = 0;  // 0: no limit
+};
+
+RunOptions parse_run_options(const std::vector<std::string>& args);
+
+// What each line's task needs, passed to it as arguments wherever it runs.
+struct TaskSettings {
+  std::string campaign_dir;  // absolute
+  std::string beamfall;      // absolute
+  std::string quicklook_program;
+  bool las = false;
+  bool quicklook = false;
+  std::string roll0;
+  bool quiet = false;  // no line printed per finished line (GNU parallel draws its bar)
+};
+
+std::vector<std::string> task_arguments(const TaskSettings& s);
+// The settings among `args`; the other arguments, in order, go to `rest`.
+TaskSettings parse_task_arguments(const std::vector<std::string>& args,
+                                  std::vector<std::string>& rest);
+
+}  // namespace campaign
