@@ -24,7 +24,8 @@ struct RunOptions {
   TimeScale time_scale = TimeScale::gps;
   std::string vertical_crs;  // "EPSG:5773" and the like; empty: named after the geoid grid
   bool rigorous = false;
-  bool progress = true;  // only ever drawn when standard error is a terminal
+  bool progress = true;         // only ever drawn when standard error is a terminal
+  std::optional<double> roll0;  // --roll0: replaces the deck's roll0, degrees
 };
 
 // A command line that can't be used: printed on standard error, exit status 2.

@@ -203,6 +203,7 @@ void close_after_stop(const RunPar& par, const RunOptions& options, LasCreationD
 
 void run(TextInput& deck, OutFile& console, const RunOptions& options) {
   RunPar par = read_deck(deck);
+  if (options.roll0) par.roll0 = *options.roll0;
   par.usegeoid = !is_no_file(par.geoidname);
   check_options_for_mode(options, par.useatt);
   const LasCreationDate created = options.las_file.empty() ? LasCreationDate{} : las_creation_day();
