@@ -50,8 +50,13 @@ std::string read_name(FreeReader& r, int number) {
 }  // namespace
 
 RunPar read_deck(TextInput& in) {
-  FreeReader r(in);
   RunPar p;
+  read_deck(in, p);
+  return p;
+}
+
+void read_deck(TextInput& in, RunPar& p) {
+  FreeReader r(in);
   p.scanname = read_name(r, 1);
   p.gpsname = read_name(r, 2);
   p.geoidname = read_name(r, 3);
@@ -73,7 +78,6 @@ RunPar read_deck(TextInput& in) {
   ParamLine(r, 7).integer(p.amin);
   ParamLine(r, 8).integer(p.ilo).integer(p.ihi);
   ParamLine(r, 9).real(p.rmin);
-  return p;
 }
 
 void derive_times(RunPar& p) {

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <string_view>
 
+#include "textio/freeread.hpp"
+
 namespace bf {
 namespace {
 
@@ -67,6 +69,19 @@ std::string parse_crs_name(std::string_view s) {
   return std::string(s);
 }
 
+// One real in any form the deck takes (1.5D0, .5, -2), read by the deck's own
+// reader so that it gives the very value the deck would.
+double parse_roll0(std::string_view s) {
+  const bool one_token = !s.empty() && s.find_first_of(" \t\r\n,/*") == std::string_view::npos;
+  TextInput in(s);
+  FreeReader reader(in);
+  reader.start_read();
+  double v = 0;
+  if (!one_token || reader.real(v) != ReadStatus::ok)
+    throw UsageError("--roll0 wants a number of degrees, not '" + std::string(s) + "'");
+  return v;
+}
+
 // Splits "--name=value" and finds the value of "--name value".
 struct OptionCursor {
   std::span<const char* const> args;
@@ -114,6 +129,14 @@ ParsedOptions parse_options(std::span<const char* const> args) {
       o.time_scale = parse_time_scale(cur.value(name, inline_value, has_inline));
     } else if (name == "--vertical-crs") {
       o.vertical_crs = parse_crs_name(cur.value(name, inline_value, has_inline));
+    } else if (name == "--manifest") {
+      o.manifest = cur.value(name, inline_value, has_inline);
+      if (o.manifest.empty()) throw UsageError("--manifest wants a file name");
+    } else if (name == "--list-files") {
+      take_flag(name, has_inline, flag);
+      if (parsed.action == OptionAction::run) parsed.action = OptionAction::list_files;
+    } else if (name == "--roll0") {
+      o.roll0 = parse_roll0(cur.value(name, inline_value, has_inline));
     } else if (name == "--rigorous") {
       take_flag(name, has_inline, o.rigorous);
     } else if (name == "--no-progress") {
@@ -123,7 +146,8 @@ ParsedOptions parse_options(std::span<const char* const> args) {
       throw UsageError("unknown option '" + std::string(arg) + "'");
     }
   }
-  if (parsed.action == OptionAction::run && !o.las_file.empty() && !o.date)
+  const bool runs = parsed.action == OptionAction::run || parsed.action == OptionAction::list_files;
+  if (runs && !o.las_file.empty() && !o.date)
     throw UsageError("--las needs --date YYYY-MM-DD, the day the scanner timer counts from");
   return parsed;
 }
@@ -155,6 +179,15 @@ options:
                        EPSG:5773 (EGM96 height); default: named after the geoid grid file
   --rigorous           geolocate on the WGS84 ellipsoid, and cross profiles from the true
                        horizontal offset across track (full geolocation mode only)
+  --roll0 DEGREES      roll misalignment to use instead of roll0 on parameter line 6 of the
+                       deck (any form the deck takes: -0.25, 1.5D0); the outputs are those
+                       of a deck with that value written in
+  --manifest FILE      also write a JSON record of the run to FILE (replaced whole at the
+                       end, also after a stop or an interrupt): version, options, deck
+                       values, files with their sizes, the report's figures, the
+                       regression at full precision, exit status and elapsed time
+  --list-files         read the deck, print its input and output files and its values as
+                       JSON on standard output, and exit; no file is opened or created
   --no-progress        no progress line on standard error (drawn only on a terminal)
   --help               this text
   --version            the program's version

@@ -24,7 +24,9 @@ struct RunOptions {
   TimeScale time_scale = TimeScale::gps;
   std::string vertical_crs;  // "EPSG:5773" and the like; empty: named after the geoid grid
   bool rigorous = false;
-  bool progress = true;  // only ever drawn when standard error is a terminal
+  bool progress = true;         // only ever drawn when standard error is a terminal
+  std::optional<double> roll0;  // --roll0: replaces the deck's roll0, degrees
+  std::string manifest;         // --manifest: the run's JSON record; empty: none
 };
 
 // A command line that can't be used: printed on standard error, exit status 2.
@@ -33,7 +35,7 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-enum class OptionAction { run, help, version };
+enum class OptionAction { run, help, version, list_files };
 
 struct ParsedOptions {
   OptionAction action = OptionAction::run;
