@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <csignal>
+
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -103,6 +105,29 @@ nlohmann::json take_manifest(const std::string& line_dir) {
   return j.is_object() ? j : nlohmann::json(nullptr);
 }
 
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void note_interrupt(int signal) {
+  interrupted = signal;
+}
+
+// The task's own interrupt is noted, not obeyed at once: it ends the task only after the
+// program it waits for, and before a record is written.
+void note_interrupts() {
+  struct sigaction a {};
+  a.sa_handler = note_interrupt;
+  sigemptyset(&a.sa_mask);
+  for (int s : {SIGINT, SIGTERM, SIGHUP})
+    ::sigaction(s, &a, nullptr);
+}
+
+// A program ended by an interrupt (or stopped by one, as beamfall does, with 128 + its
+// number): the line was interrupted, not failed. A cancelled Slurm job may signal the
+// program before the task.
+bool interrupted_status(int status) {
+  return status == 128 + SIGINT || status == 128 + SIGTERM || status == 128 + SIGHUP;
+}
+
 }  // namespace
 
 LineOptions line_options(const TaskSettings& s, const LineJob& job) {
@@ -130,6 +155,7 @@ std::string line_result(const std::string& name, const std::optional<LineRecord>
 }
 
 int run_line_task(const TaskSettings& s, const LineJob& job) {
+  note_interrupts();
   const std::string line_dir = line_dir_of(s, job);
   ::unlink((line_dir + "/" + kRecordName).c_str());
   ::unlink((line_dir + "/" + kManifestFile).c_str());
@@ -137,6 +163,11 @@ int run_line_task(const TaskSettings& s, const LineJob& job) {
   const std::optional<bftools::DeckFiles> files = deck_files_of(line_dir);
   int status = run_beamfall(s, job, line_dir);
   if (status == 0 && s.quicklook) status = run_quicklook(s, line_dir, files);
+  if (interrupted != 0 || interrupted_status(status)) {
+    // No record: the next run takes the line up again.
+    ::unlink((line_dir + "/" + kManifestFile).c_str());
+    return interrupted != 0 ? 128 + interrupted : status;
+  }
   LineRecord r;
   r.status = status;
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
