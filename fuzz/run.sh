@@ -12,7 +12,7 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
-all="deck freeread trajectory geoid scanbin scantext run"
+all="deck freeread trajectory geoid scanbin scantext run campaign_record manifest"
 [ $# -eq 2 ] || { echo "usage: $0 TARGET|all SECONDS" >&2; exit 2; }
 targets=$1
 seconds=$2

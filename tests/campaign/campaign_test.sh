@@ -145,6 +145,23 @@ case_parallel() {
   out=$("$campaign" run "$work/c" --jobs 2) || fail "run after the kill failed"
   expect_in "$out" "2 up to date, 2 to run" "run after the kill"
   same_outputs "$work/hand" "$work/c" "after the kill"
+
+  # A record the campaign cannot take makes its line run again: cut short, of the first
+  # version, without its outputs, with a status that is not a number.
+  local record=$work/c/line03/.campaign-record kind
+  for kind in cut old no-outputs bad-status; do
+    case $kind in
+      cut) head -c 100 -- "$record" >"$record.bad" ;;
+      old) printf 'beamfall-campaign record 1\nstatus 0\nseconds 1.000\noptions\n' >"$record.bad" ;;
+      no-outputs) jq 'del(.outputs)' -- "$record" >"$record.bad" ;;
+      bad-status) jq '.status = "0"' -- "$record" >"$record.bad" ;;
+    esac
+    mv -- "$record.bad" "$record"
+    out=$("$campaign" run "$work/c" --jobs 2) || fail "run after a $kind record failed: $out"
+    expect_in "$out" "3 up to date, 1 to run" "a $kind record"
+    expect_in "$out" "line03: done in" "a $kind record"
+  done
+  same_outputs "$work/hand" "$work/c" "after the unreadable records"
   no_injection
 }
 
