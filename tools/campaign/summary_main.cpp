@@ -1,14 +1,17 @@
 // beamfall-campaign summary: the table of a campaign's lines (summary.csv), the campaign's
 // roll estimate, and the cross-line check with its figures (summary.html).
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "campaign_run.hpp"
@@ -199,6 +202,35 @@ LineGrid grid_or_warn(const LineInfo& l, const LocalProjection& proj, double cel
   }
 }
 
+// Every line's grid, the lines shared out among the cores: each grid is the line's alone,
+// the same whichever thread makes it. A PROJ object serves one thread only.
+std::vector<LineGrid> grid_lines(const Campaign& c, double lat0, double lon0) {
+  std::vector<LineGrid> grids(c.lines.size());
+  std::atomic<std::size_t> next{0};
+  std::exception_ptr failure;
+  std::mutex failure_mutex;
+  const auto worker = [&] {
+    try {
+      const LocalProjection proj(lat0, lon0);
+      for (std::size_t k; (k = next++) < c.lines.size();)
+        if (c.lines[k].succeeded()) grids[k] = grid_or_warn(c.lines[k], proj, c.cell);
+    } catch (...) {
+      const std::lock_guard<std::mutex> lock(failure_mutex);
+      failure = std::current_exception();
+    }
+  };
+  const std::size_t threads =
+      std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, c.lines.size());
+  std::vector<std::thread> pool;
+  for (std::size_t t = 1; t < threads; ++t)
+    pool.emplace_back(worker);
+  worker();
+  for (std::thread& t : pool)
+    t.join();
+  if (failure) std::rethrow_exception(failure);
+  return grids;
+}
+
 // The previous summary's grids: a pair that no longer overlaps must not keep one.
 void remove_old_tiffs(const fs::path& dir) {
   std::error_code ec;
@@ -217,13 +249,12 @@ void cross_check(Campaign& c) {
   if (!campaign_centre(c.lines, lat0, lon0)) return;
   const LocalProjection proj(lat0, lon0);
   c.crs = proj.crs();
-  std::vector<LineGrid> grids;
   for (const LineInfo& l : c.lines) {
     Track t{l.name, l.track_lon, l.track_lat};
     proj.forward(t.x, t.y);
     c.tracks.push_back(std::move(t));
-    grids.push_back(l.succeeded() ? grid_or_warn(l, proj, c.cell) : LineGrid{});
   }
+  const std::vector<LineGrid> grids = grid_lines(c, lat0, lon0);
   const fs::path tiff_dir = fs::path(c.dir) / "overlaps";
   remove_old_tiffs(tiff_dir);
   for (std::size_t a = 0; a < grids.size(); ++a) {
