@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const std::optional<campaign::LineRecord> r = campaign::read_record(text);
   if (!r) return 0;
-  const std::optional<campaign::LineRecord> again = campaign::read_record(campaign::write_record(*r));
+  const std::optional<campaign::LineRecord> again =
+      campaign::read_record(campaign::write_record(*r));
   if (!again) fuzz::finding("a record read does not read back");
   if (again->status != r->status || again->options != r->options || again->binary != r->binary ||
       again->outputs.size() != r->outputs.size() || again->manifest != r->manifest) {

@@ -81,8 +81,8 @@ TEST(LineRecord, OtherVersionsAndFormatsAreNoRecord) {
 
 TEST(LineRecord, AFieldMissingOrOfTheWrongTypeIsNoRecord) {
   const json whole = json::parse(write_record(sample_record()));
-  for (const std::string key :
-       {"format", "version", "status", "seconds", "options", "binary", "inputs", "outputs", "manifest"}) {
+  for (const std::string key : {"format", "version", "status", "seconds", "options", "binary",
+                                "inputs", "outputs", "manifest"}) {
     json j = whole;
     j.erase(key);
     EXPECT_FALSE(read_record(j.dump())) << "without " << key;
@@ -137,14 +137,14 @@ TEST(LineResult, PrintedFromTheRecord) {
 
 TEST(LineIds, NumbersFromNamesElseFolderOrder) {
   const std::vector<std::pair<std::vector<std::string>, std::vector<int>>> table = {
-      {{"line00", "line01"}, {1, 2}},                        // 0 is no point source ID
-      {{"L7", "L65535"}, {7, 65535}},                        // the largest one
-      {{"a65536", "b2"}, {1, 2}},                            // one too large
-      {{"x18446744073709551621", "y2"}, {1, 2}},             // would wrap around in 64 bits
-      {{"x0000000000000000000005", "y2"}, {5, 2}},           // leading zeros
-      {{"m3", "n3"}, {1, 2}},                                // the same number twice
-      {{"north", "line2"}, {1, 2}},                          // a name without a number
-      {{"L12-north-3", "L4"}, {12, 4}},                      // the first number counts
+      {{"line00", "line01"}, {1, 2}},               // 0 is no point source ID
+      {{"L7", "L65535"}, {7, 65535}},               // the largest one
+      {{"a65536", "b2"}, {1, 2}},                   // one too large
+      {{"x18446744073709551621", "y2"}, {1, 2}},    // would wrap around in 64 bits
+      {{"x0000000000000000000005", "y2"}, {5, 2}},  // leading zeros
+      {{"m3", "n3"}, {1, 2}},                       // the same number twice
+      {{"north", "line2"}, {1, 2}},                 // a name without a number
+      {{"L12-north-3", "L4"}, {12, 4}},             // the first number counts
   };
   for (const auto& [names, ids] : table)
     EXPECT_EQ(line_ids(names), ids) << names[0] << " " << names[1];

@@ -56,7 +56,9 @@ std::vector<std::string> output_names(const TaskSettings& s,
 
 std::vector<std::string> beamfall_arguments(const TaskSettings& s, const LineJob& job) {
   std::vector<std::string> a = {s.beamfall};
-  if (s.las) a.insert(a.end(), {"--las", "points.las", "--line-id", std::to_string(job.id), "--date", job.date});
+  if (s.las)
+    a.insert(a.end(),
+             {"--las", "points.las", "--line-id", std::to_string(job.id), "--date", job.date});
   if (!s.roll0.empty()) a.insert(a.end(), {"--roll0", s.roll0});
   a.insert(a.end(), {"--manifest", kManifestFile});
   return a;
@@ -149,7 +151,8 @@ std::string seconds_text(double seconds) {
 }
 
 std::string line_result(const std::string& name, const std::optional<LineRecord>& record) {
-  if (record && record->status == 0) return name + ": done in " + seconds_text(record->seconds) + " s";
+  if (record && record->status == 0)
+    return name + ": done in " + seconds_text(record->seconds) + " s";
   return name + ": FAILED (exit status " +
          (record ? std::to_string(record->status) : std::string("none, no record")) + ")";
 }
@@ -185,7 +188,8 @@ int run_line_task(const TaskSettings& s, const LineJob& job) {
 bool line_is_current(const TaskSettings& s, const LineJob& job) {
   const std::string line_dir = line_dir_of(s, job);
   const std::optional<LineRecord> r = load_record(line_dir);
-  if (!r || r->status != 0 || r->options != line_options(s, job) || r->outputs.empty()) return false;
+  if (!r || r->status != 0 || r->options != line_options(s, job) || r->outputs.empty())
+    return false;
   const std::vector<FileStamp> inputs = input_stamps(line_dir, deck_files_of(line_dir));
   const FileStamp binary = stamp_file(line_dir, s.beamfall);
   if (r->binary != binary || r->inputs != inputs) return false;

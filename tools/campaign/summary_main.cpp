@@ -302,10 +302,9 @@ std::string line_table_html(const Campaign& c) {
          count(r.scans_read) + "</td><td>" + count(r.points_output) + "</td><td>" +
          fmt(l.t_first, 4) + " &ndash; " + fmt(l.t_last, 4) + "</td><td>" +
          fmt(r.flight_height_min, 2) + " &ndash; " + fmt(r.flight_height_max, 2) + "</td><td>" +
-         fmt(l.bias, 2) + "</td><td>" + fmt(l.roll, 2) + "</td><td>" +
-         count(r.rejected_amplitude) + " / " + count(r.rejected_scan_angle) + " / " +
-         count(r.rejected_range) + "</td><td>" + (l.record ? fmt(l.record->seconds, 2) : "") +
-         "</td></tr>\n";
+         fmt(l.bias, 2) + "</td><td>" + fmt(l.roll, 2) + "</td><td>" + count(r.rejected_amplitude) +
+         " / " + count(r.rejected_scan_angle) + " / " + count(r.rejected_range) + "</td><td>" +
+         (l.record ? fmt(l.record->seconds, 2) : "") + "</td></tr>\n";
   }
   return t + "</table>\n";
 }
