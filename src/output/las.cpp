@@ -11,6 +11,7 @@
 #include "output/points.hpp"
 #include "textio/bytes.hpp"
 #include "textio/infile.hpp"
+#include "textio/rounding.hpp"
 
 namespace bf {
 namespace {
