@@ -1,10 +1,6 @@
 #include "pipeline/pipeline.hpp"
 
 #include <cmath>
-#include <cstring>
-#include <limits>
-
-#include "textio/bytes.hpp"
 
 namespace bf {
 
