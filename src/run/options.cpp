@@ -187,7 +187,7 @@ options:
                        values, files with their sizes, the report's figures, the
                        regression at full precision, exit status and elapsed time
   --list-files         read the deck, print its input and output files and its values as
-                       JSON on standard output, and exit; no file is opened or created
+                       JSON on standard output, and exit; no file is written or created
   --no-progress        no progress line on standard error (drawn only on a terminal)
   --help               this text
   --version            the program's version
