@@ -71,7 +71,8 @@ heights|0 0 180 180|350 500 350 500|0 0 0 0
 END
 
 # Usage errors: exit 2 and nothing written.
-for args in "--pattern spiral" "--surface ice" "--height x" "--control-points -1" "--boresight"; do
+for args in "--pattern spiral" "--surface ice" "--height x" "--control-points -1" "--boresight" \
+  "--boresight 0.1,0.2" "--roll x" "--range-bias 3cm" "--wobble"; do
   status=0
   # shellcheck disable=SC2086
   "$campaign" 1 "$work/bad" --sim "$sim" $args >/dev/null 2>&1 || status=$?

@@ -94,10 +94,19 @@ case $pattern in
   *) echo "beamfall-sim-campaign: no pattern '$pattern' (parallel, opposite, offset, crossing, heights)" >&2
      exit 2 ;;
 esac
-number='^[-+]?[0-9]+([.][0-9]*)?$'
-for v in "$height" "$duration" ${height2:+"$height2"}; do
-  [[ $v =~ $number ]] || { echo "beamfall-sim-campaign: '$v' is not a number" >&2; exit 2; }
+number='[-+]?([0-9]+([.][0-9]*)?|[.][0-9]+)'
+for v in "$height" "$duration" "$surface_height" ${height2:+"$height2"}; do
+  [[ $v =~ ^$number$ ]] || { echo "beamfall-sim-campaign: '$v' is not a number" >&2; exit 2; }
 done
+for ((k = 0; k < ${#sim_opts[@]}; ++k)); do
+  case ${sim_opts[k]} in
+    --range-bias | --pitch | --crab | --wobble)
+      [[ ${sim_opts[k + 1]} =~ ^$number$ ]] ||
+        { echo "beamfall-sim-campaign: ${sim_opts[k]} '${sim_opts[k + 1]}' is not a number" >&2; exit 2; } ;;
+  esac
+done
+[[ $boresight =~ ^$number,$number,$number$ ]] ||
+  { echo "beamfall-sim-campaign: --boresight wants ROLL,PITCH,HEADING, not '$boresight'" >&2; exit 2; }
 [[ $control =~ ^[0-9]+$ ]] || { echo "beamfall-sim-campaign: --control-points wants a count" >&2; exit 2; }
 [[ -n $height2 ]] || height2=$(LC_ALL=C awk -v h="$height" 'BEGIN { print 2 * h }')
 
