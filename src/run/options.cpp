@@ -71,7 +71,10 @@ std::string parse_crs_name(std::string_view s) {
 
 // A finite decimal number, with an optional leading '+'.
 bool parse_real(std::string_view s, double& v) {
-  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+  if (!s.empty() && s[0] == '+') {
+    s.remove_prefix(1);
+    if (!s.empty() && s[0] == '-') return false;  // "+-1"
+  }
   const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
   return ec == std::errc() && end == s.data() + s.size() && std::isfinite(v);
 }

@@ -223,6 +223,7 @@ options)
 --range-offset 3cm|--range-offset
 --range-offset inf|--range-offset
 --range-offset=|--range-offset
+--range-offset +-0.03|--range-offset
 END
   # Profile mode (useatt F) writes no coordinates: refused before any file is touched.
   set_deck_line 9 '1 1 T T T T F'
