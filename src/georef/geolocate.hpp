@@ -33,6 +33,8 @@ struct Beam {
 inline Beam make_beam(double angle_gon) {
   Beam b;
   b.scanang = scan_angle(angle_gon);
+  // -0.0: arm.dx + range * bx is then arm.dx itself, bit for bit, even when dx is -0.0.
+  b.bx = -0.0;
   b.by = -std::sin(b.scanang);
   b.bz = std::cos(b.scanang);
   return b;
