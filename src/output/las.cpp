@@ -173,7 +173,8 @@ LasScale choose_las_scale(const TrajectoryTable& traj) {
   const double margin_m = std::max(2000.0, 4 * h_top);
   const double dlat = margin_m * kInvMetresPerDegree;
   const double pole_side = std::min(89.0, std::max(std::fabs(lat_lo), std::fabs(lat_hi)) + dlat);
-  const double dlon = std::min(180.0, margin_m / (kMetresPerDegree * std::cos(pole_side * kDegToRad)));
+  const double dlon =
+      std::min(180.0, margin_m / (kMetresPerDegree * std::cos(pole_side * kDegToRad)));
   lat_lo -= dlat, lat_hi += dlat, lon_lo -= dlon, lon_hi += dlon;
 
   // Offsets on whole hundredths of a degree read well in a header dump.

@@ -31,6 +31,7 @@ struct PipelineConfig {
   double rmin = 0;
   LeverArm arm;
   Misalignment mis;
+  std::optional<Boresight> boresight;  // full geolocation: the scanner's rotation
 };
 
 // Counters and statistics that the run summary prints.
@@ -42,11 +43,12 @@ struct RunStats {
   double lon_a_min = 9999, lon_a_max = -9999;
 };
 
-// Sin, cos and tan of the scan angle for every angle count of the binary form
-// (counts are reduced mod 10000), computed exactly as for a single beam.
+// The beam and the tan of its scan angle for every angle count of the binary
+// form (counts are reduced mod 10000), computed exactly as for a single beam,
+// turned by the boresight when one is given.
 class BeamTable {
  public:
-  explicit BeamTable(double aunit);
+  explicit BeamTable(double aunit, const std::optional<Boresight>& boresight = std::nullopt);
   const Beam& operator[](std::int32_t count) const { return beams_[count]; }
   double tan(std::int32_t count) const { return tans_[count]; }
 
@@ -137,7 +139,8 @@ class PointPipeline {
   Outputs out_;
   RunStats stats_;
   AttitudeTrigCache trig_;
-  SeriesTermsTrack series_;  // rigorous mode
+  SeriesTermsTrack series_;           // rigorous mode
+  std::optional<AttitudeTrig> bore_;  // text scanner form: turns each beam as it is made
   Geometry geometry_;
   CentreState centre_;
   CrossSums sums_;

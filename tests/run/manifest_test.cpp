@@ -48,9 +48,9 @@ const std::vector<std::string> kDeckKeys = {
     "tstart",   "tend",    "latmin",    "latmax", "lonmin",  "lonmax", "naver", "nthin",
     "bin2dd",   "binout",  "gpsatt",    "calib",  "useatt",  "dx",     "dy",    "dz",
     "pitch0",   "roll0",   "heading0",  "amin",   "ilo",     "ihi",    "rmin"};
-const std::vector<std::string> kOptionKeys = {"las",        "line_id",      "date",
-                                              "time_scale", "vertical_crs", "rigorous",
-                                              "progress",   "roll0",        "manifest"};
+const std::vector<std::string> kOptionKeys = {
+    "las",      "line_id", "date",      "time_scale",   "vertical_crs", "rigorous",
+    "progress", "roll0",   "boresight", "range_offset", "manifest"};
 const std::vector<std::string> kSummaryKeys = {
     "scans_read",       "scans_skipped",     "points_output",     "range_min",
     "range_max",        "flight_height_min", "flight_height_max", "aircraft_lat_min",
