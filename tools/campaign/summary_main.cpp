@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <stdexcept>
@@ -202,25 +203,26 @@ LineGrid grid_or_warn(const LineInfo& l, const LocalProjection& proj, double cel
   }
 }
 
-// Every line's grid, the lines shared out among the cores: each grid is the line's alone,
-// the same whichever thread makes it. A PROJ object serves one thread only.
-std::vector<LineGrid> grid_lines(const Campaign& c, double lat0, double lon0) {
-  std::vector<LineGrid> grids(c.lines.size());
+// job(k, state) for every k below n, shared out among the cores; each thread makes its own
+// state first (a PROJ object or a plot folder serves one thread only). The first exception
+// is rethrown here once every thread has ended.
+template <class MakeState, class Job>
+void on_every_core(std::size_t n, const MakeState& make_state, const Job& job) {
+  if (n == 0) return;
   std::atomic<std::size_t> next{0};
   std::exception_ptr failure;
   std::mutex failure_mutex;
   const auto worker = [&] {
     try {
-      const LocalProjection proj(lat0, lon0);
-      for (std::size_t k; (k = next++) < c.lines.size();)
-        if (c.lines[k].succeeded()) grids[k] = grid_or_warn(c.lines[k], proj, c.cell);
+      auto state = make_state();
+      for (std::size_t k; (k = next++) < n;)
+        job(k, *state);
     } catch (...) {
       const std::lock_guard<std::mutex> lock(failure_mutex);
-      failure = std::current_exception();
+      if (!failure) failure = std::current_exception();
     }
   };
-  const std::size_t threads =
-      std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, c.lines.size());
+  const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, n);
   std::vector<std::thread> pool;
   for (std::size_t t = 1; t < threads; ++t)
     pool.emplace_back(worker);
@@ -228,6 +230,16 @@ std::vector<LineGrid> grid_lines(const Campaign& c, double lat0, double lon0) {
   for (std::thread& t : pool)
     t.join();
   if (failure) std::rethrow_exception(failure);
+}
+
+// Every line's grid; each is the line's alone, the same whichever thread makes it.
+std::vector<LineGrid> grid_lines(const Campaign& c, double lat0, double lon0) {
+  std::vector<LineGrid> grids(c.lines.size());
+  on_every_core(
+      c.lines.size(), [&] { return std::make_unique<LocalProjection>(lat0, lon0); },
+      [&](std::size_t k, const LocalProjection& proj) {
+        if (c.lines[k].succeeded()) grids[k] = grid_or_warn(c.lines[k], proj, c.cell);
+      });
   return grids;
 }
 
@@ -313,7 +325,18 @@ std::string pair_title(const Campaign& c, const Pair& p) {
   return c.lines[p.o.a].name + " minus " + c.lines[p.o.b].name;
 }
 
-std::string overlap_html(const Campaign& c, const PlotDir& plots) {
+// Each pair's figure (a gnuplot run apiece), the pairs shared out among the cores.
+std::vector<std::string> overlap_figures(const Campaign& c) {
+  std::vector<std::string> figures(c.pairs.size());
+  on_every_core(
+      c.pairs.size(), [] { return std::make_unique<PlotDir>(); },
+      [&](std::size_t k, const PlotDir& dir) {
+        figures[k] = overlap_svg(dir, c.pairs[k].o, pair_title(c, c.pairs[k]));
+      });
+  return figures;
+}
+
+std::string overlap_html(const Campaign& c) {
   std::string t = "<h2>Cross-line check</h2>\n";
   if (c.pairs.empty()) return t + "<p>No two lines overlap.</p>\n";
   t += "<p>Mean heights on a common grid of " + fmt(c.cell, 1) + " m cells (" + html_escape(c.crs) +
@@ -327,8 +350,8 @@ std::string overlap_html(const Campaign& c, const PlotDir& plots) {
          (p.tiff.empty() ? "too large for one GeoTIFF" : "overlaps/" + p.tiff) + "</td></tr>\n";
   }
   t += "</table>\n";
-  for (const Pair& p : c.pairs)
-    t += "<figure>" + overlap_svg(plots, p.o, pair_title(c, p)) + "</figure>\n";
+  for (const std::string& figure : overlap_figures(c))
+    t += "<figure>" + figure + "</figure>\n";
   return t;
 }
 
@@ -355,7 +378,7 @@ std::string html_text(const Campaign& c, const RollEstimate& roll) {
        "</figure>\n<figure>" +
        per_line_svg(plots, names, rolls, "roll left after the deck's roll0 (degrees)") +
        "</figure>\n";
-  return t + overlap_html(c, plots) + "</body></html>\n";
+  return t + overlap_html(c) + "</body></html>\n";
 }
 
 void print_overlaps(const Campaign& c) {
