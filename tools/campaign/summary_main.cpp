@@ -183,7 +183,7 @@ bool campaign_centre(const std::vector<LineInfo>& lines, double& lat0, double& l
 LineGrid grid_line(const LineInfo& l, const LocalProjection& proj, double cell) {
   if (l.points_file.empty() || !fs::exists(l.points_file)) return {};
   GridAccumulator acc(cell);
-  bsim::for_each_lon_lat_height(
+  runfiles::for_each_lon_lat_height(
       l.points_file, l.las_points, l.binary_points, l.averaged,
       [&](std::vector<double>& lon, std::vector<double>& lat, std::vector<double>& h) {
         proj.forward(lon, lat);
@@ -254,7 +254,7 @@ std::string csv_text(const Campaign& c) {
       "flight_height_max_m,bias_m,roll_deg,rejected_amplitude,rejected_index,rejected_range,"
       "seconds\n";
   for (const LineInfo& l : c.lines) {
-    const bsim::Report& r = l.report;
+    const runfiles::Report& r = l.report;
     t += csv_field(l.name) + "," + status_text(l) + "," + count(r.scans) + "," + count(r.npout) +
          "," + fmt(l.t_first, 7) + "," + fmt(l.t_last, 7) + "," + fmt(r.elev_min, 2) + "," +
          fmt(r.elev_max, 2) + "," + fmt(r.bias, 2) + "," + fmt(r.roll, 2) + "," +
@@ -270,7 +270,7 @@ std::string line_table_html(const Campaign& c) {
       "(h)</th><th>flight height (m)</th><th>bias (m)</th><th>roll (&deg;)</th><th>rejected: "
       "amplitude / index / range</th><th>seconds</th></tr>\n";
   for (const LineInfo& l : c.lines) {
-    const bsim::Report& r = l.report;
+    const runfiles::Report& r = l.report;
     t += "<tr><td>" + html_escape(l.name) + "</td><td>" + status_text(l) + "</td><td>" +
          count(r.scans) + "</td><td>" + count(r.npout) + "</td><td>" + fmt(l.t_first, 4) +
          " &ndash; " + fmt(l.t_last, 4) + "</td><td>" + fmt(r.elev_min, 2) + " &ndash; " +

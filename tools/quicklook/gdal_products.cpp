@@ -24,7 +24,7 @@ constexpr double kNodata = -9999.0;
 
 [[noreturn]] void gdal_failed(const std::string& what) {
   const std::string why = CPLGetLastErrorMsg();
-  throw bsim::ToolError(what + (why.empty() ? "" : ": " + why));
+  throw runfiles::ToolError(what + (why.empty() ? "" : ": " + why));
 }
 
 // Argument list for the GDAL utility functions, freed on scope exit.
@@ -150,7 +150,7 @@ void write_colour_ramp(const std::string& path, double low, double high) {
   std::string text;
   for (int k = 0; k < n; ++k) {
     const double v = low + (high - low) * k / (n - 1);
-    text += bsim::exact(v) + " " + std::to_string(kStops[k][0]) + " " +
+    text += runfiles::exact(v) + " " + std::to_string(kStops[k][0]) + " " +
             std::to_string(kStops[k][1]) + " " + std::to_string(kStops[k][2]) + " 255\n";
   }
   text += "nv 0 0 0 0\n";
@@ -274,7 +274,7 @@ void pin_gpkg_timestamp() {
 
 }  // namespace
 
-void write_track(const std::vector<bsim::CentreRecord>& centre, const std::string& path) {
+void write_track(const std::vector<runfiles::CentreRecord>& centre, const std::string& path) {
   pin_gpkg_timestamp();
   std::error_code ignored;
   std::filesystem::remove(path, ignored);  // the GeoPackage driver would add to an old one
@@ -293,7 +293,7 @@ void write_track(const std::vector<bsim::CentreRecord>& centre, const std::strin
                                 {"range", OFTReal}});
   if (ds->StartTransaction() != OGRERR_NONE) gdal_failed("cannot write " + path);
   OGRLineString track;
-  for (const bsim::CentreRecord& c : centre) {
+  for (const runfiles::CentreRecord& c : centre) {
     track.addPointM(c.lon, c.lat, c.thr);
     OGRFeature f(points->GetLayerDefn());
     f.SetField("thr", c.thr);

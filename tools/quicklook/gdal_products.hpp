@@ -1,5 +1,5 @@
 // The GDAL products: dem.tif (GeoTIFF), hillshade.png (GDAL's DEM processing) and
-// track.gpkg (GeoPackage through OGR). Every GDAL failure becomes a bsim::ToolError.
+// track.gpkg (GeoPackage through OGR). Every GDAL failure becomes a runfiles::ToolError.
 #pragma once
 
 #include <string>
@@ -31,6 +31,6 @@ RasterExtent write_hillshade(const std::string& dem_path, double low, double hig
 
 // The centre track as one line (a LineStringM with the time in decimal hours as M) with its
 // first and last time, and the centre points with their fields, in WGS84 longitude/latitude.
-void write_track(const std::vector<bsim::CentreRecord>& centre, const std::string& path);
+void write_track(const std::vector<runfiles::CentreRecord>& centre, const std::string& path);
 
 }  // namespace quicklook

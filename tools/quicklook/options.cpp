@@ -32,7 +32,7 @@ namespace {
 
 double parse_cell(std::string_view text) {
   double v = 0.0;
-  if (!bsim::parse_double(text, v) || !std::isfinite(v) || v <= 0.0)
+  if (!runfiles::parse_double(text, v) || !std::isfinite(v) || v <= 0.0)
     throw UsageError("--cell needs a positive number of metres, not '" + std::string(text) + "'");
   return v;
 }

@@ -37,7 +37,7 @@ std::string gp_text(const std::string& s) {
 }
 
 std::string num(double v) {
-  return bsim::exact(v);
+  return runfiles::exact(v);
 }
 
 constexpr const char* kStyle =
@@ -64,16 +64,16 @@ void Plotter::write_rows(const std::string& name, const Rows& rows) {
   for (const std::vector<double>& row : rows) {
     for (std::size_t k = 0; k < row.size(); ++k) {
       if (k > 0) text += ' ';
-      text += bsim::fixed(row[k], 3);
+      text += runfiles::fixed(row[k], 3);
     }
     text += '\n';
   }
-  bsim::write_file(dir_ + "/" + name, text);
+  runfiles::write_file(dir_ + "/" + name, text);
 }
 
 Plotter::Picture Plotter::draw(const std::string& name, const std::string& script, int width,
                                int height) {
-  bsim::write_file(dir_ + "/" + name + ".gp", script);
+  runfiles::write_file(dir_ + "/" + name + ".gp", script);
   const std::string terminal =
       "set terminal svg size " + std::to_string(width) + "," + std::to_string(height) +
       " font 'sans,13' background rgb 'white'; set output '" + name + ".svg'";
@@ -83,11 +83,11 @@ Plotter::Picture Plotter::draw(const std::string& name, const std::string& scrip
   const int status = std::system(command.c_str());
   if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
-      throw bsim::ToolError("gnuplot not found (Debian package gnuplot-nox)");
-    throw bsim::ToolError("gnuplot failed on " + dir_ + "/" + name + ".gp (see " + name + ".log)");
+      throw runfiles::ToolError("gnuplot not found (Debian package gnuplot-nox)");
+    throw runfiles::ToolError("gnuplot failed on " + dir_ + "/" + name + ".gp (see " + name + ".log)");
   }
   std::remove((dir_ + "/" + name + ".log").c_str());
-  return {name + ".svg", bsim::read_file(dir_ + "/" + name + ".svg")};
+  return {name + ".svg", runfiles::read_file(dir_ + "/" + name + ".svg")};
 }
 
 Plotter::Picture Plotter::map(const Image& im, const Rows& track, const std::string& crs) {

@@ -28,7 +28,7 @@ Projector::Projector(int epsg) : epsg_(epsg) {
   if (pj_ == nullptr) {
     const std::string why = proj_context_errno_string(ctx_, proj_context_errno(ctx_));
     proj_context_destroy(ctx_);
-    throw bsim::ToolError("PROJ cannot transform to " + target + ": " + why);
+    throw runfiles::ToolError("PROJ cannot transform to " + target + ": " + why);
   }
 }
 

@@ -16,7 +16,7 @@ int choose_epsg(double lat_deg, double lon_deg);
 
 class Projector {
  public:
-  explicit Projector(int epsg);  // throws bsim::ToolError when PROJ cannot make it
+  explicit Projector(int epsg);  // throws runfiles::ToolError when PROJ cannot make it
   ~Projector();
   Projector(const Projector&) = delete;
   Projector& operator=(const Projector&) = delete;

@@ -32,21 +32,21 @@ constexpr int kHillshadeSide = 2000;         // pixels, at most
 
 struct Run {
   Options options;
-  bsim::Deck deck;
-  bsim::Report report;
+  runfiles::Deck deck;
+  runfiles::Report report;
   fs::path base;  // the deck's folder: the run's file names are relative to it
   fs::path out;
-  std::vector<bsim::CentreRecord> centre;
+  std::vector<runfiles::CentreRecord> centre;
   bool has_points = false;
   std::string height_kind;
   PageContent page;
 };
 
 std::string f2(double v) {
-  return std::isfinite(v) ? bsim::fixed(v, 2) : "-";
+  return std::isfinite(v) ? runfiles::fixed(v, 2) : "-";
 }
 std::string f4(double v) {
-  return std::isfinite(v) ? bsim::fixed(v, 4) : "-";
+  return std::isfinite(v) ? runfiles::fixed(v, 4) : "-";
 }
 std::string count(long long v) {
   return v < 0 ? "-" : std::to_string(v);
@@ -68,14 +68,14 @@ void check_inputs(const Run& r) {
   }
   if (r.has_points && r.deck.calib) inputs.push_back((r.base / "scan.cal").string());
   for (const std::string& path : inputs)
-    bsim::BlockReader probe(path, 1);
+    runfiles::BlockReader probe(path, 1);
 }
 
 Run open_run(const Options& o) {
   Run r;
   r.options = o;
-  r.deck = bsim::read_deck(o.deck);
-  r.report = bsim::read_report(o.report);
+  r.deck = runfiles::read_deck(o.deck);
+  r.report = runfiles::read_report(o.report);
   r.base = fs::path(o.deck).parent_path();
   r.out = o.out.empty() ? r.base / "quicklook" : fs::path(o.out);
   r.has_points = !o.las.empty() || r.deck.points != "0";
@@ -83,9 +83,9 @@ Run open_run(const Options& o) {
   std::error_code ec;
   fs::create_directories(r.out / "plots", ec);
   if (ec)
-    throw bsim::ToolError("cannot create " + (r.out / "plots").string() + ": " + ec.message());
+    throw runfiles::ToolError("cannot create " + (r.out / "plots").string() + ": " + ec.message());
   std::int64_t bad = 0;
-  r.centre = bsim::read_centre((r.base / r.deck.centre).string(), bad);
+  r.centre = runfiles::read_centre((r.base / r.deck.centre).string(), bad);
   if (bad > 0)
     r.page.notes.push_back(std::to_string(bad) + " lines of the centre file " + r.deck.centre +
                            " could not be read and are left out.");
@@ -95,9 +95,9 @@ Run open_run(const Options& o) {
 
 // Streams every point of the run (the deck's point file or the LAS file) as batches of
 // longitude, latitude (degrees) and height (metres).
-void stream_points(const Run& r, const bsim::LonLatHeightFn& batch) {
+void stream_points(const Run& r, const runfiles::LonLatHeightFn& batch) {
   const bool las = !r.options.las.empty();
-  bsim::for_each_lon_lat_height(las ? r.options.las : (r.base / r.deck.points).string(), las,
+  runfiles::for_each_lon_lat_height(las ? r.options.las : (r.base / r.deck.points).string(), las,
                                 r.deck.binout, r.deck.naver > 1, batch);
 }
 
@@ -119,7 +119,7 @@ double median(std::vector<double> v) {
 // typical nadir range of the centre file.
 double half_swath(const Run& r) {
   std::vector<double> ranges;
-  for (const bsim::CentreRecord& c : r.centre)
+  for (const runfiles::CentreRecord& c : r.centre)
     if (std::isfinite(c.range)) ranges.push_back(c.range);
   const double rmax = r.report.range_max, nadir = median(ranges);
   if (!std::isfinite(rmax)) return 1000.0;
@@ -129,7 +129,7 @@ double half_swath(const Run& r) {
 
 TrackGeometry project_track(const Run& r, const Projector& proj) {
   TrackGeometry t;
-  for (const bsim::CentreRecord& c : r.centre) {
+  for (const runfiles::CentreRecord& c : r.centre) {
     t.x.push_back(c.lon);
     t.y.push_back(c.lat);
   }
@@ -167,7 +167,7 @@ GridFrame frame_for(const TrackGeometry& t, double cell) {
     ylo = std::min(ylo, t.y[k]);
     yhi = std::max(yhi, t.y[k]);
   }
-  if (!(xlo <= xhi)) throw bsim::ToolError("no centre point could be projected");
+  if (!(xlo <= xhi)) throw runfiles::ToolError("no centre point could be projected");
   // Every point lies within the swath of the track; a margin for attitude and the lever arm.
   const double pad = 1.25 * t.half_swath + 50.0;
   GridFrame f;
@@ -176,8 +176,8 @@ GridFrame frame_for(const TrackGeometry& t, double cell) {
   f.y0 = std::floor((ylo - pad) / cell) * cell;
   const double nx = std::ceil((xhi + pad - f.x0) / cell), ny = std::ceil((yhi + pad - f.y0) / cell);
   if (nx * ny > 4e12 || nx > 2e9 || ny > 2e9)
-    throw bsim::ToolError("a DEM at " + bsim::exact(cell) + " m cells would be " + bsim::exact(nx) +
-                          " x " + bsim::exact(ny) + " cells; give a larger --cell");
+    throw runfiles::ToolError("a DEM at " + runfiles::exact(cell) + " m cells would be " + runfiles::exact(nx) +
+                          " x " + runfiles::exact(ny) + " cells; give a larger --cell");
   f.nx = static_cast<std::int64_t>(nx);
   f.ny = static_cast<std::int64_t>(ny);
   return f;
@@ -229,11 +229,11 @@ void add_histogram(Run& r, Plotter& plot, const HeightHistogram& hist) {
 // DEM, hillshade, GeoPackage and map; returns the histogram of the heights.
 HeightHistogram map_products(Run& r, Plotter& plot) {
   double lat = 0.0, lon = 0.0;
-  for (const bsim::CentreRecord& c : r.centre) {
+  for (const runfiles::CentreRecord& c : r.centre) {
     lat += c.lat / static_cast<double>(r.centre.size());
     lon += c.lon / static_cast<double>(r.centre.size());
   }
-  if (r.centre.empty()) throw bsim::ToolError(r.deck.centre + ": no centre point to place the DEM");
+  if (r.centre.empty()) throw runfiles::ToolError(r.deck.centre + ": no centre point to place the DEM");
   const int epsg = choose_epsg(lat, lon);
   const Projector proj(epsg);
   const TrackGeometry track = project_track(r, proj);
@@ -243,7 +243,7 @@ HeightHistogram map_products(Run& r, Plotter& plot) {
   TileGrid grid(frame_for(track, cell));
   const Gridded g = grid_points(r, proj, grid);
   const std::string crs = "EPSG:" + std::to_string(epsg);
-  r.page.summary.push_back({"DEM (dem.tif)", crs + ", " + bsim::exact(cell) + " m cells"});
+  r.page.summary.push_back({"DEM (dem.tif)", crs + ", " + runfiles::exact(cell) + " m cells"});
   r.page.summary.push_back(
       {"Points gridded", std::to_string(g.points - g.outside) + " of " + std::to_string(g.points)});
   if (g.outside > 0)
@@ -284,7 +284,7 @@ void cross_profiles(Run& r, Plotter& plot) {
   Rows kept;
   double n = 0.0, sx = 0.0, sxx = 0.0, sz = 0.0, sxz = 0.0;
   std::size_t seen = 0;
-  bsim::for_each_cal((r.base / "scan.cal").string(), [&](const bsim::CalRecord& c) {
+  runfiles::for_each_cal((r.base / "scan.cal").string(), [&](const runfiles::CalRecord& c) {
     n += 1.0;
     sx += c.xdist;
     sxx += c.xdist * c.xdist;
@@ -309,7 +309,7 @@ void along_track(Run& r, Plotter& plot) {
   Rows rows;
   const double t0 = r.centre.front().thr;
   for (std::size_t k = 0; k < r.centre.size(); k += stride_for(r.centre.size(), kTrackPoints)) {
-    const bsim::CentreRecord& c = r.centre[k];
+    const runfiles::CentreRecord& c = r.centre[k];
     rows.push_back({(c.thr - t0) * 3600.0, c.h, c.airh});
   }
   add_figure(r, "Surface height at the track centre and aircraft height along the flight.",
@@ -317,7 +317,7 @@ void along_track(Run& r, Plotter& plot) {
 }
 
 void summary_rows(Run& r) {
-  const bsim::Report& p = r.report;
+  const runfiles::Report& p = r.report;
   auto& s = r.page.summary;
   s.push_back({"Mode", r.deck.useatt ? "full geolocation" : "profile mode (no attitude)"});
   s.push_back({"Heights", r.height_kind});
@@ -360,7 +360,7 @@ void run(const Options& options) {
   if (r.has_points) cross_profiles(r, plot);
   along_track(r, plot);
   if (hist) add_histogram(r, plot, *hist);
-  bsim::write_file((r.out / "index.html").string(), render_page(r.page));
+  runfiles::write_file((r.out / "index.html").string(), render_page(r.page));
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::printf("quick-look products in %s (%.1f s):\n", r.out.string().c_str(), seconds);

@@ -19,6 +19,8 @@
 #include "truth.hpp"
 
 namespace bsim {
+
+using namespace runfiles;  // the shared readers and text helpers
 namespace {
 
 const char* const kUsage = R"(usage: beamfall-sim [options]
