@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "block_reader.hpp"
+#include "error.hpp"
+#include "gdal_io.hpp"
 #include "gdal_products.hpp"
 #include "histogram.hpp"
 #include "las_reader.hpp"
@@ -82,8 +84,7 @@ Run open_run(const Options& o) {
   check_inputs(r);
   std::error_code ec;
   fs::create_directories(r.out / "plots", ec);
-  if (ec)
-    throw runfiles::ToolError("cannot create " + (r.out / "plots").string() + ": " + ec.message());
+  if (ec) throw kit::ToolError("cannot create " + (r.out / "plots").string() + ": " + ec.message());
   std::int64_t bad = 0;
   r.centre = runfiles::read_centre((r.base / r.deck.centre).string(), bad);
   if (bad > 0)
@@ -98,7 +99,7 @@ Run open_run(const Options& o) {
 void stream_points(const Run& r, const runfiles::LonLatHeightFn& batch) {
   const bool las = !r.options.las.empty();
   runfiles::for_each_lon_lat_height(las ? r.options.las : (r.base / r.deck.points).string(), las,
-                                r.deck.binout, r.deck.naver > 1, batch);
+                                    r.deck.binout, r.deck.naver > 1, batch);
 }
 
 // ---- the DEM's frame -------------------------------------------------------------------
@@ -167,7 +168,7 @@ GridFrame frame_for(const TrackGeometry& t, double cell) {
     ylo = std::min(ylo, t.y[k]);
     yhi = std::max(yhi, t.y[k]);
   }
-  if (!(xlo <= xhi)) throw runfiles::ToolError("no centre point could be projected");
+  if (!(xlo <= xhi)) throw kit::ToolError("no centre point could be projected");
   // Every point lies within the swath of the track; a margin for attitude and the lever arm.
   const double pad = 1.25 * t.half_swath + 50.0;
   GridFrame f;
@@ -176,8 +177,9 @@ GridFrame frame_for(const TrackGeometry& t, double cell) {
   f.y0 = std::floor((ylo - pad) / cell) * cell;
   const double nx = std::ceil((xhi + pad - f.x0) / cell), ny = std::ceil((yhi + pad - f.y0) / cell);
   if (nx * ny > 4e12 || nx > 2e9 || ny > 2e9)
-    throw runfiles::ToolError("a DEM at " + runfiles::exact(cell) + " m cells would be " + runfiles::exact(nx) +
-                          " x " + runfiles::exact(ny) + " cells; give a larger --cell");
+    throw kit::ToolError("a DEM at " + runfiles::exact(cell) + " m cells would be " +
+                         runfiles::exact(nx) + " x " + runfiles::exact(ny) +
+                         " cells; give a larger --cell");
   f.nx = static_cast<std::int64_t>(nx);
   f.ny = static_cast<std::int64_t>(ny);
   return f;
@@ -186,20 +188,30 @@ GridFrame frame_for(const TrackGeometry& t, double cell) {
 // ---- products ---------------------------------------------------------------------------
 
 struct Gridded {
-  std::int64_t points = 0, outside = 0;
+  kit::GridStats stats;
   HeightHistogram histogram;
 };
 
-Gridded grid_points(const Run& r, const Projector& proj, TileGrid& grid) {
+// Beyond this distance from the latest batch of points a tile is written out: the batch
+// spans the swath already, so this covers attitude swings and the ends of scan lines.
+constexpr double kStreamMargin = 200.0;  // metres
+
+// Streams the points through the grid into the DEM writer; the histogram on the first pass.
+Gridded grid_points(const Run& r, const Projector& proj, const GridFrame& frame, DemWriter& dem) {
   Gridded g;
-  stream_points(r, [&](std::vector<double>& lon, std::vector<double>& lat, std::vector<double>& h) {
-    proj.forward(lon, lat);
-    for (std::size_t k = 0; k < h.size(); ++k) {
-      g.histogram.add(h[k]);
-      if (!grid.add(lon[k], lat[k], h[k])) ++g.outside;
-    }
-    g.points += static_cast<std::int64_t>(h.size());
-  });
+  const kit::GridSource source = [&](int pass, const kit::GridBatchFn& batch) {
+    stream_points(r,
+                  [&](std::vector<double>& lon, std::vector<double>& lat, std::vector<double>& h) {
+                    proj.forward(lon, lat);
+                    if (pass == 0)
+                      for (double v : h)
+                        g.histogram.add(v);
+                    batch(lon, lat, h);
+                  });
+  };
+  g.stats = kit::stream_grid(
+      frame, kStreamMargin, source,
+      [&](std::int64_t tx, std::int64_t ty, const TileGrid::Tile& t) { dem.add_tile(tx, ty, t); });
   return g;
 }
 
@@ -233,34 +245,36 @@ HeightHistogram map_products(Run& r, Plotter& plot) {
     lat += c.lat / static_cast<double>(r.centre.size());
     lon += c.lon / static_cast<double>(r.centre.size());
   }
-  if (r.centre.empty()) throw runfiles::ToolError(r.deck.centre + ": no centre point to place the DEM");
+  if (r.centre.empty()) throw kit::ToolError(r.deck.centre + ": no centre point to place the DEM");
   const int epsg = choose_epsg(lat, lon);
   const Projector proj(epsg);
   const TrackGeometry track = project_track(r, proj);
   const double cell = r.options.cell > 0.0
                           ? r.options.cell
                           : default_cell(track, static_cast<double>(std::max(r.report.npout, 1LL)));
-  TileGrid grid(frame_for(track, cell));
-  const Gridded g = grid_points(r, proj, grid);
+  const GridFrame frame = frame_for(track, cell);
+  DemWriter dem(frame, r.out.string(), kHillshadeSide);
+  const Gridded g = grid_points(r, proj, frame, dem);
+  const std::int64_t points = g.stats.points, outside = g.stats.outside;
   const std::string crs = "EPSG:" + std::to_string(epsg);
   r.page.summary.push_back({"DEM (dem.tif)", crs + ", " + runfiles::exact(cell) + " m cells"});
   r.page.summary.push_back(
-      {"Points gridded", std::to_string(g.points - g.outside) + " of " + std::to_string(g.points)});
-  if (g.outside > 0)
-    r.page.notes.push_back(std::to_string(g.outside) +
+      {"Points gridded", std::to_string(points - outside) + " of " + std::to_string(points)});
+  if (outside > 0)
+    r.page.notes.push_back(std::to_string(outside) +
                            " points lay outside the DEM frame around the centre track and are "
                            "not in the DEM.");
   write_track(r.centre, (r.out / "track.gpkg").string());
-  if (grid.ix_lo > grid.ix_hi) {
+  if (g.stats.ix_lo > g.stats.ix_hi) {
     r.page.notes.push_back("No point could be gridded: no DEM and no hillshade.");
     return g.histogram;
   }
-  const RasterExtent dem = write_dem(grid, epsg, (r.out / "dem.tif").string());
-  r.page.summary.push_back(
-      {"DEM size", std::to_string(dem.width) + " x " + std::to_string(dem.height) + " cells"});
+  const RasterExtent dem_extent = dem.write_dem(g.stats.ix_lo, g.stats.ix_hi, g.stats.iy_lo,
+                                                g.stats.iy_hi, epsg, (r.out / "dem.tif").string());
+  r.page.summary.push_back({"DEM size", std::to_string(dem_extent.width) + " x " +
+                                            std::to_string(dem_extent.height) + " cells"});
   const double lo = g.histogram.quantile(0.01), hi = g.histogram.quantile(0.99);
-  const RasterExtent png = write_hillshade((r.out / "dem.tif").string(), lo, hi, kHillshadeSide,
-                                           (r.out / "hillshade.png").string());
+  const RasterExtent png = dem.write_hillshade(lo, hi, epsg, (r.out / "hillshade.png").string());
   Rows xy;
   for (std::size_t k = 0; k < track.x.size(); k += stride_for(track.x.size(), kTrackPoints))
     if (std::isfinite(track.x[k]) && std::isfinite(track.y[k]))
@@ -340,7 +354,7 @@ void summary_rows(Run& r) {
 
 void run(const Options& options) {
   const auto started = std::chrono::steady_clock::now();
-  start_gdal();
+  kit::start_gdal();
   Run r = open_run(options);
   r.page.title = "Quick look: " + (r.base / r.deck.scanner).filename().string();
   summary_rows(r);
