@@ -3,6 +3,7 @@
 #include <proj.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "error.hpp"
 
@@ -31,6 +32,55 @@ void Projector::forward(std::span<double> lon_x, std::span<double> lat_y) const 
   if (n == 0) return;
   proj_trans_generic(pj_, PJ_FWD, lon_x.data(), sizeof(double), n, lat_y.data(), sizeof(double), n,
                      nullptr, 0, 0, nullptr, 0, 0);
+}
+
+}  // namespace kit
+
+namespace kit {
+
+namespace {
+
+constexpr std::size_t kBatchesPerThread = 8;
+
+}  // namespace
+
+unsigned worker_threads() {
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+ProjectingPipe::ProjectingPipe(const std::string& crs, unsigned threads, Consumer consume)
+    : consume_(std::move(consume)) {
+  for (unsigned t = 0; t < std::max(1u, threads); ++t)
+    projectors_.push_back(std::make_unique<Projector>(crs));
+  batches_.resize(projectors_.size() * kBatchesPerThread);
+}
+
+ProjectingPipe::~ProjectingPipe() = default;
+
+void ProjectingPipe::push(std::vector<double>& lon, std::vector<double>& lat,
+                          std::vector<double>& h) {
+  Batch& b = batches_[held_++];
+  b.x.swap(lon);
+  b.y.swap(lat);
+  b.h.swap(h);
+  if (held_ == batches_.size()) flush();
+}
+
+void ProjectingPipe::flush() {
+  const std::size_t n = held_, threads = projectors_.size();
+  const auto project = [&](std::size_t t) {
+    for (std::size_t k = t; k < n; k += threads)
+      projectors_[t]->forward(batches_[k].x, batches_[k].y);
+  };
+  {
+    std::vector<std::jthread> helpers;
+    for (std::size_t t = 1; t < threads && t < n; ++t)
+      helpers.emplace_back(project, t);
+    project(0);
+  }
+  held_ = 0;
+  for (std::size_t k = 0; k < n; ++k)
+    consume_(batches_[k].x, batches_[k].y, batches_[k].h);
 }
 
 }  // namespace kit

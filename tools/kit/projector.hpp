@@ -3,8 +3,11 @@
 // project at the same time each take their own.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 struct PJconsts;
 struct pj_ctx;
@@ -31,5 +34,40 @@ class Projector {
   pj_ctx* ctx_ = nullptr;
   PJconsts* pj_ = nullptr;
 };
+
+}  // namespace kit
+
+namespace kit {
+
+// Projects batches of points on several threads, one projector (and PROJ context) each, and
+// hands them on in the order they came: the consumer sees the same sequence as from a single
+// projector, on one thread (the caller's).
+class ProjectingPipe {
+ public:
+  using Consumer =
+      std::function<void(std::vector<double>& x, std::vector<double>& y, std::vector<double>& h)>;
+  ProjectingPipe(const std::string& crs, unsigned threads, Consumer consume);
+  ~ProjectingPipe();
+  ProjectingPipe(const ProjectingPipe&) = delete;
+  ProjectingPipe& operator=(const ProjectingPipe&) = delete;
+
+  // Takes the batch's contents (longitude, latitude in degrees; height passed through); the
+  // vectors come back holding other, spare buffers.
+  void push(std::vector<double>& lon, std::vector<double>& lat, std::vector<double>& h);
+  // Projects and hands on every batch still held.
+  void flush();
+
+ private:
+  struct Batch {
+    std::vector<double> x, y, h;
+  };
+  std::vector<std::unique_ptr<Projector>> projectors_;
+  std::vector<Batch> batches_;
+  std::size_t held_ = 0;
+  Consumer consume_;
+};
+
+// The threads the tools may use: every core the machine has.
+unsigned worker_threads();
 
 }  // namespace kit

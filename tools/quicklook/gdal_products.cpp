@@ -144,9 +144,9 @@ RasterExtent DemWriter::write_dem(std::int64_t ix_lo, std::int64_t ix_hi, std::i
   spec.crs = "EPSG:" + std::to_string(epsg);
   spec.nodata = kNodata;
   spec.band_names = {"mean height (m)", "point count"};
-  spec.creation_options = {"TILED=YES",        "BLOCKXSIZE=256",      "BLOCKYSIZE=256",
-                           "COMPRESS=DEFLATE", "PREDICTOR=3",         "SPARSE_OK=TRUE",
-                           "BIGTIFF=IF_SAFER", "NUM_THREADS=ALL_CPUS"};
+  spec.creation_options = {"TILED=YES",        "BLOCKXSIZE=256",       "BLOCKYSIZE=256",
+                           "COMPRESS=DEFLATE", "PREDICTOR=3",          "SPARSE_OK=TRUE",
+                           "BIGTIFF=IF_SAFER", "NUM_THREADS=ALL_CPUS", "ZLEVEL=1"};
   GDALDatasetUniquePtr ds = kit::create_geotiff(path, spec);
   std::vector<float> block, tile(static_cast<std::size_t>(2 * kCells));
   for (const auto& [br, bc] : blocks_with_data(offsets_, win)) {
@@ -227,8 +227,9 @@ std::string shaded_relief_vrt(const std::string& colour, const std::string& shad
 
 }  // namespace
 
-RasterExtent DemWriter::write_hillshade(double low, double high, int epsg,
-                                        const std::string& png_path) {
+DemWriter::Hillshade DemWriter::write_hillshade(double low, double high, int epsg,
+                                                const std::string& png_path,
+                                                const std::string& page_png, int page_side) {
   // The reduced raster's pixels over the occupied cells.
   const std::int64_t cx_lo = ix_lo_ / factor_, cx_hi = ix_hi_ / factor_;
   const std::int64_t cy_lo = iy_lo_ / factor_, cy_hi = iy_hi_ / factor_;
@@ -274,10 +275,22 @@ RasterExtent DemWriter::write_hillshade(double low, double high, int epsg,
   if (!vrt) kit::gdal_failed("cannot combine colour relief and hillshade");
   kit::ArgList png_args{"-of", "PNG"};
   kit::translate(vrt.get(), png_path, png_args).reset();
+  RasterExtent page = e;
+  const double shrink = std::max(1.0, static_cast<double>(std::max(ow, oh)) / page_side);
+  page.width = std::max(1, static_cast<int>(std::lround(ow / shrink)));
+  page.height = std::max(1, static_cast<int>(std::lround(oh / shrink)));
+  kit::ArgList page_args{"-of",
+                         "PNG",
+                         "-r",
+                         "average",
+                         "-outsize",
+                         std::to_string(page.width),
+                         std::to_string(page.height)};
+  kit::translate(vrt.get(), page_png, page_args).reset();
   vrt.reset();
   mean.reset();
   VSIRmdirRecursive(mem.c_str());
-  return e;
+  return {e, page};
 }
 
 void write_track(const std::vector<runfiles::CentreRecord>& centre, const std::string& path) {

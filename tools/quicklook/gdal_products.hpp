@@ -37,8 +37,13 @@ class DemWriter {
   RasterExtent write_dem(std::int64_t ix_lo, std::int64_t ix_hi, std::int64_t iy_lo,
                          std::int64_t iy_hi, int epsg, const std::string& path);
   // The colour-relief hillshade of the reduced raster over the same cells, colours spread over
-  // [low, high] metres; transparent where no point fell.
-  RasterExtent write_hillshade(double low, double high, int epsg, const std::string& png_path);
+  // [low, high] metres; transparent where no point fell. The same picture at most `page_side`
+  // pixels a side goes to `page_png` for the page's map (whose plot is no larger).
+  struct Hillshade {
+    RasterExtent png, page;
+  };
+  Hillshade write_hillshade(double low, double high, int epsg, const std::string& png_path,
+                            const std::string& page_png, int page_side);
 
  private:
   void read_tile(std::int64_t offset, std::vector<float>& cells) const;

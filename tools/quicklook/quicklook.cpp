@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "block_reader.hpp"
@@ -31,6 +33,7 @@ namespace fs = std::filesystem;
 constexpr std::size_t kCrossPoints = 10000;  // points of the cross-profile plot
 constexpr std::size_t kTrackPoints = 4000;   // centre points of the along-track plot and map
 constexpr int kHillshadeSide = 2000;         // pixels, at most
+constexpr int kMapSide = 1000;               // pixels of the page's map picture, at most
 
 struct Run {
   Options options;
@@ -197,17 +200,21 @@ struct Gridded {
 constexpr double kStreamMargin = 200.0;  // metres
 
 // Streams the points through the grid into the DEM writer; the histogram on the first pass.
-Gridded grid_points(const Run& r, const Projector& proj, const GridFrame& frame, DemWriter& dem) {
+// Projected on every core, gridded in file order.
+Gridded grid_points(const Run& r, const std::string& crs, const GridFrame& frame, DemWriter& dem) {
   Gridded g;
   const kit::GridSource source = [&](int pass, const kit::GridBatchFn& batch) {
-    stream_points(r,
-                  [&](std::vector<double>& lon, std::vector<double>& lat, std::vector<double>& h) {
-                    proj.forward(lon, lat);
-                    if (pass == 0)
-                      for (double v : h)
-                        g.histogram.add(v);
-                    batch(lon, lat, h);
-                  });
+    kit::ProjectingPipe pipe(
+        crs, kit::worker_threads(),
+        [&](std::vector<double>& x, std::vector<double>& y, std::vector<double>& h) {
+          if (pass == 0)
+            for (double v : h)
+              g.histogram.add(v);
+          batch(x, y, h);
+        });
+    stream_points(r, [&](std::vector<double>& lon, std::vector<double>& lat,
+                         std::vector<double>& h) { pipe.push(lon, lat, h); });
+    pipe.flush();
   };
   g.stats = kit::stream_grid(
       frame, kStreamMargin, source,
@@ -224,8 +231,8 @@ HeightHistogram histogram_only(const Run& r) {
   return hist;
 }
 
-void add_figure(Run& r, const std::string& caption, const Plotter::Picture& pic) {
-  r.page.figures.push_back({caption, "image/svg+xml", pic.svg});
+void add_figure(PageContent& page, const std::string& caption, const Plotter::Picture& pic) {
+  page.figures.push_back({caption, "image/svg+xml", pic.svg});
 }
 
 void add_histogram(Run& r, Plotter& plot, const HeightHistogram& hist) {
@@ -234,7 +241,7 @@ void add_histogram(Run& r, Plotter& plot, const HeightHistogram& hist) {
     return;
   }
   const double lo = hist.quantile(0.001), hi = hist.quantile(0.999);
-  add_figure(r, "Histogram of the point heights (0.1 to 99.9 percentile).",
+  add_figure(r.page, "Histogram of the point heights (0.1 to 99.9 percentile).",
              plot.histogram(hist.rebinned(lo, hi, 80), r.height_kind));
 }
 
@@ -254,9 +261,9 @@ HeightHistogram map_products(Run& r, Plotter& plot) {
                           : default_cell(track, static_cast<double>(std::max(r.report.npout, 1LL)));
   const GridFrame frame = frame_for(track, cell);
   DemWriter dem(frame, r.out.string(), kHillshadeSide);
-  const Gridded g = grid_points(r, proj, frame, dem);
-  const std::int64_t points = g.stats.points, outside = g.stats.outside;
   const std::string crs = "EPSG:" + std::to_string(epsg);
+  const Gridded g = grid_points(r, crs, frame, dem);
+  const std::int64_t points = g.stats.points, outside = g.stats.outside;
   r.page.summary.push_back({"DEM (dem.tif)", crs + ", " + runfiles::exact(cell) + " m cells"});
   r.page.summary.push_back(
       {"Points gridded", std::to_string(points - outside) + " of " + std::to_string(points)});
@@ -264,7 +271,6 @@ HeightHistogram map_products(Run& r, Plotter& plot) {
     r.page.notes.push_back(std::to_string(outside) +
                            " points lay outside the DEM frame around the centre track and are "
                            "not in the DEM.");
-  write_track(r.centre, (r.out / "track.gpkg").string());
   if (g.stats.ix_lo > g.stats.ix_hi) {
     r.page.notes.push_back("No point could be gridded: no DEM and no hillshade.");
     return g.histogram;
@@ -274,23 +280,26 @@ HeightHistogram map_products(Run& r, Plotter& plot) {
   r.page.summary.push_back({"DEM size", std::to_string(dem_extent.width) + " x " +
                                             std::to_string(dem_extent.height) + " cells"});
   const double lo = g.histogram.quantile(0.01), hi = g.histogram.quantile(0.99);
-  const RasterExtent png = dem.write_hillshade(lo, hi, epsg, (r.out / "hillshade.png").string());
+  const RasterExtent png =
+      dem.write_hillshade(lo, hi, epsg, (r.out / "hillshade.png").string(),
+                          (r.out / "plots" / "map_hillshade.png").string(), kMapSide)
+          .page;
   Rows xy;
   for (std::size_t k = 0; k < track.x.size(); k += stride_for(track.x.size(), kTrackPoints))
     if (std::isfinite(track.x[k]) && std::isfinite(track.y[k]))
       xy.push_back({track.x[k], track.y[k]});
-  add_figure(r,
+  add_figure(r.page,
              "Colour-relief hillshade of the DEM (colours from " + f2(lo) + " to " + f2(hi) +
                  " m) with the centre track.",
-             plot.map({"../hillshade.png", png.width, png.height, png.west, png.east, png.south,
+             plot.map({"map_hillshade.png", png.width, png.height, png.west, png.east, png.south,
                        png.north},
                       xy, crs));
   return g.histogram;
 }
 
-void cross_profiles(Run& r, Plotter& plot) {
+void cross_profiles(const Run& r, Plotter& plot, PageContent& page) {
   if (!r.deck.calib) {
-    r.page.notes.push_back("The deck does not ask for cross profiles: no cross-profile plot.");
+    page.notes.push_back("The deck does not ask for cross profiles: no cross-profile plot.");
     return;
   }
   const std::size_t expected = static_cast<std::size_t>(std::max(r.report.ncal, 1LL));
@@ -312,13 +321,13 @@ void cross_profiles(Run& r, Plotter& plot) {
   const double slope = det != 0.0 ? (n * sxz - sx * sz) / det : 0.0;
   const std::string label =
       "bias " + f2(r.report.bias) + " m, roll " + f2(r.report.roll) + " degrees (report)";
-  add_figure(r,
+  add_figure(page,
              "Cross profiles: every " + std::to_string(stride) +
                  ". point of scan.cal and the least-squares line; " + label + ".",
              plot.cross_profiles(kept, bias, slope, label));
 }
 
-void along_track(Run& r, Plotter& plot) {
+void along_track(const Run& r, Plotter& plot, PageContent& page) {
   if (r.centre.empty()) return;
   Rows rows;
   const double t0 = r.centre.front().thr;
@@ -326,8 +335,17 @@ void along_track(Run& r, Plotter& plot) {
     const runfiles::CentreRecord& c = r.centre[k];
     rows.push_back({(c.thr - t0) * 3600.0, c.h, c.airh});
   }
-  add_figure(r, "Surface height at the track centre and aircraft height along the flight.",
+  add_figure(page, "Surface height at the track centre and aircraft height along the flight.",
              plot.along_track(rows, r.height_kind));
+}
+
+// The products that need none of the points: the track's GeoPackage, the cross profiles and
+// the heights along track. They run on a thread of their own beside the gridding, into a page
+// of their own.
+void side_products(const Run& r, Plotter& plot, PageContent& page) {
+  if (r.has_points && r.deck.useatt) write_track(r.centre, (r.out / "track.gpkg").string());
+  if (r.has_points) cross_profiles(r, plot, page);
+  along_track(r, plot, page);
 }
 
 void summary_rows(Run& r) {
@@ -359,6 +377,15 @@ void run(const Options& options) {
   r.page.title = "Quick look: " + (r.base / r.deck.scanner).filename().string();
   summary_rows(r);
   Plotter plot((r.out / "plots").string());
+  PageContent side;
+  std::exception_ptr side_error;
+  std::jthread beside([&] {
+    try {
+      side_products(r, plot, side);
+    } catch (...) {
+      side_error = std::current_exception();
+    }
+  });
   std::optional<HeightHistogram> hist;
   if (!r.has_points) {
     r.page.notes.push_back("The run wrote no point file: no DEM, hillshade or histogram.");
@@ -371,8 +398,10 @@ void run(const Options& options) {
         "the plots that need no coordinates.");
     hist = histogram_only(r);
   }
-  if (r.has_points) cross_profiles(r, plot);
-  along_track(r, plot);
+  beside.join();
+  if (side_error) std::rethrow_exception(side_error);
+  r.page.notes.insert(r.page.notes.end(), side.notes.begin(), side.notes.end());
+  r.page.figures.insert(r.page.figures.end(), side.figures.begin(), side.figures.end());
   if (hist) add_histogram(r, plot, *hist);
   runfiles::write_file((r.out / "index.html").string(), render_page(r.page));
   const double seconds =
