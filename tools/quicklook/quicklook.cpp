@@ -372,7 +372,7 @@ void summary_rows(Run& r) {
 
 void run(const Options& options) {
   const auto started = std::chrono::steady_clock::now();
-  kit::start_gdal();
+  kit::start_gdal(16);
   Run r = open_run(options);
   r.page.title = "Quick look: " + (r.base / r.deck.scanner).filename().string();
   summary_rows(r);
