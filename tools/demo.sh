@@ -60,7 +60,7 @@ cat <<END
   $point_file surface points: time (decimal hours), latitude, longitude, height above the
                geoid (m), amplitude, beam index
   points.las   the same points as LAS 1.4 (open in CloudCompare, QGIS or PDAL; fields in
-               README.md, "The LAS file")
+               docs/options.md, "The LAS file")
   centre.txt   centre track: the point where each sweep crosses nadir, with aircraft height
                and range
   scan.cal     cross profiles: $distance and height of every point

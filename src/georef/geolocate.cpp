@@ -8,7 +8,7 @@ SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState&
   SurfacePoint p;
   p.scanang = beam.scanang;
   p.lat = s.lat_a + v.n * kInvMetresPerDegree;
-  p.lon = s.lon_a + v.e / (t.cL * 111120);
+  p.lon = s.lon_a + v.e / (t.cL * kMetresPerDegree);
   p.h = s.h_a - v.d;
   if (geoid != nullptr) p.h -= geoid->at(p.lat, p.lon);
   return p;
@@ -24,6 +24,26 @@ AttitudeTrig direct_attitude_trig(const AircraftState& s) {
   t.cR = std::cos(s.roll * kDegToRad);
   t.cL = std::cos(s.lat_a * kDegToRad);
   return t;
+}
+
+AttitudeTrig boresight_trig(const Boresight& b) {
+  AttitudeTrig t;
+  t.sH = std::sin(b.heading * kDegToRad);
+  t.cH = std::cos(b.heading * kDegToRad);
+  t.sP = std::sin(b.pitch * kDegToRad);
+  t.cP = std::cos(b.pitch * kDegToRad);
+  t.sR = std::sin(b.roll * kDegToRad);
+  t.cR = std::cos(b.roll * kDegToRad);
+  return t;
+}
+
+Beam make_beam(double angle_gon, const AttitudeTrig& bore) {
+  Beam b = make_beam(angle_gon);
+  const NedOffset v = rotate(bore, b.bx, b.by, b.bz);
+  b.bx = v.n;
+  b.by = v.e;
+  b.bz = v.d;
+  return b;
 }
 
 SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState& s,
