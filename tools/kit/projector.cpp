@@ -52,35 +52,52 @@ ProjectingPipe::ProjectingPipe(const std::string& crs, unsigned threads, Consume
     : consume_(std::move(consume)) {
   for (unsigned t = 0; t < std::max(1u, threads); ++t)
     projectors_.push_back(std::make_unique<Projector>(crs));
-  batches_.resize(projectors_.size() * kBatchesPerThread);
+  for (Group& g : groups_)
+    g.batches.resize(projectors_.size() * kBatchesPerThread);
 }
 
-ProjectingPipe::~ProjectingPipe() = default;
+ProjectingPipe::~ProjectingPipe() {
+  for (Group& g : groups_)
+    if (g.projected.valid()) g.projected.wait();
+}
+
+void ProjectingPipe::project(Group& g) {
+  const std::size_t n = g.held, threads = projectors_.size();
+  const auto share = [&](std::size_t t) {
+    for (std::size_t k = t; k < n; k += threads)
+      projectors_[t]->forward(g.batches[k].x, g.batches[k].y);
+  };
+  std::vector<std::jthread> helpers;
+  for (std::size_t t = 1; t < threads && t < n; ++t)
+    helpers.emplace_back(share, t);
+  share(0);
+}
+
+void ProjectingPipe::consume(Group& g) {
+  if (g.projected.valid()) g.projected.get();
+  for (std::size_t k = 0; k < g.held; ++k)
+    consume_(g.batches[k].x, g.batches[k].y, g.batches[k].h);
+  g.held = 0;
+}
 
 void ProjectingPipe::push(std::vector<double>& lon, std::vector<double>& lat,
                           std::vector<double>& h) {
-  Batch& b = batches_[held_++];
+  Group& g = groups_[filling_];
+  Batch& b = g.batches[g.held++];
   b.x.swap(lon);
   b.y.swap(lat);
   b.h.swap(h);
-  if (held_ == batches_.size()) flush();
+  if (g.held < g.batches.size()) return;
+  g.projected = std::async(std::launch::async, [this, &g] { project(g); });
+  filling_ ^= 1;
+  consume(groups_[filling_]);  // the group before, projected meanwhile (or empty)
 }
 
 void ProjectingPipe::flush() {
-  const std::size_t n = held_, threads = projectors_.size();
-  const auto project = [&](std::size_t t) {
-    for (std::size_t k = t; k < n; k += threads)
-      projectors_[t]->forward(batches_[k].x, batches_[k].y);
-  };
-  {
-    std::vector<std::jthread> helpers;
-    for (std::size_t t = 1; t < threads && t < n; ++t)
-      helpers.emplace_back(project, t);
-    project(0);
-  }
-  held_ = 0;
-  for (std::size_t k = 0; k < n; ++k)
-    consume_(batches_[k].x, batches_[k].y, batches_[k].h);
+  consume(groups_[filling_ ^ 1]);  // the older group first
+  Group& g = groups_[filling_];
+  project(g);
+  consume(g);
 }
 
 }  // namespace kit

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <future>
 #include <memory>
 #include <span>
 #include <string>
@@ -41,7 +42,8 @@ namespace kit {
 
 // Projects batches of points on several threads, one projector (and PROJ context) each, and
 // hands them on in the order they came: the consumer sees the same sequence as from a single
-// projector, on one thread (the caller's).
+// projector, on one thread (the caller's). While one group of batches is projected, the
+// caller reads the next and consumes the one before.
 class ProjectingPipe {
  public:
   using Consumer =
@@ -61,10 +63,18 @@ class ProjectingPipe {
   struct Batch {
     std::vector<double> x, y, h;
   };
+  struct Group {
+    std::vector<Batch> batches;
+    std::size_t held = 0;
+    std::future<void> projected;  // valid while the group is being projected
+  };
+  void project(Group& g);
+  void consume(Group& g);
+
   std::vector<std::unique_ptr<Projector>> projectors_;
-  std::vector<Batch> batches_;
-  std::size_t held_ = 0;
   Consumer consume_;
+  Group groups_[2];  // destroyed first: a projection in flight is waited for
+  int filling_ = 0;
 };
 
 // The threads the tools may use: every core the machine has.
