@@ -154,6 +154,7 @@ flat_memory)
   # a straight line twice as long, at 1 m cells, where a grid held whole would need some
   # 50 MB more (the extra 10 km of a 290 m swath in 1 m cells of 12 bytes).
   [ -x /usr/bin/time ] || { echo "SKIP: /usr/bin/time is not installed (Debian package time)"; exit 77; }
+  [ -z "${BEAMFALL_SANITIZED-}" ] || { echo "SKIP: a sanitizer build's memory is the sanitizer's"; exit 77; }
   peak=()
   for seconds in 150 300; do
     rm -rf "$work"/*
