@@ -121,6 +121,10 @@ void pin_gpkg_timestamp() {
 
 GDALDatasetUniquePtr create_gpkg(const std::string& path) {
   pin_gpkg_timestamp();
+  // A new file written once and closed, like every other product: SQLite need not wait for
+  // the disk after each step (unless the user has said otherwise).
+  if (CPLGetConfigOption("OGR_SQLITE_SYNCHRONOUS", nullptr) == nullptr)
+    CPLSetConfigOption("OGR_SQLITE_SYNCHRONOUS", "OFF");
   std::error_code ignored;
   std::filesystem::remove(path, ignored);  // the GeoPackage driver would add to an old one
   GDALDriver* gpkg = GetGDALDriverManager()->GetDriverByName("GPKG");

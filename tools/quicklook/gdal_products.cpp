@@ -307,25 +307,30 @@ void write_track(const std::vector<runfiles::CentreRecord>& centre, const std::s
                                      {"range", OFTReal}});
   if (ds->StartTransaction() != OGRERR_NONE) kit::gdal_failed("cannot write " + path);
   OGRLineString track;
-  for (const runfiles::CentreRecord& c : centre) {
-    track.addPointM(c.lon, c.lat, c.thr);
-    OGRFeature f(points->GetLayerDefn());
-    f.SetField("thr", c.thr);
-    f.SetField("h", c.h);
-    f.SetField("ampl", c.ampl);
-    f.SetField("airh", c.airh);
-    f.SetField("range", c.range);
-    OGRPoint p(c.lon, c.lat);
+  track.setNumPoints(static_cast<int>(centre.size()));
+  OGRFeature f(points->GetLayerDefn());  // reused: its fields are indexed in the order made
+  OGRPoint p;
+  for (std::size_t k = 0; k < centre.size(); ++k) {
+    const runfiles::CentreRecord& c = centre[k];
+    track.setPointM(static_cast<int>(k), c.lon, c.lat, c.thr);
+    f.SetFID(OGRNullFID);
+    f.SetField(0, c.thr);
+    f.SetField(1, c.h);
+    f.SetField(2, c.ampl);
+    f.SetField(3, c.airh);
+    f.SetField(4, c.range);
+    p.setX(c.lon);
+    p.setY(c.lat);
     f.SetGeometry(&p);
     kit::add_feature(*points, f, path);
   }
   if (!centre.empty()) {
-    OGRFeature f(line->GetLayerDefn());
-    f.SetField("first_thr", centre.front().thr);
-    f.SetField("last_thr", centre.back().thr);
-    f.SetField("points", static_cast<int>(centre.size()));
-    f.SetGeometry(&track);
-    kit::add_feature(*line, f, path);
+    OGRFeature l(line->GetLayerDefn());
+    l.SetField("first_thr", centre.front().thr);
+    l.SetField("last_thr", centre.back().thr);
+    l.SetField("points", static_cast<int>(centre.size()));
+    l.SetGeometry(&track);
+    kit::add_feature(*line, l, path);
   }
   if (ds->CommitTransaction() != OGRERR_NONE) kit::gdal_failed("cannot write " + path);
   kit::close_checked(std::move(ds), path);
