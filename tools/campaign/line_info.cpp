@@ -44,8 +44,8 @@ std::string in_line(const std::string& line_dir, const std::string& name) {
   return !name.empty() && name[0] == '/' ? name : line_dir + "/" + name;
 }
 
-bsim::Report missing_report() {
-  bsim::Report r;
+runfiles::Report missing_report() {
+  runfiles::Report r;
   r.bias = r.roll = kNaN;
   r.range_min = r.range_max = r.elev_min = r.elev_max = kNaN;
   r.lat_min = r.lat_max = r.lon_min = r.lon_max = kNaN;
@@ -53,7 +53,7 @@ bsim::Report missing_report() {
 }
 
 void read_centre_track(const std::string& path, LineInfo& l) {
-  bsim::for_each_centre(path, [&](const bsim::CentreRecord& c) {
+  runfiles::for_each_centre(path, [&](const runfiles::CentreRecord& c) {
     if (l.track_lat.empty()) l.t_first = c.thr;
     l.t_last = c.thr;
     l.track_lat.push_back(c.lat);
@@ -74,11 +74,11 @@ LineInfo read_line(const std::string& dir, const std::string& name) {
   const std::string report = line_dir + "/report.txt";
   if (!l.record.present || !fs::exists(report)) return l;
   l.has_report = true;
-  l.report = bsim::read_report(report);
+  l.report = runfiles::read_report(report);
   try {
     // The copy made by run --roll0 differs from the deck only in roll0.
-    const bsim::Deck d =
-        bsim::read_deck(line_dir + (l.record.roll0_copy ? "/deck.roll0" : "/deck"));
+    const runfiles::Deck d =
+        runfiles::read_deck(line_dir + (l.record.roll0_copy ? "/deck.roll0" : "/deck"));
     l.deck_roll0 = d.roll0;
     // In profile mode the position columns hold times and offsets: nothing to map.
     if (!d.useatt) return l;

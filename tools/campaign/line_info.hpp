@@ -24,7 +24,7 @@ struct LineInfo {
   std::string name;  // folder name
   RunRecord record;
   bool has_report = false;
-  bsim::Report report;      // every field missing (NaN, -1) without a report
+  runfiles::Report report;  // every field missing (NaN, -1) without a report
   double deck_roll0 = 0.0;  // degrees: roll0 of the deck the line ran with; NaN when unread
   double t_first = 0.0, t_last = 0.0;        // centre track, decimal hours
   std::vector<double> track_lat, track_lon;  // centre track, degrees

@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "command_line.hpp"
+#include "gdal_io.hpp"
+#include "html.hpp"
 #include "las_reader.hpp"
 #include "line_info.hpp"
 #include "overlap.hpp"
@@ -67,31 +70,7 @@ std::string csv_field(const std::string& s) {
   return q + "\"";
 }
 
-std::string html_escape(const std::string& s) {
-  std::string e;
-  for (char c : s) {
-    switch (c) {
-      case '&':
-        e += "&amp;";
-        break;
-      case '<':
-        e += "&lt;";
-        break;
-      case '>':
-        e += "&gt;";
-        break;
-      case '"':
-        e += "&quot;";
-        break;
-      case '\'':
-        e += "&#39;";
-        break;
-      default:
-        e += c;
-    }
-  }
-  return e;
-}
+using kit::html_escape;
 
 void write_atomically(const std::string& path, const std::string& text) {
   const std::string tmp = path + ".tmp";
@@ -182,14 +161,16 @@ bool campaign_centre(const std::vector<LineInfo>& lines, double& lat0, double& l
 // cells the line covers, not its number of points.
 LineGrid grid_line(const LineInfo& l, const LocalProjection& proj, double cell) {
   if (l.points_file.empty() || !fs::exists(l.points_file)) return {};
-  GridAccumulator acc(cell);
-  bsim::for_each_lon_lat_height(
-      l.points_file, l.las_points, l.binary_points, l.averaged,
-      [&](std::vector<double>& lon, std::vector<double>& lat, std::vector<double>& h) {
-        proj.forward(lon, lat);
-        acc.add(lon, lat, h);
-      });
-  return acc.grid();
+  return grid_stream(
+      [&](int, const kit::GridBatchFn& batch) {
+        runfiles::for_each_lon_lat_height(
+            l.points_file, l.las_points, l.binary_points, l.averaged,
+            [&](std::vector<double>& lon, std::vector<double>& lat, std::vector<double>& h) {
+              proj.forward(lon, lat);
+              batch(lon, lat, h);
+            });
+      },
+      cell);
 }
 
 // A line whose points cannot be read stays out of the check; the others go on.
@@ -254,7 +235,7 @@ std::string csv_text(const Campaign& c) {
       "flight_height_max_m,bias_m,roll_deg,rejected_amplitude,rejected_index,rejected_range,"
       "seconds\n";
   for (const LineInfo& l : c.lines) {
-    const bsim::Report& r = l.report;
+    const runfiles::Report& r = l.report;
     t += csv_field(l.name) + "," + status_text(l) + "," + count(r.scans) + "," + count(r.npout) +
          "," + fmt(l.t_first, 7) + "," + fmt(l.t_last, 7) + "," + fmt(r.elev_min, 2) + "," +
          fmt(r.elev_max, 2) + "," + fmt(r.bias, 2) + "," + fmt(r.roll, 2) + "," +
@@ -265,20 +246,20 @@ std::string csv_text(const Campaign& c) {
 }
 
 std::string line_table_html(const Campaign& c) {
-  std::string t =
-      "<table>\n<tr><th>line</th><th>status</th><th>scans</th><th>points</th><th>time "
-      "(h)</th><th>flight height (m)</th><th>bias (m)</th><th>roll (&deg;)</th><th>rejected: "
-      "amplitude / index / range</th><th>seconds</th></tr>\n";
+  std::vector<std::vector<std::string>> rows;
   for (const LineInfo& l : c.lines) {
-    const bsim::Report& r = l.report;
-    t += "<tr><td>" + html_escape(l.name) + "</td><td>" + status_text(l) + "</td><td>" +
-         count(r.scans) + "</td><td>" + count(r.npout) + "</td><td>" + fmt(l.t_first, 4) +
-         " &ndash; " + fmt(l.t_last, 4) + "</td><td>" + fmt(r.elev_min, 2) + " &ndash; " +
-         fmt(r.elev_max, 2) + "</td><td>" + fmt(r.bias, 2) + "</td><td>" + fmt(r.roll, 2) +
-         "</td><td>" + count(r.rej_ampl) + " / " + count(r.rej_scan) + " / " + count(r.rej_range) +
-         "</td><td>" + (l.record.present ? fmt(l.record.seconds, 2) : "") + "</td></tr>\n";
+    const runfiles::Report& r = l.report;
+    rows.push_back({html_escape(l.name), status_text(l), count(r.scans), count(r.npout),
+                    fmt(l.t_first, 4) + " &ndash; " + fmt(l.t_last, 4),
+                    fmt(r.elev_min, 2) + " &ndash; " + fmt(r.elev_max, 2), fmt(r.bias, 2),
+                    fmt(r.roll, 2),
+                    count(r.rej_ampl) + " / " + count(r.rej_scan) + " / " + count(r.rej_range),
+                    l.record.present ? fmt(l.record.seconds, 2) : ""});
   }
-  return t + "</table>\n";
+  return kit::html_table(
+      {"line", "status", "scans", "points", "time (h)", "flight height (m)", "bias (m)",
+       "roll (&deg;)", "rejected: amplitude / index / range", "seconds"},
+      rows);
 }
 
 std::string pair_title(const Campaign& c, const Pair& p) {
@@ -290,15 +271,14 @@ std::string overlap_html(const Campaign& c, const PlotDir& plots) {
   if (c.pairs.empty()) return t + "<p>No two lines overlap.</p>\n";
   t += "<p>Mean heights on a common grid of " + fmt(c.cell, 1) + " m cells (" + html_escape(c.crs) +
        "); each overlapping pair's difference, first line minus second. The grids are in "
-       "<code>overlaps/</code> as GeoTIFF.</p>\n<table>\n<tr><th>lines</th><th>cells</th>"
-       "<th>mean (m)</th><th>RMS (m)</th><th>grid</th></tr>\n";
+       "<code>overlaps/</code> as GeoTIFF.</p>\n";
+  std::vector<std::vector<std::string>> rows;
   for (const Pair& p : c.pairs) {
-    t += "<tr><td>" + html_escape(pair_title(c, p)) + "</td><td>" +
-         std::to_string(p.o.cells.size()) + "</td><td>" + fmt(p.o.mean, 3) + "</td><td>" +
-         fmt(p.o.rms, 3) + "</td><td>" +
-         (p.tiff.empty() ? "too large for one GeoTIFF" : "overlaps/" + p.tiff) + "</td></tr>\n";
+    rows.push_back({html_escape(pair_title(c, p)), std::to_string(p.o.cells.size()),
+                    fmt(p.o.mean, 3), fmt(p.o.rms, 3),
+                    p.tiff.empty() ? "too large for one GeoTIFF" : "overlaps/" + p.tiff});
   }
-  t += "</table>\n";
+  t += kit::html_table({"lines", "cells", "mean (m)", "RMS (m)", "grid"}, rows);
   for (const Pair& p : c.pairs)
     t += "<figure>" + overlap_svg(plots, p.o, pair_title(c, p)) + "</figure>\n";
   return t;
@@ -339,21 +319,19 @@ void print_overlaps(const Campaign& c) {
 
 int run(int argc, char** argv) {
   Campaign c;
-  std::vector<std::string> args(argv + 1, argv + argc);
-  for (std::size_t k = 0; k < args.size(); ++k) {
-    if (args[k] == "--help") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (args[k] == "--cell" && k + 1 < args.size()) {
-      c.cell = std::atof(args[++k].c_str());
-      if (!(c.cell > 0.0)) throw std::invalid_argument("--cell needs a positive size");
-    } else if (c.dir.empty() && args[k].rfind("--", 0) != 0) {
-      c.dir = args[k];
-    } else {
-      throw std::invalid_argument("unexpected argument '" + args[k] + "'");
-    }
+  bool help = false;
+  const std::vector<std::string> dirs = kit::parse_command_line(
+      argc, argv,
+      {{"--help", "-h", false, [&](const std::string&) { help = true; }},
+       {"--cell", "", true,
+        [&](const std::string& v) { c.cell = kit::positive_metres("--cell", v); }}});
+  if (help) {
+    std::fputs(kUsage, stdout);
+    return 0;
   }
-  if (c.dir.empty()) throw std::invalid_argument("missing campaign folder");
+  if (dirs.size() != 1) throw kit::UsageError("needs one campaign folder DIR");
+  c.dir = dirs[0];
+  kit::start_gdal();
   for (const std::string& name : list_lines(c.dir))
     c.lines.push_back(read_line(c.dir, name));
   cross_check(c);
@@ -373,7 +351,7 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv) {
   try {
     return campaign::run(argc, argv);
-  } catch (const std::invalid_argument& e) {
+  } catch (const kit::UsageError& e) {
     std::fprintf(stderr, "beamfall-campaign-summary: %s\n%s", e.what(), campaign::kUsage);
     return 2;
   } catch (const std::exception& e) {
