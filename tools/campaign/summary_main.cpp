@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "campaign_run.hpp"
+#include "gdal_io.hpp"
+#include "html.hpp"
 #include "las_reader.hpp"
 #include "line_info.hpp"
 #include "lines.hpp"
@@ -70,31 +72,7 @@ std::string csv_field(const std::string& s) {
   return q + "\"";
 }
 
-std::string html_escape(const std::string& s) {
-  std::string e;
-  for (char c : s) {
-    switch (c) {
-      case '&':
-        e += "&amp;";
-        break;
-      case '<':
-        e += "&lt;";
-        break;
-      case '>':
-        e += "&gt;";
-        break;
-      case '"':
-        e += "&quot;";
-        break;
-      case '\'':
-        e += "&#39;";
-        break;
-      default:
-        e += c;
-    }
-  }
-  return e;
-}
+using kit::html_escape;
 
 void write_atomically(const std::string& path, const std::string& text) {
   const std::string tmp = path + ".tmp";
@@ -182,14 +160,16 @@ bool campaign_centre(const std::vector<LineInfo>& lines, double& lat0, double& l
 // cells the line covers, not its number of points.
 LineGrid grid_line(const LineInfo& l, const LocalProjection& proj, double cell) {
   if (l.points_file.empty() || !fs::exists(l.points_file)) return {};
-  GridAccumulator acc(cell);
-  bsim::for_each_lon_lat_height(
-      l.points_file, l.las_points, l.binary_points, l.averaged,
-      [&](std::vector<double>& lon, std::vector<double>& lat, std::vector<double>& h) {
-        proj.forward(lon, lat);
-        acc.add(lon, lat, h);
-      });
-  return acc.grid();
+  return grid_stream(
+      [&](int, const kit::GridBatchFn& batch) {
+        runfiles::for_each_lon_lat_height(
+            l.points_file, l.las_points, l.binary_points, l.averaged,
+            [&](std::vector<double>& lon, std::vector<double>& lat, std::vector<double>& h) {
+              proj.forward(lon, lat);
+              batch(lon, lat, h);
+            });
+      },
+      cell);
 }
 
 // A line whose points cannot be read stays out of the check; the others go on.
@@ -304,21 +284,21 @@ std::string csv_text(const Campaign& c) {
 }
 
 std::string line_table_html(const Campaign& c) {
-  std::string t =
-      "<table>\n<tr><th>line</th><th>status</th><th>scans</th><th>points</th><th>time "
-      "(h)</th><th>flight height (m)</th><th>bias (m)</th><th>roll (&deg;)</th><th>rejected: "
-      "amplitude / index / range</th><th>seconds</th></tr>\n";
+  std::vector<std::vector<std::string>> rows;
   for (const LineInfo& l : c.lines) {
     const bftools::ManifestSummary& r = l.summary;
-    t += "<tr><td>" + html_escape(l.name) + "</td><td>" + status_text(l) + "</td><td>" +
-         count(r.scans_read) + "</td><td>" + count(r.points_output) + "</td><td>" +
-         fmt(l.t_first, 4) + " &ndash; " + fmt(l.t_last, 4) + "</td><td>" +
-         fmt(r.flight_height_min, 2) + " &ndash; " + fmt(r.flight_height_max, 2) + "</td><td>" +
-         fmt(l.bias, 2) + "</td><td>" + fmt(l.roll, 2) + "</td><td>" + count(r.rejected_amplitude) +
-         " / " + count(r.rejected_scan_angle) + " / " + count(r.rejected_range) + "</td><td>" +
-         (l.record ? fmt(l.record->seconds, 2) : "") + "</td></tr>\n";
+    rows.push_back({html_escape(l.name), status_text(l), count(r.scans_read),
+                    count(r.points_output), fmt(l.t_first, 4) + " &ndash; " + fmt(l.t_last, 4),
+                    fmt(r.flight_height_min, 2) + " &ndash; " + fmt(r.flight_height_max, 2),
+                    fmt(l.bias, 2), fmt(l.roll, 2),
+                    count(r.rejected_amplitude) + " / " + count(r.rejected_scan_angle) + " / " +
+                        count(r.rejected_range),
+                    l.record ? fmt(l.record->seconds, 2) : ""});
   }
-  return t + "</table>\n";
+  return kit::html_table(
+      {"line", "status", "scans", "points", "time (h)", "flight height (m)", "bias (m)",
+       "roll (&deg;)", "rejected: amplitude / index / range", "seconds"},
+      rows);
 }
 
 std::string pair_title(const Campaign& c, const Pair& p) {
@@ -341,15 +321,14 @@ std::string overlap_html(const Campaign& c) {
   if (c.pairs.empty()) return t + "<p>No two lines overlap.</p>\n";
   t += "<p>Mean heights on a common grid of " + fmt(c.cell, 1) + " m cells (" + html_escape(c.crs) +
        "); each overlapping pair's difference, first line minus second. The grids are in "
-       "<code>overlaps/</code> as GeoTIFF.</p>\n<table>\n<tr><th>lines</th><th>cells</th>"
-       "<th>mean (m)</th><th>RMS (m)</th><th>grid</th></tr>\n";
+       "<code>overlaps/</code> as GeoTIFF.</p>\n";
+  std::vector<std::vector<std::string>> rows;
   for (const Pair& p : c.pairs) {
-    t += "<tr><td>" + html_escape(pair_title(c, p)) + "</td><td>" +
-         std::to_string(p.o.cells.size()) + "</td><td>" + fmt(p.o.mean, 3) + "</td><td>" +
-         fmt(p.o.rms, 3) + "</td><td>" +
-         (p.tiff.empty() ? "too large for one GeoTIFF" : "overlaps/" + p.tiff) + "</td></tr>\n";
+    rows.push_back({html_escape(pair_title(c, p)), std::to_string(p.o.cells.size()),
+                    fmt(p.o.mean, 3), fmt(p.o.rms, 3),
+                    p.tiff.empty() ? "too large for one GeoTIFF" : "overlaps/" + p.tiff});
   }
-  t += "</table>\n";
+  t += kit::html_table({"lines", "cells", "mean (m)", "RMS (m)", "grid"}, rows);
   for (const std::string& figure : overlap_figures(c))
     t += "<figure>" + figure + "</figure>\n";
   return t;
@@ -395,6 +374,7 @@ int summary_main(const std::vector<std::string>& args) {
   if (!fs::is_directory(args[0])) throw CampaignError(args[0] + ": no such campaign folder");
   Campaign c;
   c.dir = fs::canonical(args[0]).string();
+  kit::start_gdal();
   for (const std::string& name : list_lines(c.dir))
     c.lines.push_back(read_line(c.dir, name));
   cross_check(c);
