@@ -21,7 +21,7 @@ targets=$(echo "$targets" | tr ',' ' ')
 BUILD=${BUILD:-$root/build-fuzz}
 WORK=${WORK:-$BUILD/fuzz-work}
 
-CC=clang CXX=clang++ "$root/tools/configure.sh" --if-needed "$BUILD" \
+CC=clang CXX=clang++ "$root/scripts/configure.sh" --if-needed "$BUILD" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBEAMFALL_FUZZ=ON -DBEAMFALL_TESTS=OFF
 nice cmake --build "$BUILD" --target fuzz_all >/dev/null
 

@@ -20,7 +20,7 @@ beamfall=$1 sim=$2 grid=$3 case=$4
 here=$(cd "$(dirname "$0")" && pwd)
 check="$here/check_las.mjs"
 if [ ! -d "$here/node_modules/@loaders.gl/las" ]; then
-  echo "las_case: $here/node_modules is missing: run 'npm ci' in $here (tools/setup.sh does)" >&2
+  echo "las_case: $here/node_modules is missing: run 'npm ci' in $here (scripts/setup.sh does)" >&2
   exit 1
 fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/beamfall-las-case.XXXXXX")

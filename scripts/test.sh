@@ -2,9 +2,9 @@
 # Builds Beamfall twice (optimised, and with address/undefined/float-cast-overflow
 # sanitizers) and runs the whole test suite on both; then a short fuzz smoke run
 # when clang is available, and the README's two commands on a fresh clone.
-# It runs tools/setup.sh first, which installs what the machine lacks (as root).
+# It runs scripts/setup.sh first, which installs what the machine lacks (as root).
 #
-# usage: tools/test.sh [--quick]
+# usage: scripts/test.sh [--quick]
 #   --quick  only the optimised build and one end-to-end test
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,14 +15,14 @@ case ${1-} in
   "") ;;
   --quick) quick=true ;;
   -h | --help) sed -n '2,8s/^# \{0,1\}//p' "$0"; exit 0 ;;
-  *) echo "usage: tools/test.sh [--quick]" >&2; exit 2 ;;
+  *) echo "usage: scripts/test.sh [--quick]" >&2; exit 2 ;;
 esac
-[ $# -le 1 ] || { echo "usage: tools/test.sh [--quick]" >&2; exit 2; }
+[ $# -le 1 ] || { echo "usage: scripts/test.sh [--quick]" >&2; exit 2; }
 
-tools/setup.sh
+scripts/setup.sh
 
 echo "== optimised build"
-tools/configure.sh build -DCMAKE_BUILD_TYPE=Release -DBEAMFALL_TESTS=ON
+scripts/configure.sh build -DCMAKE_BUILD_TYPE=Release -DBEAMFALL_TESTS=ON
 cmake --build build -j "$jobs"
 if $quick; then
   ctest --test-dir build --no-tests=error --output-on-failure \
@@ -32,7 +32,7 @@ fi
 ctest --test-dir build -j "$jobs" --output-on-failure
 
 echo "== sanitizer build"
-tools/configure.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DBEAMFALL_SANITIZE=ON -DBEAMFALL_TESTS=ON
+scripts/configure.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DBEAMFALL_SANITIZE=ON -DBEAMFALL_TESTS=ON
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -j "$jobs" --output-on-failure
