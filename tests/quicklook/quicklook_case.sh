@@ -12,6 +12,11 @@
 set -euo pipefail
 beamfall=$1 sim=$2 quicklook=$3 dem_truth=$4 points_to_las=$5 grid=$6 case=$7
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../require.sh"
+require gdalinfo gdal-bin
+require ogrinfo gdal-bin
+require gnuplot gnuplot-nox
+[ "$case" != page ] || { require node nodejs; require "${CHROMIUM:-chromium}" chromium; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/beamfall-quicklook-case.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
