@@ -4,7 +4,8 @@
 # the programs they start; unpacked (dpkg-deb -x) into a scratch root, the installed
 # programs alone fly the demo flight (simulator, beamfall, checker, quick look) and a
 # two-line campaign, finding each other and the example geoid grid from where they are;
-# `apt-get install --simulate` resolves the package's dependencies.
+# `apt-get install --simulate` resolves the package's dependencies; `cmake --install` to
+# another prefix installs the same files, which work there too.
 #
 # usage: package_test.sh BUILD_DIR VERSION
 set -euo pipefail
@@ -71,6 +72,17 @@ beamfall-campaign run "$work/campaign" --jobs 2 >"$work/campaign.log" 2>&1 ||
   { cat "$work/campaign.log"; fail "beamfall-campaign run"; }
 [ "$(grep -c ',ok,' "$work/campaign/summary.csv")" = 2 ] || fail "summary.csv: not 2 lines ok"
 [ -s "$work/campaign/summary.html" ] || fail "no summary.html"
+
+# `cmake --install` to another prefix: the same layout, and the campaign there finds its
+# summary helper in PREFIX/libexec/beamfall.
+cmake --install "$build" --prefix "$work/prefix" >/dev/null || fail "cmake --install failed"
+(cd "$work/root/usr" && find . ! -type d | sort) >"$work/deb.files"
+(cd "$work/prefix" && find . ! -type d | sort) >"$work/prefix.files"
+diff "$work/deb.files" "$work/prefix.files" || fail "cmake --install and the package differ"
+rm "$work/campaign/summary.csv"
+"$work/prefix/bin/beamfall-campaign" summary "$work/campaign" >/dev/null ||
+  fail "beamfall-campaign summary from the installed prefix"
+[ "$(grep -c ',ok,' "$work/campaign/summary.csv")" = 2 ] || fail "summary.csv again: not 2 lines ok"
 
 apt-get install --simulate "$deb" >"$work/apt.log" 2>&1 ||
   { cat "$work/apt.log"; fail "apt-get install --simulate does not resolve the dependencies"; }
