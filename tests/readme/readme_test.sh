@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The README's two commands as a new user meets them, on a fresh clone of the committed
-# tree (HEAD of the repository given) in a temporary directory:
+# tree (HEAD of the repository given) in a temporary directory, after checking that they
+# are the two commands README's first code block shows:
 #   1. a build/ left there by an older scripts/demo.sh, made with CMake's default generator
 #      (configured, not built), when make is installed;
 #   2. scripts/demo.sh, the first command: it must build in that tree and pass its check;
@@ -40,6 +41,11 @@ step() {  # NAME COMMAND...: runs COMMAND in the clone, shows its last lines
 
 "${git[@]}" clone -q "$src" "$clone"
 "${git[@]}" -C "$clone" checkout -q --detach "$head"
+
+# The commands run here are the two of README's first code block, as it shows them.
+commands=$(awk '/^```/ { n++; next } n == 1 && !/^#/ && NF' "$clone/README.md")
+[ "$commands" = "$(printf 'scripts/demo.sh\nscripts/test.sh')" ] ||
+  fail "README's first code block holds '$commands', not the two commands tested here"
 
 if command -v make >/dev/null; then
   step "an old build/ made with CMake's default generator" \
