@@ -16,7 +16,8 @@ junit=$1
 cases() {
   sed -n 's/^[[:space:]]*<testcase name="\([^"]*\)".* status="\([^"]*\)".*/\2\t\1/p' "$junit"
 }
-passed() { cases | grep -Fxq "$(printf 'run\t%s' "$1")"; }
+all_cases=$(cases)
+passed() { grep -Fxq "$(printf 'run\t%s' "$1")" <<<"$all_cases"; }
 
 allowed() {  # NAME
   case $1 in
@@ -26,11 +27,11 @@ allowed() {  # NAME
 }
 
 total=0 skipped=()
+[ -n "$all_cases" ] || { echo "no_skipped_tests: no test in $junit" >&2; exit 1; }
 while IFS=$'\t' read -r status name; do
   total=$((total + 1))
   [ "$status" = run ] || [ "$status" = fail ] || allowed "$name" || skipped+=("$name")
-done < <(cases)
-[ "$total" -gt 0 ] || { echo "no_skipped_tests: no test in $junit" >&2; exit 1; }
+done <<<"$all_cases"
 if [ ${#skipped[@]} -gt 0 ]; then
   echo "no_skipped_tests: ${#skipped[@]} of $total tests did not run (their output says why):" >&2
   printf '  %s\n' "${skipped[@]}" >&2

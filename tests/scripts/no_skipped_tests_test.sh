@@ -8,6 +8,8 @@
 #   a permission test skipped as root, its     0
 #     unprivileged run passed
 #   the same, the unprivileged run skipped     1  both
+#   the same as the third, in a run of 1000     0
+#     tests (more than a pipe holds after it)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/beamfall-no-skips.XXXXXX")
@@ -54,4 +56,8 @@ run_project PermissionRun.Unreadable=77 unit_permission_unprivileged=0 a=0
 expect 0 "permission tests run unprivileged"
 run_project PermissionRun.Unreadable=77 unit_permission_unprivileged=77
 expect 1 "permission tests run nowhere" PermissionRun.Unreadable unit_permission_unprivileged
+many=()
+for i in $(seq 1000); do many+=("Cases/EndToEnd.MatchesExpectedOutput/case_$i  # a long name=0"); done
+run_project unit_permission_unprivileged=0 "${many[@]}" PermissionRun.Unreadable=77
+expect 0 "permission tests run unprivileged, among many"
 echo "no_skipped_tests OK"
