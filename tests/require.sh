@@ -1,4 +1,5 @@
-# Sourced by the test scripts: `require COMMAND PACKAGE...` skips the test (CTest's skip
+# shellcheck shell=bash
+# Sourced by the test scripts: `require COMMAND PACKAGE` skips the test (CTest's skip
 # code 77, with the reason on its own line) when a program it runs is not installed.
 # scripts/setup.sh installs all of them, and scripts/test.sh fails on any skipped test.
 require() {  # COMMAND DEBIAN_PACKAGE

@@ -19,6 +19,7 @@ set -euo pipefail
 beamfall=$1 sim=$2 grid=$3 case=$4
 here=$(cd "$(dirname "$0")" && pwd)
 check="$here/check_las.mjs"
+# shellcheck source=tests/require.sh
 . "$here/../require.sh"
 require node nodejs
 require projinfo proj-bin

@@ -7,6 +7,7 @@ set -euo pipefail
 [ $# -ge 2 ] || { echo "usage: man_test.sh MAN_DIR NAME=PROGRAM..." >&2; exit 2; }
 dir=$1
 shift
+# shellcheck source=tests/require.sh
 . "$(dirname -- "$0")/../require.sh"
 require man man-db
 

@@ -10,6 +10,7 @@
 # usage: package_test.sh BUILD_DIR VERSION
 set -euo pipefail
 build=$(cd "$1" && pwd) version=$2
+# shellcheck source=tests/require.sh
 . "$(dirname -- "$0")/../require.sh"
 require dpkg-shlibdeps dpkg-dev
 require apt-get apt

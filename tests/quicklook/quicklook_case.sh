@@ -12,6 +12,7 @@
 set -euo pipefail
 beamfall=$1 sim=$2 quicklook=$3 dem_truth=$4 points_to_las=$5 grid=$6 case=$7
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/require.sh
 . "$here/../require.sh"
 require gdalinfo gdal-bin
 require ogrinfo gdal-bin
