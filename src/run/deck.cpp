@@ -4,6 +4,7 @@
 
 #include "textio/error.hpp"
 #include "textio/freeread.hpp"
+#include "textio/units.hpp"
 
 namespace bf {
 
@@ -50,8 +51,13 @@ std::string read_name(FreeReader& r, int number) {
 }  // namespace
 
 RunPar read_deck(TextInput& in) {
-  FreeReader r(in);
   RunPar p;
+  read_deck(in, p);
+  return p;
+}
+
+void read_deck(TextInput& in, RunPar& p) {
+  FreeReader r(in);
   p.scanname = read_name(r, 1);
   p.gpsname = read_name(r, 2);
   p.geoidname = read_name(r, 3);
@@ -73,11 +79,10 @@ RunPar read_deck(TextInput& in) {
   ParamLine(r, 7).integer(p.amin);
   ParamLine(r, 8).integer(p.ilo).integer(p.ihi);
   ParamLine(r, 9).real(p.rmin);
-  return p;
 }
 
 void derive_times(RunPar& p) {
-  p.t0 = 0.016666666666666666 * p.mm + p.hh + 0.0002777777777777778 * p.ss;
+  p.t0 = kHoursPerMinute * p.mm + p.hh + kHoursPerSecond * p.ss;
   if (p.tstart < p.t0) p.tstart = p.t0;
 }
 

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -110,35 +111,79 @@ std::string describe(const RunFile& f) {
 
 }  // namespace
 
-void check_file_clashes(const RunPar& par, const std::string& las_file, StandardStreams streams) {
-  std::vector<RunFile> inputs;
-  inputs.push_back(run_file("name line 1 (scanner file)", file_name(par.scanname)));
-  inputs.push_back(run_file("name line 2 (trajectory file)", file_name(par.gpsname)));
+std::vector<RunFileName> run_file_names(const RunPar& par, const RunOptions& options) {
+  const bool wrtpts = !is_no_file(par.ptname);
+  std::vector<RunFileName> files;
+  const auto add = [&files](const char* role, const char* label, std::string name, bool output) {
+    if (!name.empty()) files.push_back(RunFileName{role, label, std::move(name), output});
+  };
+  add("scanner", "name line 1 (scanner file)", file_name(par.scanname), false);
+  add("trajectory", "name line 2 (trajectory file)", file_name(par.gpsname), false);
   if (!is_no_file(par.geoidname))
-    inputs.push_back(run_file("name line 3 (geoid grid file)", file_name(par.geoidname)));
-  if (auto deck = stream_file(streams.deck, "the deck (standard input)")) inputs.push_back(*deck);
+    add("geoid", "name line 3 (geoid grid file)", file_name(par.geoidname), false);
+  if (wrtpts) add("points", "name line 4 (point file)", file_name(par.ptname), true);
+  add("centre", "name line 5 (centre file)", file_name(par.cenname), true);
+  if (par.calib && wrtpts) add("cross_profiles", "the cross-profile file", "scan.cal", true);
+  add("las", "--las", options.las_file, true);
+  add("manifest", "--manifest", options.manifest, true);
+  return files;
+}
 
-  std::vector<RunFile> outputs;
-  if (auto report = stream_file(streams.report, kReportRole)) outputs.push_back(*report);
-  if (par.wrtpts) outputs.push_back(run_file("name line 4 (point file)", file_name(par.ptname)));
-  outputs.push_back(run_file("name line 5 (centre file)", file_name(par.cenname)));
-  if (par.calib) outputs.push_back(run_file("the cross-profile file", "scan.cal"));
-  if (!las_file.empty()) outputs.push_back(run_file("--las", las_file));
+namespace {
 
+struct RunFileSets {
+  std::vector<RunFile> inputs, outputs;
+};
+
+RunFileSets identify_run_files(const RunPar& par, const RunOptions& options,
+                               StandardStreams streams) {
+  RunFileSets sets;
+  for (RunFileName& f : run_file_names(par, options))
+    (f.output ? sets.outputs : sets.inputs).push_back(run_file(f.label, f.name));
+  if (auto deck = stream_file(streams.deck, "the deck (standard input)"))
+    sets.inputs.push_back(*deck);
+  if (auto report = stream_file(streams.report, kReportRole))
+    sets.outputs.insert(sets.outputs.begin(), *report);
+  return sets;
+}
+
+bool same_file(const RunFile& output, const RunFile& other) {
+  return !output.id.shareable && output.id == other.id;
+}
+
+}  // namespace
+
+void check_file_clashes(const RunPar& par, const RunOptions& options, StandardStreams streams) {
+  const RunFileSets sets = identify_run_files(par, options, streams);
+  const std::vector<RunFile>& outputs = sets.outputs;
   for (std::size_t k = 0; k < outputs.size(); ++k) {
     const RunFile& out = outputs[k];
-    if (out.id.shareable) continue;
-    for (const RunFile& in : inputs)
-      if (in.id == out.id) clash(out, in);
+    for (const RunFile& in : sets.inputs)
+      if (same_file(out, in)) clash(out, in);
     for (std::size_t j = 0; j < k; ++j)
-      if (outputs[j].id == out.id) clash(out, outputs[j]);
+      if (same_file(out, outputs[j])) clash(out, outputs[j]);
   }
+}
+
+std::optional<std::string> manifest_clash(const RunPar& par, const RunOptions& options,
+                                          StandardStreams streams) {
+  RunFileSets sets = identify_run_files(par, options, streams);
+  std::vector<RunFile>& outputs = sets.outputs;
+  const auto manifest = std::find_if(outputs.begin(), outputs.end(),
+                                     [](const RunFile& f) { return f.role == "--manifest"; });
+  if (manifest == outputs.end()) return std::nullopt;
+  const RunFile mine = *manifest;
+  outputs.erase(manifest);
+  for (const std::vector<RunFile>* set : {&sets.inputs, &outputs})
+    for (const RunFile& other : *set)
+      if (same_file(mine, other)) return describe(mine) + " is the same file as " + describe(other);
+  return std::nullopt;
 }
 
 void open_files(RunPar& par, RunFiles& f, const RunOptions& options, StandardStreams streams) {
   par.wrtpts = !is_no_file(par.ptname);
   if (!par.wrtpts) par.calib = false;
-  check_file_clashes(par, options.las_file, streams);
+  check_file_clashes(par, options, streams);
 
   const std::string scanname = file_name(par.scanname);
   int scan_fd = open_for_reading(scanname);

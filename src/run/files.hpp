@@ -3,6 +3,8 @@
 
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "output/las.hpp"
 #include "run/options.hpp"
@@ -47,7 +49,8 @@ void open_files(RunPar& par, RunFiles& files, const RunOptions& options = {},
                 StandardStreams streams = {});
 
 // Stops with "*** file clash: ..." when an output (the report when it is a
-// regular file, point file, centre file, "scan.cal" when calib, the LAS file)
+// regular file, point file, centre file, "scan.cal" when calib, the LAS file,
+// the manifest)
 // is an input (scanner file, trajectory, geoid grid, the deck when it is a
 // regular file) or another output under any name: the same path, a symbolic
 // or hard link, another path to the same directory. Existing files are
@@ -55,8 +58,26 @@ void open_files(RunPar& par, RunFiles& files, const RunOptions& options = {},
 // directory and final name. A terminal, pipe or device such as /dev/null may
 // take several outputs. Touches no file. A clash with the report throws
 // ReportClash.
-void check_file_clashes(const RunPar& par, const std::string& las_file,
-                        StandardStreams streams = {});
+void check_file_clashes(const RunPar& par, const RunOptions& options, StandardStreams streams = {});
+
+// A file the run reads or writes, as the deck or an option names it.
+struct RunFileName {
+  std::string role;   // scanner, trajectory, geoid, points, centre, cross_profiles, las, manifest
+  std::string label;  // for messages: "name line 1 (scanner file)"
+  std::string name;   // as given: a name field without its trailing blanks
+  bool output = false;
+};
+
+// The files a run with this deck and these options reads and writes: the
+// inputs, then the outputs in the order they are opened. Names the deck has
+// not given yet (one cut short) are left out. Touches no file.
+std::vector<RunFileName> run_file_names(const RunPar& par, const RunOptions& options);
+
+// Why the --manifest file may not be written: the message when it is an
+// input or another output of the run (as far as the deck has been read),
+// else nothing. Touches no file.
+std::optional<std::string> manifest_clash(const RunPar& par, const RunOptions& options,
+                                          StandardStreams streams = {});
 
 // Closes every output file in order; the first failure stops the run (Stop).
 void close_outputs(RunFiles& files);

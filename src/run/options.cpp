@@ -5,6 +5,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "textio/freeread.hpp"
+
 namespace bf {
 namespace {
 
@@ -103,6 +105,19 @@ double parse_range_offset(std::string_view s) {
   return v;
 }
 
+// One real in any form the deck takes (1.5D0, .5, -2), read by the deck's own
+// reader so that it gives the very value the deck would.
+double parse_roll0(std::string_view s) {
+  const bool one_token = !s.empty() && s.find_first_of(" \t\r\n,/*") == std::string_view::npos;
+  TextInput in(s);
+  FreeReader reader(in);
+  reader.start_read();
+  double v = 0;
+  if (!one_token || reader.real(v) != ReadStatus::ok)
+    throw UsageError("--roll0 wants a number of degrees, not '" + std::string(s) + "'");
+  return v;
+}
+
 // Splits "--name=value" and finds the value of "--name value".
 struct OptionCursor {
   std::span<const char* const> args;
@@ -150,6 +165,14 @@ ParsedOptions parse_options(std::span<const char* const> args) {
       o.time_scale = parse_time_scale(cur.value(name, inline_value, has_inline));
     } else if (name == "--vertical-crs") {
       o.vertical_crs = parse_crs_name(cur.value(name, inline_value, has_inline));
+    } else if (name == "--manifest") {
+      o.manifest = cur.value(name, inline_value, has_inline);
+      if (o.manifest.empty()) throw UsageError("--manifest wants a file name");
+    } else if (name == "--list-files") {
+      take_flag(name, has_inline, flag);
+      if (parsed.action == OptionAction::run) parsed.action = OptionAction::list_files;
+    } else if (name == "--roll0") {
+      o.roll0 = parse_roll0(cur.value(name, inline_value, has_inline));
     } else if (name == "--rigorous") {
       take_flag(name, has_inline, o.rigorous);
     } else if (name == "--boresight") {
@@ -163,7 +186,8 @@ ParsedOptions parse_options(std::span<const char* const> args) {
       throw UsageError("unknown option '" + std::string(arg) + "'");
     }
   }
-  if (parsed.action == OptionAction::run && !o.las_file.empty() && !o.date)
+  const bool runs = parsed.action == OptionAction::run || parsed.action == OptionAction::list_files;
+  if (runs && !o.las_file.empty() && !o.date)
     throw UsageError("--las needs --date YYYY-MM-DD, the day the scanner timer counts from");
   return parsed;
 }
@@ -203,6 +227,15 @@ options:
                        roll does). Full geolocation only: profile mode ignores it
   --range-offset M     metres added to every range as it is read (the negative of the
                        range bias): filters, geolocation and the LAS range see the sum
+  --roll0 DEGREES      roll misalignment to use instead of roll0 on parameter line 6 of the
+                       deck (any form the deck takes: -0.25, 1.5D0); the outputs are those
+                       of a deck with that value written in
+  --manifest FILE      also write a JSON record of the run to FILE (replaced whole at the
+                       end, also after a stop or an interrupt): version, options, deck
+                       values, files with their sizes, the report's figures, the
+                       regression at full precision, exit status and elapsed time
+  --list-files         read the deck, print its input and output files and its values as
+                       JSON on standard output, and exit; no file is written or created
   --no-progress        no progress line on standard error (drawn only on a terminal)
   --help               this text
   --version            the program's version

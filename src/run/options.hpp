@@ -30,6 +30,8 @@ struct RunOptions {
   bool progress = true;                // only ever drawn when standard error is a terminal
   std::optional<Boresight> boresight;  // the scanner's rotation from the body axes
   double range_offset = 0;             // metres added to every range as read
+  std::optional<double> roll0;         // --roll0: replaces the deck's roll0, degrees
+  std::string manifest;                // --manifest: the run's JSON record; empty: none
 };
 
 // A command line that can't be used: printed on standard error, exit status 2.
@@ -38,7 +40,7 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-enum class OptionAction { run, help, version };
+enum class OptionAction { run, help, version, list_files };
 
 struct ParsedOptions {
   OptionAction action = OptionAction::run;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -12,13 +13,14 @@
 #include "input/scanfile.hpp"
 #include "input/scanrec.hpp"
 #include "input/trajectory.hpp"
-#include "output/points.hpp"
+#include "pipeline/pipeline.hpp"
 #include "run/deck.hpp"
 #include "run/files.hpp"
 #include "run/progress.hpp"
 #include "run/report.hpp"
 #include "textio/error.hpp"
 #include "textio/interrupt.hpp"
+#include "textio/wholefile.hpp"
 
 namespace bf {
 namespace {
@@ -33,12 +35,17 @@ std::unique_ptr<GeoidGrid> load_geoid_phase(const RunPar& par, OutFile& console)
 }
 
 void load_trajectory_phase(const RunPar& par, RunFiles& files, TrajectoryTable& traj,
-                           OutFile& console) {
+                           OutFile& console, RunRecord* record) {
   FreeReader reader(*files.trajectory);
   const std::string source = "trajectory file " + quoted(file_name(par.gpsname));
   load_trajectory(reader, source.c_str(), par.tstart, par.tend, par.gpsatt, traj);
   files.trajectory->close();
-  report_trajectory(console, traj.ngps, compute_speeds(traj));
+  const TrajectoryStats speeds = compute_speeds(traj);
+  if (record != nullptr) {
+    record->ngps = traj.ngps;
+    record->trajectory = speeds;
+  }
+  report_trajectory(console, traj.ngps, speeds);
   if (traj.ngps == 0) console.free_line({"*** warning: no trajectory data in the time window"});
 }
 
@@ -62,11 +69,7 @@ PipelineConfig pipeline_config(const RunPar& p) {
   return c;
 }
 
-struct LoopResult {
-  std::int64_t nscans = 0;
-  RunStats stats;
-  CrossSums sums;
-};
+using LoopResult = SummaryFigures;
 
 template <class Reader>
 LoopResult measurement_loop(Reader& reader, bool started, PointPipeline& pipe,
@@ -90,7 +93,7 @@ LoopResult measurement_loop(Reader& reader, bool started, PointPipeline& pipe,
     pipe.run_loop(reader, m, tick);
   }
   progress.clear();
-  return LoopResult{reader.timing().nscans, pipe.stats(), pipe.cross_sums()};
+  return LoopResult{reader.timing().nscans, reader.timing().nskip, pipe.stats(), pipe.cross_sums()};
 }
 
 // What the LAS file needs that the deck and the options give: the GPS time
@@ -166,7 +169,7 @@ void report_las_left_out(const LasWriter& las) {
 }
 
 void run_phases(RunPar& par, RunFiles& files, OutFile& console, const RunOptions& options,
-                LasCreationDate created) {
+                LasCreationDate created, RunRecord* record) {
   derive_times(par);
   print_opening_report(par, console);
   if (options.rigorous && !par.useatt)
@@ -178,10 +181,11 @@ void run_phases(RunPar& par, RunFiles& files, OutFile& console, const RunOptions
   if (par.usegeoid) geoid = load_geoid_phase(par, console);
 
   TrajectoryTable traj;
-  load_trajectory_phase(par, files, traj, console);
+  load_trajectory_phase(par, files, traj, console, record);
 
   if (files.las.is_open()) files.las.begin(las_setup(par, options, traj, created));
   const LoopResult result = scanner_phase(par, files, traj, geoid.get(), console, options);
+  if (record != nullptr) record->summary = result;
   print_summary(par, result.nscans, result.stats, result.sums, console);
 }
 
@@ -204,15 +208,26 @@ void close_after_stop(const RunPar& par, const RunOptions& options, LasCreationD
 
 }  // namespace
 
-void run(TextInput& deck, OutFile& console, const RunOptions& options) {
-  RunPar par = read_deck(deck);
+void run(TextInput& deck, OutFile& console, const RunOptions& options, RunRecord* record) {
+  RunPar par;
+  try {
+    read_deck(deck, par);
+  } catch (const Stop&) {
+    if (record != nullptr) record->deck = par;
+    throw;
+  }
+  if (record != nullptr) {
+    record->deck = par;
+    record->deck_read = true;
+  }
+  if (options.roll0) par.roll0 = *options.roll0;
   par.usegeoid = !is_no_file(par.geoidname);
   check_options_for_mode(options, par.useatt);
   const LasCreationDate created = options.las_file.empty() ? LasCreationDate{} : las_creation_day();
   RunFiles files;
   open_files(par, files, options, StandardStreams{deck.fd(), console.fd()});
   try {
-    run_phases(par, files, console, options, created);
+    run_phases(par, files, console, options, created, record);
   } catch (const Interrupted&) {
     close_after_stop(par, options, created, files, &console);
     throw;
@@ -241,9 +256,72 @@ void final_line(OutFile& console, const char* line) {
   }
 }
 
+// --list-files: the deck's files and values as JSON on standard output.
+int list_files(const RunOptions& options) {
+  TextInput deck(STDIN_FILENO, "standard input");
+  RunPar par;
+  try {
+    read_deck(deck, par);
+    check_options_for_mode(options, par.useatt);
+  } catch (const UsageError& e) {
+    return usage_error(e.what());
+  } catch (const Stop& s) {
+    std::fprintf(stderr, "beamfall: %s\n", s.what());
+    return 1;
+  }
+  const std::string text = list_files_json(par, options);
+  const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+  return written && std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+// The run with its report; how it ended.
+RunOutcome run_with_report(TextInput& deck, OutFile& console, const RunOptions& options,
+                           WholeFile& manifest, RunRecord& record) {
+  try {
+    // Opened first, so that a manifest that can't be written stops the run
+    // before any work.
+    if (!options.manifest.empty()) manifest.open(options.manifest);
+    run(deck, console, options, &record);
+    // A signal during the summary still ends the run as interrupted.
+    check_interrupt();
+    console.close();
+    return RunOutcome{};
+  } catch (const UsageError& e) {
+    return RunOutcome{usage_error(e.what()), {}, 0};
+  } catch (const ReportClash& c) {
+    // Standard output is one of the run's files: not a byte goes to it.
+    std::fprintf(stderr, "beamfall: %s\n", c.what());
+    return RunOutcome{1, c.what(), 0};
+  } catch (const Interrupted& i) {
+    final_line(console, i.what());
+    return RunOutcome{128 + i.signal(), i.what(), i.signal()};
+  } catch (const Stop& s) {
+    final_line(console, s.what());
+    return RunOutcome{1, s.what(), 0};
+  }
+}
+
+// Puts the manifest in place unless it would overwrite one of the run's
+// files; returns the exit status, 1 when a manifest due was not written.
+int finish_manifest(const ManifestRun& m, WholeFile& manifest, StandardStreams streams) {
+  if (!manifest.is_open()) return m.outcome.status == 0 ? 1 : m.outcome.status;
+  if (const auto clash = manifest_clash(m.record.deck, m.options, streams)) {
+    std::fprintf(stderr, "beamfall: manifest not written: %s\n", clash->c_str());
+    return m.outcome.status == 0 ? 1 : m.outcome.status;
+  }
+  try {
+    manifest.commit(manifest_json(m));
+  } catch (const Stop& s) {
+    std::fprintf(stderr, "beamfall: %s\n", s.what());
+    return m.outcome.status == 0 ? 1 : m.outcome.status;
+  }
+  return m.outcome.status;
+}
+
 }  // namespace
 
 int run_program(std::span<const char* const> args) {
+  const auto started = std::chrono::steady_clock::now();
   ParsedOptions parsed;
   try {
     parsed = parse_options(args);
@@ -253,6 +331,7 @@ int run_program(std::span<const char* const> args) {
   if (parsed.action == OptionAction::help) return std::fputs(usage_text(), stdout) < 0 ? 1 : 0;
   if (parsed.action == OptionAction::version)
     return std::fputs(version_text().c_str(), stdout) < 0 ? 1 : 0;
+  if (parsed.action == OptionAction::list_files) return list_files(parsed.options);
   // A file size limit must fail the write (EFBIG, reported like a full disk),
   // not kill the process without a word.
   std::signal(SIGXFSZ, SIG_IGN);
@@ -260,25 +339,13 @@ int run_program(std::span<const char* const> args) {
   console.attach(STDOUT_FILENO, "standard output", 1 << 16);
   TextInput deck(STDIN_FILENO, "standard input");
   install_interrupt_handlers();
-  try {
-    run(deck, console, parsed.options);
-    // A signal during the summary still ends the run as interrupted.
-    check_interrupt();
-    console.close();
-    return 0;
-  } catch (const UsageError& e) {
-    return usage_error(e.what());
-  } catch (const ReportClash& c) {
-    // Standard output is one of the run's files: not a byte goes to it.
-    std::fprintf(stderr, "beamfall: %s\n", c.what());
-    return 1;
-  } catch (const Interrupted& i) {
-    final_line(console, i.what());
-    return 128 + i.signal();
-  } catch (const Stop& s) {
-    final_line(console, s.what());
-    return 1;
-  }
+  WholeFile manifest;
+  RunRecord record;
+  const RunOutcome outcome = run_with_report(deck, console, parsed.options, manifest, record);
+  if (parsed.options.manifest.empty() || outcome.status == 2) return outcome.status;
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+  const ManifestRun m{args, parsed.options, record, outcome, elapsed.count()};
+  return finish_manifest(m, manifest, StandardStreams{STDIN_FILENO, STDOUT_FILENO});
 }
 
 }  // namespace bf

@@ -1,6 +1,7 @@
 // The run driver: reads the deck, opens the files and runs the phases in order.
 #pragma once
 
+#include "run/manifest.hpp"
 #include "run/options.hpp"
 #include "textio/infile.hpp"
 #include "textio/outfile.hpp"
@@ -13,7 +14,9 @@ namespace bf {
 // file is closed holding all records written.
 // `options` add products and modes; a combination that the deck rules out
 // throws UsageError before any file is opened.
-void run(TextInput& deck, OutFile& console, const RunOptions& options = {});
+// `record`, when given, gathers what the manifest tells, also on a stop.
+void run(TextInput& deck, OutFile& console, const RunOptions& options = {},
+         RunRecord* record = nullptr);
 
 // The program: the options in `args` (after the program name), the deck on
 // standard input, the report on standard output. Returns the exit status: 0,
