@@ -63,8 +63,8 @@ usage_error() {
   exit 2
 }
 
-# A program beside this script (the build directory), else on PATH; an environment variable
-# overrides both.
+# A program beside this script (the build directory, or bin/ when installed), else among the
+# installed helpers in ../libexec/beamfall, else on PATH; an environment variable overrides all.
 locate() {
   local override=$1 name=$2 here
   if [[ -n $override ]]; then
@@ -74,6 +74,8 @@ locate() {
   here=$(dirname -- "$(readlink -f -- "${BASH_SOURCE[0]}")")
   if [[ -x $here/$name ]]; then
     printf '%s\n' "$here/$name"
+  elif [[ -x $here/../libexec/beamfall/$name ]]; then
+    readlink -f -- "$here/../libexec/beamfall/$name"
   else
     command -v -- "$name" || printf '%s\n' "$name"
   fi
