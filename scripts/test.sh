@@ -23,7 +23,7 @@ esac
 scripts/setup.sh
 
 echo "== optimised build"
-scripts/configure.sh build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DBEAMFALL_REQUIRE_ALL=ON
+scripts/configure.sh build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DBEAMFALL_BENCH=ON -DBEAMFALL_REQUIRE_ALL=ON
 cmake --build build -j "$jobs"
 if $quick; then
   ctest --test-dir build --no-tests=error --output-on-failure \
@@ -34,7 +34,7 @@ ctest --test-dir build -j "$jobs" --output-on-failure --output-junit "$PWD/build
 scripts/no_skipped_tests.sh build/junit.xml
 
 echo "== sanitizer build"
-scripts/configure.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DBEAMFALL_SANITIZE=ON -DBUILD_TESTING=ON -DBEAMFALL_REQUIRE_ALL=ON
+scripts/configure.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DBEAMFALL_SANITIZE=ON -DBUILD_TESTING=ON -DBEAMFALL_BENCH=ON -DBEAMFALL_REQUIRE_ALL=ON
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -j "$jobs" --output-on-failure --output-junit "$PWD/build-asan/junit.xml"
