@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 data=${1:-$root/bench-data/f20m-quicklook}
 build=build-bench
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBEAMFALL_TESTS=ON >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
 cmake --build "$build" -j2 --target beamfall beamfall-sim beamfall-quicklook dem_truth >/dev/null
 bin=$root/$build
 

@@ -22,6 +22,10 @@
 # Exit status 77: skipped (only when the Slurm daemons cannot start; the reason is printed).
 set -euo pipefail
 build=$(readlink -f -- "$1") case=$2
+# shellcheck source=tests/require.sh
+. "$(dirname -- "$0")/../require.sh"
+require parallel parallel
+require gnuplot gnuplot-nox
 campaign=$build/beamfall-campaign
 work=$(mktemp -d "${TMPDIR:-/tmp}/beamfall-campaign-test.XXXXXX")
 cleanup() {

@@ -11,6 +11,7 @@
 
 #include "engines.hpp"
 #include "lines.hpp"
+#include "program_path.hpp"
 #include "spawn.hpp"
 
 namespace campaign {
@@ -133,8 +134,7 @@ std::string self_path() {
 std::string locate_program(const char* env_var, const std::string& name) {
   const char* set = std::getenv(env_var);
   if (set != nullptr && *set != '\0') return set;
-  const std::string beside = fs::path(self_path()).parent_path() / name;
-  return executable(beside) ? beside : on_path(name);
+  return beamfall_tools::find_program(name).string();
 }
 
 int run_main(const std::vector<std::string>& args) {
