@@ -17,6 +17,8 @@
 #   spelling   decks in every spelling beamfall reads (.TRUE., F, 1.5D0, commas, values
 #              continued over lines) give the same summary as the plain decks, with and
 #              without --roll0.
+#   passthru   --rigorous --boresight --range-offset: outputs byte-identical to beamfall with
+#              them by hand; a second run does nothing; a changed value re-runs every line.
 #   numbering  a table of folder names and the LAS point source IDs the lines get.
 #   usage      a table of command lines with their exit status and message.
 # Exit status 77: skipped (only when the Slurm daemons cannot start; the reason is printed).
@@ -477,9 +479,42 @@ case_spelling() {
 }
 
 # Command-line behaviour: arguments, exit status, a piece of the message.
+case_passthru() {
+  "$build/beamfall-sim-campaign" 2 "$work/c" --sim "$build/beamfall-sim" --surface terrain \
+    --boresight 0.1,-0.1,0.2 --range-bias 0.03 >/dev/null
+  local -a opts=(--rigorous --boresight 0.1,-0.1,0.2 --range-offset -0.03)
+  local d out before
+  cp -r -- "$work/c" "$work/hand"
+  for d in "$work/hand"/*/; do
+    (cd -- "$d" && "$build/beamfall" "${opts[@]}" <deck >report.txt)
+  done
+  out=$("$campaign" run "$work/c" --jobs 2 "${opts[@]}") || fail "first run failed: $out"
+  expect_in "$out" "0 up to date, 2 to run" "first run"
+  same_outputs "$work/hand" "$work/c" "run with the options against beamfall by hand"
+  # The options changed the points: a campaign run without them would not pass the diff.
+  cp -r -- "$work/hand/line01" "$work/plain"
+  cmp -s -- "$work/c/line01/report.txt" <(cd "$work/plain" && "$build/beamfall" <deck) &&
+    fail "the options made no difference to line01's report"
+
+  before=$(snapshot)
+  out=$("$campaign" run "$work/c" --jobs 2 "${opts[@]}") || fail "second run failed"
+  expect_in "$out" "2 up to date, 0 to run" "second run"
+  [[ $(snapshot) == "$before" ]] || fail "second run touched a line"
+
+  local -a changed
+  for changed in "--boresight 0.1,-0.1,0.25 --range-offset -0.03 --rigorous" \
+    "--boresight 0.1,-0.1,0.25 --range-offset -0.02 --rigorous" \
+    "--boresight 0.1,-0.1,0.25 --range-offset -0.02"; do
+    # shellcheck disable=SC2086  # the options hold no blanks
+    out=$("$campaign" run "$work/c" --jobs 2 $changed) || fail "run with $changed failed"
+    expect_in "$out" "0 up to date, 2 to run" "changing the options to $changed"
+  done
+}
+
 case_usage() {
-  mkdir -p "$work/empty" "$work/nodate/l1"
+  mkdir -p "$work/empty" "$work/nodate/l1" "$work/one/l1"
   printf 'x\n' >"$work/nodate/l1/deck"
+  printf 'x\n' >"$work/one/l1/deck"
   local -a table=(
     "2|missing command|"
     "2|unknown command 'go'|go"
@@ -489,6 +524,11 @@ case_usage() {
     "2|unknown option '--bogus'|run $work/empty --bogus"
     "2|--date needs a date YYYY-MM-DD|run $work/empty --date 2026-13-45"
     "2|--roll0 needs a number of degrees|run $work/empty --roll0 abc"
+    "2|--boresight wants ROLL,PITCH,HEADING|run $work/one --boresight 0.1,0.2"
+    "2|--boresight wants ROLL,PITCH,HEADING|run $work/one --boresight 0.1,x,0.2"
+    "2|--range-offset wants a number of metres|run $work/one --range-offset 3cm"
+    "2|--range-offset wants a number of metres|run $work/one --range-offset nan"
+    "2|--range-offset needs a value|run $work/one --range-offset"
     "2|--partition and --max-running go with --slurm|run $work/empty --max-running 2"
     "2|one campaign folder only|run $work/empty $work/empty"
     "2|summary needs exactly one campaign folder|summary"
@@ -505,7 +545,12 @@ case_usage() {
     out=$("$campaign" $args 2>&1) || rc=$?
     [[ $rc == "$code" ]] || fail "'$args': exit status $rc, expected $code: $out"
     expect_in "$out" "$text" "'$args'"
+    [[ $code != 2 || $args == --help ]] ||
+      expect_in "$out" "Try 'beamfall-campaign --help'" "'$args' points to --help"
   done
+  # The usage errors on the folder with a line ran nothing there.
+  [[ $(ls -A "$work/one" "$work/one/l1") == "$(printf '%s\n' "$work/one:" l1 '' "$work/one/l1:" deck)" ]] ||
+    fail "a usage error ran the campaign's line"
 }
 
 "case_$case"

@@ -98,6 +98,9 @@ TaskSettings settings_of(const RunOptions& o, const std::string& campaign_dir) {
   s.las = o.las;
   s.quicklook = o.quicklook;
   s.roll0 = o.roll0;
+  s.rigorous = o.rigorous;
+  s.boresight = o.boresight;
+  s.range_offset = o.range_offset;
   if (!executable(s.beamfall))
     throw CampaignError("beamfall not found (" + s.beamfall + "); set BEAMFALL");
   if (o.quicklook) {

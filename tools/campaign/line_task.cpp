@@ -60,6 +60,9 @@ std::vector<std::string> beamfall_arguments(const TaskSettings& s, const LineJob
     a.insert(a.end(),
              {"--las", "points.las", "--line-id", std::to_string(job.id), "--date", job.date});
   if (!s.roll0.empty()) a.insert(a.end(), {"--roll0", s.roll0});
+  if (s.rigorous) a.push_back("--rigorous");
+  if (!s.boresight.empty()) a.insert(a.end(), {"--boresight", s.boresight});
+  if (!s.range_offset.empty()) a.insert(a.end(), {"--range-offset", s.range_offset});
   a.insert(a.end(), {"--manifest", kManifestFile});
   return a;
 }
@@ -140,6 +143,9 @@ LineOptions line_options(const TaskSettings& s, const LineJob& job) {
     o.date = job.date;
   }
   o.roll0 = s.roll0;
+  o.rigorous = s.rigorous;
+  o.boresight = s.boresight;
+  o.range_offset = s.range_offset;
   o.quicklook = s.quicklook;
   return o;
 }

@@ -15,14 +15,16 @@ namespace {
 
 const char* const kUsage =
     R"(usage: beamfall-campaign run DIR [--jobs N] [--las] [--date YYYY-MM-DD] [--quicklook]
-                         [--force] [--roll0 VALUE]
+                         [--force] [--roll0 VALUE] [--rigorous] [--boresight R,P,H]
+                         [--range-offset M]
                          [--slurm [--partition P] [--max-running M]]
        beamfall-campaign summary DIR
        beamfall-campaign --help
 
 A campaign DIR holds one folder per flight line, each with its input `deck` and the input
 files the deck names. `run` processes every line that is not up to date, in its own folder:
-  beamfall [--las points.las --line-id N --date D] [--roll0 VALUE] < deck > report.txt
+  beamfall [--las points.las --line-id N --date D] [--roll0 VALUE] [--rigorous]
+           [--boresight R,P,H] [--range-offset M] < deck > report.txt
 then writes DIR/summary.csv and DIR/summary.html (`summary` does only that).
 
   --jobs N          lines at once with GNU parallel [number of cores]
@@ -35,6 +37,11 @@ then writes DIR/summary.csv and DIR/summary.html (`summary` does only that).
   --roll0 VALUE     run each line with VALUE as roll0 (beamfall --roll0) in place of the
                     deck's; the deck is never changed. VALUE is the summary's campaign roll
                     estimate
+  --rigorous        run each line with beamfall --rigorous (geolocation on the ellipsoid)
+  --boresight R,P,H run each line with the scanner's rotation from the body axes, degrees
+                    (beamfall --boresight)
+  --range-offset M  run each line with M metres added to every range (beamfall
+                    --range-offset); beamfall's own checks decide whether a value is good
   --slurm           Slurm job arrays instead of GNU parallel (several when the lines are more
                     than MaxArraySize - 1); waits for them, printing each line as it finishes
   --partition P     Slurm partition

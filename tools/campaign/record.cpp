@@ -39,6 +39,10 @@ json options_json(const LineOptions& o) {
     j["line_id"] = o.line_id;
     j["date"] = o.date;
   }
+  // Written only when used, so that the records of runs without them read as before.
+  if (o.rigorous) j["rigorous"] = true;
+  if (!o.boresight.empty()) j["boresight"] = o.boresight;
+  if (!o.range_offset.empty()) j["range_offset"] = o.range_offset;
   return j;
 }
 
@@ -85,6 +89,9 @@ LineOptions options_from(const json& j) {
     o.line_id = small_whole(j, "line_id");
     o.date = j.at("date").get<std::string>();
   }
+  if (j.contains("rigorous")) o.rigorous = j.at("rigorous").get<bool>();
+  if (j.contains("boresight")) o.boresight = j.at("boresight").get<std::string>();
+  if (j.contains("range_offset")) o.range_offset = j.at("range_offset").get<std::string>();
   return o;
 }
 

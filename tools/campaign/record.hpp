@@ -38,6 +38,9 @@ struct LineOptions {
   std::string date;   // with las: YYYY-MM-DD
   std::string roll0;  // run --roll0, as given; empty without
   bool quicklook = false;
+  bool rigorous = false;
+  std::string boresight;     // run --boresight, as given; empty without
+  std::string range_offset;  // run --range-offset, as given; empty without
 
   bool operator==(const LineOptions&) const = default;
 };

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "lines.hpp"
+#include "run/options.hpp"
 
 namespace campaign {
 
@@ -38,6 +39,21 @@ std::string value_of(const std::vector<std::string>& args, std::size_t& k, const
   return args[++k];
 }
 
+// A value of one of beamfall's own options, checked by beamfall's parser so that the campaign
+// takes exactly what beamfall takes, with beamfall's message.
+std::string beamfall_value(const std::vector<std::string>& args, std::size_t& k) {
+  const std::string& name = args[k];
+  if (k + 1 >= args.size()) throw UsageError(name + " needs a value");
+  const std::string& value = args[++k];
+  const char* const one[] = {name.c_str(), value.c_str()};
+  try {
+    bf::parse_options(one);
+  } catch (const bf::UsageError& e) {
+    throw UsageError(e.what());
+  }
+  return value;
+}
+
 }  // namespace
 
 RunOptions parse_run_options(const std::vector<std::string>& args) {
@@ -57,6 +73,12 @@ RunOptions parse_run_options(const std::vector<std::string>& args) {
       o.force = true;
     } else if (a == "--roll0") {
       o.roll0 = value_of(args, k, "--roll0 needs a number of degrees", plain_number);
+    } else if (a == "--rigorous") {
+      o.rigorous = true;
+    } else if (a == "--boresight") {
+      o.boresight = beamfall_value(args, k);
+    } else if (a == "--range-offset") {
+      o.range_offset = beamfall_value(args, k);
     } else if (a == "--slurm") {
       o.slurm = true;
     } else if (a == "--partition") {
@@ -84,6 +106,9 @@ std::vector<std::string> task_arguments(const TaskSettings& s) {
   if (s.las) a.push_back("--las");
   if (s.quicklook) a.insert(a.end(), {"--quicklook", s.quicklook_program});
   if (!s.roll0.empty()) a.insert(a.end(), {"--roll0", s.roll0});
+  if (s.rigorous) a.push_back("--rigorous");
+  if (!s.boresight.empty()) a.insert(a.end(), {"--boresight", s.boresight});
+  if (!s.range_offset.empty()) a.insert(a.end(), {"--range-offset", s.range_offset});
   if (s.quiet) a.push_back("--quiet");
   a.push_back("--");  // then the line's name, which may look like an option
   return a;
@@ -112,6 +137,12 @@ TaskSettings parse_task_arguments(const std::vector<std::string>& args,
       s.quicklook_program = value();
     } else if (a == "--roll0") {
       s.roll0 = value();
+    } else if (a == "--rigorous") {
+      s.rigorous = true;
+    } else if (a == "--boresight") {
+      s.boresight = value();
+    } else if (a == "--range-offset") {
+      s.range_offset = value();
     } else if (a == "--quiet") {
       s.quiet = true;
     } else {

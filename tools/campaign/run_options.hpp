@@ -25,6 +25,9 @@ struct RunOptions {
   bool quicklook = false;
   bool force = false;
   std::string roll0;  // as given; empty without --roll0
+  bool rigorous = false;
+  std::string boresight;     // as given; empty without --boresight
+  std::string range_offset;  // as given; empty without --range-offset
   bool slurm = false;
   std::string partition;
   int max_running = 0;  // 0: no limit
@@ -40,6 +43,9 @@ struct TaskSettings {
   bool las = false;
   bool quicklook = false;
   std::string roll0;
+  bool rigorous = false;
+  std::string boresight;
+  std::string range_offset;
   bool quiet = false;  // no line printed per finished line (GNU parallel draws its bar)
 };
 
