@@ -20,7 +20,7 @@ LineRecord sample_record() {
   LineRecord r;
   r.status = 0;
   r.seconds = 12.3456789;
-  r.options = {true, 65535, "2026-06-01", "1.5D0", true};
+  r.options = {true, 65535, "2026-06-01", "1.5D0", true, true, "0.1,-0.1,+2e-1", "-0.03"};
   r.binary = {"/opt/beamfall bin/beamfall", true, 1234567, 1796908074147983119};
   r.inputs = {{"deck", true, 210, 1796908074000000000},
               {"line \"02\"\t$(touch pwned)\n", true, 0, -5},
@@ -48,6 +48,22 @@ TEST(LineRecord, ReadsBackWhatItWrites) {
   const std::optional<LineRecord> back_failed = read_record(write_record(failed));
   ASSERT_TRUE(back_failed);
   EXPECT_TRUE(same(*back_failed, failed));
+}
+
+// The sensor options are written only when used: a record of a run without them reads the
+// same with or without their keys, and differs from one of a run with them.
+TEST(LineRecord, SensorOptionsOnlyWhenUsed) {
+  LineRecord plain = sample_record();
+  plain.options.rigorous = false;
+  plain.options.boresight.clear();
+  plain.options.range_offset.clear();
+  const json j = json::parse(write_record(plain));
+  for (const char* key : {"rigorous", "boresight", "range_offset"})
+    EXPECT_FALSE(j.at("options").contains(key)) << key;
+  const std::optional<LineRecord> back = read_record(j.dump());
+  ASSERT_TRUE(back);
+  EXPECT_TRUE(same(*back, plain));
+  EXPECT_FALSE(back->options == sample_record().options);
 }
 
 TEST(LineRecord, EveryCutOfARecordIsNoRecord) {
@@ -97,6 +113,9 @@ TEST(LineRecord, AFieldMissingOrOfTheWrongTypeIsNoRecord) {
       {"/options/las", 1},
       {"/options/line_id", 18446744073709551615u},
       {"/options/date", nullptr},
+      {"/options/rigorous", "true"},
+      {"/options/boresight", json::array({0.1, -0.1, 0.2})},
+      {"/options/range_offset", -0.03},
       {"/binary/size", -1.0e19},
       {"/binary/mtime_ns", 18446744073709551615u},
       {"/inputs", json::object()},

@@ -4,7 +4,8 @@
 //
 // One small versioned JSON object, read and written here only. Anything the reader cannot
 // take (corrupt text, another version, a field missing or of the wrong type) counts as no
-// record: the line runs again.
+// record: the line runs again. The sensor options (rigorous, boresight, range offset) are
+// written only when used, so records of runs without them stay as they were.
 #pragma once
 
 #include <cstdint>
