@@ -70,12 +70,33 @@ crossing|0 45 90 135|350 350 350 350|0 0 0 0
 heights|0 0 180 180|350 500 350 500|0 0 0 0
 END
 
-# Usage errors: exit 2 and nothing written.
+# Usage errors: exit 2 and nothing written. The last rows are refused by the simulator only,
+# after the campaign's folder was made (measurements closer than the timer's step).
 for args in "--pattern spiral" "--surface ice" "--height x" "--control-points -1" "--boresight" \
-  "--boresight 0.1,0.2" "--roll x" "--range-bias 3cm" "--wobble"; do
+  "--boresight 0.1,0.2" "--roll x" "--range-bias 3cm" "--wobble" "--nmeas x" "--nmeas 0" \
+  "--terrain-seed x" "--duration 0" "--duration -1" "--pitch 45" "--pitch -30" \
+  "--geoid $work/missing.grid" "--nmeas 4095" "--surface terrain --nmeas 4095"; do
   status=0
   # shellcheck disable=SC2086
-  "$campaign" 1 "$work/bad" --sim "$sim" $args >/dev/null 2>&1 || status=$?
+  "$campaign" 2 "$work/bad" --sim "$sim" $args >/dev/null 2>&1 || status=$?
   [[ $status == 2 && ! -e $work/bad ]] || fail "$args: exit $status"
+done
+# A folder that was there stays as it was: only the lines the failed run made are gone.
+mkdir -p "$work/kept/line02"
+printf 'mine\n' >"$work/kept/line02/notes"
+before=$(cd "$work/kept" && find . -exec stat -c '%n %s %Y' {} +)
+status=0
+"$campaign" 3 "$work/kept" --sim "$sim" --nmeas 4095 >/dev/null 2>&1 || status=$?
+[[ $status == 2 && $(cd "$work/kept" && find . -exec stat -c '%n %s %Y' {} +) == "$before" ]] ||
+  fail "a failed run into an existing folder: exit $status, left $(ls -A "$work/kept")"
+
+# beamfall-sim: the terrain's origin belongs to the terrain; a usage error is exit 2, nothing
+# written.
+for args in "--terrain-origin 78.5,-15" "--surface level --terrain-origin 78.5,-15" \
+  "--surface ice --terrain-origin 78.5,-15" "--terrain-origin 78.5" "--nmeas x"; do
+  status=0
+  # shellcheck disable=SC2086
+  "$sim" --out "$work/one" --duration 1 --nmeas 10 $args >/dev/null 2>&1 || status=$?
+  [[ $status == 2 && ! -e $work/one ]] || fail "beamfall-sim $args: exit $status"
 done
 echo "sim_campaign_case: passed"

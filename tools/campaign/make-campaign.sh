@@ -56,7 +56,7 @@ EOF
 count=$1 dir=$2
 shift 2
 pattern=parallel boresight=0.15,0,0 duration=8 nmeas=120 height=350 height2=
-surface_height=0 control=0
+surface_height=0 control=0 surface=level
 sim_opts=()  # passed on to every line as they stand
 sim=$(dirname -- "$(readlink -f -- "${BASH_SOURCE[0]}")")/beamfall-sim
 [[ -x $sim ]] || sim=beamfall-sim
@@ -81,6 +81,7 @@ while (($#)); do
     --surface)
       [[ $2 == level || $2 == terrain ]] ||
         { echo "beamfall-sim-campaign: --surface is level or terrain" >&2; exit 2; }
+      surface=$2
       sim_opts+=("$1" "$2") ;;
     --range-bias | --terrain-seed | --geoid | --pitch | --crab | --wobble)
       sim_opts+=("$1" "$2") ;;
@@ -108,6 +109,21 @@ done
 [[ $boresight =~ ^$number,$number,$number$ ]] ||
   { echo "beamfall-sim-campaign: --boresight wants ROLL,PITCH,HEADING, not '$boresight'" >&2; exit 2; }
 [[ $control =~ ^[0-9]+$ ]] || { echo "beamfall-sim-campaign: --control-points wants a count" >&2; exit 2; }
+[[ $nmeas =~ ^[0-9]+$ ]] && ((10#$nmeas >= 1 && 10#$nmeas <= 4095)) ||
+  { echo "beamfall-sim-campaign: --nmeas wants a count from 1 to 4095, not '$nmeas'" >&2; exit 2; }
+LC_ALL=C awk -v d="$duration" 'BEGIN { exit !(d > 0) }' ||
+  { echo "beamfall-sim-campaign: --duration must be positive, not '$duration'" >&2; exit 2; }
+for ((k = 0; k < ${#sim_opts[@]}; ++k)); do
+  v=${sim_opts[k + 1]:-}
+  case ${sim_opts[k]} in
+    --terrain-seed) [[ $v =~ ^[0-9]+$ ]] ||
+      { echo "beamfall-sim-campaign: --terrain-seed wants a whole number, not '$v'" >&2; exit 2; } ;;
+    --pitch) LC_ALL=C awk -v p="$v" 'BEGIN { exit !(p > -30 && p < 30) }' ||
+      { echo "beamfall-sim-campaign: --pitch must lie within +-30 degrees, not '$v'" >&2; exit 2; } ;;
+    --geoid) [[ -f $v && -r $v ]] ||
+      { echo "beamfall-sim-campaign: no readable geoid grid '$v'" >&2; exit 2; } ;;
+  esac
+done
 [[ -n $height2 ]] || height2=$(LC_ALL=C awk -v h="$height" 'BEGIN { print 2 * h }')
 
 readonly lat0=78.5 lon0=-15 speed=70 sweep_deg=22.5 overlap=0.30
@@ -120,6 +136,19 @@ read -r m_lat m_lon < <(LC_ALL=C awk -v p="$lat0" 'BEGIN {
 read -r clat clon < <(LC_ALL=C awk -v lat0="$lat0" -v lon0="$lon0" -v v="$speed" \
   -v t="$duration" -v m_lat="$m_lat" 'BEGIN { printf "%.9f %.9f\n", lat0 + v * t / 2 / m_lat, lon0 }')
 
+# Whatever the simulator still refuses (or a write that fails) takes away what this run made,
+# so that a failed run leaves nothing behind: the folder when it made it, else its lines.
+made_dir=
+[[ -e $dir ]] || made_dir=1
+made_lines=()
+remove_made() {
+  if [[ -n $made_dir ]]; then
+    rm -rf -- "$dir"
+  else
+    rm -rf -- "${made_lines[@]/#/$dir/}"
+  fi
+}
+trap 'status=$?; ((status == 0)) || remove_made' EXIT
 mkdir -p -- "$dir"
 for ((k = 0; k < count; ++k)); do
   name=$(printf 'line%02d' $((k + 1)))
@@ -146,14 +175,16 @@ for ((k = 0; k < count; ++k)); do
       lon = clon + (east - back * sin(track * pi / 180)) / m_lon
       printf "%.9f %.9f %s %02d:%02d:%05.2f %s\n", lat, lon, track,
              int(secs / 3600), int(secs / 60) % 60, secs - 60 * int(secs / 60), h }')
+  [[ -e $dir/$name ]] || made_lines+=("$name")
   extra=()
   ((k == 0 && control > 0)) && extra=(--control-points "$control")
+  [[ $surface != terrain ]] || extra+=(--terrain-origin "$clat,$clon")
   "$sim" --out "$dir/$name" --lat "$lat" --lon "$lon" --track "$track" --start "$start" \
     --duration "$duration" --nmeas "$nmeas" --scan-rate 20 --height "$h" \
     --surface-height "$surface_height" --boresight "$boresight" --seed $((k + 1)) \
-    --terrain-origin "$clat,$clon" "${sim_opts[@]}" "${extra[@]}" >/dev/null
+    "${sim_opts[@]}" "${extra[@]}" >/dev/null
   mv -- "$dir/$name/deck.txt" "$dir/$name/deck"
-  [[ ${#extra[@]} -eq 0 ]] || mv -- "$dir/$name/control.csv" "$dir/control.csv"
+  ((k > 0 || control == 0)) || mv -- "$dir/$name/control.csv" "$dir/control.csv"
   printf '2026-06-%02d\n' $((k % 28 + 1)) >"$dir/$name/date"
 done
 echo "beamfall-sim-campaign: $count lines ($pattern) in $dir"

@@ -237,6 +237,24 @@ void validate(Settings& s) {
   if (s.control_points < 0 || s.control_points > 100000)
     throw ToolError("--control-points: 0 ... 100000");
   if (!(std::abs(s.plan.pitch) < 30.0)) throw ToolError("--pitch must lie within +-30 degrees");
+  // The origin places the shared terrain; any other surface would silently ignore it.
+  if (!std::isnan(s.terrain_origin[0]) && s.surface.kind != "terrain")
+    throw ToolError("--terrain-origin needs --surface terrain");
+}
+
+// A command line that cannot be used: exit status 2, as the other programs give.
+struct UsageError : ToolError {
+  using ToolError::ToolError;
+};
+
+Settings usable_settings(int argc, char** argv) {
+  try {
+    Settings s = parse_settings(argc, argv);
+    validate(s);
+    return s;
+  } catch (const ToolError& e) {
+    throw UsageError(e.what());
+  }
 }
 
 std::string deck_text(const Settings& s, const Truth& t) {
@@ -334,8 +352,7 @@ std::int64_t write_scanner(const std::string& path, const BeamModel& model) {
 }
 
 int run(int argc, char** argv) {
-  Settings s = parse_settings(argc, argv);
-  validate(s);
+  Settings s = usable_settings(argc, argv);
   std::filesystem::create_directories(s.out);
   const std::string dir = s.out + "/";
 
@@ -418,6 +435,9 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv) {
   try {
     return bsim::run(argc, argv);
+  } catch (const bsim::UsageError& e) {
+    std::cerr << "beamfall-sim: " << e.what() << "\n";
+    return 2;
   } catch (const std::exception& e) {
     std::cerr << "beamfall-sim: " << e.what() << "\n";
     return 1;
