@@ -4,7 +4,7 @@
 // R15 tables here.
 //
 // usage: node check_las.mjs FILE.las [--points POINTS.bin] [--day-start S]
-//          [--line-id N] [--created DAY,YEAR] [--naver N] [--fixture]
+//          [--line-id N] [--created DAY,YEAR] [--naver N] [--fixture [--range-offset M]]
 //   always:      header invariants (sizes, offsets, counts, bounds, VLRs)
 //   --points:    every point against the binary point file of the same run
 //   --fixture:   the hand-worked values of las_case.sh's rolled-aircraft fixture
@@ -223,8 +223,10 @@ if (args.includes('--fixture')) {
     check(p.angle === angle, `fixture point ${k} scan angle ${p.angle}, want ${angle}`);
     check(((p.flags >> 6) & 1) === dir && ((p.flags >> 7) & 1) === edge,
           `fixture point ${k} flags ${p.flags}`);
-    check(p.index === index && p.rangeMm === mm && p.ampl === 20,
-          `fixture point ${k} extra bytes ${p.index} ${p.rangeMm} ${p.ampl}`);
+    // --range-offset M: the run added M metres to every range as it was read.
+    const wantMm = mm + Math.round(1000 * Number(opt('--range-offset') ?? 0));
+    check(p.index === index && p.rangeMm === wantMm && p.ampl === 20,
+          `fixture point ${k} extra bytes ${p.index} ${p.rangeMm} ${p.ampl}, want range ${wantMm}`);
     // t0 10 h, timer 0.1 s per measurement from 0.1 s
     const t = dayStart + 36000 + 0.1 * (k + 1);
     check(Math.abs(p.time - t) < 1e-6, `fixture point ${k} time ${p.time}, want ${t}`);

@@ -9,6 +9,8 @@
 #             by --vertical-crs, read by projinfo; 43-byte records with the group count
 #   fixture   rolled aircraft, three hand-worked scans: scan angle, direction and edge
 #             flags, extra bytes, times (values in check_las.mjs)
+#   range_offset  the fixture with --range-offset: the LAS range field holds the corrected
+#             range, and the rmin filter counts the corrected ranges (report and manifest)
 #   stop      a run stopped mid-way by a full disk still leaves a complete LAS file, also
 #             when the LAS file itself could not be written to the end; one stopped
 #             before the scanner phase (here and in geoid) a valid LAS file with no points
@@ -23,6 +25,7 @@ check="$here/check_las.mjs"
 . "$here/../require.sh"
 require node nodejs
 require projinfo proj-bin
+require jq jq
 if [ ! -d "$here/node_modules/@loaders.gl/las" ]; then
   echo "SKIP: $here/node_modules is missing: run 'npm ci' in $here (scripts/setup.sh does)"
   exit 77
@@ -43,6 +46,34 @@ run() {  # run ARGS...: beamfall with ARGS on deck.txt; report in report.txt, er
 wkt_ok() {  # the WKT of a LAS file is accepted by PROJ, and says $2
   projinfo "$(cat "$1.wkt")" -o WKT2_2019 > proj.txt 2>&1 || { cat proj.txt; exit 1; }
   grep -q "$2" proj.txt || { echo "projinfo does not show $2:"; cat proj.txt; exit 1; }
+}
+
+# The fixture's ranges (scan.txt, field 2) that do not exceed RMIN once OFFSET is added: what
+# the rmin filter must reject, counted here from the file rather than by beamfall.
+short_ranges() {  # RMIN OFFSET
+  LC_ALL=C awk -v r="$1" -v o="$2" '$2 + o <= r { n++ } END { print n + 0 }' scan.txt
+}
+range_offset_case() {
+  local offset rmin want
+  # The LAS range field: each point's range plus the offset, in millimetres.
+  for offset in 2.5 -2.5; do
+    run --las off.las --date 2024-02-29 --line-id 7 --range-offset "$offset"
+    node "$check" off.las --fixture --line-id 7 --day-start "$(day_start 2024-02-29)" \
+      --range-offset "$offset"
+  done
+  # rmin 1000 m lies 2 m above three ranges of 998 m and 46 m below one of 1045.94 m.
+  set_deck_line 14 1000.0
+  for offset in 0 2.5 -2.5 -46; do
+    run --manifest m.json --range-offset "$offset"
+    want=$(short_ranges 1000 "$offset")
+    grep -q "^ measurements less than  *1000  *meters  *$want  *meas\. *\$" report.txt ||
+      { echo "offset $offset: want $want ranges rejected:"; grep 'measurements less' report.txt; exit 1; }
+    [ "$(jq .summary.rejected.range m.json)" = "$want" ] ||
+      { echo "offset $offset: manifest rejected $(jq .summary.rejected.range m.json), want $want"; exit 1; }
+  done
+  # The offset moved ranges across rmin both ways.
+  [ "$(short_ranges 1000 2.5)" = 0 ] && [ "$(short_ranges 1000 -46)" = 4 ] ||
+    { echo "the fixture no longer straddles rmin"; exit 1; }
 }
 
 case $case in
@@ -93,7 +124,7 @@ geoid)
   wkt_ok short.las 'EGM96 height'
   [ "$(od -An -t u8 -j 247 -N 8 short.las | tr -d ' ')" = 0 ]
   ;;
-fixture)
+fixture | range_offset)
   # Level flight north at 1000 m with the aircraft rolled 10 degrees (right wing down);
   # t0 = 10 h, one measurement every 0.1 s of timer.
   printf '%s\n' scan.txt traj.txt 0 0 cen.txt '10.0 0 0.0' '10.0 10.01' '50 60 0 20' \
@@ -104,6 +135,10 @@ fixture)
     '3 998.0 20 100.0 0.3' '4 1052.775708 20 120.0 0.4' '5 1242.576401 20 140.0 0.5' \
     '1 1242.576401 20 140.0 0.6' '2 1052.775708 20 120.0 0.7' '3 998.0 20 100.0 0.8' \
     '1 998.0 20 100.0 0.9' '1 500000.0 20 60.0 0.95' > scan.txt
+  if [ "$case" = range_offset ]; then
+    range_offset_case
+    exit 0
+  fi
   run --las fix.las --date 2024-02-29 --line-id 7
   node "$check" fix.las --fixture --line-id 7 --day-start "$(day_start 2024-02-29)"
   # The last return lies 4.6 degrees west, beyond the 2.1 degrees that 1e-9 reaches:
