@@ -122,6 +122,9 @@ modes=(
   "binary point file and LAS file|d_bin||flight.2dd|--las points.las --date 2026-04-12"
   "binary point file, --rigorous|d_bin|>= 0.9 x binary|flight.2dd|--rigorous"
   "binary point file, cross profiles, --rigorous|d_bin_cal||flight.2dd|--rigorous"
+  "binary point file, --boresight, --range-offset|d_bin||flight.2dd|--boresight 0.1,-0.1,0.2 --range-offset -0.03"
+  "binary point file, --rigorous --boresight|d_bin||flight.2dd|--rigorous --boresight 0.1,-0.1,0.2 --range-offset -0.03"
+  "text scanner form (2 M), --boresight|d_scantxt||flight_2m.txt|--boresight 0.1,-0.1,0.2 --range-offset -0.03"
 )
 
 mkdir -p "$data"

@@ -26,6 +26,26 @@ AttitudeTrig direct_attitude_trig(const AircraftState& s) {
   return t;
 }
 
+AttitudeTrig boresight_trig(const Boresight& b) {
+  AttitudeTrig t;
+  t.sH = std::sin(b.heading * kDegToRad);
+  t.cH = std::cos(b.heading * kDegToRad);
+  t.sP = std::sin(b.pitch * kDegToRad);
+  t.cP = std::cos(b.pitch * kDegToRad);
+  t.sR = std::sin(b.roll * kDegToRad);
+  t.cR = std::cos(b.roll * kDegToRad);
+  return t;
+}
+
+Beam make_beam(double angle_gon, const AttitudeTrig& bore) {
+  Beam b = make_beam(angle_gon);
+  const NedOffset v = rotate(bore, b.bx, b.by, b.bz);
+  b.bx = v.n;
+  b.by = v.e;
+  b.bz = v.d;
+  return b;
+}
+
 SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState& s,
                             const LeverArm& arm, GeoidLookup* geoid) {
   return geolocate_full(range, beam, s, direct_attitude_trig(s), arm, geoid);

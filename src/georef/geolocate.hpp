@@ -25,17 +25,19 @@ inline double scan_angle(double angle_gon) {
   return (angle_gon - 100) * (-1) * kGonToRad;
 }
 
-// The beam's direction terms: sin and cos of the scan angle.
+// A beam: its scan angle, and its unit direction in the body frame (x
+// forward, y right, z down). The scanner sweeps its own y-z plane.
 struct Beam {
   double scanang = 0;  // radians
-  double sin_s = 0, cos_s = 1;
+  double bx = 0, by = 0, bz = 1;
 };
 
+// The beam at angle_gon with the scanner's axes on the body axes.
 inline Beam make_beam(double angle_gon) {
   Beam b;
   b.scanang = scan_angle(angle_gon);
-  b.sin_s = std::sin(b.scanang);
-  b.cos_s = std::cos(b.scanang);
+  b.by = -std::sin(b.scanang);
+  b.bz = std::cos(b.scanang);
   return b;
 }
 
@@ -60,20 +62,36 @@ struct NedOffset {
 // The sines and cosines of s's attitude and latitude, each by libm directly.
 AttitudeTrig direct_attitude_trig(const AircraftState& s);
 
-// The beam and lever arm rotated from the body frame into north, east, down:
-// roll about x, then pitch about y, then heading about z.
-inline NedOffset rotate_to_ned(double range, const Beam& beam, const AttitudeTrig& t,
-                               const LeverArm& arm) {
+// The vector (x, y, z) turned by Rz(heading) Ry(pitch) Rx(roll): roll about
+// x, then pitch about y, then heading about z (t.cL is not used).
+inline NedOffset rotate(const AttitudeTrig& t, double x, double y, double z) {
   const double sH = t.sH, cH = t.cH, sP = t.sP, cP = t.cP, sR = t.sR, cR = t.cR;
-  const double x = arm.dx;
-  const double y = arm.dy - range * beam.sin_s;
-  const double z = arm.dz + range * beam.cos_s;
   NedOffset v;
   v.n = cP * cH * x + (sP * cH * sR - cR * sH) * y + (sP * cH * cR + sR * sH) * z;
   v.e = cP * sH * x + (sH * sP * sR + cR * cH) * y + (sH * sP * cR - cH * sR) * z;
   v.d = -sP * x + cP * sR * y + cP * cR * z;
   return v;
 }
+
+// The beam and lever arm rotated from the body frame into north, east, down.
+inline NedOffset rotate_to_ned(double range, const Beam& beam, const AttitudeTrig& t,
+                               const LeverArm& arm) {
+  return rotate(t, arm.dx + range * beam.bx, arm.dy + range * beam.by, arm.dz + range * beam.bz);
+}
+
+// The rotation of the scanner's axes from the body axes, in degrees: beam in
+// the body frame = Rz(heading) Ry(pitch) Rx(roll) beam in the scanner frame,
+// the attitude's own matrices, so a positive roll tilts the beam as a
+// positive aircraft roll does (to the left).
+struct Boresight {
+  double roll = 0, pitch = 0, heading = 0;
+};
+
+// The sines and cosines of the boresight angles, as rotate() takes them.
+AttitudeTrig boresight_trig(const Boresight& b);
+
+// The beam at angle_gon from a scanner turned by the boresight `bore`.
+Beam make_beam(double angle_gon, const AttitudeTrig& bore);
 
 // Computes AttitudeTrig measurement after measurement; each angle is
 // evaluated relative to the one before (the attitude changes slowly).

@@ -79,7 +79,7 @@ bool BinaryScanReader::next(Measurement& m) {
     if (p == nullptr) return !(ended_ = true);
     irec_ += kMeasBytes;
     std::int32_t count = le_u16(p + 3) % 10000;
-    m.range = layout_.runit * le_u16(p);
+    m.range = layout_.runit * le_u16(p) + range_offset_;
     m.ampl = static_cast<std::int8_t>(p[2]);
     m.angle_count = count;
     m.angle = layout_.aunit * 2 * count;
@@ -130,6 +130,7 @@ bool TextScanReader::read_record(Measurement& m) {
   if (s != ReadStatus::ok) return false;
   m.ampl = static_cast<std::int8_t>(ampl);
   m.angle_count = -1;
+  m.range += range_offset_;
   return true;
 }
 

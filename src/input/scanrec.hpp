@@ -11,6 +11,13 @@
 
 namespace bf {
 
+// What the readers add to every range for a range offset: no offset is added
+// as -0.0, which leaves every range bit for bit as read (+0.0 would turn a
+// range of -0.0 into +0.0), so the loop adds without a test.
+constexpr double range_addend(double range_offset) {
+  return range_offset == 0 ? -0.0 : range_offset;
+}
+
 // One laser measurement, overwritten by the next.
 struct Measurement {
   double thr = 0;                 // decimal hours on the trajectory's time scale
@@ -45,9 +52,15 @@ struct ScanTiming {
 // The binary .2dd form.
 class BinaryScanReader {
  public:
+  // range_offset: metres added to every range as it is read.
   BinaryScanReader(BinaryInput& in, const ScanLayout& layout, const ScanWindow& window,
-                   OutFile& console)
-      : in_(in), layout_(layout), win_(window), console_(console), irec_(layout.irec) {}
+                   OutFile& console, double range_offset = 0)
+      : in_(in),
+        layout_(layout),
+        win_(window),
+        console_(console),
+        irec_(layout.irec),
+        range_offset_(range_addend(range_offset)) {}
 
   // Passes over the scans whose first timer lies before the window and prints
   // how many. False when the file ended during the search (no measurement
@@ -74,13 +87,16 @@ class BinaryScanReader {
   std::int32_t inext_ = 1;  // position within the scan of the next measurement
   bool ended_ = false;
   ScanTiming t_;
+  double range_offset_;
 };
 
 // The text form: one free-format record of five values per measurement.
 class TextScanReader {
  public:
-  TextScanReader(FreeReader& in, const ScanWindow& window, OutFile& console)
-      : in_(in), win_(window), console_(console) {}
+  // range_offset: metres added to every range as it is read.
+  TextScanReader(FreeReader& in, const ScanWindow& window, OutFile& console,
+                 double range_offset = 0)
+      : in_(in), win_(window), console_(console), range_offset_(range_addend(range_offset)) {}
 
   void start();  // prints the skipped-count line with 0
   bool next(Measurement& m);
@@ -94,6 +110,7 @@ class TextScanReader {
   OutFile& console_;
   bool ended_ = false;
   ScanTiming t_;
+  double range_offset_;
 };
 
 // thr from the timer value and the wraps counted so far.

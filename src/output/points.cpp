@@ -51,10 +51,13 @@ char* format_point_line(char* out, const OutPoint& p, bool with_gcount) {
   return out;
 }
 
-BeamTable::BeamTable(double aunit)
+BeamTable::BeamTable(double aunit, const std::optional<Boresight>& boresight)
     : beams_(std::make_unique<Beam[]>(10000)), tans_(std::make_unique<double[]>(10000)) {
+  const std::optional<AttitudeTrig> bore =
+      boresight ? std::optional(boresight_trig(*boresight)) : std::nullopt;
   for (std::int32_t count = 0; count < 10000; ++count) {
-    beams_[count] = make_beam(aunit * 2 * count);
+    const double angle = aunit * 2 * count;
+    beams_[count] = bore ? make_beam(angle, *bore) : make_beam(angle);
     tans_[count] = std::tan(beams_[count].scanang);
   }
 }
@@ -71,6 +74,7 @@ PointPipeline::PointPipeline(const PipelineConfig& cfg, const TrajectoryTable& t
                 : cfg.rigorous ? Geometry::rigorous
                                : Geometry::flat) {
   if (geoid != nullptr) geoid_lookup_.emplace(*geoid);
+  if (cfg.boresight) bore_ = boresight_trig(*cfg.boresight);
 }
 
 bool PointPipeline::rejected(const Measurement& m) {
@@ -111,7 +115,9 @@ void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
     return;
   update_stats(m.range, s);
 
-  const Beam beam = m.angle_count >= 0 ? (*beams_)[m.angle_count] : make_beam(m.angle);
+  const Beam beam = m.angle_count >= 0 ? (*beams_)[m.angle_count]
+                    : bore_            ? make_beam(m.angle, *bore_)
+                                       : make_beam(m.angle);
   GeoidLookup* geoid = Geoid ? &*geoid_lookup_ : nullptr;
   cursor_.attitude(cfg_.mis, s);
   SurfacePoint sp;

@@ -30,6 +30,7 @@ struct PipelineConfig {
   double rmin = 0;
   LeverArm arm;
   Misalignment mis;
+  std::optional<Boresight> boresight;  // full geolocation: the scanner's rotation
 };
 
 // Counters and statistics that the run summary prints.
@@ -50,11 +51,12 @@ void encode_point_record(const OutPoint& p, unsigned char* rec);
 // The text point line (47 characters, 50 with the group count), line end included.
 char* format_point_line(char* out, const OutPoint& p, bool with_gcount);
 
-// Sin, cos and tan of the scan angle for every angle count of the binary form
-// (counts are reduced mod 10000), computed exactly as for a single beam.
+// The beam and the tan of its scan angle for every angle count of the binary
+// form (counts are reduced mod 10000), computed exactly as for a single beam,
+// turned by the boresight when one is given.
 class BeamTable {
  public:
-  explicit BeamTable(double aunit);
+  explicit BeamTable(double aunit, const std::optional<Boresight>& boresight = std::nullopt);
   const Beam& operator[](std::int32_t count) const { return beams_[count]; }
   double tan(std::int32_t count) const { return tans_[count]; }
 
@@ -145,7 +147,8 @@ class PointPipeline {
   Outputs out_;
   RunStats stats_;
   AttitudeTrigCache trig_;
-  SeriesTermsTrack series_;  // rigorous mode
+  SeriesTermsTrack series_;           // rigorous mode
+  std::optional<AttitudeTrig> bore_;  // text scanner form: turns each beam as it is made
   Geometry geometry_;
   CentreState centre_;
   CrossSums sums_;

@@ -1,7 +1,9 @@
 #include "run/options.hpp"
 
 #include <charconv>
+#include <cmath>
 #include <string_view>
+#include <system_error>
 
 #include "textio/freeread.hpp"
 
@@ -82,6 +84,40 @@ double parse_roll0(std::string_view s) {
   return v;
 }
 
+// A finite decimal number, with an optional leading '+'.
+bool parse_real(std::string_view s, double& v) {
+  if (!s.empty() && s[0] == '+') {
+    s.remove_prefix(1);
+    if (!s.empty() && s[0] == '-') return false;  // "+-1"
+  }
+  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  return ec == std::errc() && end == s.data() + s.size() && std::isfinite(v);
+}
+
+Boresight parse_boresight(std::string_view s) {
+  double angles[3] = {0, 0, 0};
+  std::string_view rest = s;
+  bool ok = true;
+  for (int k = 0; k < 3 && ok; ++k) {
+    const auto comma = k < 2 ? rest.find(',') : rest.size();
+    ok = comma != std::string_view::npos && parse_real(rest.substr(0, comma), angles[k]);
+    if (ok && k < 2) rest.remove_prefix(comma + 1);
+  }
+  if (!ok)
+    throw UsageError(
+        "--boresight wants ROLL,PITCH,HEADING in degrees, such as 0.1,-0.1,0.2, not '" +
+        std::string(s) + "'");
+  return Boresight{angles[0], angles[1], angles[2]};
+}
+
+double parse_range_offset(std::string_view s) {
+  double v = 0;
+  if (!parse_real(s, v))
+    throw UsageError("--range-offset wants a number of metres, such as -0.03, not '" +
+                     std::string(s) + "'");
+  return v;
+}
+
 // Splits "--name=value" and finds the value of "--name value".
 struct OptionCursor {
   std::span<const char* const> args;
@@ -139,6 +175,10 @@ ParsedOptions parse_options(std::span<const char* const> args) {
       o.roll0 = parse_roll0(cur.value(name, inline_value, has_inline));
     } else if (name == "--rigorous") {
       take_flag(name, has_inline, o.rigorous);
+    } else if (name == "--boresight") {
+      o.boresight = parse_boresight(cur.value(name, inline_value, has_inline));
+    } else if (name == "--range-offset") {
+      o.range_offset = parse_range_offset(cur.value(name, inline_value, has_inline));
     } else if (name == "--no-progress") {
       take_flag(name, has_inline, flag);
       o.progress = false;
@@ -188,6 +228,14 @@ options:
                        regression at full precision, exit status and elapsed time
   --list-files         read the deck, print its input and output files and its values as
                        JSON on standard output, and exit; no file is opened or created
+  --boresight R,P,H    the scanner's rotation from the aircraft's body axes (x forward,
+                       y right, z down), degrees: beam in the body frame =
+                       Rz(H) Ry(P) Rx(R) beam in the scanner frame, applied before the
+                       lever arm is added and the attitude turns both; signs as the
+                       attitude's (a positive R tilts the beam to the left, as a positive
+                       roll does). Full geolocation only: profile mode ignores it
+  --range-offset M     metres added to every range as it is read (the negative of the
+                       range bias): filters, geolocation and the LAS range see the sum
   --no-progress        no progress line on standard error (drawn only on a terminal)
   --help               this text
   --version            the program's version

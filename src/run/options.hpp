@@ -1,5 +1,6 @@
 // Command-line options. The deck stays the whole processing configuration;
-// options only add products (a LAS file, progress) and the rigorous geometry.
+// options only add products (a LAS file, progress), the rigorous geometry and
+// the sensor's boresight and range offset.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,8 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+
+#include "georef/geolocate.hpp"
 
 namespace bf {
 
@@ -24,9 +27,11 @@ struct RunOptions {
   TimeScale time_scale = TimeScale::gps;
   std::string vertical_crs;  // "EPSG:5773" and the like; empty: named after the geoid grid
   bool rigorous = false;
-  bool progress = true;         // only ever drawn when standard error is a terminal
-  std::optional<double> roll0;  // --roll0: replaces the deck's roll0, degrees
-  std::string manifest;         // --manifest: the run's JSON record; empty: none
+  bool progress = true;                // only ever drawn when standard error is a terminal
+  std::optional<double> roll0;         // --roll0: replaces the deck's roll0, degrees
+  std::string manifest;                // --manifest: the run's JSON record; empty: none
+  std::optional<Boresight> boresight;  // the scanner's rotation from the body axes
+  double range_offset = 0;             // metres added to every range as read
 };
 
 // A command line that can't be used: printed on standard error, exit status 2.

@@ -130,17 +130,18 @@ LoopResult scanner_phase(const RunPar& par, RunFiles& files, const TrajectoryTab
   Progress progress(options.progress, file_name(par.scanname));
   PipelineConfig config = pipeline_config(par);
   config.rigorous = options.rigorous;
+  config.boresight = options.boresight;
   if (par.bin2dd) {
     const ScanLayout layout = readhdr(*files.scan_binary, console);
-    const BeamTable beams(layout.aunit);
+    const BeamTable beams(layout.aunit, options.boresight);
     PointPipeline pipe(config, traj, geoid, &beams, outputs);
-    BinaryScanReader reader(*files.scan_binary, layout, window, console);
+    BinaryScanReader reader(*files.scan_binary, layout, window, console, options.range_offset);
     const bool started = reader.start();
     return measurement_loop(reader, started, pipe, files.scan_binary.get(), nullptr, progress);
   }
   PointPipeline pipe(config, traj, geoid, nullptr, outputs);
   FreeReader text(*files.scan_text);
-  TextScanReader reader(text, window, console);
+  TextScanReader reader(text, window, console, options.range_offset);
   reader.start();
   return measurement_loop(reader, true, pipe, nullptr, files.scan_text.get(), progress);
 }
@@ -173,6 +174,8 @@ void run_phases(RunPar& par, RunFiles& files, OutFile& console, const RunOptions
   print_opening_report(par, console);
   if (options.rigorous && !par.useatt)
     console.free_line({"*** profile mode: --rigorous changes nothing"});
+  if (options.boresight && !par.useatt)
+    console.free_line({"*** profile mode: --boresight changes nothing"});
 
   std::unique_ptr<GeoidGrid> geoid;
   if (par.usegeoid) geoid = load_geoid_phase(par, console);

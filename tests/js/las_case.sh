@@ -213,6 +213,17 @@ options)
 --las=|wants a file name
 --no-progress=yes|takes no value
 --colour|unknown option
+--boresight 0.1,0.2|--boresight
+--boresight 0.1,0.2,0.3,0.4|--boresight
+--boresight 0.1,,0.3|--boresight
+--boresight 0.1;0.2;0.3|--boresight
+--boresight nan,0,0|--boresight
+--boresight 1e999,0,0|--boresight
+--boresight|needs a value
+--range-offset 3cm|--range-offset
+--range-offset inf|--range-offset
+--range-offset=|--range-offset
+--range-offset +-0.03|--range-offset
 END
   # Profile mode (useatt F) writes no coordinates: refused before any file is touched.
   set_deck_line 9 '1 1 T T T T F'

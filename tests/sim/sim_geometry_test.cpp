@@ -189,6 +189,108 @@ TEST(SimSurface, GeneratedRidgesStayGentle) {
   }
 }
 
+// A hill of 6 m and a hollow of 4 m: the gradient agrees with differences, the centre has the
+// full height, and at and beyond the edge the ground is exactly level.
+TEST(SimSurface, HillsAndHollowsAreSmoothAndEndAtTheirEdge) {
+  SurfaceDef def = level(78.5, -15.0, 30.0);
+  def.kind = "terrain";
+  def.hills.push_back({100.0, -50.0, 6.0, 200.0});
+  def.hills.push_back({-150.0, 120.0, -4.0, 150.0});
+  const Surface s(def, nullptr);
+  auto at = [&](double n, double e) {
+    return s.at(def.lat0 * kDeg + n / s.n_scale(), def.lon0 * kDeg + e / s.e_scale());
+  };
+  EXPECT_NEAR(at(100.0, -50.0).h, 36.0, 1e-9);
+  EXPECT_NEAR(at(-150.0, 120.0).h, 26.0, 1e-9);
+  // (1 - 1/4)^2 of the height halfway out.
+  EXPECT_NEAR(at(-150.0 + 75.0, 120.0).h, 30.0 - 4.0 * 0.5625, 1e-9);
+  const double step = 1e-3;
+  for (double n = -320.0; n <= 320.0; n += 23.7) {
+    for (double e = -280.0; e <= 280.0; e += 19.3) {
+      const Surface::Sample c = at(n, e);
+      EXPECT_NEAR(c.dh_dn, (at(n + step, e).h - at(n - step, e).h) / (2 * step), 1e-6);
+      EXPECT_NEAR(c.dh_de, (at(n, e + step).h - at(n, e - step).h) / (2 * step), 1e-6);
+      const bool outside =
+          std::hypot(n - 100.0, e + 50.0) >= 200.0 && std::hypot(n + 150.0, e - 120.0) >= 150.0;
+      if (outside) {
+        EXPECT_EQ(c.h, 30.0) << n << " " << e;
+      }
+      EXPECT_EQ(s.level(def.lat0 * kDeg + n / s.n_scale(), def.lon0 * kDeg + e / s.e_scale()),
+                outside)
+          << n << " " << e;
+    }
+  }
+}
+
+TEST(SimSurface, GeneratedTerrainStaysGentle) {
+  std::vector<Ridge> ridges;
+  std::vector<Hill> hills;
+  generate_terrain(5, 6000.0, ridges, hills);
+  EXPECT_EQ(ridges.size(), 576u);  // one per 250 m x 250 m of the 6 km square
+  EXPECT_EQ(hills.size(), 44u);    // one per 900 m x 900 m
+  for (const Ridge& r : ridges) {
+    EXPECT_LE(0.858 * r.height / r.width, 0.4) << "steepest flank";
+    EXPECT_GE(r.height, 0.5);
+    EXPECT_LE(r.height, 2.0);
+    EXPECT_LE(std::max(std::abs(r.n), std::abs(r.e)), 3000.0);
+  }
+  int hollows = 0;
+  for (const Hill& h : hills) {
+    EXPECT_GE(std::abs(h.height), 2.0);
+    EXPECT_LE(std::abs(h.height), 8.0);
+    EXPECT_LE(1.54 * std::abs(h.height) / h.radius, 0.09) << "steepest slope";
+    hollows += h.height < 0;
+  }
+  EXPECT_GT(hollows, 0);
+  EXPECT_LT(hollows, 44);
+}
+
+// Lines that name the same terrain origin and seed fly over the same ground wherever they
+// start and whatever their own seed; another terrain seed is other ground. The control points
+// lie on level ground under the swath, at the level height less the deck's geoid.
+TEST(SimTerrain, SameOriginAndSeedGiveTheSameGround) {
+  const std::string base =
+      (std::filesystem::temp_directory_path() / ("beamfall-terrain-" + std::to_string(::getpid())))
+          .string();
+  auto fly = [&](const std::string& name, const std::string& args) {
+    const std::string cmd = std::string(BEAMFALL_SIM_BIN) + " --out " + base + "/" + name +
+                            " --duration 2 --nmeas 20 --surface terrain --surface-height 5"
+                            " --terrain-origin 78.51,-15.02 " +
+                            args + " > /dev/null";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    return read_truth(base + "/" + name + "/truth.txt");
+  };
+  const Truth a = fly("a", "--terrain-seed 4 --seed 1 --control-points 20");
+  const Truth b = fly("b", "--terrain-seed 4 --seed 9 --lat 78.52 --lon -15.03 --track 200");
+  const Truth c = fly("c", "--terrain-seed 5 --seed 1");
+  const Surface sa(a.surface, nullptr), sb(b.surface, nullptr), sc(c.surface, nullptr);
+  int differ = 0;
+  for (int k = 0; k < 400; ++k) {
+    const double lat = (78.51 + 0.0005 * (k % 20 - 10)) * kDeg;
+    const double lon = (-15.02 + 0.0025 * (k / 20 - 10)) * kDeg;
+    EXPECT_EQ(sa.at(lat, lon).h, sb.at(lat, lon).h);
+    differ += sa.at(lat, lon).h != sc.at(lat, lon).h;
+  }
+  EXPECT_GT(differ, 40);
+
+  const std::string csv = read_file(base + "/a/control.csv");
+  const std::vector<std::string_view> lines = split_lines(csv);
+  ASSERT_GE(lines.size(), 21u);
+  EXPECT_EQ(lines[0], "latitude,longitude,height");
+  for (std::size_t k = 1; k <= 20; ++k) {
+    const std::vector<std::string_view> f = split_fields(lines[k]);
+    ASSERT_EQ(f.size(), 3u) << lines[k];
+    double lat = 0, lon = 0, h = 0;
+    ASSERT_TRUE(parse_double(f[0], lat) && parse_double(f[1], lon) && parse_double(f[2], h));
+    EXPECT_TRUE(sa.level(lat * kDeg, lon * kDeg)) << lines[k];
+    EXPECT_EQ(h, 5.0);
+    // Under the swath: the 2 s line runs 140 m (and its lead) from 78.5 N, 15 W, and the
+    // points lie within 116 m of it.
+    EXPECT_LT(std::hypot((lat - 78.5) * 111700, (lon + 15) * 22300), 300.0) << lines[k];
+  }
+  std::filesystem::remove_all(base);
+}
+
 template <typename T>
 T get(const std::string& b, std::size_t at) {
   T v;

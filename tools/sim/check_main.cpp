@@ -36,6 +36,10 @@ the injected errors.
   --rigorous             the run used beamfall --rigorous: each point is held against the
                          rigorous statement of its beam, and the cross profiles against the
                          offset across the heading
+  --boresight R,P,H      the run used beamfall --boresight R,P,H (degrees): the checker's
+                         statement of each beam is turned the same way, and only what is
+                         left of the injected boresight is expected in the regression
+  --range-offset M       the run used beamfall --range-offset M (metres)
   --require NAME<=X      fail (exit 1) unless metric NAME is at most X (also NAME>=X);
                          repeatable; the metrics are listed at the end of the output
 )";
@@ -89,6 +93,7 @@ struct Run {
   std::optional<BeamModel> model;
   Report report;
   bool rigorous = false;  // the run placed points on the ellipsoid
+  RunSensor sensor;       // the run's --boresight and --range-offset
 
   // Height of the true surface in the output's height system (above the geoid when the deck
   // loads a grid); degrees in.
@@ -101,14 +106,19 @@ struct Run {
     const double range = static_cast<double>(kRangeUnit) * m.range_count;
     auto place = rigorous ? rigorous_point : flat_earth_point;
     return place(m.state, range, truth.pattern.angle_gon(i), deck.dx, deck.dy, deck.dz, deck.pitch0,
-                 deck.roll0, deck.heading0);
+                 deck.roll0, deck.heading0, sensor);
   }
+  // The boresight roll and the range bias the run leaves uncorrected.
+  double roll_left() const { return truth.sensor.bore_roll - deck.roll0 - sensor.roll; }
+  double bias_left() const { return truth.sensor.range_bias + sensor.range_offset; }
 };
 
-Run load(const std::string& dir, const std::string& report_path, bool rigorous) {
+Run load(const std::string& dir, const std::string& report_path, bool rigorous,
+         const RunSensor& sensor) {
   Run r;
   r.dir = dir;
   r.rigorous = rigorous;
+  r.sensor = sensor;
   r.truth = read_truth(dir + "/truth.txt");
   r.deck = read_deck(dir + "/" + r.truth.deck);
   if (r.truth.geoid != "0") r.surface_grid = read_geoid_grid(dir + "/" + r.truth.geoid);
@@ -223,10 +233,10 @@ void compare_with_beam(const Run& r, const PointRecord& p, std::int64_t k, int i
   // heading, about H tan(scanang), which makes the slope e itself.
   const double x = r.rigorous ? f.across : std::tan(f.scanang) * m.state.h;
   s.model_line.add(x, hm);
-  const double e = (r.truth.sensor.bore_roll - r.deck.roll0) * kDeg;
+  const double e = r.roll_left() * kDeg;
   const double ref = r.reference(flat, flon);
   const double above = m.origin.h - r.surface->at(m.footprint.lat, m.footprint.lon).h;
-  s.closed_line.add(x, ref - r.truth.sensor.range_bias - above * std::tan(f.scanang) * e);
+  s.closed_line.add(x, ref - r.bias_left() - above * std::tan(f.scanang) * e);
   s.surface_ref.add(ref);
 }
 
@@ -391,9 +401,9 @@ void regression_metrics(const Run& r, const PointStats& s, Metrics& m) {
   m["roll_model_error"] = std::abs(r.report.roll - s.model_line.roll());
   m["roll_abs"] = std::abs(r.report.roll);
   // Against the misalignment left in the processing itself.
-  m["roll_injected_error"] = std::abs(r.report.roll - (r.truth.sensor.bore_roll - r.deck.roll0));
+  m["roll_injected_error"] = std::abs(r.report.roll - r.roll_left());
   m["bias_reported"] = r.report.bias;
-  m["bias_expected"] = s.surface_ref.mean() - r.truth.sensor.range_bias;
+  m["bias_expected"] = s.surface_ref.mean() - r.bias_left();
   m["bias_model"] = s.model_line.intercept();
   m["bias_error"] = std::abs(r.report.bias - m["bias_expected"]);
   m["bias_model_error"] = std::abs(r.report.bias - s.model_line.intercept());
@@ -436,6 +446,9 @@ Metrics metrics(const Run& r, const PointStats& s, const CentreStats& c) {
   m["unexplained_rms"] = s.unexplained.rms();
   m["unexplained_max"] = s.unexplained.max();
   m["horiz_misfit_max"] = s.horiz.max();
+  m["horiz_misfit_rms"] = s.horiz.rms();
+  m["horiz_excess_rms"] = s.horiz_excess.rms();
+  m["surface_sd"] = s.surface_ref.sd();  // the relief under the traced points
   m["horiz_model_max"] = s.horiz_model.max();
   m["horiz_unexplained_max"] = s.horiz_unexplained.max();
   m["horiz_excess_max"] = s.horiz_excess.max();
@@ -481,12 +494,21 @@ int run(int argc, char** argv) {
   });
   o.add("--report", true, [&](const std::string& v) { report = v; });
   o.add("--rigorous", false, [&](const std::string&) { rigorous = true; });
+  RunSensor sensor;
+  o.add("--boresight", true, [&](const std::string& v) {
+    const std::vector<double> t = to_doubles("--boresight", v, 3);
+    sensor.roll = t[0];
+    sensor.pitch = t[1];
+    sensor.heading = t[2];
+  });
+  o.add("--range-offset", true,
+        [&](const std::string& v) { sensor.range_offset = to_double("--range-offset", v); });
   o.add("--require", true, [&](const std::string& v) { requires_.push_back(v); });
   const std::vector<std::string> rest = o.parse(argc, argv);
   if (rest.size() > 1) throw ToolError("one run directory at most (try --help)");
   const std::string dir = rest.empty() ? "." : rest[0];
   if (report.empty()) report = dir + "/report.txt";
-  const Run r = load(dir, report, rigorous);
+  const Run r = load(dir, report, rigorous, sensor);
   const PointStats s = point_stats(r);
   const CentreStats c = centre_stats(r);
   print_points(r, s);

@@ -27,11 +27,16 @@ struct BeamOffset {
 // The beam and lever arm in the aircraft's local level frame, with the processing's own
 // angle constants.
 BeamOffset beam_offset(const TrajSample& a, double range, double angle_gon, double dx, double dy,
-                       double dz, double pitch0, double roll0, double heading0) {
+                       double dz, double pitch0, double roll0, double heading0,
+                       const RunSensor& run) {
   const double sa = (angle_gon - 100.0) * -1.0 * kGonToRad;
-  const double x = dx;
-  const double y = dy - range * std::sin(sa);
-  const double z = dz + range * std::cos(sa);
+  range += run.range_offset;
+  Vec3 beam{0.0, -std::sin(sa), std::cos(sa)};
+  if (run.roll != 0.0 || run.pitch != 0.0 || run.heading != 0.0)
+    beam = body_to_ned(run.roll * kDeg, run.pitch * kDeg, run.heading * kDeg) * beam;
+  const double x = dx + range * beam.x;
+  const double y = dy + range * beam.y;
+  const double z = dz + range * beam.z;
   const double r = (a.roll + roll0) * kDegToRad;
   const double p = (a.pitch + pitch0) * kDegToRad;
   const double h = (a.heading + heading0) * kDegToRad;
@@ -47,8 +52,9 @@ BeamOffset beam_offset(const TrajSample& a, double range, double angle_gon, doub
 }  // namespace
 
 FlatPoint flat_earth_point(const TrajSample& a, double range, double angle_gon, double dx,
-                           double dy, double dz, double pitch0, double roll0, double heading0) {
-  const BeamOffset b = beam_offset(a, range, angle_gon, dx, dy, dz, pitch0, roll0, heading0);
+                           double dy, double dz, double pitch0, double roll0, double heading0,
+                           const RunSensor& run) {
+  const BeamOffset b = beam_offset(a, range, angle_gon, dx, dy, dz, pitch0, roll0, heading0, run);
   FlatPoint out = flat_earth_offset(a, b.north, b.east, b.down);
   out.scanang = b.scanang;
   out.across = b.across;
@@ -56,8 +62,9 @@ FlatPoint flat_earth_point(const TrajSample& a, double range, double angle_gon, 
 }
 
 FlatPoint rigorous_point(const TrajSample& a, double range, double angle_gon, double dx, double dy,
-                         double dz, double pitch0, double roll0, double heading0) {
-  const BeamOffset b = beam_offset(a, range, angle_gon, dx, dy, dz, pitch0, roll0, heading0);
+                         double dz, double pitch0, double roll0, double heading0,
+                         const RunSensor& run) {
+  const BeamOffset b = beam_offset(a, range, angle_gon, dx, dy, dz, pitch0, roll0, heading0, run);
   const Geodetic g{a.lat * kDeg, a.lon * kDeg, a.h};
   const Geodetic p =
       to_geodetic(to_ecef(g) + ned_to_ecef(g.lat, g.lon) * Vec3{b.north, b.east, b.down});

@@ -62,8 +62,8 @@ std::vector<TrajSample> fly(const FlightPlan& p) {
     const double bank = std::atan(p.speed * omega * kDeg / kGravity) / kDeg;
     s.roll = bank + p.wobble * (0.6 * std::sin(two_pi * tau / 6.3 + phase[0]) +
                                 0.25 * std::sin(two_pi * tau / 2.1 + phase[1]));
-    s.pitch = 1.8 + p.wobble * (0.3 * std::sin(two_pi * tau / 9.7 + phase[2]) +
-                                0.1 * std::sin(two_pi * tau / 3.1 + phase[3]));
+    s.pitch = p.pitch + p.wobble * (0.3 * std::sin(two_pi * tau / 9.7 + phase[2]) +
+                                    0.1 * std::sin(two_pi * tau / 3.1 + phase[3]));
     s.heading = wrap180(track + p.crab + p.wobble * 0.3 * std::sin(two_pi * tau / 15.0 + phase[4]));
     TrajSample back;
     parse_sample(format_sample(s), back);

@@ -20,6 +20,7 @@ struct FlightPlan {
   double turn_start = 0.0;     // seconds after the first scan
   double turn_duration = 0.0;  // seconds, including 3 s of smooth entry and exit
   double crab = 2.0;           // heading minus track, degrees
+  double pitch = 1.8;          // mean pitch, degrees
   double wobble = 1.0;         // scale of the attitude and height oscillations (0: none)
   double rate = 10.0;          // trajectory samples per second
   double t_first = 0.0;        // first scan, seconds since midnight

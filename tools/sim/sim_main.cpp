@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "beam.hpp"
 #include "flight.hpp"
@@ -17,9 +18,12 @@
 #include "text.hpp"
 #include "trajectory.hpp"
 #include "truth.hpp"
+#include "wgs84.hpp"
 
 namespace bsim {
 namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 const char* const kUsage = R"(usage: beamfall-sim [options]
 Simulates a laser scanner flight and writes, into the output directory: flight.2dd (binary
@@ -35,6 +39,7 @@ flight
   --height M             mean height above the surface's reference height [350]
   --turn RATE,START,DUR  gentle turn: degrees/s, start and duration in s [none]
   --crab DEG             heading minus track [2]
+  --pitch DEG            the aircraft's mean pitch (nose up: the beam looks forward) [1.8]
   --wobble X             scale of the attitude and height oscillations, 0 for none [1]
   --traj-rate HZ         trajectory samples per second [10]
 scanner
@@ -42,9 +47,19 @@ scanner
   --nmeas N              measurements per scan [208]
   --sweep GON            half width of the rising sweep about nadir (100 gon) [25]
 surface
-  --surface level|ice    level, or sea ice with pressure ridges and a slope [level]
-  --surface-height M     height at the start position [30]
-  --slope N,E            slope of the ice surface, m/m [0.0002,0]
+  --surface level|ice|terrain
+                         level; sea ice with pressure ridges along the line and a slope;
+                         or the shared terrain: ridges of 0.5-2 m and round hills and
+                         hollows of 2-8 m fixed to --terrain-origin and --terrain-seed, the
+                         same for every line that names them [level]
+  --surface-height M     height of the level part (at the start position, or for terrain
+                         anywhere) [30]
+  --slope N,E            slope of the ice or terrain surface, m/m [ice 0.0002,0; terrain 0,0]
+  --terrain-origin LAT,LON  centre of the shared terrain, degrees [the start position]
+  --terrain-seed N       the shared terrain's features [1]
+  --terrain-size KM      side of the square the terrain's features lie in [6]
+  --control-points N     also write control.csv: N points on level ground inside the swath,
+                         latitude,longitude,height in the deck's height system [none]
   --geoid FILE           geoid grid; a cropped copy is written and named in the deck
   --on-geoid             surface heights are above the geoid (needs --geoid)
 injected errors
@@ -79,6 +94,10 @@ struct Settings {
   long long naver = 1;
   double window[2] = {-1.0, -1.0};
   std::string out = ".";
+  double terrain_origin[2] = {kNaN, kNaN};
+  std::uint64_t terrain_seed = 1;
+  double terrain_size = 6000.0;  // metres
+  long long control_points = 0;
 };
 
 Settings parse_settings(int argc, char** argv) {
@@ -113,6 +132,7 @@ Settings parse_settings(int argc, char** argv) {
     s.plan.turn_duration = t[2];
   });
   num_opt("--crab", s.plan.crab);
+  num_opt("--pitch", s.plan.pitch);
   num_opt("--wobble", s.plan.wobble);
   num_opt("--traj-rate", s.plan.rate);
   num_opt("--scan-rate", s.pattern.scan_rate);
@@ -121,7 +141,8 @@ Settings parse_settings(int argc, char** argv) {
   });
   num_opt("--sweep", s.sweep);
   o.add("--surface", true, [&](const std::string& v) {
-    if (v != "level" && v != "ice") throw ToolError("--surface is level or ice");
+    if (v != "level" && v != "ice" && v != "terrain")
+      throw ToolError("--surface is level, ice or terrain");
     s.surface.kind = v;
   });
   num_opt("--surface-height", s.surface.height);
@@ -131,6 +152,18 @@ Settings parse_settings(int argc, char** argv) {
     s.surface.slope_n = t[0];
     s.surface.slope_e = t[1];
   });
+  o.add("--terrain-origin", true, [&](const std::string& v) {
+    const std::vector<double> t = to_doubles("--terrain-origin", v, 2);
+    s.terrain_origin[0] = t[0];
+    s.terrain_origin[1] = t[1];
+  });
+  o.add("--terrain-seed", true, [&](const std::string& v) {
+    s.terrain_seed = static_cast<std::uint64_t>(to_integer("--terrain-seed", v));
+  });
+  o.add("--terrain-size", true,
+        [&](const std::string& v) { s.terrain_size = 1000.0 * to_double("--terrain-size", v); });
+  o.add("--control-points", true,
+        [&](const std::string& v) { s.control_points = to_integer("--control-points", v); });
   o.add("--geoid", true, [&](const std::string& v) { s.geoid_file = v; });
   o.add("--on-geoid", false, [&](const std::string&) { s.surface.on_geoid = true; });
   o.add("--lever", true, [&](const std::string& v) {
@@ -197,6 +230,11 @@ void validate(Settings& s) {
     throw ToolError("--slope applies to --surface ice");
   }
   if (!s.deck_lever_set) s.deck_lever = s.sensor.lever;
+  if (!(s.terrain_size > 0.0 && s.terrain_size <= 100000.0))
+    throw ToolError("--terrain-size: 0 ... 100 km");
+  if (s.control_points < 0 || s.control_points > 100000)
+    throw ToolError("--control-points: 0 ... 100000");
+  if (!(std::abs(s.plan.pitch) < 30.0)) throw ToolError("--pitch must lie within +-30 degrees");
 }
 
 std::string deck_text(const Settings& s, const Truth& t) {
@@ -223,6 +261,42 @@ std::string deck_text(const Settings& s, const Truth& t) {
   d += "1 " + std::to_string(s.pattern.nmeas) + "\n";
   d += "1\n";  // rmin, metres
   return d;
+}
+
+// N control points on level ground inside the middle 80 % of the swath, during the scanning:
+// "latitude,longitude,height" (degrees, metres in the deck's height system, that is less the
+// geoid when the deck names a grid).
+std::string control_points_csv(const Settings& s, const Surface& surface,
+                               const std::vector<TrajSample>& samples, const GeoidGrid* deck_grid) {
+  const double t0 = s.plan.t_first / 3600.0, t1 = (s.plan.t_first + s.plan.duration) / 3600.0;
+  std::vector<const TrajSample*> flown;
+  for (const TrajSample& x : samples)
+    if (x.t >= t0 && x.t <= t1) flown.push_back(&x);
+  if (flown.empty()) throw ToolError("no trajectory sample inside the scanning for control points");
+  const double half = 0.8 * s.height * std::tan(s.sweep * 0.9 * kDeg);
+  std::string csv = "latitude,longitude,height\n";
+  long long written = 0;
+  std::uint64_t draw = 0;
+  auto u = [&](double lo, double hi) {
+    return lo + (hi - lo) * uniform01(s.sensor.seed, 79, draw++);
+  };
+  while (written < s.control_points) {
+    if (draw > 2000 * static_cast<std::uint64_t>(s.control_points) + 2000)
+      throw ToolError("too little level ground under the swath for the control points");
+    const TrajSample& a = *flown[std::min(
+        flown.size() - 1, static_cast<std::size_t>(u(0.0, static_cast<double>(flown.size()))))];
+    const double across = u(-half, half);
+    const double right = (a.heading + 90.0) * kDeg, lat = a.lat * kDeg;
+    const double plat = lat + across * std::cos(right) / meridian_radius(lat);
+    const double plon =
+        a.lon * kDeg + across * std::sin(right) / (normal_radius(lat) * std::cos(lat));
+    if (!surface.level(plat, plon)) continue;
+    double h = surface.at(plat, plon).h;
+    if (deck_grid != nullptr) h -= geoid_height(*deck_grid, plat / kDeg, plon / kDeg);
+    csv += fixed(plat / kDeg, 9) + "," + fixed(plon / kDeg, 9) + "," + fixed(h, 4) + "\n";
+    ++written;
+  }
+  return csv;
 }
 
 // Writes the scanner file scan by scan; returns the number of missing returns.
@@ -271,6 +345,10 @@ int run(int argc, char** argv) {
   }
   s.surface.lat0 = s.plan.lat0;
   s.surface.lon0 = s.plan.lon0;
+  if (s.surface.kind == "terrain" && !std::isnan(s.terrain_origin[0])) {
+    s.surface.lat0 = s.terrain_origin[0];
+    s.surface.lon0 = s.terrain_origin[1];
+  }
   double base = s.surface.height;
   if (s.surface.on_geoid) base += geoid_height(grid, s.plan.lat0, s.plan.lon0);
   if (std::isnan(base)) throw ToolError("the start position lies outside the geoid grid");
@@ -303,6 +381,8 @@ int run(int argc, char** argv) {
     }
     s.surface.ridges = generate_ridges(tn, te, s.sensor.seed);
   }
+  if (s.surface.kind == "terrain")
+    generate_terrain(s.terrain_seed, s.terrain_size, s.surface.ridges, s.surface.hills);
   const Surface surface(s.surface, &grid);
   const TrajectoryInterp traj(samples);
   const BeamModel model(s.pattern, traj, surface, s.sensor);
@@ -320,6 +400,9 @@ int run(int argc, char** argv) {
                     " deg, wobble " + exact(s.plan.wobble));
   t.notes.push_back("between trajectory samples the aircraft moves linearly");
   write_file(dir + t.deck, deck_text(s, t));
+  if (s.control_points > 0)
+    write_file(dir + "control.csv",
+               control_points_csv(s, surface, samples, t.geoid == "0" ? nullptr : &grid));
   write_file(dir + "truth.txt", format_truth(t));
   std::cout << "beamfall-sim: " << t.measurements << " measurements in " << s.pattern.nscans
             << " scans (" << t.no_returns << " without return), " << samples.size()

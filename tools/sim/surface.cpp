@@ -15,7 +15,8 @@ Surface::Surface(SurfaceDef def, const GeoidGrid* geoid) : def_(std::move(def)),
   n0c_ = normal_radius(lat0_) * std::cos(lat0_);
   if (def_.on_geoid && geoid_ == nullptr) throw ToolError("a surface on the geoid needs a grid");
   index_ridges();
-  constant_ = def_.ridges.empty() && !def_.on_geoid && def_.slope_n == 0.0 && def_.slope_e == 0.0;
+  constant_ = def_.ridges.empty() && def_.hills.empty() && !def_.on_geoid && def_.slope_n == 0.0 &&
+              def_.slope_e == 0.0;
 }
 
 void Surface::to_ne(double lat, double lon, double& n, double& e) const {
@@ -103,8 +104,36 @@ Surface::Sample Surface::at(double lat, double lon) const {
       s.dh_de += -2.0 * bump * de / (r.width * r.width);
     }
   }
+  for (const Hill& hill : def_.hills) {
+    const double dn = n - hill.n, de = e - hill.e;
+    const double r2 = hill.radius * hill.radius;
+    const double q = 1.0 - (dn * dn + de * de) / r2;
+    if (q <= 0.0) continue;
+    s.h += hill.height * q * q;
+    s.dh_dn += -4.0 * hill.height * q * dn / r2;
+    s.dh_de += -4.0 * hill.height * q * de / r2;
+  }
   if (def_.on_geoid) s.h += geoid_height(*geoid_, lat / kDeg, lon / kDeg);
   return s;
+}
+
+bool Surface::level(double lat, double lon) const {
+  double n = 0.0;
+  double e = 0.0;
+  to_ne(lat, lon, n, e);
+  for (const Hill& hill : def_.hills) {
+    if (std::hypot(n - hill.n, e - hill.e) < hill.radius) return false;
+  }
+  if (const std::vector<int>* list = cell(n, e)) {
+    for (int k : *list) {
+      const Ridge& r = def_.ridges[static_cast<std::size_t>(k)];
+      double dn = 0.0;
+      double de = 0.0;
+      crest_offset(r, n, e, dn, de);
+      if (dn * dn + de * de <= 25.0 * r.width * r.width) return false;
+    }
+  }
+  return true;
 }
 
 bool Surface::on_feature(double lat, double lon) const {
@@ -121,6 +150,33 @@ bool Surface::on_feature(double lat, double lon) const {
     }
   }
   return false;
+}
+
+void generate_terrain(std::uint64_t seed, double size, std::vector<Ridge>& ridges,
+                      std::vector<Hill>& hills) {
+  std::uint64_t draw = 0;
+  auto u = [&](double lo, double hi) { return lo + (hi - lo) * uniform01(seed, 78, draw++); };
+  const double half = 0.5 * size;
+  const auto nridges = static_cast<int>(size * size / (250.0 * 250.0));
+  for (int k = 0; k < nridges; ++k) {
+    Ridge r;
+    r.n = u(-half, half);
+    r.e = u(-half, half);
+    r.azimuth = u(0.0, 180.0);
+    r.half_length = u(40.0, 200.0);
+    r.height = u(0.5, 2.0);
+    r.width = 2.2 * r.height + u(0.0, 3.0);  // steepest flank 0.858 h / w below 0.4
+    ridges.push_back(r);
+  }
+  const auto nhills = std::max(1, static_cast<int>(size * size / (900.0 * 900.0)));
+  for (int k = 0; k < nhills; ++k) {
+    Hill h;
+    h.n = u(-half, half);
+    h.e = u(-half, half);
+    h.height = u(2.0, 8.0) * (u(0.0, 1.0) < 0.5 ? -1.0 : 1.0);
+    h.radius = u(150.0, 450.0);  // steepest slope 1.54 |h| / radius below 0.09
+    hills.push_back(h);
+  }
 }
 
 std::vector<Ridge> generate_ridges(const std::vector<double>& track_n,

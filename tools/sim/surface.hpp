@@ -6,8 +6,14 @@
 // with lat, lon in radians and M, N the WGS84 radii of curvature at lat0. They are only the
 // surface's parameterisation: the height is exactly
 //   S = height + slope_n * n + slope_e * e + sum of ridges [+ geoid height at (lat, lon)]
+//     + sum of hills
 // where a ridge is height_r * exp(-(d / width)^2), d the distance in (n, e) to its crest
-// segment (cut off beyond five widths).
+// segment (cut off beyond five widths), and a hill (or, with a negative height, a hollow)
+// height_h * (1 - (d / radius)^2)^2 within its radius of its centre, nothing beyond: between
+// the features the ground is exactly level (control points lie there).
+//
+// The "terrain" kind is fixed to a geographic origin and a seed alone: every flight that names
+// the same origin and seed flies over the same ridges and hills, wherever it starts.
 #pragma once
 
 #include <cstdint>
@@ -27,8 +33,15 @@ struct Ridge {
   double width = 0.0;        // metres (the profile falls to 1/e at this distance)
 };
 
+struct Hill {
+  double n = 0.0;       // centre, metres north of the surface origin
+  double e = 0.0;       // metres east
+  double height = 0.0;  // metres, negative for a hollow
+  double radius = 0.0;  // metres: the hill's edge
+};
+
 struct SurfaceDef {
-  std::string kind = "level";  // "level" or "ice" (ridges and a slope)
+  std::string kind = "level";  // "level", "ice" (ridges and a slope) or "terrain" (see above)
   double lat0 = 0.0;           // surface origin, degrees
   double lon0 = 0.0;
   double height = 0.0;    // metres at the origin, above the ellipsoid (or the geoid, see below)
@@ -36,6 +49,7 @@ struct SurfaceDef {
   double slope_e = 0.0;   // metres per metre eastwards
   bool on_geoid = false;  // the geoid height is added: the surface floats on the geoid
   std::vector<Ridge> ridges;
+  std::vector<Hill> hills;
 };
 
 class Surface {
@@ -54,6 +68,8 @@ class Surface {
   bool constant() const { return constant_; }
   // Within three widths of a ridge crest.
   bool on_feature(double lat, double lon) const;
+  // No ridge or hill reaches the point: the surface there is its level part (and slope).
+  bool level(double lat, double lon) const;
 
   const SurfaceDef& def() const { return def_; }
   double n_scale() const { return m0_; }   // metres of n per radian of latitude
@@ -83,6 +99,13 @@ class Surface {
 // Pressure ridges scattered along a ground track given in surface coordinates (metres):
 // about one every 80-250 m, crossing the swath at random angles, 0.6-2.5 m high, with flanks
 // no steeper than about 0.4 so that no beam of a +-30 degree swath grazes or is shadowed.
+// The shared terrain of `seed` over a square of `size` metres centred on the surface origin:
+// pressure ridges of 0.5-2 m at random places and angles (about one per 250 m x 250 m, flanks
+// no steeper than about 0.4) and round hills and hollows of 2-8 m with radii of 150-450 m
+// (about one per 900 m x 900 m, slopes below 0.09).
+void generate_terrain(std::uint64_t seed, double size, std::vector<Ridge>& ridges,
+                      std::vector<Hill>& hills);
+
 std::vector<Ridge> generate_ridges(const std::vector<double>& track_n,
                                    const std::vector<double>& track_e, std::uint64_t seed);
 

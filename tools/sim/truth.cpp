@@ -43,6 +43,10 @@ std::string format_truth(const Truth& t) {
     o += "ridge " + exact(r.n) + " " + exact(r.e) + " " + exact(r.azimuth) + " " +
          exact(r.half_length) + " " + exact(r.height) + " " + exact(r.width) + "\n";
   }
+  if (!f.hills.empty()) o += "# hill: centre n e (m), height (m, negative: a hollow), radius (m)\n";
+  for (const Hill& h : f.hills)
+    o += "hill " + exact(h.n) + " " + exact(h.e) + " " + exact(h.height) + " " + exact(h.radius) +
+         "\n";
   return o;
 }
 
@@ -52,6 +56,7 @@ struct Fields {
   std::string path;
   std::map<std::string, std::vector<std::string>> one;
   std::vector<std::vector<std::string>> ridges;
+  std::vector<std::vector<std::string>> hills;
 
   const std::vector<std::string>& get(const std::string& key, std::size_t n) const {
     auto it = one.find(key);
@@ -85,6 +90,8 @@ Truth read_truth(const std::string& path) {
     std::vector<std::string> vals(w.begin() + 1, w.end());
     if (w[0] == "ridge") {
       f.ridges.push_back(vals);
+    } else if (w[0] == "hill") {
+      f.hills.push_back(vals);
     } else {
       f.one[std::string(w[0])] = vals;
     }
@@ -123,6 +130,13 @@ Truth read_truth(const std::string& path) {
       if (r.size() < 6 || !parse_double(r[k], v[k])) throw ToolError(path + ": bad ridge line");
     }
     t.surface.ridges.push_back({v[0], v[1], v[2], v[3], v[4], v[5]});
+  }
+  for (const std::vector<std::string>& h : f.hills) {
+    double v[4];
+    for (std::size_t k = 0; k < 4; ++k) {
+      if (h.size() < 4 || !parse_double(h[k], v[k])) throw ToolError(path + ": bad hill line");
+    }
+    t.surface.hills.push_back({v[0], v[1], v[2], v[3]});
   }
   return t;
 }
