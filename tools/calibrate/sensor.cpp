@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "georef/rigorous.hpp"
+#include "georef/sensor.hpp"
 
 namespace bfcal {
 
@@ -21,10 +21,10 @@ const char* unit(int param) { return param == kRange ? "m" : "deg"; }
 bf::SurfacePoint locate(const RawMeasurement& m, const Line& line, const Params& p) {
   std::optional<bf::GeoidLookup> geoid;
   if (line.geoid) geoid.emplace(*line.geoid);
-  // Placeholder until the core's sensor model lands: range offset only.
-  return bf::geolocate_rigorous(m.range + p[kRange], bf::make_beam(m.angle), m.state, line.arm(),
-                                geoid ? &*geoid : nullptr)
-      .point;
+  const bf::SensorModel sensor{line.arm(), bf::Boresight{p[kRoll], p[kPitch], p[kHeading]},
+                               p[kRange]};
+  return bf::geolocate_measurement(m.range, m.angle, m.state, sensor, true,
+                                   geoid ? &*geoid : nullptr);
 }
 
 }  // namespace bfcal
