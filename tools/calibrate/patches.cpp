@@ -71,12 +71,23 @@ PlaneFit fit_plane(const std::vector<Local>& pts) {
   std::vector<bool> use(pts.size(), true);
   PlaneFit out;
   Fit3 f = solve_plane(pts, use);
-  if (!f.ok) return out;
-  std::vector<double> abs_r;
-  for (const Local& p : pts) abs_r.push_back(std::fabs(plane_distance(f.x(0), f.x(1), f.x(2), p)));
-  const double limit = std::max(5 * 1.4826 * median(abs_r), 1e-4);
-  for (std::size_t i = 0; i < pts.size(); ++i) use[i] = abs_r[i] <= limit;
-  f = solve_plane(pts, use);
+  // Points more than five robust standard deviations off are left out, until
+  // the set settles: a gross error pulls the first plane towards itself.
+  for (int round = 0; round < 4 && f.ok; ++round) {
+    std::vector<double> r, kept;
+    for (std::size_t i = 0; i < pts.size(); ++i) {
+      r.push_back(std::fabs(plane_distance(f.x(0), f.x(1), f.x(2), pts[i])));
+      if (use[i]) kept.push_back(r.back());
+    }
+    const double limit = std::max(5 * 1.4826 * median(kept), 1e-4);
+    bool changed = false;
+    for (std::size_t i = 0; i < pts.size(); ++i) {
+      changed = changed || use[i] != (r[i] <= limit);
+      use[i] = r[i] <= limit;
+    }
+    if (!changed) break;
+    f = solve_plane(pts, use);
+  }
   if (!f.ok) return out;
   double ss = 0;
   for (std::size_t i = 0; i < pts.size(); ++i) {
@@ -255,6 +266,7 @@ struct Candidate {
   std::vector<int> scan_bins;    // per line in the patch: where across its swath
   std::vector<int> line_ids;
   double worst_rms = 0;
+  std::uint64_t order = 0;  // a fixed pseudo-random order within a bucket
 };
 
 // The patch of a candidate cell: its lines with enough points, each
@@ -298,11 +310,15 @@ bool build_candidate(const Grid& fine, std::int64_t key, std::vector<TiePoint> p
   }
   if (static_cast<int>(out.line_ids.size()) < min_lines) return false;
   out.worst_rms = *std::max_element(out.line_rms.begin(), out.line_rms.end());
+  out.order = mix(static_cast<std::uint64_t>(key));
   return true;
 }
 
 // Patches from every bucket of (slope direction, line pair, places across
-// the two swaths) in turn, the most planar first, up to `most`.
+// the two swaths) in turn, up to `most`. Within a bucket every planar patch is
+// as good as another: they are taken in a fixed pseudo-random order, so that
+// gross errors in a few points change which patches are planar, never the
+// order of the others.
 std::vector<Patch> spread_choice(std::vector<Candidate>& cands, int most) {
   std::map<std::vector<int>, std::vector<Candidate*>> buckets;
   for (Candidate& c : cands) {
@@ -312,7 +328,7 @@ std::vector<Patch> spread_choice(std::vector<Candidate>& cands, int most) {
   }
   for (auto& [key, v] : buckets)
     std::stable_sort(v.begin(), v.end(),
-                     [](const Candidate* a, const Candidate* b) { return a->worst_rms < b->worst_rms; });
+                     [](const Candidate* a, const Candidate* b) { return a->order < b->order; });
   std::vector<Patch> out;
   for (std::size_t round = 0; static_cast<int>(out.size()) < most; ++round) {
     bool any = false;
@@ -375,7 +391,9 @@ std::vector<Patch> find_patches(const std::vector<Line>& lines,
   std::vector<std::int64_t> strides;
   PassTicker tick1(lines, 1, progress);
   const auto samples = sample_lines(lines, s.threads, strides, std::ref(tick1));
-  if (samples[0].empty()) bf::stop(lines[0].name + ": no measurement passes the deck's limits");
+  for (std::size_t k = 0; k < lines.size(); ++k)
+    if (samples[k].empty())
+      bf::stop(lines[k].name + ": no measurement with a range passes the deck's limits");
   Grid blocks{local_frame(samples[0][0].lat, samples[0][0].lon, 0), kBlock};
   const Coverage coverage = map_coverage(blocks, samples, strides);
   const std::vector<std::int64_t> shared = overlap_blocks(coverage, report.overlaps);
