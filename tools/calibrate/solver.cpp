@@ -153,8 +153,8 @@ class Model {
     return problem;
   }
 
-  int minimise(ceres::Problem& problem, const SolveProgress& progress,
-               const std::string& stage) const {
+  int minimise(ceres::Problem& problem, const SolveProgress& progress, const std::string& stage,
+               int max_iterations) const {
     ceres::Solver::Options o;
     o.linear_solver_type = ceres::DENSE_SCHUR;
     auto* ordering = new ceres::ParameterBlockOrdering;
@@ -162,7 +162,7 @@ class Model {
     ordering->AddElementToGroup(x_.theta.data(), 1);
     o.linear_solver_ordering.reset(ordering);
     o.num_threads = threads_;
-    o.max_num_iterations = 50;
+    o.max_num_iterations = max_iterations;
     o.function_tolerance = 1e-10;
     o.parameter_tolerance = 1e-10;
     o.gradient_tolerance = 1e-14;
@@ -265,12 +265,14 @@ int least_determined(const Covariance& c, const Shared& shared, const SolveSetti
   return worst;
 }
 
-// The solved parameters the data leave to their weak prior (all of them when
-// the covariance could not be computed).
-std::vector<int> singular(const Covariance& c, const Shared& shared) {
+// The solved parameters far beyond their limits (`factor` times), all dropped
+// at once (all of them when the covariance could not be computed); one just
+// beyond its limit may come within it once another is held.
+std::vector<int> singular(const Covariance& c, const Shared& shared, const SolveSettings& s,
+                          double factor) {
   std::vector<int> out;
   for (int k = 0; k < kParams; ++k)
-    if (shared.free[k] && (!c.ok || !(std::sqrt(c.cov(k, k)) < 0.5 * kPriorSigma[k])))
+    if (shared.free[k] && (!c.ok || !(std::sqrt(c.cov(k, k)) < factor * s.sigma_limit[k])))
       out.push_back(k);
   return out;
 }
@@ -326,21 +328,37 @@ Solution solve(const std::vector<Line>& lines, const std::vector<Patch>& patches
   // Graduated: a wide Huber loss first (points start decimetres off their
   // planes), then Cauchy losses that leave gross errors out, the last at
   // three times the noise measured after the one before.
-  auto run_stage = [&](bool huber, double scale_m, const char* name) {
+  auto run_stage = [&](bool huber, double scale_m, const char* name, int max_iterations = 50) {
     const double scale = scale_m * shared.inv_sigma;
     if (huber)
       loss.Reset(new ceres::HuberLoss(scale), ceres::TAKE_OWNERSHIP);
     else
       loss.Reset(new ceres::CauchyLoss(scale), ceres::TAKE_OWNERSHIP);
     auto problem = model.build(&loss);
-    sol.iterations += model.minimise(*problem, progress, name);
+    sol.iterations += model.minimise(*problem, progress, name, max_iterations);
     shared.inv_sigma = 1 / robust_sigma(model.distances());
   };
+  // What the pattern cannot see at all is held once the planes have come
+  // near the ground's: solving for it only drifts along the normal matrix's
+  // null space.
+  run_stage(true, 1.0, "solving (wide loss)", 10);
+  {
+    loss.Reset(new ceres::HuberLoss(shared.inv_sigma), ceres::TAKE_OWNERSHIP);
+    auto problem = model.build(&loss);
+    if (progress) progress("observability");
+    const Covariance c = covariance(*problem, x.theta.data(), shared, settings.threads);
+    // Three times the limit: such a parameter would not come within it.
+    for (int k : singular(c, shared, settings, 3)) {
+      sol.params[k].reason = unobservable_reason(c, k, settings);
+      shared.free[k] = false;
+      x.theta[k] = 0;
+    }
+  }
   bool first = true;
-  for (;;) {
+  while (std::any_of(shared.free.begin(), shared.free.end(), [](bool f) { return f; })) {
     if (first) {
       run_stage(true, 1.0, "solving (wide loss)");
-      run_stage(false, 0.1, "solving (robust loss)");
+      run_stage(false, 0.1, "solving (robust loss)", 20);
     }
     run_stage(false, 3 / shared.inv_sigma, "solving (final loss)");
     first = false;
@@ -348,7 +366,7 @@ Solution solve(const std::vector<Line>& lines, const std::vector<Patch>& patches
     auto problem = model.build(&loss);
     if (progress) progress("standard errors");
     const Covariance c = covariance(*problem, x.theta.data(), shared, settings.threads);
-    std::vector<int> drop = singular(c, shared);
+    std::vector<int> drop = singular(c, shared, settings, 5);
     if (drop.empty()) {
       const int worst = least_determined(c, shared, settings);
       if (worst < 0) {
