@@ -24,7 +24,8 @@ Outcome run(const std::string& cmd) {
   Outcome o;
   FILE* p = ::popen((cmd + " 2>&1 >/dev/null").c_str(), "r");
   char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) o.err.append(buf, n);
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+    o.err.append(buf, n);
   const int s = ::pclose(p);
   o.status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
   return o;
@@ -45,7 +46,8 @@ class TempDir {
 
 void sim_campaign(const fs::path& dir, int lines, const std::string& args = "") {
   ASSERT_EQ(run(std::string(SIM_CAMPAIGN_BIN) + " " + std::to_string(lines) + " '" + dir.string() +
-                "' --pattern opposite --surface terrain " + args).status,
+                "' --pattern opposite --surface terrain " + args)
+                .status,
             0);
 }
 
@@ -53,7 +55,8 @@ void sim_campaign(const fs::path& dir, int lines, const std::string& args = "") 
 void sim_line_far_away(const fs::path& dir, const std::string& name) {
   const fs::path line = dir / name;
   ASSERT_EQ(run(std::string(SIM_BIN) + " --out '" + line.string() +
-                "' --lat 78.2 --lon -14 --duration 4 --nmeas 60 --scan-rate 20").status,
+                "' --lat 78.2 --lon -14 --duration 4 --nmeas 60 --scan-rate 20")
+                .status,
             0);
   fs::rename(line / "deck.txt", line / "deck");
 }

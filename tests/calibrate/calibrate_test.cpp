@@ -36,7 +36,8 @@ std::string shell_output(const std::string& cmd, int& status) {
   std::string out;
   FILE* p = ::popen(cmd.c_str(), "r");
   char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+    out.append(buf, n);
   status = ::pclose(p);
   status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return out;
@@ -58,14 +59,15 @@ class TempDir {
 void simulate(const fs::path& dir, int lines, const std::string& args) {
   int status = 0;
   const std::string out = shell_output(std::string(SIM_CAMPAIGN_BIN) + " " + std::to_string(lines) +
-                                       " '" + dir.string() + "' " + args + " 2>&1", status);
+                                           " '" + dir.string() + "' " + args + " 2>&1",
+                                       status);
   ASSERT_EQ(status, 0) << out;
 }
 
 json calibrate(const fs::path& dir, const std::string& args) {
   int status = 0;
-  const std::string out =
-      shell_output(std::string(CALIBRATE_BIN) + " '" + dir.string() + "' " + args + " 2>&1", status);
+  const std::string out = shell_output(
+      std::string(CALIBRATE_BIN) + " '" + dir.string() + "' " + args + " 2>&1", status);
   EXPECT_EQ(status, 0) << out;
   std::ifstream in(dir / "calibration.json");
   if (!in) return json();
@@ -73,9 +75,15 @@ json calibrate(const fs::path& dir, const std::string& args) {
   return json::parse(in);
 }
 
-double value(const json& j, int k) { return j["parameters"][kNames[k]]["value"].get<double>(); }
-double sigma(const json& j, int k) { return j["parameters"][kNames[k]]["sigma"].get<double>(); }
-bool observable(const json& j, int k) { return j["parameters"][kNames[k]]["observable"].get<bool>(); }
+double value(const json& j, int k) {
+  return j["parameters"][kNames[k]]["value"].get<double>();
+}
+double sigma(const json& j, int k) {
+  return j["parameters"][kNames[k]]["sigma"].get<double>();
+}
+bool observable(const json& j, int k) {
+  return j["parameters"][kNames[k]]["observable"].get<bool>();
+}
 
 // Each observable parameter within its tolerance and three standard errors of `truth`.
 void expect_recovered(const json& j, const std::array<double, 4>& truth) {
@@ -91,7 +99,8 @@ void expect_recovered(const json& j, const std::array<double, 4>& truth) {
 // --range-offset ...` runs it) and holds it against the true surface.
 void expect_lines_on_truth(const fs::path& dir, const json& j, double max_rms) {
   std::array<double, 4> v{};
-  for (int k = 0; k < 4; ++k) v[k] = observable(j, k) ? value(j, k) : 0;
+  for (int k = 0; k < 4; ++k)
+    v[k] = observable(j, k) ? value(j, k) : 0;
   std::ostringstream opts;
   opts.precision(17);
   opts << "--rigorous --boresight " << v[0] << "," << v[1] << "," << v[2] << " --range-offset "
@@ -119,7 +128,9 @@ struct PatternCase {
   const char* flight;  // pattern and flight options of beamfall-sim-campaign
 };
 
-void PrintTo(const PatternCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const PatternCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class Pattern : public testing::TestWithParam<PatternCase> {};
 
@@ -159,9 +170,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Observability, LevelGroundFlownLevelDeterminesOnlyRoll) {
   TempDir tmp;
   const fs::path dir = tmp.path() / "campaign";
-  simulate(dir, 2,
-           std::string("--pattern opposite --surface level --pitch 0 --crab 0 --wobble 0 ") +
-               kInject);
+  simulate(
+      dir, 2,
+      std::string("--pattern opposite --surface level --pitch 0 --crab 0 --wobble 0 ") + kInject);
   const json j = calibrate(dir, "");
   ASSERT_FALSE(j.is_null());
   EXPECT_TRUE(observable(j, 0));
@@ -192,7 +203,8 @@ TEST(NoError, EstimatesWithinThreeSigmaOfZero) {
 TEST(Outliers, FivePercentGrossErrorsMoveNoEstimateBeyondItsSigma) {
   TempDir tmp;
   const fs::path dir = tmp.path() / "campaign";
-  simulate(dir, 2, std::string("--pattern opposite --surface terrain --control-points 6 ") + kInject);
+  simulate(dir, 2,
+           std::string("--pattern opposite --surface terrain --control-points 6 ") + kInject);
   const std::string control = "--control '" + (dir / "control.csv").string() + "'";
   const json clean = calibrate(dir, control);
   ASSERT_FALSE(clean.is_null());
@@ -220,10 +232,11 @@ TEST(Solve, SubsetAndCampaignCommand) {
   const json j = calibrate(dir, "--solve roll");
   ASSERT_FALSE(j.is_null());
   EXPECT_NEAR(value(j, 0), 0.1, kTolerance[0]);
-  for (int k = 1; k < 4; ++k) EXPECT_FALSE(observable(j, k)) << kNames[k];
+  for (int k = 1; k < 4; ++k)
+    EXPECT_FALSE(observable(j, k)) << kNames[k];
   int status = 0;
-  const std::string out =
-      shell_output(std::string(CAMPAIGN_BIN) + " calibrate '" + dir.string() + "' --solve roll", status);
+  const std::string out = shell_output(
+      std::string(CAMPAIGN_BIN) + " calibrate '" + dir.string() + "' --solve roll", status);
   ASSERT_EQ(status, 0) << out;
   std::ifstream in(dir / "calibration.json");
   const json again = json::parse(in);

@@ -35,7 +35,8 @@ long add_gross_errors(const std::string& path, double share, unsigned seed) {
       ++changed;
     }
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("can't write " + path);
   return changed;
 }

@@ -85,7 +85,8 @@ std::array<bool, kParams> parse_solve(const std::string& text) {
     const std::size_t comma = text.find(',', start);
     const std::string word = text.substr(start, comma - start);
     int k = 0;
-    while (k < kParams && word != solve_name(k)) ++k;
+    while (k < kParams && word != solve_name(k))
+      ++k;
     if (k == kParams)
       throw UsageError("--solve takes roll, pitch, heading and range, not '" + word + "'");
     on[k] = true;
@@ -159,7 +160,8 @@ class Status {
 void check_overlaps(const std::vector<Line>& lines, const PatchReport& report) {
   for (std::size_t i = 0; i < lines.size(); ++i) {
     bool any = false;
-    for (std::size_t j = 0; j < lines.size(); ++j) any = any || report.overlaps[i][j];
+    for (std::size_t j = 0; j < lines.size(); ++j)
+      any = any || report.overlaps[i][j];
     if (!any) bf::stop(lines[i].name + " overlaps no other line: nothing ties it to them");
   }
 }
@@ -172,15 +174,18 @@ Results calibrate(const Options& o, Status& status) {
   if (names.size() < 2)
     bf::stop("a campaign of " + std::to_string(names.size()) +
              " line(s): calibration needs two or more overlapping lines");
-  for (const std::string& name : names) r.lines.push_back(open_line(o.dir, name));
+  for (const std::string& name : names)
+    r.lines.push_back(open_line(o.dir, name));
   const std::vector<ControlPoint> control =
       o.control.empty() ? std::vector<ControlPoint>{} : read_control(o.control);
-  r.patches = find_patches(r.lines, control, o.patches, r.patch_report, [&](int pass, double share) {
-    status.show("reading the lines, pass " + std::to_string(pass) + " of 2: " +
-                std::to_string(static_cast<int>(100 * share)) + " %");
-  });
+  r.patches =
+      find_patches(r.lines, control, o.patches, r.patch_report, [&](int pass, double share) {
+        status.show("reading the lines, pass " + std::to_string(pass) +
+                    " of 2: " + std::to_string(static_cast<int>(100 * share)) + " %");
+      });
   check_overlaps(r.lines, r.patch_report);
-  for (const Patch& p : r.patches) r.control_points += static_cast<int>(p.control.size());
+  for (const Patch& p : r.patches)
+    r.control_points += static_cast<int>(p.control.size());
   if (r.patches.size() == static_cast<std::size_t>(r.control_points))
     bf::stop("no planar tie patch where the lines overlap (patches of " +
              std::to_string(r.patch_report.patch_size) + " m; try --patch-size or --planarity)");
@@ -195,7 +200,9 @@ Results calibrate(const Options& o, Status& status) {
 
 }  // namespace
 
-const char* calibrate_usage() { return kUsage; }
+const char* calibrate_usage() {
+  return kUsage;
+}
 
 int calibrate_main(const std::vector<std::string>& args, const std::string& prog) {
   Options o;

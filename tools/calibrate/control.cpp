@@ -48,14 +48,15 @@ std::vector<ControlPoint> parse_control(std::string_view text, const std::string
     const auto f = fields(line);
     double v[4] = {0, 0, 0, kControlSigma};
     bool numbers = f.size() == 3 || f.size() == 4;
-    for (std::size_t k = 0; numbers && k < f.size(); ++k) numbers = to_number(f[k], v[k]);
+    for (std::size_t k = 0; numbers && k < f.size(); ++k)
+      numbers = to_number(f[k], v[k]);
     const bool was_first = first;
     first = false;
     if (!numbers && was_first && !f.empty() && !to_number(f[0], v[0])) continue;  // the names
     const std::string where = source + " row " + std::to_string(row) + ": ";
     if (!numbers)
-      bf::stop(where + "not 'latitude,longitude,height[,sigma]' in numbers: '" +
-               std::string(line) + "'");
+      bf::stop(where + "not 'latitude,longitude,height[,sigma]' in numbers: '" + std::string(line) +
+               "'");
     if (std::fabs(v[0]) > 90 || std::fabs(v[1]) > 360)
       bf::stop(where + "latitude or longitude out of range");
     if (!(v[3] > 0)) bf::stop(where + "the height's standard deviation must be positive");

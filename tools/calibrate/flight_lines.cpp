@@ -75,7 +75,8 @@ Line open_line(const fs::path& dir, const std::string& name) {
     line.par = bftools::read_deck_file((line.folder / "deck").string());
     bf::derive_times(line.par);
     line.par.usegeoid = !bf::is_no_file(line.par.geoidname);
-    if (!line.par.useatt) bf::stop("the deck is in profile mode (no attitude): nothing to calibrate");
+    if (!line.par.useatt)
+      bf::stop("the deck is in profile mode (no attitude): nothing to calibrate");
     if (line.par.usegeoid) {
       const std::string geoid_name = in_folder(line.folder, line.par.geoidname).string();
       bf::TextInput in(bf::open_for_reading(geoid_name), geoid_name);

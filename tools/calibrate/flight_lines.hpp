@@ -32,9 +32,9 @@ struct RawMeasurement {
 
 // A line's deck and what georeferencing its measurements needs besides them.
 struct Line {
-  std::string name;                    // folder name
-  std::filesystem::path folder;        // the deck's file names are relative to it
-  bf::RunPar par;                      // times derived
+  std::string name;                      // folder name
+  std::filesystem::path folder;          // the deck's file names are relative to it
+  bf::RunPar par;                        // times derived
   std::shared_ptr<bf::GeoidGrid> geoid;  // null without a geoid grid
   std::int64_t scanner_bytes = 0;
 

@@ -5,5 +5,6 @@
 #include "calibrate.hpp"
 
 int main(int argc, char** argv) {
-  return bfcal::calibrate_main(std::vector<std::string>(argv + 1, argv + argc), "beamfall-calibrate");
+  return bfcal::calibrate_main(std::vector<std::string>(argv + 1, argv + argc),
+                               "beamfall-calibrate");
 }

@@ -14,12 +14,23 @@ std::string esc(const std::string& s) {
   std::string o;
   for (char c : s) {
     switch (c) {
-      case '&': o += "&amp;"; break;
-      case '<': o += "&lt;"; break;
-      case '>': o += "&gt;"; break;
-      case '"': o += "&quot;"; break;
-      case '\'': o += "&#39;"; break;
-      default: o += c;
+      case '&':
+        o += "&amp;";
+        break;
+      case '<':
+        o += "&lt;";
+        break;
+      case '>':
+        o += "&gt;";
+        break;
+      case '"':
+        o += "&quot;";
+        break;
+      case '\'':
+        o += "&#39;";
+        break;
+      default:
+        o += c;
     }
   }
   return o;
@@ -56,13 +67,14 @@ double percentile(std::vector<double> v, double q) {
 }
 
 std::string parameter_table(const Results& r) {
-  std::string h = "<table><tr><th>parameter</th><th>value</th><th>standard error</th><th></th></tr>";
+  std::string h =
+      "<table><tr><th>parameter</th><th>value</th><th>standard error</th><th></th></tr>";
   for (int k = 0; k < kParams; ++k) {
     const ParamResult& p = r.solution.params[k];
     h += "<tr><td>" + std::string(json_name(k)) + "</td>";
     if (p.observable)
-      h += "<td>" + num(p.value, k == kRange ? 4 : 6) + "</td><td>" + num(p.sigma, k == kRange ? 4 : 6) +
-           "</td><td>observable</td>";
+      h += "<td>" + num(p.value, k == kRange ? 4 : 6) + "</td><td>" +
+           num(p.sigma, k == kRange ? 4 : 6) + "</td><td>observable</td>";
     else
       h += "<td>&ndash;</td><td>&ndash;</td><td>not observable: " +
            esc(p.solved ? p.reason : "not solved for") + "</td>";
@@ -80,7 +92,8 @@ std::string correlation_table(const Results& r) {
     if (!r.solution.params[i].observable) continue;
     h += "<tr><th>" + std::string(json_name(i)) + "</th>";
     for (int j = 0; j < kParams; ++j)
-      if (r.solution.params[j].observable) h += "<td>" + num(r.solution.correlation[i][j], 3) + "</td>";
+      if (r.solution.params[j].observable)
+        h += "<td>" + num(r.solution.correlation[i][j], 3) + "</td>";
     h += "</tr>";
   }
   return h + "</table>";
@@ -115,9 +128,11 @@ std::string patch_map(const Results& r, const std::vector<double>& rms, double v
   double xmin = 1e300, xmax = -1e300, ymin = 1e300, ymax = -1e300;
   std::vector<std::pair<double, double>> xy;
   for (const Patch& p : r.patches) {
-    const double x = (p.frame.lon0 - ref.lon0) * ref.m_lon, y = (p.frame.lat0 - ref.lat0) * ref.m_lat;
+    const double x = (p.frame.lon0 - ref.lon0) * ref.m_lon,
+                 y = (p.frame.lat0 - ref.lat0) * ref.m_lat;
     xy.emplace_back(x, y);
-    xmin = std::min(xmin, x), xmax = std::max(xmax, x), ymin = std::min(ymin, y), ymax = std::max(ymax, y);
+    xmin = std::min(xmin, x), xmax = std::max(xmax, x), ymin = std::min(ymin, y),
+    ymax = std::max(ymax, y);
   }
   const double span = std::max({xmax - xmin, ymax - ymin, 1.0});
   const double scale = (size - 2 * pad) / span;
@@ -125,7 +140,8 @@ std::string patch_map(const Results& r, const std::vector<double>& rms, double v
                   "' viewBox='0 0 " + num(size, 0) + " " + num(size, 0) +
                   "' role='img'><rect width='100%' height='100%' fill='#f4f4f4'/>";
   for (std::size_t k = 0; k < xy.size(); ++k) {
-    const double cx = pad + (xy[k].first - xmin) * scale, cy = size - pad - (xy[k].second - ymin) * scale;
+    const double cx = pad + (xy[k].first - xmin) * scale,
+                 cy = size - pad - (xy[k].second - ymin) * scale;
     const bool control = !r.patches[k].control.empty();
     h += "<circle cx='" + num(cx, 1) + "' cy='" + num(cy, 1) + "' r='" + (control ? "5" : "2.5") +
          "' fill='" + ramp(rms[k] / vmax) + "'" + (control ? " stroke='red'" : "") + "/>";
@@ -150,9 +166,10 @@ std::string histogram(const std::vector<double>& d, double range, const std::str
     h += "<rect x='" + num(b * bw, 1) + "' y='" + num(hgt - bh, 1) + "' width='" + num(bw - 1, 1) +
          "' height='" + num(bh, 1) + "' fill='#3b528b'/>";
   }
-  h += "<text x='0' y='176' font-size='11'>" + num(-range, 3) + " m</text><text x='200' y='176' "
-       "font-size='11'>0</text><text x='370' y='176' font-size='11'>" + num(range, 3) +
-       " m</text></svg><figcaption>" + esc(title) + "</figcaption></figure>";
+  h += "<text x='0' y='176' font-size='11'>" + num(-range, 3) +
+       " m</text><text x='200' y='176' "
+       "font-size='11'>0</text><text x='370' y='176' font-size='11'>" +
+       num(range, 3) + " m</text></svg><figcaption>" + esc(title) + "</figcaption></figure>";
   return h;
 }
 
@@ -160,11 +177,14 @@ std::string histogram(const std::vector<double>& d, double range, const std::str
 
 std::string calibration_html(const Results& r) {
   const double vmax = std::max(1e-6, percentile(r.before.patch_rms, 0.95));
-  const double range = std::max(1e-4, percentile([&] {
-    std::vector<double> a;
-    for (double v : r.before.distances) a.push_back(std::fabs(v));
-    return a;
-  }(), 0.99));
+  const double range = std::max(1e-4, percentile(
+                                          [&] {
+                                            std::vector<double> a;
+                                            for (double v : r.before.distances)
+                                              a.push_back(std::fabs(v));
+                                            return a;
+                                          }(),
+                                          0.99));
   std::string h =
       "<!DOCTYPE html>\n<html lang='en'><head><meta charset='utf-8'><title>Boresight calibration"
       "</title><style>body{font-family:sans-serif;margin:1.5em;max-width:70em}"
@@ -179,11 +199,12 @@ std::string calibration_html(const Results& r) {
        std::to_string(r.control_points) + " control points. Noise about the planes " +
        num(r.solution.noise * 1000, 2) + " mm; condition of the correlation matrix " +
        num(r.solution.condition, 1) + ".</p>\n";
-  h += "<h2>Parameters</h2>" + parameter_table(r) + "\n<p>Apply with <code>" + esc(apply_command(r)) +
-       "</code></p>\n<h2>Correlations</h2>" + correlation_table(r) + "\n";
+  h += "<h2>Parameters</h2>" + parameter_table(r) + "\n<p>Apply with <code>" +
+       esc(apply_command(r)) + "</code></p>\n<h2>Correlations</h2>" + correlation_table(r) + "\n";
   h += "<h2>Misfit by line pair</h2><p>Each line's points against the plane fitted to the other "
-       "line's points in the same patch; RMS " + num(r.before.rms, 4) + " m before, " +
-       num(r.after.rms, 4) + " m after.</p>" + pair_table(r) + "\n";
+       "line's points in the same patch; RMS " +
+       num(r.before.rms, 4) + " m before, " + num(r.after.rms, 4) + " m after.</p>" +
+       pair_table(r) + "\n";
   h += "<h2>Patches</h2><p>Colour: misfit RMS of the patch, 0 (dark) to " + num(vmax, 4) +
        " m (yellow) and beyond.</p>" + patch_map(r, r.before.patch_rms, vmax, "before") +
        patch_map(r, r.after.patch_rms, vmax, "after") + "\n";

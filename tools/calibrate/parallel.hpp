@@ -27,9 +27,11 @@ void parallel_for(int n, int threads, Work work) {
     }
   };
   std::vector<std::thread> pool;
-  for (int t = 1; t < threads && t < n; ++t) pool.emplace_back(worker);
+  for (int t = 1; t < threads && t < n; ++t)
+    pool.emplace_back(worker);
   worker();
-  for (auto& t : pool) t.join();
+  for (auto& t : pool)
+    t.join();
   if (failure) std::rethrow_exception(failure);
 }
 

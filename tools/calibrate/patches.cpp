@@ -106,7 +106,7 @@ PlaneFit fit_plane(const std::vector<Local>& pts) {
 
 namespace {
 
-constexpr double kBlock = 20;            // metres: the coverage map's cells
+constexpr double kBlock = 20;              // metres: the coverage map's cells
 constexpr std::int64_t kSamples = 200000;  // first pass: measurements a line
 
 std::int64_t cell_key(std::int64_t i, std::int64_t j) {
@@ -163,7 +163,7 @@ std::vector<std::vector<LatLon>> sample_lines(const std::vector<Line>& lines, in
 
 struct Coverage {
   std::vector<std::unordered_map<std::int64_t, double>> counts;  // per line: block -> points
-  std::vector<double> typical;                                    // per line: median block count
+  std::vector<double> typical;                                   // per line: median block count
 };
 
 Coverage map_coverage(const Grid& blocks, const std::vector<std::vector<LatLon>>& samples,
@@ -174,7 +174,8 @@ Coverage map_coverage(const Grid& blocks, const std::vector<std::vector<LatLon>>
     for (const LatLon& p : samples[k])
       c.counts[k][blocks.key(p.lat, p.lon)] += static_cast<double>(strides[k]);
     std::vector<double> v;
-    for (const auto& [key, n] : c.counts[k]) v.push_back(n);
+    for (const auto& [key, n] : c.counts[k])
+      v.push_back(n);
     c.typical.push_back(median(v));
   }
   return c;
@@ -193,7 +194,8 @@ std::vector<std::int64_t> overlap_blocks(const Coverage& c, std::vector<std::vec
     if (ks.size() < 2) continue;
     out.push_back(key);
     for (int a : ks)
-      for (int b : ks) pairs[a][b] = pairs[a][b] || a != b;
+      for (int b : ks)
+        pairs[a][b] = pairs[a][b] || a != b;
   }
   return out;
 }
@@ -203,15 +205,16 @@ std::vector<std::int64_t> overlap_blocks(const Coverage& c, std::vector<std::vec
 std::unordered_map<std::int64_t, int> choose_candidates(const std::vector<std::int64_t>& blocks,
                                                         const Grid& fine, std::int64_t wanted) {
   const double per_block = (kBlock / fine.size) * (kBlock / fine.size);
-  const double keep = std::min(1.0, static_cast<double>(wanted) /
-                                        (per_block * static_cast<double>(blocks.size())));
+  const double keep =
+      std::min(1.0, static_cast<double>(wanted) / (per_block * static_cast<double>(blocks.size())));
   const auto threshold = static_cast<std::uint64_t>(keep * 18446744073709551615.0);
   std::unordered_map<std::int64_t, int> cands;
   for (std::int64_t key : blocks) {
     const auto bi = static_cast<std::int32_t>(static_cast<std::uint64_t>(key) >> 32);
     const auto bj = static_cast<std::int32_t>(static_cast<std::uint64_t>(key) & 0xffffffffu);
     const auto lo = [&](std::int64_t b) {
-      return static_cast<std::int64_t>(std::ceil(static_cast<double>(b) * kBlock / fine.size - 0.5));
+      return static_cast<std::int64_t>(
+          std::ceil(static_cast<double>(b) * kBlock / fine.size - 0.5));
     };
     for (std::int64_t i = lo(bi); i < lo(bi + 1); ++i)
       for (std::int64_t j = lo(bj); j < lo(bj + 1); ++j) {
@@ -231,8 +234,8 @@ struct Kept {
 // Second pass: every measurement in a candidate cell, up to `cap` a line
 // and cell.
 std::vector<std::vector<Kept>> collect(const std::vector<Line>& lines, const Grid& fine,
-                                       const std::unordered_map<std::int64_t, int>& cands,
-                                       int cap, int threads,
+                                       const std::unordered_map<std::int64_t, int>& cands, int cap,
+                                       int threads,
                                        const std::function<void(int, std::int64_t)>& tick) {
   std::vector<std::vector<Kept>> kept(lines.size());
   parallel_for(static_cast<int>(lines.size()), threads, [&](int k) {
@@ -255,7 +258,8 @@ std::vector<std::vector<Kept>> collect(const std::vector<Line>& lines, const Gri
 // Every step-th of n items, spread evenly, at most `most`.
 std::vector<std::size_t> evenly(std::size_t n, std::size_t most) {
   std::vector<std::size_t> idx;
-  for (std::size_t k = 0; k < std::min(n, most); ++k) idx.push_back(k * n / std::min(n, most));
+  for (std::size_t k = 0; k < std::min(n, most); ++k)
+    idx.push_back(k * n / std::min(n, most));
   return idx;
 }
 
@@ -279,12 +283,14 @@ bool build_candidate(const Grid& fine, std::int64_t key, std::vector<TiePoint> p
   const auto bi = static_cast<std::int32_t>(static_cast<std::uint64_t>(key) >> 32);
   const auto bj = static_cast<std::int32_t>(static_cast<std::uint64_t>(key) & 0xffffffffu);
   std::vector<double> hs;
-  for (const TiePoint& t : pts) hs.push_back(locate(t.m, lines[t.line], Params{}).h);
+  for (const TiePoint& t : pts)
+    hs.push_back(locate(t.m, lines[t.line], Params{}).h);
   out.patch.frame = local_frame(fine.lat(bi + 0.5), fine.lon(bj + 0.5), median(hs));
   out.patch.size = fine.size;
   for (std::size_t b = 0; b < pts.size();) {
     std::size_t e = b;
-    while (e < pts.size() && pts[e].line == pts[b].line) ++e;
+    while (e < pts.size() && pts[e].line == pts[b].line)
+      ++e;
     if (e - b >= static_cast<std::size_t>(s.min_points)) {
       std::vector<Local> loc;
       double angle = 0;
@@ -347,7 +353,8 @@ class PassTicker {
  public:
   PassTicker(const std::vector<Line>& lines, int pass, const PassProgress& report)
       : read_(lines.size()), pass_(pass), report_(report) {
-    for (const Line& l : lines) total_ += static_cast<double>(std::max<std::int64_t>(1, l.scanner_bytes));
+    for (const Line& l : lines)
+      total_ += static_cast<double>(std::max<std::int64_t>(1, l.scanner_bytes));
   }
   void operator()(int line, std::int64_t bytes) {
     if (!report_) return;
@@ -367,7 +374,8 @@ class PassTicker {
 double patch_size_from_density(const Coverage& c, const PatchSettings& s) {
   if (s.patch_size > 0) return s.patch_size;
   double dens = 1e300;
-  for (double t : c.typical) dens = std::min(dens, t / (kBlock * kBlock));
+  for (double t : c.typical)
+    dens = std::min(dens, t / (kBlock * kBlock));
   if (!(dens > 0)) return kBlock;
   return std::clamp(std::sqrt(s.target_points / dens), 0.5, kBlock);
 }
@@ -375,7 +383,8 @@ double patch_size_from_density(const Coverage& c, const PatchSettings& s) {
 double planarity_limit(const std::vector<Candidate>& cands, const PatchSettings& s) {
   if (s.planarity > 0) return s.planarity;
   std::vector<double> rms;
-  for (const Candidate& c : cands) rms.insert(rms.end(), c.line_rms.begin(), c.line_rms.end());
+  for (const Candidate& c : cands)
+    rms.insert(rms.end(), c.line_rms.begin(), c.line_rms.end());
   if (rms.empty()) return 0.005;
   const auto p20 = rms.begin() + static_cast<std::ptrdiff_t>(rms.size() / 5);
   std::nth_element(rms.begin(), p20, rms.end());
@@ -385,9 +394,8 @@ double planarity_limit(const std::vector<Candidate>& cands, const PatchSettings&
 }  // namespace
 
 std::vector<Patch> find_patches(const std::vector<Line>& lines,
-                                const std::vector<ControlPoint>& control,
-                                const PatchSettings& s, PatchReport& report,
-                                const PassProgress& progress) {
+                                const std::vector<ControlPoint>& control, const PatchSettings& s,
+                                PatchReport& report, const PassProgress& progress) {
   std::vector<std::int64_t> strides;
   PassTicker tick1(lines, 1, progress);
   const auto samples = sample_lines(lines, s.threads, strides, std::ref(tick1));
@@ -411,13 +419,14 @@ std::vector<Patch> find_patches(const std::vector<Line>& lines,
 
   std::vector<std::vector<TiePoint>> by_cand(cands.size());
   for (std::size_t k = 0; k < kept.size(); ++k)
-    for (const Kept& t : kept[k]) by_cand[t.cand].push_back({t.m, static_cast<int>(k)});
+    for (const Kept& t : kept[k])
+      by_cand[t.cand].push_back({t.m, static_cast<int>(k)});
   std::vector<Candidate> built, controls;
   for (const auto& [key, idx] : cands) {
     const auto cp = control_of.find(idx);
     Candidate c;
-    if (!build_candidate(fine, key, std::move(by_cand[idx]), lines, s, cp == control_of.end() ? 2 : 1,
-                         c)) {
+    if (!build_candidate(fine, key, std::move(by_cand[idx]), lines, s,
+                         cp == control_of.end() ? 2 : 1, c)) {
       if (cp != control_of.end())
         bf::stop("control point on row " + std::to_string(cp->second[0].row) +
                  " lies outside every swath (no line has enough points around it)");
@@ -440,7 +449,8 @@ std::vector<Patch> find_patches(const std::vector<Line>& lines,
            std::tie(b.patch.frame.lat0, b.patch.frame.lon0);
   });
   std::vector<Patch> out = spread_choice(built, s.max_patches);
-  for (Candidate& c : controls) out.push_back(std::move(c.patch));
+  for (Candidate& c : controls)
+    out.push_back(std::move(c.patch));
   return out;
 }
 

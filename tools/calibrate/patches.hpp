@@ -72,11 +72,11 @@ inline double plane_distance(double a, double b, double c, const Local& p) {
 
 struct PatchSettings {
   int max_patches = 2000;
-  int target_points = 16;      // per line and patch: sets the patch size
-  int min_points = 6;          // per line and patch
-  int max_points = 32;         // per line and patch, evenly subsampled beyond
-  double patch_size = 0;       // metres; 0: from the point density
-  double planarity = 0;        // metres; 0: from the patches (at least 5 mm)
+  int target_points = 16;  // per line and patch: sets the patch size
+  int min_points = 6;      // per line and patch
+  int max_points = 32;     // per line and patch, evenly subsampled beyond
+  double patch_size = 0;   // metres; 0: from the point density
+  double planarity = 0;    // metres; 0: from the patches (at least 5 mm)
   int threads = 2;
 };
 

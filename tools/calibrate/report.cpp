@@ -25,14 +25,17 @@ std::string fixed(double v, int decimals) {
   return s;
 }
 
-int decimals(int param) { return param == kRange ? 4 : 6; }
+int decimals(int param) {
+  return param == kRange ? 4 : 6;
+}
 
 std::string shell_quoted(const std::string& s) {
   if (!s.empty() && s.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
                                         "0123456789_./-+=:,@%") == std::string::npos)
     return s;
   std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  for (char c : s)
+    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
 }
 
@@ -115,7 +118,8 @@ void write_files_atomically(const std::vector<std::pair<std::string, std::string
   namespace fs = std::filesystem;
   std::vector<std::string> temps;
   auto clean = [&] {
-    for (const auto& t : temps) ::unlink(t.c_str());
+    for (const auto& t : temps)
+      ::unlink(t.c_str());
   };
   for (const auto& [name, text] : files) {
     const std::string temp = name + ".tmp" + std::to_string(::getpid());

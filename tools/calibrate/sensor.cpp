@@ -16,7 +16,9 @@ const char* solve_name(int param) {
   return names[param];
 }
 
-const char* unit(int param) { return param == kRange ? "m" : "deg"; }
+const char* unit(int param) {
+  return param == kRange ? "m" : "deg";
+}
 
 bf::SurfacePoint locate(const RawMeasurement& m, const Line& line, const Params& p) {
   std::optional<bf::GeoidLookup> geoid;

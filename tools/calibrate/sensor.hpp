@@ -5,8 +5,8 @@
 #include <array>
 #include <string>
 
-#include "georef/geolocate.hpp"
 #include "flight_lines.hpp"
+#include "georef/geolocate.hpp"
 
 namespace bfcal {
 

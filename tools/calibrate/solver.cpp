@@ -90,7 +90,8 @@ struct ControlCost {
 struct PriorCost {
   template <class T>
   bool operator()(const T* p, T* r) const {
-    for (int k = 0; k < kParams; ++k) r[k] = p[k] / kPriorSigma[k];
+    for (int k = 0; k < kParams; ++k)
+      r[k] = p[k] / kPriorSigma[k];
     return true;
   }
 };
@@ -134,15 +135,14 @@ class Model {
                                   theta, plane);
       for (const ControlPoint& cp : patch.control) {
         const Local q = to_local(patch.frame, bf::SurfacePoint{cp.lat, cp.lon, cp.h, 0});
-        problem->AddResidualBlock(
-            new ceres::AutoDiffCostFunction<ControlCost, 1, 3>(
-                new ControlCost{q.e, q.n, q.u, 1 / cp.sigma}),
-            nullptr, plane);
+        problem->AddResidualBlock(new ceres::AutoDiffCostFunction<ControlCost, 1, 3>(
+                                      new ControlCost{q.e, q.n, q.u, 1 / cp.sigma}),
+                                  nullptr, plane);
       }
     }
-    problem->AddResidualBlock(new ceres::AutoDiffCostFunction<PriorCost, kParams, kParams>(
-                                  new PriorCost),
-                              nullptr, theta);
+    problem->AddResidualBlock(
+        new ceres::AutoDiffCostFunction<PriorCost, kParams, kParams>(new PriorCost), nullptr,
+        theta);
     std::vector<int> fixed;
     for (int k = 0; k < kParams; ++k)
       if (!shared_.free[k]) fixed.push_back(k);
@@ -158,7 +158,8 @@ class Model {
     ceres::Solver::Options o;
     o.linear_solver_type = ceres::DENSE_SCHUR;
     auto* ordering = new ceres::ParameterBlockOrdering;
-    for (auto& plane : x_.planes) ordering->AddElementToGroup(plane.data(), 0);
+    for (auto& plane : x_.planes)
+      ordering->AddElementToGroup(plane.data(), 0);
     ordering->AddElementToGroup(x_.theta.data(), 1);
     o.linear_solver_ordering.reset(ordering);
     o.num_threads = threads_;
@@ -181,9 +182,9 @@ class Model {
     std::vector<std::vector<double>> d(patches_.size());
     for (std::size_t i = 0; i < patches_.size(); ++i)
       for (const TiePoint& t : patches_[i].points)
-        d[i].push_back(plane_dist(
-            x_.planes[i].data(),
-            to_local(patches_[i].frame, locate(t.m, lines_[t.line], x_.theta))));
+        d[i].push_back(
+            plane_dist(x_.planes[i].data(),
+                       to_local(patches_[i].frame, locate(t.m, lines_[t.line], x_.theta))));
     return d;
   }
 
@@ -212,7 +213,8 @@ class Model {
 double robust_sigma(const std::vector<std::vector<double>>& d) {
   std::vector<double> a;
   for (const auto& v : d)
-    for (double x : v) a.push_back(std::fabs(x));
+    for (double x : v)
+      a.push_back(std::fabs(x));
   if (a.empty()) return 0;
   const auto mid = a.begin() + static_cast<std::ptrdiff_t>(a.size() / 2);
   std::nth_element(a.begin(), mid, a.end());
@@ -239,7 +241,8 @@ Covariance covariance(ceres::Problem& problem, double* theta, const Shared& shar
   std::vector<double> tangent(static_cast<std::size_t>(m * m));
   if (!cov.GetCovarianceBlockInTangentSpace(theta, theta, tangent.data())) return out;
   for (int i = 0; i < m; ++i)
-    for (int j = 0; j < m; ++j) out.cov(idx[i], idx[j]) = tangent[static_cast<std::size_t>(i * m + j)];
+    for (int j = 0; j < m; ++j)
+      out.cov(idx[i], idx[j]) = tangent[static_cast<std::size_t>(i * m + j)];
   out.ok = true;
   return out;
 }
@@ -285,8 +288,7 @@ std::string unobservable_reason(const Covariance& c, int k, const SolveSettings&
          format_value(s.sigma_limit[k], k) + " (near-singular normal matrix)";
 }
 
-void fill_results(const Covariance& c, const Unknowns& x, const Shared& shared,
-                  Solution& sol) {
+void fill_results(const Covariance& c, const Unknowns& x, const Shared& shared, Solution& sol) {
   Eigen::Vector4d sd = Eigen::Vector4d::Zero();
   for (int k = 0; k < kParams; ++k) {
     ParamResult& r = sol.params[k];
@@ -319,7 +321,8 @@ Solution solve(const std::vector<Line>& lines, const std::vector<Patch>& patches
   Unknowns x;
   Shared shared;
   shared.free = settings.solve;
-  for (int k = 0; k < kParams; ++k) sol.params[k].solved = settings.solve[k];
+  for (int k = 0; k < kParams; ++k)
+    sol.params[k].solved = settings.solve[k];
   fit_planes(lines, patches, x);
   Model model(lines, patches, x, shared, settings.threads);
   shared.inv_sigma = 1 / robust_sigma(model.distances());
@@ -389,7 +392,8 @@ Solution solve(const std::vector<Line>& lines, const std::vector<Patch>& patches
   const auto d = model.distances();
   sol.gross.resize(d.size());
   for (std::size_t i = 0; i < d.size(); ++i)
-    for (double v : d[i]) sol.gross[i].push_back(std::fabs(v) > 5 * sol.noise);
+    for (double v : d[i])
+      sol.gross[i].push_back(std::fabs(v) > 5 * sol.noise);
   return sol;
 }
 

@@ -36,7 +36,7 @@ struct Solution {
   Params values{};
   std::array<ParamResult, kParams> params;
   std::array<std::array<double, kParams>, kParams> correlation{};  // observable ones only
-  double noise = 0;  // robust standard deviation of the points about their planes, metres
+  double noise = 0;      // robust standard deviation of the points about their planes, metres
   double condition = 0;  // of the solved parameters' correlation matrix
   std::vector<std::vector<bool>> gross;  // per patch and point: left out of the misfit figures
   int iterations = 0;
@@ -47,6 +47,5 @@ using SolveProgress = std::function<void(const std::string&)>;
 
 Solution solve(const std::vector<Line>& lines, const std::vector<Patch>& patches,
                const SolveSettings& settings, const SolveProgress& progress = {});
-
 
 }  // namespace bfcal
