@@ -175,16 +175,15 @@ std::string histogram(const std::vector<double>& d, double range, const std::str
 
 }  // namespace
 
+// The 99th percentile of the distances' sizes: a histogram's half width.
+static double spread(const std::vector<double>& d) {
+  std::vector<double> a;
+  for (double v : d) a.push_back(std::fabs(v));
+  return std::max(1e-4, percentile(a, 0.99));
+}
+
 std::string calibration_html(const Results& r) {
   const double vmax = std::max(1e-6, percentile(r.before.patch_rms, 0.95));
-  const double range = std::max(1e-4, percentile(
-                                          [&] {
-                                            std::vector<double> a;
-                                            for (double v : r.before.distances)
-                                              a.push_back(std::fabs(v));
-                                            return a;
-                                          }(),
-                                          0.99));
   std::string h =
       "<!DOCTYPE html>\n<html lang='en'><head><meta charset='utf-8'><title>Boresight calibration"
       "</title><style>body{font-family:sans-serif;margin:1.5em;max-width:70em}"
@@ -208,8 +207,9 @@ std::string calibration_html(const Results& r) {
   h += "<h2>Patches</h2><p>Colour: misfit RMS of the patch, 0 (dark) to " + num(vmax, 4) +
        " m (yellow) and beyond.</p>" + patch_map(r, r.before.patch_rms, vmax, "before") +
        patch_map(r, r.after.patch_rms, vmax, "after") + "\n";
-  h += "<h2>Distances</h2>" + histogram(r.before.distances, range, "before") +
-       histogram(r.after.distances, range, "after") + "\n</body></html>\n";
+  // Each on its own scale: after the calibration the distances are a hundred times smaller.
+  h += "<h2>Distances</h2>" + histogram(r.before.distances, spread(r.before.distances), "before") +
+       histogram(r.after.distances, spread(r.after.distances), "after") + "\n</body></html>\n";
   return h;
 }
 
