@@ -184,9 +184,11 @@ Results calibrate(const Options& o, Status& status) {
                     " of 2: " + std::to_string(static_cast<int>(100 * share)) + " %");
       });
   check_overlaps(r.lines, r.patch_report);
-  for (const Patch& p : r.patches)
+  for (const Patch& p : r.patches) {
     r.control_points += static_cast<int>(p.control.size());
-  if (r.patches.size() == static_cast<std::size_t>(r.control_points))
+    r.tie_patches += p.points.front().line != p.points.back().line;  // sorted by line
+  }
+  if (r.tie_patches == 0)
     bf::stop("no planar tie patch where the lines overlap (patches of " +
              std::to_string(r.patch_report.patch_size) + " m; try --patch-size or --planarity)");
   r.solution = solve(r.lines, r.patches, o.solver, [&](const std::string& s) { status.show(s); });

@@ -178,7 +178,8 @@ std::string histogram(const std::vector<double>& d, double range, const std::str
 // The 99th percentile of the distances' sizes: a histogram's half width.
 static double spread(const std::vector<double>& d) {
   std::vector<double> a;
-  for (double v : d) a.push_back(std::fabs(v));
+  for (double v : d)
+    a.push_back(std::fabs(v));
   return std::max(1e-4, percentile(a, 0.99));
 }
 
@@ -190,8 +191,7 @@ std::string calibration_html(const Results& r) {
       "table{border-collapse:collapse;margin:.5em 0}td,th{border:1px solid #ccc;padding:.2em .6em;"
       "text-align:right}figure{display:inline-block;margin:.5em}code{background:#eee;padding:.2em}"
       "</style></head><body>\n<h1>Boresight calibration</h1>\n<p>";
-  h += std::to_string(r.lines.size()) + " lines, " +
-       std::to_string(r.patches.size() - static_cast<std::size_t>(r.control_points)) +
+  h += std::to_string(r.lines.size()) + " lines, " + std::to_string(r.tie_patches) +
        " tie patches of " + num(r.patch_report.patch_size, 2) + " m (planar within " +
        num(r.patch_report.planarity * 1000, 1) + " mm; " + std::to_string(r.patch_report.planar) +
        " of " + std::to_string(r.patch_report.candidates) + " candidates planar), " +

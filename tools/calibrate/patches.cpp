@@ -207,7 +207,8 @@ std::unordered_map<std::int64_t, int> choose_candidates(const std::vector<std::i
   const double per_block = (kBlock / fine.size) * (kBlock / fine.size);
   const double keep =
       std::min(1.0, static_cast<double>(wanted) / (per_block * static_cast<double>(blocks.size())));
-  const auto threshold = static_cast<std::uint64_t>(keep * 18446744073709551615.0);
+  // A cell is kept when the top 53 bits of its hash, as a fraction, fall below `keep`.
+  const double threshold = keep * 9007199254740992.0;  // 2^53
   std::unordered_map<std::int64_t, int> cands;
   for (std::int64_t key : blocks) {
     const auto bi = static_cast<std::int32_t>(static_cast<std::uint64_t>(key) >> 32);
@@ -219,7 +220,7 @@ std::unordered_map<std::int64_t, int> choose_candidates(const std::vector<std::i
     for (std::int64_t i = lo(bi); i < lo(bi + 1); ++i)
       for (std::int64_t j = lo(bj); j < lo(bj + 1); ++j) {
         const std::int64_t k = cell_key(i, j);
-        if (keep >= 1 || mix(static_cast<std::uint64_t>(k)) <= threshold)
+        if (keep >= 1 || static_cast<double>(mix(static_cast<std::uint64_t>(k)) >> 11) < threshold)
           cands.emplace(k, static_cast<int>(cands.size()));
       }
   }

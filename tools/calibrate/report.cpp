@@ -81,7 +81,7 @@ std::string calibration_json(const Results& r) {
   J doc = J::object();
   doc["parameters"] = params;
   doc["correlation"] = corr;
-  doc["tie_patches"] = r.patches.size() - static_cast<std::size_t>(r.control_points);
+  doc["tie_patches"] = r.tie_patches;
   doc["control_points"] = r.control_points;
   doc["misfit_rms_before_m"] = r.before.rms;
   doc["misfit_rms_after_m"] = r.after.rms;
@@ -92,8 +92,8 @@ std::string calibration_json(const Results& r) {
 std::string stdout_table(const Results& r) {
   std::string s;
   s += "Calibration of " + std::to_string(r.lines.size()) + " lines from " +
-       std::to_string(r.patches.size() - static_cast<std::size_t>(r.control_points)) +
-       " tie patches and " + std::to_string(r.control_points) + " control points\n";
+       std::to_string(r.tie_patches) + " tie patches and " + std::to_string(r.control_points) +
+       " control points\n";
   char buf[256];
   std::snprintf(buf, sizeof buf, "  %-16s %12s %12s\n", "parameter", "value", "sigma");
   s += buf;

@@ -20,6 +20,7 @@ struct Results {
   Solution solution;
   Misfit before, after;
   int control_points = 0;
+  int tie_patches = 0;  // patches two or more lines measured
   double seconds = 0;
 };
 
