@@ -25,7 +25,7 @@
 #include "input/scanfile.hpp"
 #include "input/scanrec.hpp"
 #include "input/trajectory.hpp"
-#include "output/points.hpp"
+#include "pipeline/pipeline.hpp"
 #include "run/deck.hpp"
 #include "textio/error.hpp"
 

@@ -39,7 +39,7 @@ done
 root=$PWD
 build="build-bench"
 data=$root/bench-data
-tools/configure.sh "$build" -DCMAKE_BUILD_TYPE=Release -DBEAMFALL_TESTS=OFF -DBEAMFALL_BENCH=ON
+scripts/configure.sh "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DBEAMFALL_BENCH=ON
 cmake --build "$build" -j "$(nproc)" >/dev/null
 bin=$root/$build
 

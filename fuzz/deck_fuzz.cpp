@@ -1,10 +1,12 @@
 // The input deck: any text must either fill the run parameters or stop with
-// an input error.
+// an input error; a deck read whole is listed (--list-files) as valid JSON.
 #include <cstdint>
 #include <string_view>
 
 #include "fuzz_util.hpp"
+#include "json_check.hpp"
 #include "run/deck.hpp"
+#include "run/manifest.hpp"
 #include "textio/error.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -18,6 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       (void)bf::file_name(*name);
       (void)bf::is_no_file(*name);
     }
+    if (!fuzz::JsonCheck::valid(bf::list_files_json(par, bf::RunOptions{})))
+      fuzz::finding("the file list is not valid JSON");
     bf::derive_times(par);
     if (par.tstart < par.t0) fuzz::finding("tstart was not raised to t0");
   } catch (const bf::Stop& s) {

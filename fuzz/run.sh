@@ -12,7 +12,7 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
-all="deck freeread trajectory geoid scanbin scantext run"
+all="deck freeread trajectory geoid scanbin scantext run campaign_record manifest"
 [ $# -eq 2 ] || { echo "usage: $0 TARGET|all SECONDS" >&2; exit 2; }
 targets=$1
 seconds=$2
@@ -21,8 +21,8 @@ targets=$(echo "$targets" | tr ',' ' ')
 BUILD=${BUILD:-$root/build-fuzz}
 WORK=${WORK:-$BUILD/fuzz-work}
 
-CC=clang CXX=clang++ "$root/tools/configure.sh" --if-needed "$BUILD" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBEAMFALL_FUZZ=ON -DBEAMFALL_TESTS=OFF
+CC=clang CXX=clang++ "$root/scripts/configure.sh" --if-needed "$BUILD" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBEAMFALL_FUZZ=ON -DBUILD_TESTING=OFF
 nice cmake --build "$BUILD" --target fuzz_all >/dev/null
 
 max_len() {

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# tools/setup.sh in scratch trees of its own, each with its own package list:
+# scripts/setup.sh in scratch trees of its own, each with its own package list:
 #   - missing Debian packages are named, in the list's order, on the exact apt-get line
 #     that installs them, and set-up fails (run as an unprivileged user, who can't install
 #     them; as root it would install them); comments, blanks, tabs and a package only
@@ -22,16 +22,16 @@ fail() {
 }
 
 make_tree() {  # DIR PACKAGE_LIST_LINES...
-  mkdir -p "$1/tools"
-  cp "$root/tools/setup.sh" "$1/tools/"
-  printf '%s\n' "${@:2}" >"$1/tools/packages.txt"
+  mkdir -p "$1/scripts"
+  cp "$root/scripts/setup.sh" "$1/scripts/"
+  printf '%s\n' "${@:2}" >"$1/scripts/packages.txt"
 }
 
 setup_in() {  # DIR [PREFIX...]: status in $status, output in $work/out and $work/err
   local dir=$1
   shift
   status=0
-  "$@" "$dir/tools/setup.sh" >"$work/out" 2>"$work/err" || status=$?
+  "$@" "$dir/scripts/setup.sh" >"$work/out" 2>"$work/err" || status=$?
 }
 
 missing_packages_are_named() {

@@ -8,7 +8,7 @@ SurfacePoint geolocate_full(double range, const Beam& beam, const AircraftState&
   SurfacePoint p;
   p.scanang = beam.scanang;
   p.lat = s.lat_a + v.n * kInvMetresPerDegree;
-  p.lon = s.lon_a + v.e / (t.cL * 111120);
+  p.lon = s.lon_a + v.e / (t.cL * kMetresPerDegree);
   p.h = s.h_a - v.d;
   if (geoid != nullptr) p.h -= geoid->at(p.lat, p.lon);
   return p;

@@ -7,12 +7,9 @@
 #include "georef/interp.hpp"
 #include "georef/trig.hpp"
 #include "input/geoid.hpp"
+#include "textio/units.hpp"
 
 namespace bf {
-
-constexpr double kGonToRad = 0.015707963268;
-constexpr double kDegToRad = 0.01745329252;
-constexpr double kInvMetresPerDegree = 8.999280057595392e-06;  // 1 / 111120
 
 // Lever arm of the scanner in the body frame (x forward, y right, z down), metres.
 struct LeverArm {
@@ -36,6 +33,8 @@ struct Beam {
 inline Beam make_beam(double angle_gon) {
   Beam b;
   b.scanang = scan_angle(angle_gon);
+  // -0.0: arm.dx + range * bx is then arm.dx itself, bit for bit, even when dx is -0.0.
+  b.bx = -0.0;
   b.by = -std::sin(b.scanang);
   b.bz = std::cos(b.scanang);
   return b;

@@ -36,8 +36,8 @@ bool BinaryScanReader::start() {
   double tsec = 0;
   if (!read_first_timer(p, tsec)) return !(ended_ = true);
   t_.tprev = tsec;
-  const double start_seconds = 3600 * win_.tstart;
-  while (static_cast<double>(t_.nwrap) + 3600 * win_.t0 + tsec < start_seconds) {
+  const double start_seconds = kSecondsPerHour * win_.tstart;
+  while (static_cast<double>(t_.nwrap) + kSecondsPerHour * win_.t0 + tsec < start_seconds) {
     ++t_.nskip;
     p += layout_.scan_bytes();
     if (!read_first_timer(p, tsec)) return !(ended_ = true);

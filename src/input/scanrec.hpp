@@ -8,6 +8,7 @@
 #include "textio/bytes.hpp"
 #include "textio/freeread.hpp"
 #include "textio/outfile.hpp"
+#include "textio/units.hpp"
 
 namespace bf {
 
@@ -115,7 +116,7 @@ class TextScanReader {
 
 // thr from the timer value and the wraps counted so far.
 inline double measurement_time(double tsec, std::int64_t nwrap, double t0) {
-  return (tsec + static_cast<double>(nwrap)) * 0.0002777777777777778 + t0;
+  return (tsec + static_cast<double>(nwrap)) * kHoursPerSecond + t0;
 }
 
 }  // namespace bf

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "textio/error.hpp"
+#include "textio/units.hpp"
 
 namespace bf {
 
@@ -41,8 +42,8 @@ bool read_sample(FreeReader& in, const char* source, bool gpsatt, TrajectoryTabl
 
 void load_trajectory(FreeReader& in, const char* source, double tstart, double tend, bool gpsatt,
                      TrajectoryTable& t) {
-  const double tmin = tstart - 0.0002777777777777778;
-  const double tmax = tend + 0.0002777777777777778;
+  const double tmin = tstart - kHoursPerSecond;
+  const double tmax = tend + kHoursPerSecond;
   std::int32_t next = 1;
   while (read_sample(in, source, gpsatt, t, next)) {
     if (t.time[next] < tmin) continue;
@@ -57,10 +58,10 @@ TrajectoryStats compute_speeds(TrajectoryTable& t) {
   TrajectoryStats s;
   t.vel[1] = t.vel[2] = 0;
   for (std::int32_t i = 2; i <= t.ngps; ++i) {
-    double dt = (t.time[i] - t.time[i - 1]) * 3600;
+    double dt = (t.time[i] - t.time[i - 1]) * kSecondsPerHour;
     double dlat = t.lat[i] - t.lat[i - 1];
     double dlon = t.lon[i] - t.lon[i - 1];
-    double dlon_m = dlon * std::cos(0.01745329252 * t.lat[i]);
+    double dlon_m = dlon * std::cos(kDegToRad * t.lat[i]);
     double dist = 111194 * std::sqrt(dlat * dlat + dlon_m * dlon_m);
     t.vel[i] = static_cast<float>(dist / dt * static_cast<double>(3.6f));
     if (dt < s.min_spacing) s.min_spacing = dt;

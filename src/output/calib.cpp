@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "textio/units.hpp"
+
 namespace bf {
 
 void add_cross_point(double tan_scanang, double h_a, double h, CrossSums& s, OutFile& cal) {
@@ -29,7 +31,7 @@ Regression solve_regression(const CrossSums& s) {
   Regression r;
   r.bias = (s.sxx * s.sz - s.sx * s.sxz) / det;
   const double slope = (n * s.sxz - s.sx * s.sz) / det;
-  r.roll = -slope * 57.29577951289617;
+  r.roll = -slope * kRadToDeg;
   return r;
 }
 

@@ -11,6 +11,8 @@
 #include "output/points.hpp"
 #include "textio/bytes.hpp"
 #include "textio/infile.hpp"
+#include "textio/rounding.hpp"
+#include "textio/units.hpp"
 
 namespace bf {
 namespace {
@@ -171,7 +173,8 @@ LasScale choose_las_scale(const TrajectoryTable& traj) {
   const double margin_m = std::max(2000.0, 4 * h_top);
   const double dlat = margin_m * kInvMetresPerDegree;
   const double pole_side = std::min(89.0, std::max(std::fabs(lat_lo), std::fabs(lat_hi)) + dlat);
-  const double dlon = std::min(180.0, margin_m / (111120 * std::cos(pole_side * kDegToRad)));
+  const double dlon =
+      std::min(180.0, margin_m / (kMetresPerDegree * std::cos(pole_side * kDegToRad)));
   lat_lo -= dlat, lat_hi += dlat, lon_lo -= dlon, lon_hi += dlon;
 
   // Offsets on whole hundredths of a degree read well in a header dump.
@@ -309,7 +312,7 @@ void LasWriter::add(const OutPoint& p, double roll, std::int64_t scanno) {
   put(r + 14, kReturnFlagsClass);
   put(r + 18, static_cast<std::int16_t>(round_half_away_int32(angle_wraps ? 0 : angle_units)));
   put(r + 20, setup_.line_id);
-  put(r + 22, setup_.gps_day_start + p.thr * 3600);
+  put(r + 22, setup_.gps_day_start + p.thr * kSecondsPerHour);
   r[30] = static_cast<unsigned char>(p.ampl);
   put(r + 31, p.i);
   put(r + 35, range_mm);

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "input/trajectory.hpp"
-#include "output/centre.hpp"
+#include "output/outpoint.hpp"
 #include "textio/outfile.hpp"
 
 namespace bf {
@@ -39,14 +39,6 @@ int gps_minus_utc(int year, int month, int day);
 // above the geoid: `vertical_crs` ("EPSG:5773") when given, else one named
 // after the geoid grid file.
 std::string las_wkt(const std::string& geoid_name, const std::string& vertical_crs);
-
-// y rounded half away from zero, for y in (-2147483648.5, 2147483647.5).
-// Adding the largest double below one half, then truncating, is exact for
-// every |y| < 2^52: a sum within half an ulp of the next integer rounds up
-// to it, and no other sum reaches it.
-inline std::int32_t round_half_away_int32(double y) {
-  return static_cast<std::int32_t>(y + std::copysign(0.49999999999999994, y));
-}
 
 struct LasCreationDate {
   std::uint16_t day_of_year = 1, year = 1970;

@@ -4,6 +4,7 @@
 
 #include "textio/error.hpp"
 #include "textio/freeread.hpp"
+#include "textio/units.hpp"
 
 namespace bf {
 
@@ -81,7 +82,7 @@ void read_deck(TextInput& in, RunPar& p) {
 }
 
 void derive_times(RunPar& p) {
-  p.t0 = 0.016666666666666666 * p.mm + p.hh + 0.0002777777777777778 * p.ss;
+  p.t0 = kHoursPerMinute * p.mm + p.hh + kHoursPerSecond * p.ss;
   if (p.tstart < p.t0) p.tstart = p.t0;
 }
 

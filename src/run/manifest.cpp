@@ -64,6 +64,16 @@ void write_options(JsonWriter& w, const RunOptions& o) {
     w.value(*o.roll0);
   else
     w.null();
+  w.key("boresight");
+  if (o.boresight)
+    w.begin_array()
+        .value(o.boresight->roll)
+        .value(o.boresight->pitch)
+        .value(o.boresight->heading)
+        .end_array();
+  else
+    w.null();
+  w.field("range_offset", o.range_offset);
   optional_text(w, "manifest", o.manifest);
   w.end_object();
 }

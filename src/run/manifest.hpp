@@ -46,7 +46,7 @@
 
 #include "input/trajectory.hpp"
 #include "output/calib.hpp"
-#include "output/points.hpp"
+#include "pipeline/pipeline.hpp"
 #include "run/files.hpp"
 #include "run/options.hpp"
 #include "run/runpar.hpp"

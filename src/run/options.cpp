@@ -71,19 +71,6 @@ std::string parse_crs_name(std::string_view s) {
   return std::string(s);
 }
 
-// One real in any form the deck takes (1.5D0, .5, -2), read by the deck's own
-// reader so that it gives the very value the deck would.
-double parse_roll0(std::string_view s) {
-  const bool one_token = !s.empty() && s.find_first_of(" \t\r\n,/*") == std::string_view::npos;
-  TextInput in(s);
-  FreeReader reader(in);
-  reader.start_read();
-  double v = 0;
-  if (!one_token || reader.real(v) != ReadStatus::ok)
-    throw UsageError("--roll0 wants a number of degrees, not '" + std::string(s) + "'");
-  return v;
-}
-
 // A finite decimal number, with an optional leading '+'.
 bool parse_real(std::string_view s, double& v) {
   if (!s.empty() && s[0] == '+') {
@@ -115,6 +102,19 @@ double parse_range_offset(std::string_view s) {
   if (!parse_real(s, v))
     throw UsageError("--range-offset wants a number of metres, such as -0.03, not '" +
                      std::string(s) + "'");
+  return v;
+}
+
+// One real in any form the deck takes (1.5D0, .5, -2), read by the deck's own
+// reader so that it gives the very value the deck would.
+double parse_roll0(std::string_view s) {
+  const bool one_token = !s.empty() && s.find_first_of(" \t\r\n,/*") == std::string_view::npos;
+  TextInput in(s);
+  FreeReader reader(in);
+  reader.start_read();
+  double v = 0;
+  if (!one_token || reader.real(v) != ReadStatus::ok)
+    throw UsageError("--roll0 wants a number of degrees, not '" + std::string(s) + "'");
   return v;
 }
 
@@ -219,15 +219,6 @@ options:
                        EPSG:5773 (EGM96 height); default: named after the geoid grid file
   --rigorous           geolocate on the WGS84 ellipsoid, and cross profiles from the true
                        horizontal offset across track (full geolocation mode only)
-  --roll0 DEGREES      roll misalignment to use instead of roll0 on parameter line 6 of the
-                       deck (any form the deck takes: -0.25, 1.5D0); the outputs are those
-                       of a deck with that value written in
-  --manifest FILE      also write a JSON record of the run to FILE (replaced whole at the
-                       end, also after a stop or an interrupt): version, options, deck
-                       values, files with their sizes, the report's figures, the
-                       regression at full precision, exit status and elapsed time
-  --list-files         read the deck, print its input and output files and its values as
-                       JSON on standard output, and exit; no file is opened or created
   --boresight R,P,H    the scanner's rotation from the aircraft's body axes (x forward,
                        y right, z down), degrees: beam in the body frame =
                        Rz(H) Ry(P) Rx(R) beam in the scanner frame, applied before the
@@ -236,6 +227,15 @@ options:
                        roll does). Full geolocation only: profile mode ignores it
   --range-offset M     metres added to every range as it is read (the negative of the
                        range bias): filters, geolocation and the LAS range see the sum
+  --roll0 DEGREES      roll misalignment to use instead of roll0 on parameter line 6 of the
+                       deck (any form the deck takes: -0.25, 1.5D0); the outputs are those
+                       of a deck with that value written in
+  --manifest FILE      also write a JSON record of the run to FILE (replaced whole at the
+                       end, also after a stop or an interrupt): version, options, deck
+                       values, files with their sizes, the report's figures, the
+                       regression at full precision, exit status and elapsed time
+  --list-files         read the deck, print its input and output files and its values as
+                       JSON on standard output, and exit; no file is written or created
   --no-progress        no progress line on standard error (drawn only on a terminal)
   --help               this text
   --version            the program's version

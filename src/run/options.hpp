@@ -28,10 +28,10 @@ struct RunOptions {
   std::string vertical_crs;  // "EPSG:5773" and the like; empty: named after the geoid grid
   bool rigorous = false;
   bool progress = true;                // only ever drawn when standard error is a terminal
-  std::optional<double> roll0;         // --roll0: replaces the deck's roll0, degrees
-  std::string manifest;                // --manifest: the run's JSON record; empty: none
   std::optional<Boresight> boresight;  // the scanner's rotation from the body axes
   double range_offset = 0;             // metres added to every range as read
+  std::optional<double> roll0;         // --roll0: replaces the deck's roll0, degrees
+  std::string manifest;                // --manifest: the run's JSON record; empty: none
 };
 
 // A command line that can't be used: printed on standard error, exit status 2.

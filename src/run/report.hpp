@@ -1,7 +1,7 @@
 // The opening report and the run summary on the console.
 #pragma once
 
-#include "output/points.hpp"
+#include "pipeline/pipeline.hpp"
 #include "run/runpar.hpp"
 #include "textio/outfile.hpp"
 

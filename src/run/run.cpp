@@ -13,7 +13,7 @@
 #include "input/scanfile.hpp"
 #include "input/scanrec.hpp"
 #include "input/trajectory.hpp"
-#include "output/points.hpp"
+#include "pipeline/pipeline.hpp"
 #include "run/deck.hpp"
 #include "run/files.hpp"
 #include "run/progress.hpp"

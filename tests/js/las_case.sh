@@ -19,9 +19,13 @@ set -euo pipefail
 beamfall=$1 sim=$2 grid=$3 case=$4
 here=$(cd "$(dirname "$0")" && pwd)
 check="$here/check_las.mjs"
+# shellcheck source=tests/require.sh
+. "$here/../require.sh"
+require node nodejs
+require projinfo proj-bin
 if [ ! -d "$here/node_modules/@loaders.gl/las" ]; then
-  echo "las_case: $here/node_modules is missing: run 'npm ci' in $here (tools/setup.sh does)" >&2
-  exit 1
+  echo "SKIP: $here/node_modules is missing: run 'npm ci' in $here (scripts/setup.sh does)"
+  exit 77
 fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/beamfall-las-case.XXXXXX")
 trap 'rm -rf "$work"' EXIT

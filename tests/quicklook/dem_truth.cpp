@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
   try {
     const std::string dir = argv[1];
     const bsim::Truth truth = bsim::read_truth(dir + "/truth.txt");
-    const bsim::Deck deck = bsim::read_deck(dir + "/" + truth.deck);
+    const runfiles::Deck deck = runfiles::read_deck(dir + "/" + truth.deck);
     std::optional<bsim::GeoidGrid> surface_grid, deck_grid;
     if (truth.geoid != "0") surface_grid = bsim::read_geoid_grid(dir + "/" + truth.geoid);
     if (deck.geoid != "0") deck_grid = bsim::read_geoid_grid(dir + "/" + deck.geoid);
@@ -132,8 +132,8 @@ int main(int argc, char** argv) {
 
     double xlo = INFINITY, xhi = -INFINITY, ylo = INFINITY, yhi = -INFINITY;
     long points = 0;
-    const std::int64_t bad = bsim::for_each_point(
-        dir + "/" + deck.points, deck.binout, deck.naver > 1, [&](const bsim::PointRecord& p) {
+    const std::int64_t bad = runfiles::for_each_point(
+        dir + "/" + deck.points, deck.binout, deck.naver > 1, [&](const runfiles::PointRecord& p) {
           const PJ_COORD q = tr.apply(p.lon, p.lat, PJ_FWD);
           xlo = std::min(xlo, q.xy.x);
           xhi = std::max(xhi, q.xy.x);

@@ -49,9 +49,9 @@ int main(int argc, char** argv) {
   }
   try {
     std::int64_t bad = 0;
-    const std::vector<bsim::PointRecord> points = bsim::read_points(argv[1], true, false, bad);
+    const std::vector<runfiles::PointRecord> points = runfiles::read_points(argv[1], true, false, bad);
     std::string out = header(points.size());
-    for (const bsim::PointRecord& p : points) {
+    for (const runfiles::PointRecord& p : points) {
       std::string r(30, '\0');
       put<std::int32_t>(r, 0, scaled(p.lon, 1e-7));
       put<std::int32_t>(r, 4, scaled(p.lat, 1e-7));
@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
       put<double>(r, 22, p.thr * 3600.0);
       out += r;
     }
-    bsim::write_file(argv[2], out);
+    runfiles::write_file(argv[2], out);
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "points_to_las: %s\n", e.what());

@@ -4,6 +4,7 @@
 # ogrinfo, the simulator's truth, headless Chromium).
 #
 # usage: quicklook_case.sh BEAMFALL SIM QUICKLOOK DEM_TRUTH POINTS_TO_LAS GEOID_GRID CASE
+#                          [DEM_REFERENCE]
 #
 # Bounds: a DEM cell's mean height differs from the true surface at its centre by the
 # points' rounding (binary: 0.5 mm; text F8.2: 5 mm), the flat-earth geolocation's horizontal
@@ -11,7 +12,14 @@
 # the slope (a 5 m cell: 1 mm at most): well inside the 1 cm RMS asked of level parts.
 set -euo pipefail
 beamfall=$1 sim=$2 quicklook=$3 dem_truth=$4 points_to_las=$5 grid=$6 case=$7
+dem_reference=${8-}
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/require.sh
+. "$here/../require.sh"
+require gdalinfo gdal-bin
+require ogrinfo gdal-bin
+require gnuplot gnuplot-nox
+[ "$case" != page ] || { require node nodejs; require "${CHROMIUM:-chromium}" chromium; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/beamfall-quicklook-case.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
@@ -131,6 +139,39 @@ command_line)
   expect 1 "^beamfall-quicklook: cannot open centre.txt$" deck.txt report.txt
   [ "$(wc -l < "$work/err")" = 1 ] || fail "the error is not one line"
   [ ! -e "$work/quicklook" ] || fail "products begun although an input is missing"
+  ;;
+streamed_dem)
+  # A circle flown once round at 45 N: the track comes back over the tiles it wrote out at
+  # the start. dem.tif must equal, cell for cell and bit for bit, the grid of every point held
+  # in memory at once (dem_reference); 2 m cells, a power of two, so that both name the same
+  # cell for every point.
+  simulate --duration 120 --nmeas 120 --lat 45 --lon 9 --track 0 --turn 3,0,120
+  process
+  "$quicklook" "$work/deck.txt" "$work/report.txt" --cell 2 > /dev/null
+  "$dem_reference" "$work" "$work/quicklook/dem.tif" 32632 > "$work/reference.out"
+  cat "$work/reference.out"
+  ref() { sed -n "s/^$1=//p" "$work/reference.out"; }
+  [ "$(ref cells)" -ge 100000 ] || fail "only $(ref cells) cells"
+  [ "$(ref mismatched)" = 0 ] || fail "$(ref mismatched) cells differ from the one-pass grid"
+  [ "$(ref filled)" = "$(ref cells)" ] || fail "dem.tif fills $(ref filled) cells, not $(ref cells)"
+  ;;
+flat_memory)
+  # The peak memory of the whole quick look (gnuplot included) does not grow with the flight:
+  # a straight line twice as long, at 1 m cells, where a grid held whole would need some
+  # 50 MB more (the extra 10 km of a 290 m swath in 1 m cells of 12 bytes).
+  [ -x /usr/bin/time ] || { echo "SKIP: /usr/bin/time is not installed (Debian package time)"; exit 77; }
+  peak=()
+  for seconds in 150 300; do
+    rm -rf "$work"/*
+    simulate --duration "$seconds" --nmeas 120 --lat 45 --lon 9 --track 0 --wobble 0
+    process
+    /usr/bin/time -f "%M" -o "$work/rss" "$quicklook" "$work/deck.txt" "$work/report.txt" \
+      --cell 1 > /dev/null
+    peak+=("$(tail -1 "$work/rss")")
+    echo "flight of $seconds s: peak RSS ${peak[-1]} KB"
+  done
+  [ $((peak[1] - peak[0])) -le 12000 ] ||
+    fail "peak RSS grew from ${peak[0]} KB to ${peak[1]} KB as the flight doubled"
   ;;
 *)
   echo "unknown case $case"; exit 2

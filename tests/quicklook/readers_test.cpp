@@ -24,7 +24,7 @@ std::string temp_file(const std::string& name, const std::string& bytes) {
   const std::string path = (std::filesystem::temp_directory_path() /
                             ("beamfall-readers-" + std::to_string(::getpid()) + "-" + name))
                                .string();
-  bsim::write_file(path, bytes);
+  runfiles::write_file(path, bytes);
   return path;
 }
 
@@ -32,7 +32,7 @@ TEST(BlockReader, LinesAndRecordsAcrossEveryBlockBoundary) {
   const std::string text = "first line\r\n\nthird, longer than the block\nlast without end";
   const std::string path = temp_file("lines", text);
   for (std::size_t block : {1u, 2u, 3u, 7u, 64u}) {
-    bsim::BlockReader in(path, block);
+    runfiles::BlockReader in(path, block);
     std::vector<std::string> got;
     std::string_view line;
     while (in.next_line(line))
@@ -40,7 +40,7 @@ TEST(BlockReader, LinesAndRecordsAcrossEveryBlockBoundary) {
     EXPECT_EQ(got, (std::vector<std::string>{"first line", "", "third, longer than the block",
                                              "last without end"}))
         << "block " << block;
-    bsim::BlockReader rec(path, block);
+    runfiles::BlockReader rec(path, block);
     const char* p = nullptr;
     std::string joined;
     while (rec.next_record(18, p))
@@ -53,9 +53,9 @@ TEST(BlockReader, LinesAndRecordsAcrossEveryBlockBoundary) {
 
 TEST(BlockReader, MissingFileNamedInTheError) {
   try {
-    bsim::BlockReader in("/nonexistent/points.bin");
+    runfiles::BlockReader in("/nonexistent/points.bin");
     FAIL();
-  } catch (const bsim::ToolError& e) {
+  } catch (const runfiles::ToolError& e) {
     EXPECT_STREQ(e.what(), "cannot open /nonexistent/points.bin");
   }
 }
@@ -71,7 +71,7 @@ TEST(Report, RunSummaryFields) {
       " Regression of surface relative to ellipsoid/geoid:\n no of points:  374400 \n"
       " bias:   0.97 m, slope (roll0): -0.03 degrees\n";
   const std::string path = temp_file("report", report);
-  const bsim::Report r = bsim::read_report(path);
+  const runfiles::Report r = runfiles::read_report(path);
   std::filesystem::remove(path);
   EXPECT_EQ(r.scans, 1800);
   EXPECT_EQ(r.npout, 374400);
@@ -126,11 +126,11 @@ std::string two_point_las() {
   return b;
 }
 
-std::vector<bsim::LasPoint> read_las(const std::string& bytes) {
+std::vector<runfiles::LasPoint> read_las(const std::string& bytes) {
   const std::string path = temp_file("las", bytes);
-  std::vector<bsim::LasPoint> out;
+  std::vector<runfiles::LasPoint> out;
   try {
-    bsim::for_each_las_point(path, [&](std::span<const bsim::LasPoint> ps) {
+    runfiles::for_each_las_point(path, [&](std::span<const runfiles::LasPoint> ps) {
       out.insert(out.end(), ps.begin(), ps.end());
     });
   } catch (...) {
@@ -142,7 +142,7 @@ std::vector<bsim::LasPoint> read_las(const std::string& bytes) {
 }
 
 TEST(LasReader, TwoPointsScaledAndOffset) {
-  const std::vector<bsim::LasPoint> p = read_las(two_point_las());
+  const std::vector<runfiles::LasPoint> p = read_las(two_point_las());
   ASSERT_EQ(p.size(), 2u);
   EXPECT_NEAR(p[0].x, -15.0 + 0.1234567, 1e-12);
   EXPECT_NEAR(p[0].y, 78.5, 1e-12);
@@ -182,7 +182,7 @@ TEST(LasReader, RefusesWithTheFieldNamed) {
     try {
       read_las(b);
       ADD_FAILURE() << c.what << ": accepted";
-    } catch (const bsim::ToolError& e) {
+    } catch (const runfiles::ToolError& e) {
       EXPECT_NE(std::string(e.what()).find(c.message_part), std::string::npos)
           << c.what << ": " << e.what();
     }

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # The README's two commands as a new user meets them, on a fresh clone of the committed
-# tree (HEAD of the repository given) in a temporary directory:
-#   1. a build/ left there by an older tools/demo.sh, made with CMake's default generator
+# tree (HEAD of the repository given) in a temporary directory, after checking that they
+# are the two commands README's first code block shows:
+#   1. a build/ left there by an older scripts/demo.sh, made with CMake's default generator
 #      (configured, not built), when make is installed;
-#   2. tools/demo.sh, the first command: it must build in that tree and pass its check;
-#   3. tools/test.sh --quick, the second command's set-up, optimised build and one test,
+#   2. scripts/demo.sh, the first command: it must build in that tree and pass its check;
+#   3. scripts/test.sh --quick, the second command's set-up, optimised build and one test,
 #      on the same tree;
-#   4. tools/demo.sh again, after the second command: the same demo files, byte for byte.
+#   4. scripts/demo.sh again, after the second command: the same demo files, byte for byte.
 # The packages the machine already has are reused. Prints each step's last lines.
 #
 # usage: tests/readme/readme_test.sh REPOSITORY
@@ -41,21 +42,26 @@ step() {  # NAME COMMAND...: runs COMMAND in the clone, shows its last lines
 "${git[@]}" clone -q "$src" "$clone"
 "${git[@]}" -C "$clone" checkout -q --detach "$head"
 
+# The commands run here are the two of README's first code block, as it shows them.
+commands=$(awk '/^```/ { n++; next } n == 1 && !/^#/ && NF' "$clone/README.md")
+[ "$commands" = "$(printf 'scripts/demo.sh\nscripts/test.sh')" ] ||
+  fail "README's first code block holds '$commands', not the two commands tested here"
+
 if command -v make >/dev/null; then
   step "an old build/ made with CMake's default generator" \
     cmake -S . -B build -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Release
 fi
-step "tools/demo.sh" tools/demo.sh
+step "scripts/demo.sh" scripts/demo.sh
 if [ -f "$clone/build/Makefile" ]; then
   grep -q "^configure: removing the CMake cache of $clone/build" "$work/log" ||
-    fail "tools/demo.sh did not replace the old build tree's cache"
+    fail "scripts/demo.sh did not replace the old build tree's cache"
 fi
-grep -q '^== Check against the simulated truth' "$work/log" || fail "tools/demo.sh: no check"
+grep -q '^== Check against the simulated truth' "$work/log" || fail "scripts/demo.sh: no check"
 mv "$clone/demo" "$work/demo-first"
-step "tools/test.sh --quick" tools/test.sh --quick
+step "scripts/test.sh --quick" scripts/test.sh --quick
 grep -q 'tests passed, 0 tests failed out of 1$' "$work/log" ||
-  fail "tools/test.sh --quick: not exactly one test passed"
-step "tools/demo.sh after tools/test.sh" tools/demo.sh
+  fail "scripts/test.sh --quick: not exactly one test passed"
+step "scripts/demo.sh after scripts/test.sh" scripts/demo.sh
 diff -r "$work/demo-first" "$clone/demo" >/dev/null ||
   fail "the second demo's files differ from the first's"
 echo "README commands OK"

@@ -51,8 +51,8 @@ INSTANTIATE_TEST_SUITE_P(Table, Roll0,
                          ::testing::Values(Roll0Case{"0.4", "0.4"}, Roll0Case{"-1.25", "-1.25"},
                                            Roll0Case{"1.5D0", "1.5"}, Roll0Case{"+.75", ".75"},
                                            Roll0Case{"2e-1", "0.2"}, Roll0Case{"3", "3.0"}),
-                         [](const auto& info) {
-                           std::string n = info.param.value;
+                         [](const auto& param_info) {
+                           std::string n = param_info.param.value;
                            for (char& c : n)
                              if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                            return n;

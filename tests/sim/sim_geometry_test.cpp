@@ -20,6 +20,8 @@
 #include "wgs84.hpp"
 
 namespace bsim {
+
+using namespace runfiles;  // the shared readers and text helpers
 namespace {
 
 const double kB = kWgs84A * (1.0 - kWgs84F);  // semi-minor axis

@@ -10,7 +10,7 @@
 #include "captured_output.hpp"
 #include "output/calib.hpp"
 #include "output/centre.hpp"
-#include "output/points.hpp"
+#include "pipeline/pipeline.hpp"
 
 namespace bf {
 namespace {

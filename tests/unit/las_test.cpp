@@ -1,8 +1,7 @@
 // LAS file pieces that the end-to-end LAS cases can't reach cheaply: the
 // leap-second table at its steps, GPS days, creation days, the choice of
-// scale for wide flights, points beyond the chosen range, the per-point
-// rounding, records across the seams of the output buffer, and rolls that
-// went round.
+// scale for wide flights, points beyond the chosen range, records across the seams of the output
+// buffer, and rolls that went round.
 #include "output/las.hpp"
 
 #include <gtest/gtest.h>
@@ -59,36 +58,6 @@ TEST(LasTime, CreationDayOfYear) {
     EXPECT_EQ(d.day_of_year, c.day) << c.seconds;
     EXPECT_EQ(d.year, c.year) << c.seconds;
   }
-}
-
-// The LAS records round by adding the largest double below one half and
-// truncating; the binary point file truncates and compares the remainder with
-// one half. Both must give the same integer on every tie, on its neighbours
-// and on values of every magnitude up to the ends of the 32-bit range.
-TEST(LasRounding, AgreesWithTheBinaryRecordsRoundingHalfAwayFromZero) {
-  // The ends: the doubles next to -2^31 - 0.5 and 2^31 - 0.5, inside the range.
-  std::vector<double> values = {0.0,
-                                -0.0,
-                                0.49999999999999994,
-                                -0.49999999999999994,
-                                1e-300,
-                                -1e-300,
-                                std::nextafter(2147483647.5, 0),
-                                std::nextafter(-2147483648.5, 0)};
-  std::mt19937_64 rng(12);
-  std::uniform_int_distribution<std::int64_t> whole(-2147483648, 2147483646);
-  std::uniform_real_distribution<double> unit(1, 2);
-  std::uniform_int_distribution<int> exponent(-40, 30);
-  for (int k = 0; k < 200000; ++k) {
-    const double tie = static_cast<double>(whole(rng)) + 0.5;
-    values.push_back(tie);
-    values.push_back(std::nextafter(tie, 1e300));
-    values.push_back(std::nextafter(tie, -1e300));
-    const double v = std::ldexp(unit(rng), exponent(rng));
-    values.push_back(k % 2 ? v : -v);
-  }
-  for (double v : values)
-    ASSERT_EQ(round_half_away_int32(v), scaled_int(v, 1.0)) << std::hexfloat << v;
 }
 
 TrajectoryTable track(std::initializer_list<std::pair<double, double>> lat_lon, double h) {

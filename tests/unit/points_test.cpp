@@ -1,6 +1,7 @@
 // The point pipeline: rejection tests and their counters, the area test, the
 // statistics, averaging groups, and the binary and text point records.
 #include "output/points.hpp"
+#include "pipeline/pipeline.hpp"
 
 #include <gtest/gtest.h>
 

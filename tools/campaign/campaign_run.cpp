@@ -11,6 +11,7 @@
 
 #include "engines.hpp"
 #include "lines.hpp"
+#include "program_path.hpp"
 #include "spawn.hpp"
 
 namespace campaign {
@@ -60,7 +61,8 @@ bool report_failures(const std::string& campaign_dir, const std::vector<LineJob>
     const std::string line_dir = campaign_dir + "/" + j.name;
     const std::optional<LineRecord> r = load_record(line_dir);
     if (r && r->status == 0) continue;
-    if (failed++ == 0) std::printf("\nFailed lines:\n%-30s %-8s %s\n", "line", "status", "last report line");
+    if (failed++ == 0)
+      std::printf("\nFailed lines:\n%-30s %-8s %s\n", "line", "status", "last report line");
     std::string last;
     if (FILE* f = std::fopen((line_dir + "/report.txt").c_str(), "rb")) {
       std::string line;
@@ -75,8 +77,8 @@ bool report_failures(const std::string& campaign_dir, const std::vector<LineJob>
       if (!line.empty()) last = line;
       std::fclose(f);
     }
-    std::printf("%-30s %-8s %s\n", j.name.c_str(),
-                r ? std::to_string(r->status).c_str() : "none", last.c_str());
+    std::printf("%-30s %-8s %s\n", j.name.c_str(), r ? std::to_string(r->status).c_str() : "none",
+                last.c_str());
   }
   return failed == 0;
 }
@@ -96,7 +98,8 @@ TaskSettings settings_of(const RunOptions& o, const std::string& campaign_dir) {
   s.las = o.las;
   s.quicklook = o.quicklook;
   s.roll0 = o.roll0;
-  if (!executable(s.beamfall)) throw CampaignError("beamfall not found (" + s.beamfall + "); set BEAMFALL");
+  if (!executable(s.beamfall))
+    throw CampaignError("beamfall not found (" + s.beamfall + "); set BEAMFALL");
   if (o.quicklook) {
     s.quicklook_program = absolute(locate_program("BEAMFALL_QUICKLOOK", "beamfall-quicklook"));
     if (!executable(s.quicklook_program))
@@ -113,7 +116,8 @@ std::vector<LineJob> plan(const RunOptions& o, const TaskSettings& s,
   for (std::size_t k = 0; k < names.size(); ++k) {
     const LineJob job{names[k], ids[k], line_date(s.campaign_dir + "/" + names[k], o.date)};
     if (o.las && !valid_date(job.date))
-      throw CampaignError(names[k] + ": no flight date (a one-line date file YYYY-MM-DD, or --date)");
+      throw CampaignError(names[k] +
+                          ": no flight date (a one-line date file YYYY-MM-DD, or --date)");
     if (o.force || !line_is_current(s, job)) todo.push_back(job);
   }
   return todo;
@@ -130,8 +134,7 @@ std::string self_path() {
 std::string locate_program(const char* env_var, const std::string& name) {
   const char* set = std::getenv(env_var);
   if (set != nullptr && *set != '\0') return set;
-  const std::string beside = fs::path(self_path()).parent_path() / name;
-  return executable(beside) ? beside : on_path(name);
+  return beamfall_tools::find_program(name).string();
 }
 
 int run_main(const std::vector<std::string>& args) {
@@ -150,7 +153,8 @@ int run_main(const std::vector<std::string>& args) {
   e.jobs = plan(o, e.settings, names);
   write_todo(e.todo_file, e.jobs);
   const std::size_t n = e.jobs.size();
-  std::printf("%s: %zu line(s), %zu up to date, %zu to run\n", kProg, names.size(), names.size() - n, n);
+  std::printf("%s: %zu line(s), %zu up to date, %zu to run\n", kProg, names.size(),
+              names.size() - n, n);
   bool ok = true;
   if (n > 0) {
     if (o.slurm) {

@@ -15,7 +15,8 @@ int task_main(const std::vector<std::string>& args);
 // `_array [SCRIPT] SETTINGS -- TODO FIRST`: one Slurm array task.
 int array_main(const std::vector<std::string>& args);
 
-// A program beside this one, else on PATH; a set environment variable overrides both.
+// A program beside this one, else among the installed helpers, else on PATH; a set
+// environment variable overrides all.
 std::string locate_program(const char* env_var, const std::string& name);
 // This program's own absolute path.
 std::string self_path();

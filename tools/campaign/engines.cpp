@@ -67,8 +67,17 @@ std::vector<LineJob> read_todo(const std::string& path) {
 
 void run_parallel(EngineRun& e, int jobs) {
   Command c;
-  c.argv = {"parallel", "--will-cite", "-q", "-0", "-N3", "-a", e.todo_file,
-            "--joblog", e.state_dir + "/joblog", "--jobs", std::to_string(jobs)};
+  c.argv = {"parallel",
+            "--will-cite",
+            "-q",
+            "-0",
+            "-N3",
+            "-a",
+            e.todo_file,
+            "--joblog",
+            e.state_dir + "/joblog",
+            "--jobs",
+            std::to_string(jobs)};
   if (::isatty(1)) {
     c.argv.insert(c.argv.end(), {"--eta", "--bar"});
     e.settings.quiet = true;
@@ -104,7 +113,8 @@ std::size_t slurm_array_limit() {
 std::size_t slurm_running(const std::string& jobid) {
   try {
     const std::string out =
-        capture(plain_command({"squeue", "-h", "-r", "-j", jobid, "-t", "RUNNING", "-o", "%i"})).second;
+        capture(plain_command({"squeue", "-h", "-r", "-j", jobid, "-t", "RUNNING", "-o", "%i"}))
+            .second;
     std::size_t n = 0;
     for (char ch : out)
       n += ch == '\n';
@@ -158,7 +168,9 @@ class SlurmProgress {
   }
 
  private:
-  std::string line_dir(std::size_t k) const { return e_.settings.campaign_dir + "/" + e_.jobs[k].name; }
+  std::string line_dir(std::size_t k) const {
+    return e_.settings.campaign_dir + "/" + e_.jobs[k].name;
+  }
   std::string record_path(std::size_t k) const { return line_dir(k) + "/" + kRecordName; }
 
   const EngineRun& e_;
@@ -223,13 +235,17 @@ void run_array(const EngineRun& e, SlurmProgress& progress, std::size_t first, s
                               ? e.state_dir + "/slurm-%A_%a.out"
                               : "/dev/null";
   const std::string script = e.state_dir + "/slurm-task";
-  {
-    std::ofstream(script, std::ios::trunc) << batch_script(e.self);
-  }
+  { std::ofstream(script, std::ios::trunc) << batch_script(e.self); }
   const std::string idfile = e.state_dir + "/slurm.jobid";
   Command c;
-  c.argv = {"sbatch", "--parsable", "--wait", "--array=" + array, "--job-name=beamfall-campaign",
-            "--output=" + out, "--chdir=" + e.settings.campaign_dir, "--export=ALL"};
+  c.argv = {"sbatch",
+            "--parsable",
+            "--wait",
+            "--array=" + array,
+            "--job-name=beamfall-campaign",
+            "--output=" + out,
+            "--chdir=" + e.settings.campaign_dir,
+            "--export=ALL"};
   if (!partition.empty()) c.argv.push_back("--partition=" + partition);
   c.argv.push_back(script);
   for (const std::string& a : batch_arguments(e, first))
@@ -285,7 +301,8 @@ int run_array_task(const TaskSettings& s, const std::string& todo_file, const st
   if (task == nullptr) throw CampaignError("_array: not a Slurm array task");
   const std::vector<LineJob> jobs = read_todo(todo_file);
   const std::size_t k = static_cast<std::size_t>(std::atol(first.c_str()) + std::atol(task));
-  if (k >= jobs.size()) throw CampaignError("_array: no line " + std::to_string(k) + " in " + todo_file);
+  if (k >= jobs.size())
+    throw CampaignError("_array: no line " + std::to_string(k) + " in " + todo_file);
   return run_line_task(s, jobs[k]);
 }
 

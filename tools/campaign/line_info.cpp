@@ -20,7 +20,7 @@ bftools::ManifestSummary missing_summary() {
 }
 
 void read_centre_track(const std::string& path, LineInfo& l) {
-  bsim::for_each_centre(path, [&](const bsim::CentreRecord& c) {
+  runfiles::for_each_centre(path, [&](const runfiles::CentreRecord& c) {
     if (l.track_lat.empty()) l.t_first = c.thr;
     l.t_last = c.thr;
     l.track_lat.push_back(c.lat);

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <csignal>
+
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -54,7 +56,9 @@ std::vector<std::string> output_names(const TaskSettings& s,
 
 std::vector<std::string> beamfall_arguments(const TaskSettings& s, const LineJob& job) {
   std::vector<std::string> a = {s.beamfall};
-  if (s.las) a.insert(a.end(), {"--las", "points.las", "--line-id", std::to_string(job.id), "--date", job.date});
+  if (s.las)
+    a.insert(a.end(),
+             {"--las", "points.las", "--line-id", std::to_string(job.id), "--date", job.date});
   if (!s.roll0.empty()) a.insert(a.end(), {"--roll0", s.roll0});
   a.insert(a.end(), {"--manifest", kManifestFile});
   return a;
@@ -103,6 +107,29 @@ nlohmann::json take_manifest(const std::string& line_dir) {
   return j.is_object() ? j : nlohmann::json(nullptr);
 }
 
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void note_interrupt(int signal) {
+  interrupted = signal;
+}
+
+// The task's own interrupt is noted, not obeyed at once: it ends the task only after the
+// program it waits for, and before a record is written.
+void note_interrupts() {
+  struct sigaction a {};
+  a.sa_handler = note_interrupt;
+  sigemptyset(&a.sa_mask);
+  for (int s : {SIGINT, SIGTERM, SIGHUP})
+    ::sigaction(s, &a, nullptr);
+}
+
+// A program ended by an interrupt (or stopped by one, as beamfall does, with 128 + its
+// number): the line was interrupted, not failed. A cancelled Slurm job may signal the
+// program before the task.
+bool interrupted_status(int status) {
+  return status == 128 + SIGINT || status == 128 + SIGTERM || status == 128 + SIGHUP;
+}
+
 }  // namespace
 
 LineOptions line_options(const TaskSettings& s, const LineJob& job) {
@@ -124,12 +151,14 @@ std::string seconds_text(double seconds) {
 }
 
 std::string line_result(const std::string& name, const std::optional<LineRecord>& record) {
-  if (record && record->status == 0) return name + ": done in " + seconds_text(record->seconds) + " s";
+  if (record && record->status == 0)
+    return name + ": done in " + seconds_text(record->seconds) + " s";
   return name + ": FAILED (exit status " +
          (record ? std::to_string(record->status) : std::string("none, no record")) + ")";
 }
 
 int run_line_task(const TaskSettings& s, const LineJob& job) {
+  note_interrupts();
   const std::string line_dir = line_dir_of(s, job);
   ::unlink((line_dir + "/" + kRecordName).c_str());
   ::unlink((line_dir + "/" + kManifestFile).c_str());
@@ -137,6 +166,11 @@ int run_line_task(const TaskSettings& s, const LineJob& job) {
   const std::optional<bftools::DeckFiles> files = deck_files_of(line_dir);
   int status = run_beamfall(s, job, line_dir);
   if (status == 0 && s.quicklook) status = run_quicklook(s, line_dir, files);
+  if (interrupted != 0 || interrupted_status(status)) {
+    // No record: the next run takes the line up again.
+    ::unlink((line_dir + "/" + kManifestFile).c_str());
+    return interrupted != 0 ? 128 + interrupted : status;
+  }
   LineRecord r;
   r.status = status;
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -154,7 +188,8 @@ int run_line_task(const TaskSettings& s, const LineJob& job) {
 bool line_is_current(const TaskSettings& s, const LineJob& job) {
   const std::string line_dir = line_dir_of(s, job);
   const std::optional<LineRecord> r = load_record(line_dir);
-  if (!r || r->status != 0 || r->options != line_options(s, job) || r->outputs.empty()) return false;
+  if (!r || r->status != 0 || r->options != line_options(s, job) || r->outputs.empty())
+    return false;
   const std::vector<FileStamp> inputs = input_stamps(line_dir, deck_files_of(line_dir));
   const FileStamp binary = stamp_file(line_dir, s.beamfall);
   if (r->binary != binary || r->inputs != inputs) return false;

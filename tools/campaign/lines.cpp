@@ -28,7 +28,8 @@ namespace {
 // The first run of digits in the name as a line number, 0 when there is none or it is
 // outside 1 to 65535 (leading zeros allowed, any number of digits).
 int number_in_name(const std::string& name) {
-  const auto first = std::find_if(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const auto first =
+      std::find_if(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
   if (first == name.end()) return 0;
   auto digit = std::find_if(first, name.end(), [](char c) { return c != '0'; });
   const auto end = std::find_if(first, name.end(), [](char c) { return c < '0' || c > '9'; });
@@ -63,7 +64,9 @@ bool valid_date(const std::string& text) {
   const int y = std::stoi(text.substr(0, 4));
   const unsigned m = static_cast<unsigned>(std::stoi(text.substr(5, 2)));
   const unsigned d = static_cast<unsigned>(std::stoi(text.substr(8, 2)));
-  return std::chrono::year_month_day(std::chrono::year(y), std::chrono::month(m), std::chrono::day(d)).ok();
+  return std::chrono::year_month_day(std::chrono::year(y), std::chrono::month(m),
+                                     std::chrono::day(d))
+      .ok();
 }
 
 std::string line_date(const std::string& line_dir, const std::string& fallback) {

@@ -75,8 +75,8 @@ struct Subcommand {
   int (*main)(const std::vector<std::string>& args);
 };
 constexpr Subcommand kSubcommands[] = {
-    {"run", run_main},       {"summary", summary_main}, {"--help", help_main},
-    {"-h", help_main},       {"_task", task_main},      {"_array", array_main},
+    {"run", run_main}, {"summary", summary_main}, {"--help", help_main},
+    {"-h", help_main}, {"_task", task_main},      {"_array", array_main},
 #ifdef BEAMFALL_WITH_CALIBRATE
     {"calibrate", calibrate_main},
 #endif
@@ -100,7 +100,9 @@ int main(int argc, char** argv) {
     return std::fflush(stdout) == 0 ? status : 1;
   } catch (const campaign::UsageError& e) {
     std::fflush(stdout);
-    std::fprintf(stderr, "beamfall-campaign: %s\nTry 'beamfall-campaign --help' for more information.\n", e.what());
+    std::fprintf(stderr,
+                 "beamfall-campaign: %s\nTry 'beamfall-campaign --help' for more information.\n",
+                 e.what());
     return 2;
   } catch (const std::exception& e) {
     std::fflush(stdout);

@@ -1,25 +1,23 @@
 #include "overlap.hpp"
 
-#include <gdal_priv.h>
-#include <ogr_spatialref.h>
-#include <proj.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <stdexcept>
+#include <unordered_map>
+
+#include "gdal_io.hpp"
 
 namespace campaign {
 
 namespace {
 
-PJ_CONTEXT* as_ctx(void* p) {
-  return static_cast<PJ_CONTEXT*>(p);
-}
-PJ* as_pj(void* p) {
-  return static_cast<PJ*>(p);
-}
+// Beyond this distance from the latest batch of points a tile is finished (metres).
+constexpr double kStreamMargin = 200.0;
+
+}  // namespace
+
+namespace {
 
 std::string tmerc_crs(double lat0, double lon0) {
   char buf[160];
@@ -32,57 +30,12 @@ std::string tmerc_crs(double lat0, double lon0) {
 
 }  // namespace
 
-LocalProjection::LocalProjection(double lat0, double lon0) : crs_(tmerc_crs(lat0, lon0)) {
-  ctx_ = proj_context_create();
-  PJ* raw = proj_create_crs_to_crs(as_ctx(ctx_), "EPSG:4326", crs_.c_str(), nullptr);
-  // Longitude first, whatever the CRS's own axis order.
-  if (raw) pj_ = proj_normalize_for_visualization(as_ctx(ctx_), raw);
-  proj_destroy(raw);
-  if (!pj_) {
-    const std::string why =
-        proj_context_errno_string(as_ctx(ctx_), proj_context_errno(as_ctx(ctx_)));
-    proj_context_destroy(as_ctx(ctx_));
-    throw std::runtime_error("cannot set up the projection " + crs_ + ": " + why);
-  }
-}
-
-LocalProjection::~LocalProjection() {
-  proj_destroy(as_pj(pj_));
-  proj_context_destroy(as_ctx(ctx_));
-}
-
-void LocalProjection::forward(std::vector<double>& lon_x, std::vector<double>& lat_y) const {
-  const std::size_t n = std::min(lon_x.size(), lat_y.size());
-  if (n == 0) return;
-  const std::size_t done =
-      proj_trans_generic(as_pj(pj_), PJ_FWD, lon_x.data(), sizeof(double), n, lat_y.data(),
-                         sizeof(double), n, nullptr, 0, 0, nullptr, 0, 0);
-  if (done != n) throw std::runtime_error("projection of the points failed");
-}
+LocalProjection::LocalProjection(double lat0, double lon0) : Projector(tmerc_crs(lat0, lon0)) {}
 
 namespace {
 
 bool by_row_then_column(const GridCell& a, const GridCell& b) {
   return a.j != b.j ? a.j < b.j : a.i < b.i;
-}
-
-// Cell index of a coordinate; a flight line's points lie within +-2^31 cells of the centre.
-bool cell_of(double v, double cell, std::int32_t& k) {
-  const double c = std::floor(v / cell);
-  if (!(c >= -2147483648.0 && c < 2147483647.0)) return false;
-  k = static_cast<std::int32_t>(c);
-  return true;
-}
-
-std::uint64_t cell_key(std::int32_t j, std::int32_t i) {
-  return std::uint64_t{static_cast<std::uint32_t>(j)} << 32 | static_cast<std::uint32_t>(i);
-}
-
-GridCell cell_at(std::uint64_t key) {
-  GridCell c;
-  c.j = static_cast<std::int32_t>(static_cast<std::uint32_t>(key >> 32));
-  c.i = static_cast<std::int32_t>(static_cast<std::uint32_t>(key));
-  return c;
 }
 
 void set_box(LineGrid& g) {
@@ -96,31 +49,73 @@ void set_box(LineGrid& g) {
   }
 }
 
+// Cells from the origin of the common projection, within +-2^31 of it.
+kit::GridFrame common_frame(double cell) {
+  kit::GridFrame f;
+  f.cell = cell;
+  f.ix_min = f.iy_min = -(std::int64_t{1} << 31);
+  f.nx = f.ny = (std::int64_t{1} << 32) - 1;
+  return f;
+}
+
+// A tile's cells that hold points, as GridCells.
+void append_cells(std::int64_t tx, std::int64_t ty, const kit::TileGrid::Tile& t,
+                  std::vector<GridCell>& out) {
+  constexpr int n = kit::TileGrid::kTile;
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) {
+      const auto at = static_cast<std::size_t>(r * n + c);
+      if (t.count[at] == 0) continue;
+      GridCell g;
+      g.j = static_cast<std::int32_t>(ty * n + r);
+      g.i = static_cast<std::int32_t>(tx * n + c);
+      g.mean = static_cast<float>(t.sum[at] / static_cast<double>(t.count[at]));
+      out.push_back(g);
+    }
+  }
+}
+
+LineGrid sorted_grid(std::vector<GridCell> cells) {
+  LineGrid g;
+  g.cells = std::move(cells);
+  std::sort(g.cells.begin(), g.cells.end(), by_row_then_column);
+  set_box(g);
+  return g;
+}
+
 }  // namespace
+
+GridAccumulator::GridAccumulator(double cell) : grid_(common_frame(cell)) {
+  grid_.stream_to([this](std::int64_t tx, std::int64_t ty,
+                         const kit::TileGrid::Tile& t) { append_cells(tx, ty, t, cells_); },
+                  std::numeric_limits<double>::infinity());
+}
 
 void GridAccumulator::add(std::span<const double> x, std::span<const double> y,
                           std::span<const double> h) {
   const std::size_t n = std::min({x.size(), y.size(), h.size()});
-  for (std::size_t k = 0; k < n; ++k) {
-    std::int32_t i = 0, j = 0;
-    if (!std::isfinite(h[k]) || !cell_of(x[k], cell_, i) || !cell_of(y[k], cell_, j)) continue;
-    Sum& s = sums_[cell_key(j, i)];
-    s.h += h[k];
-    ++s.n;
-  }
+  for (std::size_t k = 0; k < n; ++k)
+    grid_.add(x[k], y[k], h[k]);
 }
 
-LineGrid GridAccumulator::grid() const {
-  LineGrid g;
-  g.cells.reserve(sums_.size());
-  for (const auto& [key, s] : sums_) {
-    GridCell c = cell_at(key);
-    c.mean = static_cast<float>(s.h / static_cast<double>(s.n));
-    g.cells.push_back(c);
-  }
-  std::sort(g.cells.begin(), g.cells.end(), by_row_then_column);
-  set_box(g);
-  return g;
+LineGrid GridAccumulator::grid() {
+  grid_.finish();
+  return sorted_grid(cells_);
+}
+
+LineGrid grid_stream(const kit::GridSource& source, double cell) {
+  // A tile handed out again (the line came back to it) replaces its first cells.
+  std::unordered_map<std::uint64_t, std::vector<GridCell>> tiles;
+  kit::stream_grid(common_frame(cell), kStreamMargin, source,
+                   [&](std::int64_t tx, std::int64_t ty, const kit::TileGrid::Tile& t) {
+                     std::vector<GridCell>& cells = tiles[kit::TileGrid::key(tx, ty)];
+                     cells.clear();
+                     append_cells(tx, ty, t, cells);
+                   });
+  std::vector<GridCell> all;
+  for (auto& entry : tiles)
+    all.insert(all.end(), entry.second.begin(), entry.second.end());
+  return sorted_grid(std::move(all));
 }
 
 LineGrid grid_points(const std::vector<double>& x, const std::vector<double>& y,
@@ -160,14 +155,6 @@ Overlap compare_lines(const LineGrid& ga, const LineGrid& gb, double cell) {
   return o;
 }
 
-namespace {
-
-void check(CPLErr e, const std::string& what) {
-  if (e != CE_None) throw std::runtime_error(what + ": " + CPLGetLastErrorMsg());
-}
-
-}  // namespace
-
 bool write_overlap_tiff(const std::string& path, const Overlap& o, const std::string& crs,
                         std::int64_t max_cells) {
   if (o.cells.empty()) return false;
@@ -187,25 +174,17 @@ bool write_overlap_tiff(const std::string& path, const Overlap& o, const std::st
     band[static_cast<std::size_t>(r * nx64 + col)] = static_cast<float>(c.dh);
   }
   const double cell = o.cell;
-  GDALAllRegister();
-  GDALDriver* drv = GetGDALDriverManager()->GetDriverByName("GTiff");
-  if (!drv) throw std::runtime_error("GDAL has no GTiff driver");
-  GDALDatasetUniquePtr ds(drv->Create(path.c_str(), nx, ny, 1, GDT_Float32, nullptr));
-  if (!ds) throw std::runtime_error("cannot create " + path + ": " + CPLGetLastErrorMsg());
-  double gt[6] = {static_cast<double>(ilo) * cell,         cell, 0.0,
-                  (static_cast<double>(jhi) + 1.0) * cell, 0.0,  -cell};
-  check(ds->SetGeoTransform(gt), path);
-  OGRSpatialReference srs;
-  if (srs.importFromProj4(crs.c_str()) != OGRERR_NONE) throw std::runtime_error("bad CRS " + crs);
-  check(ds->SetSpatialRef(&srs), path);
-  GDALRasterBand* b = ds->GetRasterBand(1);
-  check(b->SetNoDataValue(std::numeric_limits<double>::quiet_NaN()), path);
-  check(b->RasterIO(GF_Write, 0, 0, nx, ny, band.data(), nx, ny, GDT_Float32, 0, 0, nullptr), path);
-  CPLErrorReset();
-  ds.reset();  // closing writes the file
-  if (CPLGetLastErrorType() == CE_Failure) {
-    throw std::runtime_error("cannot write " + path + ": " + CPLGetLastErrorMsg());
-  }
+  kit::RasterSpec spec;
+  spec.width = nx;
+  spec.height = ny;
+  const double gt[6] = {static_cast<double>(ilo) * cell,         cell, 0.0,
+                        (static_cast<double>(jhi) + 1.0) * cell, 0.0,  -cell};
+  std::copy(std::begin(gt), std::end(gt), spec.geotransform);
+  spec.crs = crs;
+  spec.nodata = std::numeric_limits<double>::quiet_NaN();
+  GDALDatasetUniquePtr ds = kit::create_geotiff(path, spec);
+  kit::write_window(*ds, 0, 0, nx, ny, band.data(), path);
+  kit::close_checked(std::move(ds), path);
   return true;
 }
 

@@ -5,26 +5,18 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <unordered_map>
 #include <vector>
+
+#include "gridder.hpp"
+#include "projector.hpp"
 
 namespace campaign {
 
-// Geodetic degrees (WGS84) to metres east and north of the campaign's centre, by PROJ.
-class LocalProjection {
+// Geodetic degrees (WGS84) to metres east and north of the campaign's centre: the kit's
+// projector into a transverse Mercator on that centre.
+class LocalProjection : public kit::Projector {
  public:
   LocalProjection(double lat0, double lon0);
-  ~LocalProjection();
-  LocalProjection(const LocalProjection&) = delete;
-  LocalProjection& operator=(const LocalProjection&) = delete;
-  // In place: lon, lat (degrees) become x east, y north (metres).
-  void forward(std::vector<double>& lon_x, std::vector<double>& lat_y) const;
-  const std::string& crs() const { return crs_; }  // PROJ string of the projected CRS
-
- private:
-  std::string crs_;
-  void* ctx_ = nullptr;  // PJ_CONTEXT
-  void* pj_ = nullptr;   // PJ
 };
 
 // Mean height of a line's points in each cell of side `cell` metres that holds any: cell
@@ -44,25 +36,26 @@ struct LineGrid {
   }
 };
 
-// A line's grid built from its points batch by batch, in memory proportional to the cells it
-// covers, not to its points: the summary streams a line's point file through one of these.
+// A line's grid built from its points batch by batch, on the kit's tile grid: cell (i, j) is
+// the grid's cell (ix, iy) from the origin. grid() ends the accumulation.
 class GridAccumulator {
  public:
-  explicit GridAccumulator(double cell) : cell_(cell) {}
+  explicit GridAccumulator(double cell);
   // x east, y north (metres, common projection), h height (metres); points with a non-finite
   // value or beyond +-2^31 cells are left out.
   void add(std::span<const double> x, std::span<const double> y, std::span<const double> h);
   // The mean of every cell that received a point, the points summed in the order given.
-  LineGrid grid() const;
+  LineGrid grid();
 
  private:
-  struct Sum {
-    double h = 0.0;
-    std::uint32_t n = 0;
-  };
-  double cell_;
-  std::unordered_map<std::uint64_t, Sum> sums_;  // key: row in the high half, column low
+  kit::TileGrid grid_;
+  std::vector<GridCell> cells_;
 };
+
+// The grid of a line's points streamed from `source` (which the kit's gridder may call again
+// for tiles the line comes back to): memory follows the cells the line covers and the tiles
+// around its front, not its points.
+LineGrid grid_stream(const kit::GridSource& source, double cell);
 
 // All of a line's points at once: one batch of a GridAccumulator.
 LineGrid grid_points(const std::vector<double>& x, const std::vector<double>& y,

@@ -1,8 +1,5 @@
 #include "plots.hpp"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,11 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
 
-extern char** environ;
+#include "error.hpp"
+#include "gnuplot.hpp"
+#include "text.hpp"
 
 namespace campaign {
 
@@ -23,7 +19,7 @@ namespace fs = std::filesystem;
 
 PlotDir::PlotDir() {
   std::string tmpl = (fs::temp_directory_path() / "beamfall-campaign.XXXXXX").string();
-  if (!mkdtemp(tmpl.data())) throw std::runtime_error("cannot create a temporary folder");
+  if (!mkdtemp(tmpl.data())) throw kit::ToolError("cannot create a temporary folder");
   path_ = tmpl;
 }
 
@@ -32,57 +28,22 @@ PlotDir::~PlotDir() {
   fs::remove_all(path_, ec);
 }
 
-std::string gnuplot_quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) {
-    if (c == '\'')
-      q += "''";
-    else if (c == '\n')
-      q += ' ';
-    else
-      q += c;
-  }
-  return q + "'";
-}
-
 namespace {
 
+using kit::gnuplot_quote;
+
 void write_text(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-  if (!out.flush()) throw std::runtime_error("cannot write " + path);
+  runfiles::write_file(path, text);
 }
 
-// Runs gnuplot (no shell) on the script; returns the SVG it wrote, without its XML prologue.
+// Runs gnuplot on the script; returns the SVG it wrote, without its XML prologue.
 std::string run_gnuplot(const PlotDir& dir, const std::string& body) {
-  const std::string script = dir.path() + "/plot.gp", svg = dir.path() + "/plot.svg";
-  write_text(script,
-             "set terminal svg size 720,480 dynamic font 'sans,11' noenhanced\n"
-             "set output " +
-                 gnuplot_quote(svg) + "\nset encoding utf8\n" + body + "\nunset output\n");
-  char* argv[] = {const_cast<char*>("gnuplot"), const_cast<char*>(script.c_str()), nullptr};
-  // gnuplot's chatter (range adjustments) goes to a log, shown only when it fails.
-  const std::string log = dir.path() + "/gnuplot.log";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, "gnuplot", &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw std::runtime_error("cannot start gnuplot (Debian package gnuplot-nox)");
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::ifstream why(log);
-    std::string first;
-    std::getline(why, first);
-    throw std::runtime_error("gnuplot failed on " + script + ": " + first);
-  }
-  std::ifstream in(svg, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string s = text.str();
+  write_text(dir.path() + "/plot.gp", "set encoding utf8\n" + body + "\nunset output\n");
+  kit::run_gnuplot(dir.path(), "plot.gp", "svg size 720,480 dynamic font 'sans,11' noenhanced",
+                   "plot.svg");
+  const std::string s = runfiles::read_file(dir.path() + "/plot.svg");
   const std::size_t at = s.find("<svg");
-  if (at == std::string::npos) throw std::runtime_error("gnuplot wrote no SVG");
+  if (at == std::string::npos) throw kit::ToolError("gnuplot wrote no SVG");
   return s.substr(at);
 }
 

@@ -36,7 +36,4 @@ std::string per_line_svg(const PlotDir& dir, const std::vector<std::string>& nam
 // The height differences of one pair of lines, coloured, on the map.
 std::string overlap_svg(const PlotDir& dir, const Overlap& o, const std::string& title);
 
-// A name as a gnuplot single-quoted string.
-std::string gnuplot_quote(const std::string& s);
-
 }  // namespace campaign

@@ -34,9 +34,9 @@ struct FileStamp {
 // The options a line ran with; two runs with different options never share outputs.
 struct LineOptions {
   bool las = false;
-  int line_id = 0;     // with las
-  std::string date;    // with las: YYYY-MM-DD
-  std::string roll0;   // run --roll0, as given; empty without
+  int line_id = 0;    // with las
+  std::string date;   // with las: YYYY-MM-DD
+  std::string roll0;  // run --roll0, as given; empty without
   bool quicklook = false;
 
   bool operator==(const LineOptions&) const = default;

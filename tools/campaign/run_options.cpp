@@ -45,7 +45,8 @@ RunOptions parse_run_options(const std::vector<std::string>& args) {
   for (std::size_t k = 0; k < args.size(); ++k) {
     const std::string& a = args[k];
     if (a == "--jobs") {
-      value_of(args, k, "--jobs needs a positive count", [&](const std::string& v) { return positive_count(v, o.jobs); });
+      value_of(args, k, "--jobs needs a positive count",
+               [&](const std::string& v) { return positive_count(v, o.jobs); });
     } else if (a == "--las") {
       o.las = true;
     } else if (a == "--date") {
@@ -59,9 +60,11 @@ RunOptions parse_run_options(const std::vector<std::string>& args) {
     } else if (a == "--slurm") {
       o.slurm = true;
     } else if (a == "--partition") {
-      o.partition = value_of(args, k, "--partition needs a name", [](const std::string& v) { return !v.empty(); });
+      o.partition = value_of(args, k, "--partition needs a name",
+                             [](const std::string& v) { return !v.empty(); });
     } else if (a == "--max-running") {
-      value_of(args, k, "--max-running needs a count", [&](const std::string& v) { return positive_count(v, o.max_running); });
+      value_of(args, k, "--max-running needs a count",
+               [&](const std::string& v) { return positive_count(v, o.max_running); });
     } else if (!a.empty() && a[0] == '-') {
       throw UsageError("unknown option '" + a + "'");
     } else if (!o.dir.empty()) {
@@ -115,7 +118,8 @@ TaskSettings parse_task_arguments(const std::vector<std::string>& args,
       rest.push_back(a);
     }
   }
-  if (s.campaign_dir.empty() || s.beamfall.empty()) throw UsageError("a task needs --dir and --beamfall");
+  if (s.campaign_dir.empty() || s.beamfall.empty())
+    throw UsageError("a task needs --dir and --beamfall");
   return s;
 }
 

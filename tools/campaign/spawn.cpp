@@ -17,7 +17,8 @@ namespace campaign {
 
 namespace {
 
-std::vector<std::string> environment_with(const std::vector<std::pair<std::string, std::string>>& extra) {
+std::vector<std::string> environment_with(
+    const std::vector<std::pair<std::string, std::string>>& extra) {
   std::map<std::string, std::string> vars;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
@@ -72,7 +73,8 @@ void set_files(posix_spawn_file_actions_t& a, const Command& c) {
   if (!c.stdin_file.empty())
     posix_spawn_file_actions_addopen(&a, 0, c.stdin_file.c_str(), O_RDONLY, 0);
   if (!c.stdout_file.empty())
-    posix_spawn_file_actions_addopen(&a, 1, c.stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    posix_spawn_file_actions_addopen(&a, 1, c.stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0666);
   if (c.stderr_to_stdout) posix_spawn_file_actions_adddup2(&a, 1, 2);
 }
 

@@ -1,17 +1,23 @@
 // beamfall-campaign summary: the table of a campaign's lines (summary.csv), the campaign's
 // roll estimate, and the cross-line check with its figures (summary.html).
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
+#include <mutex>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "campaign_run.hpp"
+#include "gdal_io.hpp"
+#include "html.hpp"
 #include "las_reader.hpp"
 #include "line_info.hpp"
 #include "lines.hpp"
@@ -66,31 +72,7 @@ std::string csv_field(const std::string& s) {
   return q + "\"";
 }
 
-std::string html_escape(const std::string& s) {
-  std::string e;
-  for (char c : s) {
-    switch (c) {
-      case '&':
-        e += "&amp;";
-        break;
-      case '<':
-        e += "&lt;";
-        break;
-      case '>':
-        e += "&gt;";
-        break;
-      case '"':
-        e += "&quot;";
-        break;
-      case '\'':
-        e += "&#39;";
-        break;
-      default:
-        e += c;
-    }
-  }
-  return e;
-}
+using kit::html_escape;
 
 void write_atomically(const std::string& path, const std::string& text) {
   const std::string tmp = path + ".tmp";
@@ -178,14 +160,16 @@ bool campaign_centre(const std::vector<LineInfo>& lines, double& lat0, double& l
 // cells the line covers, not its number of points.
 LineGrid grid_line(const LineInfo& l, const LocalProjection& proj, double cell) {
   if (l.points_file.empty() || !fs::exists(l.points_file)) return {};
-  GridAccumulator acc(cell);
-  bsim::for_each_lon_lat_height(
-      l.points_file, l.las_points, l.binary_points, l.averaged,
-      [&](std::vector<double>& lon, std::vector<double>& lat, std::vector<double>& h) {
-        proj.forward(lon, lat);
-        acc.add(lon, lat, h);
-      });
-  return acc.grid();
+  return grid_stream(
+      [&](int, const kit::GridBatchFn& batch) {
+        runfiles::for_each_lon_lat_height(
+            l.points_file, l.las_points, l.binary_points, l.averaged,
+            [&](std::vector<double>& lon, std::vector<double>& lat, std::vector<double>& h) {
+              proj.forward(lon, lat);
+              batch(lon, lat, h);
+            });
+      },
+      cell);
 }
 
 // A line whose points cannot be read stays out of the check; the others go on.
@@ -197,6 +181,46 @@ LineGrid grid_or_warn(const LineInfo& l, const LocalProjection& proj, double cel
                  l.name.c_str(), e.what());
     return {};
   }
+}
+
+// job(k, state) for every k below n, shared out among the cores; each thread makes its own
+// state first (a PROJ object or a plot folder serves one thread only). The first exception
+// is rethrown here once every thread has ended.
+template <class MakeState, class Job>
+void on_every_core(std::size_t n, const MakeState& make_state, const Job& job) {
+  if (n == 0) return;
+  std::atomic<std::size_t> next{0};
+  std::exception_ptr failure;
+  std::mutex failure_mutex;
+  const auto worker = [&] {
+    try {
+      auto state = make_state();
+      for (std::size_t k; (k = next++) < n;)
+        job(k, *state);
+    } catch (...) {
+      const std::lock_guard<std::mutex> lock(failure_mutex);
+      if (!failure) failure = std::current_exception();
+    }
+  };
+  const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, n);
+  std::vector<std::thread> pool;
+  for (std::size_t t = 1; t < threads; ++t)
+    pool.emplace_back(worker);
+  worker();
+  for (std::thread& t : pool)
+    t.join();
+  if (failure) std::rethrow_exception(failure);
+}
+
+// Every line's grid; each is the line's alone, the same whichever thread makes it.
+std::vector<LineGrid> grid_lines(const Campaign& c, double lat0, double lon0) {
+  std::vector<LineGrid> grids(c.lines.size());
+  on_every_core(
+      c.lines.size(), [&] { return std::make_unique<LocalProjection>(lat0, lon0); },
+      [&](std::size_t k, const LocalProjection& proj) {
+        if (c.lines[k].succeeded()) grids[k] = grid_or_warn(c.lines[k], proj, c.cell);
+      });
+  return grids;
 }
 
 // The previous summary's grids: a pair that no longer overlaps must not keep one.
@@ -217,13 +241,12 @@ void cross_check(Campaign& c) {
   if (!campaign_centre(c.lines, lat0, lon0)) return;
   const LocalProjection proj(lat0, lon0);
   c.crs = proj.crs();
-  std::vector<LineGrid> grids;
   for (const LineInfo& l : c.lines) {
     Track t{l.name, l.track_lon, l.track_lat};
     proj.forward(t.x, t.y);
     c.tracks.push_back(std::move(t));
-    grids.push_back(l.succeeded() ? grid_or_warn(l, proj, c.cell) : LineGrid{});
   }
+  const std::vector<LineGrid> grids = grid_lines(c, lat0, lon0);
   const fs::path tiff_dir = fs::path(c.dir) / "overlaps";
   remove_old_tiffs(tiff_dir);
   for (std::size_t a = 0; a < grids.size(); ++a) {
@@ -261,44 +284,53 @@ std::string csv_text(const Campaign& c) {
 }
 
 std::string line_table_html(const Campaign& c) {
-  std::string t =
-      "<table>\n<tr><th>line</th><th>status</th><th>scans</th><th>points</th><th>time "
-      "(h)</th><th>flight height (m)</th><th>bias (m)</th><th>roll (&deg;)</th><th>rejected: "
-      "amplitude / index / range</th><th>seconds</th></tr>\n";
+  std::vector<std::vector<std::string>> rows;
   for (const LineInfo& l : c.lines) {
     const bftools::ManifestSummary& r = l.summary;
-    t += "<tr><td>" + html_escape(l.name) + "</td><td>" + status_text(l) + "</td><td>" +
-         count(r.scans_read) + "</td><td>" + count(r.points_output) + "</td><td>" +
-         fmt(l.t_first, 4) + " &ndash; " + fmt(l.t_last, 4) + "</td><td>" +
-         fmt(r.flight_height_min, 2) + " &ndash; " + fmt(r.flight_height_max, 2) + "</td><td>" +
-         fmt(l.bias, 2) + "</td><td>" + fmt(l.roll, 2) + "</td><td>" +
-         count(r.rejected_amplitude) + " / " + count(r.rejected_scan_angle) + " / " +
-         count(r.rejected_range) + "</td><td>" + (l.record ? fmt(l.record->seconds, 2) : "") +
-         "</td></tr>\n";
+    rows.push_back({html_escape(l.name), status_text(l), count(r.scans_read),
+                    count(r.points_output), fmt(l.t_first, 4) + " &ndash; " + fmt(l.t_last, 4),
+                    fmt(r.flight_height_min, 2) + " &ndash; " + fmt(r.flight_height_max, 2),
+                    fmt(l.bias, 2), fmt(l.roll, 2),
+                    count(r.rejected_amplitude) + " / " + count(r.rejected_scan_angle) + " / " +
+                        count(r.rejected_range),
+                    l.record ? fmt(l.record->seconds, 2) : ""});
   }
-  return t + "</table>\n";
+  return kit::html_table(
+      {"line", "status", "scans", "points", "time (h)", "flight height (m)", "bias (m)",
+       "roll (&deg;)", "rejected: amplitude / index / range", "seconds"},
+      rows);
 }
 
 std::string pair_title(const Campaign& c, const Pair& p) {
   return c.lines[p.o.a].name + " minus " + c.lines[p.o.b].name;
 }
 
-std::string overlap_html(const Campaign& c, const PlotDir& plots) {
+// Each pair's figure (a gnuplot run apiece), the pairs shared out among the cores.
+std::vector<std::string> overlap_figures(const Campaign& c) {
+  std::vector<std::string> figures(c.pairs.size());
+  on_every_core(
+      c.pairs.size(), [] { return std::make_unique<PlotDir>(); },
+      [&](std::size_t k, const PlotDir& dir) {
+        figures[k] = overlap_svg(dir, c.pairs[k].o, pair_title(c, c.pairs[k]));
+      });
+  return figures;
+}
+
+std::string overlap_html(const Campaign& c) {
   std::string t = "<h2>Cross-line check</h2>\n";
   if (c.pairs.empty()) return t + "<p>No two lines overlap.</p>\n";
   t += "<p>Mean heights on a common grid of " + fmt(c.cell, 1) + " m cells (" + html_escape(c.crs) +
        "); each overlapping pair's difference, first line minus second. The grids are in "
-       "<code>overlaps/</code> as GeoTIFF.</p>\n<table>\n<tr><th>lines</th><th>cells</th>"
-       "<th>mean (m)</th><th>RMS (m)</th><th>grid</th></tr>\n";
+       "<code>overlaps/</code> as GeoTIFF.</p>\n";
+  std::vector<std::vector<std::string>> rows;
   for (const Pair& p : c.pairs) {
-    t += "<tr><td>" + html_escape(pair_title(c, p)) + "</td><td>" +
-         std::to_string(p.o.cells.size()) + "</td><td>" + fmt(p.o.mean, 3) + "</td><td>" +
-         fmt(p.o.rms, 3) + "</td><td>" +
-         (p.tiff.empty() ? "too large for one GeoTIFF" : "overlaps/" + p.tiff) + "</td></tr>\n";
+    rows.push_back({html_escape(pair_title(c, p)), std::to_string(p.o.cells.size()),
+                    fmt(p.o.mean, 3), fmt(p.o.rms, 3),
+                    p.tiff.empty() ? "too large for one GeoTIFF" : "overlaps/" + p.tiff});
   }
-  t += "</table>\n";
-  for (const Pair& p : c.pairs)
-    t += "<figure>" + overlap_svg(plots, p.o, pair_title(c, p)) + "</figure>\n";
+  t += kit::html_table({"lines", "cells", "mean (m)", "RMS (m)", "grid"}, rows);
+  for (const std::string& figure : overlap_figures(c))
+    t += "<figure>" + figure + "</figure>\n";
   return t;
 }
 
@@ -325,7 +357,7 @@ std::string html_text(const Campaign& c, const RollEstimate& roll) {
        "</figure>\n<figure>" +
        per_line_svg(plots, names, rolls, "roll left after the deck's roll0 (degrees)") +
        "</figure>\n";
-  return t + overlap_html(c, plots) + "</body></html>\n";
+  return t + overlap_html(c) + "</body></html>\n";
 }
 
 void print_overlaps(const Campaign& c) {
@@ -342,6 +374,7 @@ int summary_main(const std::vector<std::string>& args) {
   if (!fs::is_directory(args[0])) throw CampaignError(args[0] + ": no such campaign folder");
   Campaign c;
   c.dir = fs::canonical(args[0]).string();
+  kit::start_gdal();
   for (const std::string& name : list_lines(c.dir))
     c.lines.push_back(read_line(c.dir, name));
   cross_check(c);

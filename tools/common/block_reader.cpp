@@ -4,7 +4,7 @@
 
 #include "text.hpp"
 
-namespace bsim {
+namespace runfiles {
 
 BlockReader::BlockReader(const std::string& path, std::size_t block_bytes)
     : path_(path), buffer_(block_bytes) {
@@ -67,4 +67,4 @@ bool BlockReader::next_record(std::size_t size, const char*& record) {
   return true;
 }
 
-}  // namespace bsim
+}  // namespace runfiles

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace bsim {
+namespace runfiles {
 
 class BlockReader {
  public:
@@ -38,4 +38,4 @@ class BlockReader {
   bool at_eof_ = false;
 };
 
-}  // namespace bsim
+}  // namespace runfiles

@@ -1,6 +1,7 @@
 #include "deck_files.hpp"
 
 #include "run/deck.hpp"
+#include "run/files.hpp"
 #include "textio/infile.hpp"
 
 namespace bftools {
@@ -12,17 +13,10 @@ bf::RunPar read_deck_file(const std::string& path) {
 
 DeckFiles deck_files(const bf::RunPar& par) {
   DeckFiles f;
-  f.inputs.push_back(bf::file_name(par.scanname));
-  f.inputs.push_back(bf::file_name(par.gpsname));
-  if (!bf::is_no_file(par.geoidname)) f.inputs.push_back(bf::file_name(par.geoidname));
-  const bool points = !bf::is_no_file(par.ptname);
-  if (points) {
-    f.points = bf::file_name(par.ptname);
-    f.outputs.push_back(f.points);
+  for (const bf::RunFileName& file : bf::run_file_names(par, bf::RunOptions{})) {
+    (file.output ? f.outputs : f.inputs).push_back(file.name);
+    if (file.role == "points") f.points = file.name;
   }
-  f.outputs.push_back(bf::file_name(par.cenname));
-  // Cross profiles need the point file: beamfall makes none without one.
-  if (par.calib && points) f.outputs.push_back("scan.cal");
   return f;
 }
 

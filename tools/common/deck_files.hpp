@@ -13,9 +13,8 @@ namespace bftools {
 // ("*** input error: ...", "*** open error: ...") when it cannot be.
 bf::RunPar read_deck_file(const std::string& path);
 
-// The files a run of the deck reads and writes, as named in the deck (trailing blanks
-// dropped): the scanner file, the trajectory and the geoid grid when it names one; the point
-// file when it names one, the centre file, and "scan.cal" when it makes cross profiles.
+// The files a run of the deck reads and writes without options, as beamfall lists them
+// (names as the deck gives them, trailing blanks dropped).
 struct DeckFiles {
   std::vector<std::string> inputs;
   std::vector<std::string> outputs;

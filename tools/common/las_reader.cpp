@@ -7,7 +7,7 @@
 #include "block_reader.hpp"
 #include "text.hpp"
 
-namespace bsim {
+namespace runfiles {
 
 namespace {
 
@@ -96,4 +96,4 @@ LasHeader for_each_las_point(const std::string& path,
   return h;
 }
 
-}  // namespace bsim
+}  // namespace runfiles

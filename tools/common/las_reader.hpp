@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-namespace bsim {
+namespace runfiles {
 
 struct LasHeader {
   int version_major = 0, version_minor = 0;
@@ -34,4 +34,4 @@ LasHeader decode_las_header(std::span<const char> bytes, const std::string& path
 LasHeader for_each_las_point(const std::string& path,
                              const std::function<void(std::span<const LasPoint>)>& batch);
 
-}  // namespace bsim
+}  // namespace runfiles

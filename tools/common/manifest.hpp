@@ -14,9 +14,9 @@
 namespace bftools {
 
 struct ManifestFile {
-  std::string role;  // scanner, trajectory, geoid, points, centre, cross_profiles, las, ...
-  std::string name;  // as the deck or option gives it
-  std::string path;  // resolved, absolute
+  std::string role;        // scanner, trajectory, geoid, points, centre, cross_profiles, las, ...
+  std::string name;        // as the deck or option gives it
+  std::string path;        // resolved, absolute
   std::int64_t size = -1;  // bytes after the run; -1 when not a regular file
 };
 
@@ -45,11 +45,11 @@ struct ManifestRegression {
 struct Manifest {
   int version = 0;
   int status = -1;
-  std::string stop;  // the stop line's text; empty when none
-  std::optional<ManifestDeck> deck;          // absent when the deck could not be read whole
-  std::optional<double> option_roll0;        // --roll0, degrees
+  std::string stop;                    // the stop line's text; empty when none
+  std::optional<ManifestDeck> deck;    // absent when the deck could not be read whole
+  std::optional<double> option_roll0;  // --roll0, degrees
   std::vector<ManifestFile> inputs, outputs;
-  std::optional<ManifestSummary> summary;    // absent when the run stopped before it
+  std::optional<ManifestSummary> summary;        // absent when the run stopped before it
   std::optional<ManifestRegression> regression;  // absent without cross profiles
   double elapsed_seconds = 0;
 

@@ -9,7 +9,7 @@
 #include "las_reader.hpp"
 #include "text.hpp"
 
-namespace bsim {
+namespace runfiles {
 
 namespace {
 
@@ -371,4 +371,4 @@ void for_each_lon_lat_height(const std::string& path, bool las, bool binary, boo
   });
 }
 
-}  // namespace bsim
+}  // namespace runfiles

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace bsim {
+namespace runfiles {
 
 struct Deck {
   std::string scanner, trajectory, geoid, points, centre;  // names, trailing blanks removed
@@ -96,4 +96,4 @@ struct Report {
 
 Report read_report(const std::string& path);
 
-}  // namespace bsim
+}  // namespace runfiles

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-namespace bsim {
+namespace runfiles {
 
 std::string fixed(double v, int decimals) {
   if (std::isnan(v)) return "nan";
@@ -106,4 +106,4 @@ double normal01(std::uint64_t seed, std::uint64_t a, std::uint64_t b) {
   return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * 3.14159265358979323846 * u2);
 }
 
-}  // namespace bsim
+}  // namespace runfiles

@@ -1,4 +1,5 @@
-// Locale-independent number text and small file helpers shared by the simulator and checker.
+// Locale-independent number text, small file helpers and the tools' error type, shared by the
+// simulator and checker, the quick look and the campaign summary (namespace runfiles).
 #pragma once
 
 #include <cstdint>
@@ -7,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace bsim {
+namespace runfiles {
 
 // Every failure of the tools is reported as one line naming the file or option.
 struct ToolError : std::runtime_error {
@@ -42,4 +43,4 @@ std::uint64_t mix64(std::uint64_t x);
 double uniform01(std::uint64_t seed, std::uint64_t a, std::uint64_t b);  // in [0, 1)
 double normal01(std::uint64_t seed, std::uint64_t a, std::uint64_t b);   // mean 0, sd 1
 
-}  // namespace bsim
+}  // namespace runfiles

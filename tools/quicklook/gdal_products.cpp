@@ -1,140 +1,184 @@
 #include "gdal_products.hpp"
 
-#include <cpl_conv.h>
-#include <cpl_error.h>
-#include <cpl_string.h>
 #include <cpl_vsi.h>
-#include <gdal_priv.h>
-#include <gdal_utils.h>
-#include <ogrsf_frmts.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <cstdlib>
-#include <ctime>
-#include <filesystem>
+#include <cstring>
+#include <set>
+#include <utility>
 
+#include "error.hpp"
+#include "gdal_io.hpp"
 #include "text.hpp"
 
 namespace quicklook {
 
 namespace {
 
-constexpr double kNodata = -9999.0;
+constexpr float kNodata = -9999.0f;
+constexpr std::int64_t kTile = TileGrid::kTile;
+constexpr std::int64_t kCells = kTile * kTile;
+constexpr int kBlock = 256;  // dem.tif's blocks, cells a side
 
-[[noreturn]] void gdal_failed(const std::string& what) {
-  const std::string why = CPLGetLastErrorMsg();
-  throw bsim::ToolError(what + (why.empty() ? "" : ": " + why));
-}
-
-// Argument list for the GDAL utility functions, freed on scope exit.
-class ArgList {
- public:
-  explicit ArgList(std::initializer_list<std::string> args) {
-    for (const std::string& a : args)
-      list_ = CSLAddString(list_, a.c_str());
-  }
-  ~ArgList() { CSLDestroy(list_); }
-  ArgList(const ArgList&) = delete;
-  ArgList& operator=(const ArgList&) = delete;
-  char** get() { return list_; }
-
- private:
-  char** list_ = nullptr;
-};
-
-OGRSpatialReference srs_from_epsg(int epsg) {
-  OGRSpatialReference srs;
-  srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-  if (srs.importFromEPSG(epsg) != OGRERR_NONE) gdal_failed("no CRS EPSG:" + std::to_string(epsg));
-  return srs;
-}
-
-void write_window(GDALDataset& ds, int band, int xoff, int yoff, int w, int h,
-                  std::vector<float>& data, const std::string& path) {
-  if (ds.GetRasterBand(band)->RasterIO(GF_Write, xoff, yoff, w, h, data.data(), w, h, GDT_Float32,
-                                       0, 0) != CE_None)
-    gdal_failed("cannot write " + path);
-}
-
-// The part of tile (tx, ty) inside the occupied cells, north row first.
-void write_tile(GDALDataset& ds, const TileGrid& grid, std::int64_t tx, std::int64_t ty,
-                const std::string& path) {
-  const TileGrid::Tile* t = grid.tile(tx, ty);
-  if (t == nullptr) return;
-  constexpr std::int64_t n = TileGrid::kTile;
-  const std::int64_t x_lo = std::max(tx * n, grid.ix_lo),
-                     x_hi = std::min(tx * n + n - 1, grid.ix_hi);
-  const std::int64_t y_lo = std::max(ty * n, grid.iy_lo),
-                     y_hi = std::min(ty * n + n - 1, grid.iy_hi);
-  if (x_lo > x_hi || y_lo > y_hi) return;
-  const int w = static_cast<int>(x_hi - x_lo + 1), h = static_cast<int>(y_hi - y_lo + 1);
-  std::vector<float> mean(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-  std::vector<float> count(mean.size());
-  for (int r = 0; r < h; ++r) {
-    const std::int64_t iy = y_hi - r;
-    for (int c = 0; c < w; ++c) {
-      const std::size_t at = static_cast<std::size_t>((iy - ty * n) * n + (x_lo + c - tx * n));
-      const std::size_t o =
-          static_cast<std::size_t>(r) * static_cast<std::size_t>(w) + static_cast<std::size_t>(c);
-      const std::uint32_t k = t->count[at];
-      mean[o] = k == 0 ? static_cast<float>(kNodata) : static_cast<float>(t->sum[at] / k);
-      count[o] = k == 0 ? static_cast<float>(kNodata) : static_cast<float>(k);
-    }
-  }
-  const int xoff = static_cast<int>(x_lo - grid.ix_lo), yoff = static_cast<int>(grid.iy_hi - y_hi);
-  write_window(ds, 1, xoff, yoff, w, h, mean, path);
-  write_window(ds, 2, xoff, yoff, w, h, count, path);
-}
-
-// Closing writes the last blocks: its errors are write errors.
-void close_checked(GDALDatasetUniquePtr ds, const std::string& path) {
-  CPLErrorReset();
-  GDALClose(GDALDataset::ToHandle(ds.release()));
-  if (CPLGetLastErrorType() >= CE_Failure) gdal_failed("cannot write " + path);
-}
-
-void set_band(GDALDataset& ds, int band, const char* description) {
-  GDALRasterBand* b = ds.GetRasterBand(band);
-  b->SetDescription(description);
-  b->SetNoDataValue(kNodata);
+std::string errno_text() {
+  return std::strerror(errno);
 }
 
 }  // namespace
 
-void start_gdal() {
-  // The DEM is written tile by tile and read once for the hillshade: a small block cache
-  // is enough, and GDAL's default (5 % of the memory) would dominate the footprint.
-  CPLSetConfigOption("GDAL_CACHEMAX", "256");
-  GDALAllRegister();
-  CPLSetErrorHandler(CPLQuietErrorHandler);
+DemWriter::DemWriter(const GridFrame& frame, const std::string& scratch_dir, int max_side)
+    : frame_(frame), record_(static_cast<std::size_t>(2 * kCells)) {
+  std::string name = scratch_dir + "/.dem-tiles.XXXXXX";
+  fd_ = mkstemp(name.data());
+  if (fd_ < 0)
+    throw kit::ToolError("cannot create a scratch file in " + scratch_dir + ": " + errno_text());
+  unlink(name.c_str());  // gone with the process, whatever happens
+  scratch_path_ = name;
+  const std::int64_t side = std::max(frame.nx, frame.ny);
+  factor_ = std::max<std::int64_t>(1, (side + max_side - 1) / max_side);
+  ov_nx_ = (frame.nx + factor_ - 1) / factor_;
+  ov_ny_ = (frame.ny + factor_ - 1) / factor_;
+  ov_sum_.assign(static_cast<std::size_t>(ov_nx_ * ov_ny_), 0.0f);
+  ov_count_.assign(ov_sum_.size(), 0);
 }
 
-RasterExtent write_dem(const TileGrid& grid, int epsg, const std::string& path) {
-  const GridFrame& f = grid.frame();
+DemWriter::~DemWriter() {
+  if (fd_ >= 0) close(fd_);
+}
+
+void DemWriter::read_tile(std::int64_t offset, std::vector<float>& cells) const {
+  const auto bytes = static_cast<std::size_t>(2 * kCells) * sizeof(float);
+  if (pread(fd_, cells.data(), bytes, offset) != static_cast<ssize_t>(bytes))
+    throw kit::ToolError("cannot read back " + scratch_path_ + ": " + errno_text());
+}
+
+void DemWriter::add_to_overview(std::int64_t tx, std::int64_t ty, const std::vector<float>& cells,
+                                float sign) {
+  for (std::int64_t r = 0; r < kTile; ++r) {
+    const std::int64_t iy = ty * kTile + r;
+    for (std::int64_t c = 0; c < kTile; ++c) {
+      const auto at = static_cast<std::size_t>(r * kTile + c);
+      if (cells[at + kCells] == kNodata) continue;
+      const std::int64_t ix = tx * kTile + c;
+      const auto o = static_cast<std::size_t>((iy / factor_) * ov_nx_ + ix / factor_);
+      ov_sum_[o] += sign * cells[at];
+      ov_count_[o] = sign > 0 ? ov_count_[o] + 1 : ov_count_[o] - 1;
+    }
+  }
+}
+
+void DemWriter::add_tile(std::int64_t tx, std::int64_t ty, const TileGrid::Tile& tile) {
+  const std::uint64_t key = TileGrid::key(tx, ty);
+  const auto known = offsets_.find(key);
+  if (known != offsets_.end()) {  // a revisited tile: its first values leave the overview
+    read_tile(known->second, record_);
+    add_to_overview(tx, ty, record_, -1.0f);
+  }
+  for (std::size_t k = 0; k < static_cast<std::size_t>(kCells); ++k) {
+    const std::uint32_t n = tile.count[k];
+    record_[k] = n == 0 ? kNodata : static_cast<float>(tile.sum[k] / n);
+    record_[k + kCells] = n == 0 ? kNodata : static_cast<float>(n);
+  }
+  add_to_overview(tx, ty, record_, 1.0f);
+  const std::int64_t offset = known != offsets_.end() ? known->second : next_offset_;
+  const auto bytes = record_.size() * sizeof(float);
+  if (pwrite(fd_, record_.data(), bytes, offset) != static_cast<ssize_t>(bytes))
+    throw kit::ToolError("cannot write " + scratch_path_ + ": " + errno_text());
+  if (known == offsets_.end()) {
+    offsets_.emplace(key, offset);
+    next_offset_ += static_cast<std::int64_t>(bytes);
+  }
+}
+
+namespace {
+
+struct Window {
+  std::int64_t ix_lo, ix_hi, iy_lo, iy_hi;  // occupied cells
+  std::int64_t width() const { return ix_hi - ix_lo + 1; }
+  std::int64_t height() const { return iy_hi - iy_lo + 1; }
+};
+
+// dem.tif's blocks (row, column; north row first) that hold a cell of some tile.
+std::set<std::pair<std::int64_t, std::int64_t>> blocks_with_data(
+    const std::unordered_map<std::uint64_t, std::int64_t>& offsets, const Window& w) {
+  std::set<std::pair<std::int64_t, std::int64_t>> blocks;
+  for (const auto& entry : offsets) {
+    std::int64_t tx = 0, ty = 0;
+    TileGrid::tile_of(entry.first, tx, ty);
+    const std::int64_t c0 = std::max(tx * kTile, w.ix_lo) - w.ix_lo;
+    const std::int64_t c1 = std::min(tx * kTile + kTile - 1, w.ix_hi) - w.ix_lo;
+    const std::int64_t r0 = w.iy_hi - std::min(ty * kTile + kTile - 1, w.iy_hi);
+    const std::int64_t r1 = w.iy_hi - std::max(ty * kTile, w.iy_lo);
+    if (c0 > c1 || r0 > r1) continue;
+    for (std::int64_t br = r0 / kBlock; br <= r1 / kBlock; ++br)
+      for (std::int64_t bc = c0 / kBlock; bc <= c1 / kBlock; ++bc)
+        blocks.emplace(br, bc);
+  }
+  return blocks;
+}
+
+}  // namespace
+
+RasterExtent DemWriter::write_dem(std::int64_t ix_lo, std::int64_t ix_hi, std::int64_t iy_lo,
+                                  std::int64_t iy_hi, int epsg, const std::string& path) {
+  ix_lo_ = ix_lo, ix_hi_ = ix_hi, iy_lo_ = iy_lo, iy_hi_ = iy_hi;
+  const Window win{ix_lo, ix_hi, iy_lo, iy_hi};
+  const GridFrame& f = frame_;
   RasterExtent e;
-  e.width = static_cast<int>(grid.ix_hi - grid.ix_lo + 1);
-  e.height = static_cast<int>(grid.iy_hi - grid.iy_lo + 1);
-  e.west = f.x0 + static_cast<double>(grid.ix_lo) * f.cell;
+  e.width = static_cast<int>(win.width());
+  e.height = static_cast<int>(win.height());
+  e.west = f.x0 + static_cast<double>(ix_lo) * f.cell;
   e.east = e.west + e.width * f.cell;
-  e.south = f.y0 + static_cast<double>(grid.iy_lo) * f.cell;
+  e.south = f.y0 + static_cast<double>(iy_lo) * f.cell;
   e.north = e.south + e.height * f.cell;
-  GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
-  ArgList options{"TILED=YES",   "BLOCKXSIZE=256", "BLOCKYSIZE=256",  "COMPRESS=DEFLATE",
-                  "PREDICTOR=3", "SPARSE_OK=TRUE", "BIGTIFF=IF_SAFER"};
-  GDALDatasetUniquePtr ds(
-      gtiff->Create(path.c_str(), e.width, e.height, 2, GDT_Float32, options.get()));
-  if (!ds) gdal_failed("cannot create " + path);
-  double transform[6] = {e.west, f.cell, 0.0, e.north, 0.0, -f.cell};
-  const OGRSpatialReference srs = srs_from_epsg(epsg);
-  if (ds->SetGeoTransform(transform) != CE_None || ds->SetSpatialRef(&srs) != CE_None)
-    gdal_failed("cannot georeference " + path);
-  set_band(*ds, 1, "mean height (m)");
-  set_band(*ds, 2, "point count");
-  for (std::int64_t ty = 0; ty < grid.tiles_y(); ++ty)
-    for (std::int64_t tx = 0; tx < grid.tiles_x(); ++tx)
-      write_tile(*ds, grid, tx, ty, path);
-  close_checked(std::move(ds), path);
+  kit::RasterSpec spec;
+  spec.width = e.width;
+  spec.height = e.height;
+  spec.bands = 2;
+  const double transform[6] = {e.west, f.cell, 0.0, e.north, 0.0, -f.cell};
+  std::copy(std::begin(transform), std::end(transform), spec.geotransform);
+  spec.crs = "EPSG:" + std::to_string(epsg);
+  spec.nodata = kNodata;
+  spec.band_names = {"mean height (m)", "point count"};
+  spec.creation_options = {"TILED=YES",        "BLOCKXSIZE=256",       "BLOCKYSIZE=256",
+                           "COMPRESS=DEFLATE", "PREDICTOR=3",          "SPARSE_OK=TRUE",
+                           "BIGTIFF=IF_SAFER", "NUM_THREADS=ALL_CPUS", "ZLEVEL=1"};
+  GDALDatasetUniquePtr ds = kit::create_geotiff(path, spec);
+  std::vector<float> block, tile(static_cast<std::size_t>(2 * kCells));
+  for (const auto& [br, bc] : blocks_with_data(offsets_, win)) {
+    const std::int64_t c0 = bc * kBlock, r0 = br * kBlock;
+    const std::int64_t bw = std::min<std::int64_t>(kBlock, win.width() - c0);
+    const std::int64_t bh = std::min<std::int64_t>(kBlock, win.height() - r0);
+    block.assign(static_cast<std::size_t>(2 * bw * bh), kNodata);
+    // Cells of the block: ix from ix_lo + c0, iy from iy_hi - r0 southwards.
+    const std::int64_t x_lo = ix_lo + c0, x_hi = x_lo + bw - 1;
+    const std::int64_t y_hi = iy_hi - r0, y_lo = y_hi - bh + 1;
+    for (std::int64_t ty = y_lo >> 7; ty <= y_hi >> 7; ++ty) {
+      for (std::int64_t tx = x_lo >> 7; tx <= x_hi >> 7; ++tx) {
+        const auto at = offsets_.find(TileGrid::key(tx, ty));
+        if (at == offsets_.end()) continue;
+        read_tile(at->second, tile);
+        for (std::int64_t iy = std::max(y_lo, ty * kTile);
+             iy <= std::min(y_hi, ty * kTile + kTile - 1); ++iy) {
+          for (std::int64_t ix = std::max(x_lo, tx * kTile);
+               ix <= std::min(x_hi, tx * kTile + kTile - 1); ++ix) {
+            const auto src =
+                static_cast<std::size_t>((iy - ty * kTile) * kTile + (ix - tx * kTile));
+            const auto dst = static_cast<std::size_t>((y_hi - iy) * bw + (ix - x_lo));
+            block[dst] = tile[src];
+            block[dst + static_cast<std::size_t>(bw * bh)] = tile[src + kCells];
+          }
+        }
+      }
+    }
+    kit::write_window(*ds, static_cast<int>(c0), static_cast<int>(r0), static_cast<int>(bw),
+                      static_cast<int>(bh), block.data(), path);
+  }
+  kit::close_checked(std::move(ds), path);
   return e;
 }
 
@@ -150,34 +194,14 @@ void write_colour_ramp(const std::string& path, double low, double high) {
   std::string text;
   for (int k = 0; k < n; ++k) {
     const double v = low + (high - low) * k / (n - 1);
-    text += bsim::exact(v) + " " + std::to_string(kStops[k][0]) + " " +
+    text += runfiles::exact(v) + " " + std::to_string(kStops[k][0]) + " " +
             std::to_string(kStops[k][1]) + " " + std::to_string(kStops[k][2]) + " 255\n";
   }
   text += "nv 0 0 0 0\n";
   VSILFILE* f = VSIFOpenL(path.c_str(), "wb");
   if (f == nullptr || VSIFWriteL(text.data(), 1, text.size(), f) != text.size())
-    gdal_failed("cannot write " + path);
+    kit::gdal_failed("cannot write " + path);
   VSIFCloseL(f);
-}
-
-GDALDatasetUniquePtr dem_processing(GDALDataset* src, const char* mode, const std::string& out,
-                                    const char* colours, ArgList& args) {
-  GDALDEMProcessingOptions* o = GDALDEMProcessingOptionsNew(args.get(), nullptr);
-  int usage_error = 0;
-  GDALDatasetH ds =
-      GDALDEMProcessing(out.c_str(), GDALDataset::ToHandle(src), mode, colours, o, &usage_error);
-  GDALDEMProcessingOptionsFree(o);
-  if (ds == nullptr) gdal_failed(std::string("GDAL ") + mode + " failed");
-  return GDALDatasetUniquePtr(GDALDataset::FromHandle(ds));
-}
-
-GDALDatasetUniquePtr translate(GDALDataset* src, const std::string& out, ArgList& args) {
-  GDALTranslateOptions* o = GDALTranslateOptionsNew(args.get(), nullptr);
-  int usage_error = 0;
-  GDALDatasetH ds = GDALTranslate(out.c_str(), GDALDataset::ToHandle(src), o, &usage_error);
-  GDALTranslateOptionsFree(o);
-  if (ds == nullptr) gdal_failed("cannot write " + out);
-  return GDALDatasetUniquePtr(GDALDataset::FromHandle(ds));
 }
 
 // Colour times shade / 255 for the three colour bands, the colour's alpha as the fourth:
@@ -203,117 +227,113 @@ std::string shaded_relief_vrt(const std::string& colour, const std::string& shad
 
 }  // namespace
 
-RasterExtent write_hillshade(const std::string& dem_path, double low, double high, int max_side,
-                             const std::string& png_path) {
-  GDALDatasetUniquePtr dem(GDALDataset::Open(dem_path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
-  if (!dem) gdal_failed("cannot open " + dem_path);
-  const int w = dem->GetRasterXSize(), h = dem->GetRasterYSize();
-  const double shrink = std::max(1.0, static_cast<double>(std::max(w, h)) / max_side);
-  const int ow = std::max(1, static_cast<int>(std::lround(w / shrink)));
-  const int oh = std::max(1, static_cast<int>(std::lround(h / shrink)));
+DemWriter::Hillshade DemWriter::write_hillshade(double low, double high, int epsg,
+                                                const std::string& png_path,
+                                                const std::string& page_png, int page_side) {
+  // The reduced raster's pixels over the occupied cells.
+  const std::int64_t cx_lo = ix_lo_ / factor_, cx_hi = ix_hi_ / factor_;
+  const std::int64_t cy_lo = iy_lo_ / factor_, cy_hi = iy_hi_ / factor_;
+  const int ow = static_cast<int>(cx_hi - cx_lo + 1), oh = static_cast<int>(cy_hi - cy_lo + 1);
+  const double pixel = static_cast<double>(factor_) * frame_.cell;
+  RasterExtent e;
+  e.width = ow;
+  e.height = oh;
+  e.west = frame_.x0 + static_cast<double>(cx_lo) * pixel;
+  e.east = e.west + ow * pixel;
+  e.south = frame_.y0 + static_cast<double>(cy_lo) * pixel;
+  e.north = e.south + oh * pixel;
   const std::string mem = "/vsimem/beamfall-quicklook/";
-  ArgList mean_args{"-b", "1", "-outsize", std::to_string(ow), std::to_string(oh), "-r", "average"};
-  GDALDatasetUniquePtr mean = translate(dem.get(), mem + "mean.tif", mean_args);
-  ArgList shade_args{"-of", "GTiff", "-z", "3", "-compute_edges"};
+  kit::RasterSpec spec;
+  spec.width = ow;
+  spec.height = oh;
+  const double transform[6] = {e.west, pixel, 0.0, e.north, 0.0, -pixel};
+  std::copy(std::begin(transform), std::end(transform), spec.geotransform);
+  spec.crs = "EPSG:" + std::to_string(epsg);
+  spec.nodata = kNodata;
+  GDALDatasetUniquePtr mean = kit::create_geotiff(mem + "mean.tif", spec);
+  std::vector<float> rows(static_cast<std::size_t>(ow) * static_cast<std::size_t>(oh));
+  for (int r = 0; r < oh; ++r) {
+    for (int c = 0; c < ow; ++c) {
+      const auto o = static_cast<std::size_t>((cy_hi - r) * ov_nx_ + cx_lo + c);
+      rows[static_cast<std::size_t>(r) * static_cast<std::size_t>(ow) +
+           static_cast<std::size_t>(c)] =
+          ov_count_[o] == 0 ? kNodata : ov_sum_[o] / static_cast<float>(ov_count_[o]);
+    }
+  }
+  kit::write_window(*mean, 0, 0, ow, oh, rows.data(), mem + "mean.tif");
+  kit::ArgList shade_args{"-of", "GTiff", "-z", "3", "-compute_edges"};
   GDALDatasetUniquePtr shade =
-      dem_processing(mean.get(), "hillshade", mem + "shade.tif", nullptr, shade_args);
+      kit::dem_processing(mean.get(), "hillshade", mem + "shade.tif", nullptr, shade_args);
   write_colour_ramp(mem + "colours.txt", low, high);
-  ArgList colour_args{"-of", "GTiff", "-alpha"};
-  GDALDatasetUniquePtr colour = dem_processing(mean.get(), "color-relief", mem + "colour.tif",
-                                               (mem + "colours.txt").c_str(), colour_args);
+  kit::ArgList colour_args{"-of", "GTiff", "-alpha"};
+  GDALDatasetUniquePtr colour = kit::dem_processing(mean.get(), "color-relief", mem + "colour.tif",
+                                                    (mem + "colours.txt").c_str(), colour_args);
   shade.reset();
   colour.reset();
   GDALDatasetUniquePtr vrt(GDALDataset::Open(
       shaded_relief_vrt(mem + "colour.tif", mem + "shade.tif", ow, oh).c_str(), GDAL_OF_RASTER));
-  if (!vrt) gdal_failed("cannot combine colour relief and hillshade");
-  ArgList png_args{"-of", "PNG"};
-  translate(vrt.get(), png_path, png_args).reset();
+  if (!vrt) kit::gdal_failed("cannot combine colour relief and hillshade");
+  kit::ArgList png_args{"-of", "PNG"};
+  kit::translate(vrt.get(), png_path, png_args).reset();
+  RasterExtent page = e;
+  const double shrink = std::max(1.0, static_cast<double>(std::max(ow, oh)) / page_side);
+  page.width = std::max(1, static_cast<int>(std::lround(ow / shrink)));
+  page.height = std::max(1, static_cast<int>(std::lround(oh / shrink)));
+  kit::ArgList page_args{"-of",
+                         "PNG",
+                         "-r",
+                         "average",
+                         "-outsize",
+                         std::to_string(page.width),
+                         std::to_string(page.height)};
+  kit::translate(vrt.get(), page_png, page_args).reset();
   vrt.reset();
   mean.reset();
   VSIRmdirRecursive(mem.c_str());
-  double t[6];
-  dem->GetGeoTransform(t);
-  return {t[0], t[0] + t[1] * w, t[3] + t[5] * h, t[3], ow, oh};
+  return {e, page};
 }
 
-namespace {
-
-OGRLayer* new_layer(GDALDataset& ds, const char* name, OGRwkbGeometryType type,
-                    OGRSpatialReference& srs,
-                    std::initializer_list<std::pair<const char*, OGRFieldType>> fields) {
-  OGRLayer* layer = ds.CreateLayer(name, &srs, type, nullptr);
-  if (layer == nullptr) gdal_failed(std::string("cannot create layer ") + name);
-  for (const auto& [field, kind] : fields) {
-    OGRFieldDefn d(field, kind);
-    if (layer->CreateField(&d) != OGRERR_NONE)
-      gdal_failed(std::string("cannot add field ") + field);
-  }
-  return layer;
-}
-
-void add_feature(OGRLayer& layer, OGRFeature& f, const std::string& path) {
-  if (layer.CreateFeature(&f) != OGRERR_NONE) gdal_failed("cannot write " + path);
-}
-
-// The GeoPackage records when its tables last changed: with SOURCE_DATE_EPOCH set, that
-// moment instead of now, so the same run gives the same file (unless the user has set
-// GDAL's own OGR_CURRENT_DATE).
-void pin_gpkg_timestamp() {
-  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-  if (epoch == nullptr || *epoch == '\0' || CPLGetConfigOption("OGR_CURRENT_DATE", nullptr)) return;
-  char* end = nullptr;
-  const long long seconds = std::strtoll(epoch, &end, 10);
-  if (*end != '\0' || seconds < 0) return;
-  const std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm utc{};
-  if (gmtime_r(&t, &utc) == nullptr) return;
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S.000Z", &utc);
-  CPLSetConfigOption("OGR_CURRENT_DATE", stamp);
-}
-
-}  // namespace
-
-void write_track(const std::vector<bsim::CentreRecord>& centre, const std::string& path) {
-  pin_gpkg_timestamp();
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);  // the GeoPackage driver would add to an old one
-  GDALDriver* gpkg = GetGDALDriverManager()->GetDriverByName("GPKG");
-  GDALDatasetUniquePtr ds(gpkg->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
-  if (!ds) gdal_failed("cannot create " + path);
-  OGRSpatialReference wgs84 = srs_from_epsg(4326);
+void write_track(const std::vector<runfiles::CentreRecord>& centre, const std::string& path) {
+  GDALDatasetUniquePtr ds = kit::create_gpkg(path);
+  OGRSpatialReference wgs84 = kit::spatial_ref("EPSG:4326");
   OGRLayer* line =
-      new_layer(*ds, "track", wkbLineStringM, wgs84,
-                {{"first_thr", OFTReal}, {"last_thr", OFTReal}, {"points", OFTInteger}});
-  OGRLayer* points = new_layer(*ds, "centre_points", wkbPoint, wgs84,
-                               {{"thr", OFTReal},
-                                {"h", OFTReal},
-                                {"ampl", OFTInteger},
-                                {"airh", OFTReal},
-                                {"range", OFTReal}});
-  if (ds->StartTransaction() != OGRERR_NONE) gdal_failed("cannot write " + path);
+      kit::new_layer(*ds, "track", wkbLineStringM, wgs84,
+                     {{"first_thr", OFTReal}, {"last_thr", OFTReal}, {"points", OFTInteger}});
+  OGRLayer* points = kit::new_layer(*ds, "centre_points", wkbPoint, wgs84,
+                                    {{"thr", OFTReal},
+                                     {"h", OFTReal},
+                                     {"ampl", OFTInteger},
+                                     {"airh", OFTReal},
+                                     {"range", OFTReal}});
+  if (ds->StartTransaction() != OGRERR_NONE) kit::gdal_failed("cannot write " + path);
   OGRLineString track;
-  for (const bsim::CentreRecord& c : centre) {
-    track.addPointM(c.lon, c.lat, c.thr);
-    OGRFeature f(points->GetLayerDefn());
-    f.SetField("thr", c.thr);
-    f.SetField("h", c.h);
-    f.SetField("ampl", c.ampl);
-    f.SetField("airh", c.airh);
-    f.SetField("range", c.range);
-    f.SetGeometry(std::make_unique<OGRPoint>(c.lon, c.lat).get());
-    add_feature(*points, f, path);
+  track.setNumPoints(static_cast<int>(centre.size()));
+  OGRFeature f(points->GetLayerDefn());  // reused: its fields are indexed in the order made
+  OGRPoint p;
+  for (std::size_t k = 0; k < centre.size(); ++k) {
+    const runfiles::CentreRecord& c = centre[k];
+    track.setPointM(static_cast<int>(k), c.lon, c.lat, c.thr);
+    f.SetFID(OGRNullFID);
+    f.SetField(0, c.thr);
+    f.SetField(1, c.h);
+    f.SetField(2, c.ampl);
+    f.SetField(3, c.airh);
+    f.SetField(4, c.range);
+    p.setX(c.lon);
+    p.setY(c.lat);
+    f.SetGeometry(&p);
+    kit::add_feature(*points, f, path);
   }
   if (!centre.empty()) {
-    OGRFeature f(line->GetLayerDefn());
-    f.SetField("first_thr", centre.front().thr);
-    f.SetField("last_thr", centre.back().thr);
-    f.SetField("points", static_cast<int>(centre.size()));
-    f.SetGeometry(&track);
-    add_feature(*line, f, path);
+    OGRFeature l(line->GetLayerDefn());
+    l.SetField("first_thr", centre.front().thr);
+    l.SetField("last_thr", centre.back().thr);
+    l.SetField("points", static_cast<int>(centre.size()));
+    l.SetGeometry(&track);
+    kit::add_feature(*line, l, path);
   }
-  if (ds->CommitTransaction() != OGRERR_NONE) gdal_failed("cannot write " + path);
-  close_checked(std::move(ds), path);
+  if (ds->CommitTransaction() != OGRERR_NONE) kit::gdal_failed("cannot write " + path);
+  kit::close_checked(std::move(ds), path);
 }
 
 }  // namespace quicklook

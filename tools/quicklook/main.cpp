@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     }
     quicklook::run(options);
     return std::fflush(stdout) == 0 ? 0 : 1;
-  } catch (const quicklook::UsageError& e) {
+  } catch (const kit::UsageError& e) {
     std::fprintf(stderr, "beamfall-quicklook: %s\n%s", e.what(), quicklook::usage_text());
     return 2;
   } catch (const std::exception& e) {

@@ -1,10 +1,8 @@
 #include "options.hpp"
 
-#include <cmath>
-#include <string_view>
 #include <vector>
 
-#include "text.hpp"
+#include "command_line.hpp"
 
 namespace quicklook {
 
@@ -28,40 +26,16 @@ const char* usage_text() {
          "  --help         this text\n";
 }
 
-namespace {
-
-double parse_cell(std::string_view text) {
-  double v = 0.0;
-  if (!bsim::parse_double(text, v) || !std::isfinite(v) || v <= 0.0)
-    throw UsageError("--cell needs a positive number of metres, not '" + std::string(text) + "'");
-  return v;
-}
-
-}  // namespace
-
 Options parse_options(int argc, char** argv) {
   Options o;
-  std::vector<std::string> positional;
-  for (int k = 1; k < argc; ++k) {
-    const std::string_view a = argv[k];
-    const auto value = [&]() -> std::string {
-      if (k + 1 >= argc) throw UsageError(std::string(a) + " needs a value");
-      return argv[++k];
-    };
-    if (a == "--help" || a == "-h") {
-      o.help = true;
-    } else if (a == "--out") {
-      o.out = value();
-    } else if (a == "--cell") {
-      o.cell = parse_cell(value());
-    } else if (a == "--las") {
-      o.las = value();
-    } else if (a.size() > 1 && a[0] == '-') {
-      throw UsageError("unknown option " + std::string(a));
-    } else {
-      positional.emplace_back(a);
-    }
-  }
+  const auto to = [](std::string& field) { return [&field](const std::string& v) { field = v; }; };
+  const std::vector<std::string> positional = kit::parse_command_line(
+      argc, argv,
+      {{"--help", "-h", false, [&](const std::string&) { o.help = true; }},
+       {"--out", "", true, to(o.out)},
+       {"--cell", "", true,
+        [&](const std::string& v) { o.cell = kit::positive_metres("--cell", v); }},
+       {"--las", "", true, to(o.las)}});
   if (o.help) return o;
   if (positional.size() != 2) throw UsageError("needs DECK and REPORT");
   o.deck = positional[0];

@@ -1,8 +1,9 @@
 // Command line of beamfall-quicklook.
 #pragma once
 
-#include <stdexcept>
 #include <string>
+
+#include "error.hpp"
 
 namespace quicklook {
 
@@ -16,9 +17,7 @@ struct Options {
 };
 
 // A command line that cannot be obeyed: exit status 2 with the usage.
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
+using kit::UsageError;
 
 Options parse_options(int argc, char** argv);
 const char* usage_text();

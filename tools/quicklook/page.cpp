@@ -3,32 +3,11 @@
 #include <cpl_conv.h>
 #include <cpl_string.h>
 
+#include "html.hpp"
+
 namespace quicklook {
 
 namespace {
-
-std::string escaped(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 std::string data_uri(const std::string& mime, const std::string& bytes) {
   char* b64 =
@@ -56,16 +35,18 @@ constexpr const char* kHead =
 
 std::string render_page(const PageContent& page) {
   std::string h = kHead;
-  h += "<title>" + escaped(page.title) + "</title>\n</head>\n<body>\n";
-  h += "<h1>" + escaped(page.title) + "</h1>\n<h2>Run summary</h2>\n<table>\n";
+  h += "<title>" + kit::html_escape(page.title) + "</title>\n</head>\n<body>\n";
+  h += "<h1>" + kit::html_escape(page.title) + "</h1>\n<h2>Run summary</h2>\n";
+  std::vector<std::vector<std::string>> rows;
   for (const auto& [label, value] : page.summary)
-    h += "<tr><td>" + escaped(label) + "</td><td>" + escaped(value) + "</td></tr>\n";
-  h += "</table>\n";
+    rows.push_back({kit::html_escape(label), kit::html_escape(value)});
+  h += kit::html_table({}, rows);
   for (const std::string& note : page.notes)
-    h += "<p class=\"note\">" + escaped(note) + "</p>\n";
+    h += "<p class=\"note\">" + kit::html_escape(note) + "</p>\n";
   for (const PageContent::Figure& f : page.figures) {
-    h += "<figure>\n<img alt=\"" + escaped(f.caption) + "\" src=\"" + data_uri(f.mime, f.bytes) +
-         "\">\n<figcaption>" + escaped(f.caption) + "</figcaption>\n</figure>\n";
+    h += "<figure>\n<img alt=\"" + kit::html_escape(f.caption) + "\" src=\"" +
+         data_uri(f.mime, f.bytes) + "\">\n<figcaption>" + kit::html_escape(f.caption) +
+         "</figcaption>\n</figure>\n";
   }
   h += "</body>\n</html>\n";
   return h;

@@ -1,43 +1,17 @@
 #include "plots.hpp"
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
+#include "gnuplot.hpp"
 #include "text.hpp"
 
 namespace quicklook {
 
 namespace {
 
-// Single-quoted for the shell.
-std::string shell_quoted(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) {
-    if (c == '\'') {
-      q += "'\\''";
-    } else {
-      q += c;
-    }
-  }
-  return q + "'";
-}
-
-// A double-quoted gnuplot string.
-std::string gp_text(const std::string& s) {
-  std::string q = "\"";
-  for (char c : s) {
-    if (c == '"' || c == '\\') q += '\\';
-    q += c;
-  }
-  return q + "\"";
-}
-
 std::string num(double v) {
-  return bsim::exact(v);
+  return runfiles::exact(v);
 }
 
 constexpr const char* kStyle =
@@ -64,30 +38,21 @@ void Plotter::write_rows(const std::string& name, const Rows& rows) {
   for (const std::vector<double>& row : rows) {
     for (std::size_t k = 0; k < row.size(); ++k) {
       if (k > 0) text += ' ';
-      text += bsim::fixed(row[k], 3);
+      text += runfiles::fixed(row[k], 3);
     }
     text += '\n';
   }
-  bsim::write_file(dir_ + "/" + name, text);
+  runfiles::write_file(dir_ + "/" + name, text);
 }
 
 Plotter::Picture Plotter::draw(const std::string& name, const std::string& script, int width,
                                int height) {
-  bsim::write_file(dir_ + "/" + name + ".gp", script);
-  const std::string terminal =
-      "set terminal svg size " + std::to_string(width) + "," + std::to_string(height) +
-      " font 'sans,13' background rgb 'white'; set output '" + name + ".svg'";
-  const std::string command = "cd " + shell_quoted(dir_) + " && gnuplot -e " +
-                              shell_quoted(terminal) + " " + shell_quoted(name + ".gp") + " 2>" +
-                              shell_quoted(name + ".log");
-  const int status = std::system(command.c_str());
-  if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
-      throw bsim::ToolError("gnuplot not found (Debian package gnuplot-nox)");
-    throw bsim::ToolError("gnuplot failed on " + dir_ + "/" + name + ".gp (see " + name + ".log)");
-  }
-  std::remove((dir_ + "/" + name + ".log").c_str());
-  return {name + ".svg", bsim::read_file(dir_ + "/" + name + ".svg")};
+  runfiles::write_file(dir_ + "/" + name + ".gp", script);
+  kit::run_gnuplot(dir_, name + ".gp",
+                   "svg size " + std::to_string(width) + "," + std::to_string(height) +
+                       " font 'sans,13' background rgb 'white'",
+                   name + ".svg");
+  return {name + ".svg", runfiles::read_file(dir_ + "/" + name + ".svg")};
 }
 
 Plotter::Picture Plotter::map(const Image& im, const Rows& track, const std::string& crs) {
@@ -99,7 +64,7 @@ Plotter::Picture Plotter::map(const Image& im, const Rows& track, const std::str
   const int h = std::max(300, static_cast<int>(height_m * scale) + 120);
   std::string s = kStyle;
   s += "set title 'Colour-relief hillshade of dem.tif with the centre track'\n";
-  s += "set xlabel " + gp_text("easting (m), " + crs) + "\nset ylabel 'northing (m)'\n";
+  s += "set xlabel " + kit::gnuplot_quote("easting (m), " + crs) + "\nset ylabel 'northing (m)'\n";
   s += "set key below\nset size ratio -1\nset format x '%.0f'\nset format y '%.0f'\nunset grid\n";
   s += "set xrange [" + num(im.west) + ":" + num(im.east) + "]\nset yrange [" + num(im.south) +
        ":" + num(im.north) + "]\n";
@@ -119,7 +84,7 @@ Plotter::Picture Plotter::cross_profiles(const Rows& points, double bias, double
   std::string s = kStyle;
   s += "set title 'Cross profiles (scan.cal, thinned) and the fitted line'\n";
   s += "set xlabel 'cross-track distance (m)'\nset ylabel 'height (m)'\n";
-  s += "set label 1 " + gp_text(label) + " at graph 0.02, graph 0.95 front\n";
+  s += "set label 1 " + kit::gnuplot_quote(label) + " at graph 0.02, graph 0.95 front\n";
   s += "fit_h(x) = " + num(bias) + " + " + num(slope) + " * x\n";
   s += "plot 'cross_profiles.dat' using 1:2 with points pt 7 ps 0.15 lc rgb '#4575b4' "
        "title 'points', \\\n     fit_h(x) with lines lw 2 lc rgb '#d73027' title 'fitted line'\n";
@@ -131,7 +96,7 @@ Plotter::Picture Plotter::along_track(const Rows& rows, const std::string& heigh
   std::string s = kStyle;
   s += "set title 'Heights along track (centre file)'\n";
   s += "set xlabel 'time since the first centre point (s)'\n";
-  s += "set ylabel " + gp_text("surface height (m, " + height_kind + ")") + "\n";
+  s += "set ylabel " + kit::gnuplot_quote("surface height (m, " + height_kind + ")") + "\n";
   s += "set y2label 'aircraft height (m, ellipsoidal)'\nset y2tics\nset ytics nomirror\n";
   s += "plot 'along_track.dat' using 1:2 with lines lc rgb '#4575b4' title 'surface', \\\n"
        "     'along_track.dat' using 1:3 axes x1y2 with lines lc rgb '#d73027' title 'aircraft'\n";
@@ -146,7 +111,8 @@ Plotter::Picture Plotter::histogram(const std::vector<HeightHistogram::Bin>& bin
   write_rows("histogram.dat", rows);
   std::string s = kStyle;
   s += "set title 'Histogram of point heights'\n";
-  s += "set xlabel " + gp_text("height (m, " + height_kind + ")") + "\nset ylabel 'points'\n";
+  s += "set xlabel " + kit::gnuplot_quote("height (m, " + height_kind + ")") +
+       "\nset ylabel 'points'\n";
   s += "set style fill solid 0.8 border lc rgb '#2c5a8a'\nset yrange [0:*]\nunset key\n";
   s += "plot 'histogram.dat' using 1:2:3 with boxes lc rgb '#4575b4' notitle\n";
   return draw("histogram", s, 900, 400);

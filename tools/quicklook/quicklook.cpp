@@ -4,12 +4,16 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "block_reader.hpp"
+#include "error.hpp"
+#include "gdal_io.hpp"
 #include "gdal_products.hpp"
 #include "histogram.hpp"
 #include "las_reader.hpp"
@@ -29,24 +33,25 @@ namespace fs = std::filesystem;
 constexpr std::size_t kCrossPoints = 10000;  // points of the cross-profile plot
 constexpr std::size_t kTrackPoints = 4000;   // centre points of the along-track plot and map
 constexpr int kHillshadeSide = 2000;         // pixels, at most
+constexpr int kMapSide = 1000;               // pixels of the page's map picture, at most
 
 struct Run {
   Options options;
-  bsim::Deck deck;
-  bsim::Report report;
+  runfiles::Deck deck;
+  runfiles::Report report;
   fs::path base;  // the deck's folder: the run's file names are relative to it
   fs::path out;
-  std::vector<bsim::CentreRecord> centre;
+  std::vector<runfiles::CentreRecord> centre;
   bool has_points = false;
   std::string height_kind;
   PageContent page;
 };
 
 std::string f2(double v) {
-  return std::isfinite(v) ? bsim::fixed(v, 2) : "-";
+  return std::isfinite(v) ? runfiles::fixed(v, 2) : "-";
 }
 std::string f4(double v) {
-  return std::isfinite(v) ? bsim::fixed(v, 4) : "-";
+  return std::isfinite(v) ? runfiles::fixed(v, 4) : "-";
 }
 std::string count(long long v) {
   return v < 0 ? "-" : std::to_string(v);
@@ -68,24 +73,23 @@ void check_inputs(const Run& r) {
   }
   if (r.has_points && r.deck.calib) inputs.push_back((r.base / "scan.cal").string());
   for (const std::string& path : inputs)
-    bsim::BlockReader probe(path, 1);
+    runfiles::BlockReader probe(path, 1);
 }
 
 Run open_run(const Options& o) {
   Run r;
   r.options = o;
-  r.deck = bsim::read_deck(o.deck);
-  r.report = bsim::read_report(o.report);
+  r.deck = runfiles::read_deck(o.deck);
+  r.report = runfiles::read_report(o.report);
   r.base = fs::path(o.deck).parent_path();
   r.out = o.out.empty() ? r.base / "quicklook" : fs::path(o.out);
   r.has_points = !o.las.empty() || r.deck.points != "0";
   check_inputs(r);
   std::error_code ec;
   fs::create_directories(r.out / "plots", ec);
-  if (ec)
-    throw bsim::ToolError("cannot create " + (r.out / "plots").string() + ": " + ec.message());
+  if (ec) throw kit::ToolError("cannot create " + (r.out / "plots").string() + ": " + ec.message());
   std::int64_t bad = 0;
-  r.centre = bsim::read_centre((r.base / r.deck.centre).string(), bad);
+  r.centre = runfiles::read_centre((r.base / r.deck.centre).string(), bad);
   if (bad > 0)
     r.page.notes.push_back(std::to_string(bad) + " lines of the centre file " + r.deck.centre +
                            " could not be read and are left out.");
@@ -95,10 +99,10 @@ Run open_run(const Options& o) {
 
 // Streams every point of the run (the deck's point file or the LAS file) as batches of
 // longitude, latitude (degrees) and height (metres).
-void stream_points(const Run& r, const bsim::LonLatHeightFn& batch) {
+void stream_points(const Run& r, const runfiles::LonLatHeightFn& batch) {
   const bool las = !r.options.las.empty();
-  bsim::for_each_lon_lat_height(las ? r.options.las : (r.base / r.deck.points).string(), las,
-                                r.deck.binout, r.deck.naver > 1, batch);
+  runfiles::for_each_lon_lat_height(las ? r.options.las : (r.base / r.deck.points).string(), las,
+                                    r.deck.binout, r.deck.naver > 1, batch);
 }
 
 // ---- the DEM's frame -------------------------------------------------------------------
@@ -119,7 +123,7 @@ double median(std::vector<double> v) {
 // typical nadir range of the centre file.
 double half_swath(const Run& r) {
   std::vector<double> ranges;
-  for (const bsim::CentreRecord& c : r.centre)
+  for (const runfiles::CentreRecord& c : r.centre)
     if (std::isfinite(c.range)) ranges.push_back(c.range);
   const double rmax = r.report.range_max, nadir = median(ranges);
   if (!std::isfinite(rmax)) return 1000.0;
@@ -129,7 +133,7 @@ double half_swath(const Run& r) {
 
 TrackGeometry project_track(const Run& r, const Projector& proj) {
   TrackGeometry t;
-  for (const bsim::CentreRecord& c : r.centre) {
+  for (const runfiles::CentreRecord& c : r.centre) {
     t.x.push_back(c.lon);
     t.y.push_back(c.lat);
   }
@@ -167,7 +171,7 @@ GridFrame frame_for(const TrackGeometry& t, double cell) {
     ylo = std::min(ylo, t.y[k]);
     yhi = std::max(yhi, t.y[k]);
   }
-  if (!(xlo <= xhi)) throw bsim::ToolError("no centre point could be projected");
+  if (!(xlo <= xhi)) throw kit::ToolError("no centre point could be projected");
   // Every point lies within the swath of the track; a margin for attitude and the lever arm.
   const double pad = 1.25 * t.half_swath + 50.0;
   GridFrame f;
@@ -176,8 +180,9 @@ GridFrame frame_for(const TrackGeometry& t, double cell) {
   f.y0 = std::floor((ylo - pad) / cell) * cell;
   const double nx = std::ceil((xhi + pad - f.x0) / cell), ny = std::ceil((yhi + pad - f.y0) / cell);
   if (nx * ny > 4e12 || nx > 2e9 || ny > 2e9)
-    throw bsim::ToolError("a DEM at " + bsim::exact(cell) + " m cells would be " + bsim::exact(nx) +
-                          " x " + bsim::exact(ny) + " cells; give a larger --cell");
+    throw kit::ToolError("a DEM at " + runfiles::exact(cell) + " m cells would be " +
+                         runfiles::exact(nx) + " x " + runfiles::exact(ny) +
+                         " cells; give a larger --cell");
   f.nx = static_cast<std::int64_t>(nx);
   f.ny = static_cast<std::int64_t>(ny);
   return f;
@@ -186,20 +191,34 @@ GridFrame frame_for(const TrackGeometry& t, double cell) {
 // ---- products ---------------------------------------------------------------------------
 
 struct Gridded {
-  std::int64_t points = 0, outside = 0;
+  kit::GridStats stats;
   HeightHistogram histogram;
 };
 
-Gridded grid_points(const Run& r, const Projector& proj, TileGrid& grid) {
+// Beyond this distance from the latest batch of points a tile is written out: the batch
+// spans the swath already, so this covers attitude swings and the ends of scan lines.
+constexpr double kStreamMargin = 200.0;  // metres
+
+// Streams the points through the grid into the DEM writer; the histogram on the first pass.
+// Projected on every core, gridded in file order.
+Gridded grid_points(const Run& r, const std::string& crs, const GridFrame& frame, DemWriter& dem) {
   Gridded g;
-  stream_points(r, [&](std::vector<double>& lon, std::vector<double>& lat, std::vector<double>& h) {
-    proj.forward(lon, lat);
-    for (std::size_t k = 0; k < h.size(); ++k) {
-      g.histogram.add(h[k]);
-      if (!grid.add(lon[k], lat[k], h[k])) ++g.outside;
-    }
-    g.points += static_cast<std::int64_t>(h.size());
-  });
+  const kit::GridSource source = [&](int pass, const kit::GridBatchFn& batch) {
+    kit::ProjectingPipe pipe(
+        crs, kit::worker_threads(),
+        [&](std::vector<double>& x, std::vector<double>& y, std::vector<double>& h) {
+          if (pass == 0)
+            for (double v : h)
+              g.histogram.add(v);
+          batch(x, y, h);
+        });
+    stream_points(r, [&](std::vector<double>& lon, std::vector<double>& lat,
+                         std::vector<double>& h) { pipe.push(lon, lat, h); });
+    pipe.flush();
+  };
+  g.stats = kit::stream_grid(
+      frame, kStreamMargin, source,
+      [&](std::int64_t tx, std::int64_t ty, const TileGrid::Tile& t) { dem.add_tile(tx, ty, t); });
   return g;
 }
 
@@ -212,8 +231,8 @@ HeightHistogram histogram_only(const Run& r) {
   return hist;
 }
 
-void add_figure(Run& r, const std::string& caption, const Plotter::Picture& pic) {
-  r.page.figures.push_back({caption, "image/svg+xml", pic.svg});
+void add_figure(PageContent& page, const std::string& caption, const Plotter::Picture& pic) {
+  page.figures.push_back({caption, "image/svg+xml", pic.svg});
 }
 
 void add_histogram(Run& r, Plotter& plot, const HeightHistogram& hist) {
@@ -222,61 +241,65 @@ void add_histogram(Run& r, Plotter& plot, const HeightHistogram& hist) {
     return;
   }
   const double lo = hist.quantile(0.001), hi = hist.quantile(0.999);
-  add_figure(r, "Histogram of the point heights (0.1 to 99.9 percentile).",
+  add_figure(r.page, "Histogram of the point heights (0.1 to 99.9 percentile).",
              plot.histogram(hist.rebinned(lo, hi, 80), r.height_kind));
 }
 
 // DEM, hillshade, GeoPackage and map; returns the histogram of the heights.
 HeightHistogram map_products(Run& r, Plotter& plot) {
   double lat = 0.0, lon = 0.0;
-  for (const bsim::CentreRecord& c : r.centre) {
+  for (const runfiles::CentreRecord& c : r.centre) {
     lat += c.lat / static_cast<double>(r.centre.size());
     lon += c.lon / static_cast<double>(r.centre.size());
   }
-  if (r.centre.empty()) throw bsim::ToolError(r.deck.centre + ": no centre point to place the DEM");
+  if (r.centre.empty()) throw kit::ToolError(r.deck.centre + ": no centre point to place the DEM");
   const int epsg = choose_epsg(lat, lon);
   const Projector proj(epsg);
   const TrackGeometry track = project_track(r, proj);
   const double cell = r.options.cell > 0.0
                           ? r.options.cell
                           : default_cell(track, static_cast<double>(std::max(r.report.npout, 1LL)));
-  TileGrid grid(frame_for(track, cell));
-  const Gridded g = grid_points(r, proj, grid);
+  const GridFrame frame = frame_for(track, cell);
+  DemWriter dem(frame, r.out.string(), kHillshadeSide);
   const std::string crs = "EPSG:" + std::to_string(epsg);
-  r.page.summary.push_back({"DEM (dem.tif)", crs + ", " + bsim::exact(cell) + " m cells"});
+  const Gridded g = grid_points(r, crs, frame, dem);
+  const std::int64_t points = g.stats.points, outside = g.stats.outside;
+  r.page.summary.push_back({"DEM (dem.tif)", crs + ", " + runfiles::exact(cell) + " m cells"});
   r.page.summary.push_back(
-      {"Points gridded", std::to_string(g.points - g.outside) + " of " + std::to_string(g.points)});
-  if (g.outside > 0)
-    r.page.notes.push_back(std::to_string(g.outside) +
+      {"Points gridded", std::to_string(points - outside) + " of " + std::to_string(points)});
+  if (outside > 0)
+    r.page.notes.push_back(std::to_string(outside) +
                            " points lay outside the DEM frame around the centre track and are "
                            "not in the DEM.");
-  write_track(r.centre, (r.out / "track.gpkg").string());
-  if (grid.ix_lo > grid.ix_hi) {
+  if (g.stats.ix_lo > g.stats.ix_hi) {
     r.page.notes.push_back("No point could be gridded: no DEM and no hillshade.");
     return g.histogram;
   }
-  const RasterExtent dem = write_dem(grid, epsg, (r.out / "dem.tif").string());
-  r.page.summary.push_back(
-      {"DEM size", std::to_string(dem.width) + " x " + std::to_string(dem.height) + " cells"});
+  const RasterExtent dem_extent = dem.write_dem(g.stats.ix_lo, g.stats.ix_hi, g.stats.iy_lo,
+                                                g.stats.iy_hi, epsg, (r.out / "dem.tif").string());
+  r.page.summary.push_back({"DEM size", std::to_string(dem_extent.width) + " x " +
+                                            std::to_string(dem_extent.height) + " cells"});
   const double lo = g.histogram.quantile(0.01), hi = g.histogram.quantile(0.99);
-  const RasterExtent png = write_hillshade((r.out / "dem.tif").string(), lo, hi, kHillshadeSide,
-                                           (r.out / "hillshade.png").string());
+  const RasterExtent png =
+      dem.write_hillshade(lo, hi, epsg, (r.out / "hillshade.png").string(),
+                          (r.out / "plots" / "map_hillshade.png").string(), kMapSide)
+          .page;
   Rows xy;
   for (std::size_t k = 0; k < track.x.size(); k += stride_for(track.x.size(), kTrackPoints))
     if (std::isfinite(track.x[k]) && std::isfinite(track.y[k]))
       xy.push_back({track.x[k], track.y[k]});
-  add_figure(r,
+  add_figure(r.page,
              "Colour-relief hillshade of the DEM (colours from " + f2(lo) + " to " + f2(hi) +
                  " m) with the centre track.",
-             plot.map({"../hillshade.png", png.width, png.height, png.west, png.east, png.south,
+             plot.map({"map_hillshade.png", png.width, png.height, png.west, png.east, png.south,
                        png.north},
                       xy, crs));
   return g.histogram;
 }
 
-void cross_profiles(Run& r, Plotter& plot) {
+void cross_profiles(const Run& r, Plotter& plot, PageContent& page) {
   if (!r.deck.calib) {
-    r.page.notes.push_back("The deck does not ask for cross profiles: no cross-profile plot.");
+    page.notes.push_back("The deck does not ask for cross profiles: no cross-profile plot.");
     return;
   }
   const std::size_t expected = static_cast<std::size_t>(std::max(r.report.ncal, 1LL));
@@ -284,7 +307,7 @@ void cross_profiles(Run& r, Plotter& plot) {
   Rows kept;
   double n = 0.0, sx = 0.0, sxx = 0.0, sz = 0.0, sxz = 0.0;
   std::size_t seen = 0;
-  bsim::for_each_cal((r.base / "scan.cal").string(), [&](const bsim::CalRecord& c) {
+  runfiles::for_each_cal((r.base / "scan.cal").string(), [&](const runfiles::CalRecord& c) {
     n += 1.0;
     sx += c.xdist;
     sxx += c.xdist * c.xdist;
@@ -298,26 +321,35 @@ void cross_profiles(Run& r, Plotter& plot) {
   const double slope = det != 0.0 ? (n * sxz - sx * sz) / det : 0.0;
   const std::string label =
       "bias " + f2(r.report.bias) + " m, roll " + f2(r.report.roll) + " degrees (report)";
-  add_figure(r,
+  add_figure(page,
              "Cross profiles: every " + std::to_string(stride) +
                  ". point of scan.cal and the least-squares line; " + label + ".",
              plot.cross_profiles(kept, bias, slope, label));
 }
 
-void along_track(Run& r, Plotter& plot) {
+void along_track(const Run& r, Plotter& plot, PageContent& page) {
   if (r.centre.empty()) return;
   Rows rows;
   const double t0 = r.centre.front().thr;
   for (std::size_t k = 0; k < r.centre.size(); k += stride_for(r.centre.size(), kTrackPoints)) {
-    const bsim::CentreRecord& c = r.centre[k];
+    const runfiles::CentreRecord& c = r.centre[k];
     rows.push_back({(c.thr - t0) * 3600.0, c.h, c.airh});
   }
-  add_figure(r, "Surface height at the track centre and aircraft height along the flight.",
+  add_figure(page, "Surface height at the track centre and aircraft height along the flight.",
              plot.along_track(rows, r.height_kind));
 }
 
+// The products that need none of the points: the track's GeoPackage, the cross profiles and
+// the heights along track. They run on a thread of their own beside the gridding, into a page
+// of their own.
+void side_products(const Run& r, Plotter& plot, PageContent& page) {
+  if (r.has_points && r.deck.useatt) write_track(r.centre, (r.out / "track.gpkg").string());
+  if (r.has_points) cross_profiles(r, plot, page);
+  along_track(r, plot, page);
+}
+
 void summary_rows(Run& r) {
-  const bsim::Report& p = r.report;
+  const runfiles::Report& p = r.report;
   auto& s = r.page.summary;
   s.push_back({"Mode", r.deck.useatt ? "full geolocation" : "profile mode (no attitude)"});
   s.push_back({"Heights", r.height_kind});
@@ -340,11 +372,20 @@ void summary_rows(Run& r) {
 
 void run(const Options& options) {
   const auto started = std::chrono::steady_clock::now();
-  start_gdal();
+  kit::start_gdal(16);
   Run r = open_run(options);
   r.page.title = "Quick look: " + (r.base / r.deck.scanner).filename().string();
   summary_rows(r);
   Plotter plot((r.out / "plots").string());
+  PageContent side;
+  std::exception_ptr side_error;
+  std::jthread beside([&] {
+    try {
+      side_products(r, plot, side);
+    } catch (...) {
+      side_error = std::current_exception();
+    }
+  });
   std::optional<HeightHistogram> hist;
   if (!r.has_points) {
     r.page.notes.push_back("The run wrote no point file: no DEM, hillshade or histogram.");
@@ -357,10 +398,12 @@ void run(const Options& options) {
         "the plots that need no coordinates.");
     hist = histogram_only(r);
   }
-  if (r.has_points) cross_profiles(r, plot);
-  along_track(r, plot);
+  beside.join();
+  if (side_error) std::rethrow_exception(side_error);
+  r.page.notes.insert(r.page.notes.end(), side.notes.begin(), side.notes.end());
+  r.page.figures.insert(r.page.figures.end(), side.figures.begin(), side.figures.end());
   if (hist) add_histogram(r, plot, *hist);
-  bsim::write_file((r.out / "index.html").string(), render_page(r.page));
+  runfiles::write_file((r.out / "index.html").string(), render_page(r.page));
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::printf("quick-look products in %s (%.1f s):\n", r.out.string().c_str(), seconds);

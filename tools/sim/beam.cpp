@@ -6,6 +6,8 @@
 
 namespace bsim {
 
+using namespace runfiles;  // the shared readers and text helpers
+
 BeamModel::BeamModel(const ScanPattern& pattern, const TrajectoryInterp& traj,
                      const Surface& surface, const SensorModel& sensor)
     : pattern_(pattern), traj_(traj), surface_(surface), sensor_(sensor) {

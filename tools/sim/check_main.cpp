@@ -22,6 +22,8 @@
 #include "truth.hpp"
 
 namespace bsim {
+
+using namespace runfiles;  // the shared readers and text helpers
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();

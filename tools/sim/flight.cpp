@@ -7,6 +7,8 @@
 
 namespace bsim {
 
+using namespace runfiles;  // the shared readers and text helpers
+
 namespace {
 
 constexpr double kGravity = 9.80665;  // m/s^2

@@ -7,6 +7,8 @@
 
 namespace bsim {
 
+using namespace runfiles;  // the shared readers and text helpers
+
 GeoidGrid read_geoid_grid(const std::string& path) {
   const std::string text = read_file(path);
   std::vector<std::string_view> tok;

@@ -4,6 +4,8 @@
 
 namespace bsim {
 
+using namespace runfiles;  // the shared readers and text helpers
+
 void Options::add(const std::string& name, bool takes_value,
                   std::function<void(const std::string&)> set) {
   opts_[name] = {takes_value, std::move(set)};

@@ -21,6 +21,8 @@
 #include "wgs84.hpp"
 
 namespace bsim {
+
+using namespace runfiles;  // the shared readers and text helpers
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();

@@ -8,6 +8,8 @@
 
 namespace bsim {
 
+using namespace runfiles;  // the shared readers and text helpers
+
 Surface::Surface(SurfaceDef def, const GeoidGrid* geoid) : def_(std::move(def)), geoid_(geoid) {
   lat0_ = def_.lat0 * kDeg;
   lon0_ = def_.lon0 * kDeg;

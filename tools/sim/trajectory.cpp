@@ -6,6 +6,8 @@
 
 namespace bsim {
 
+using namespace runfiles;  // the shared readers and text helpers
+
 std::string format_sample(const TrajSample& s) {
   // 1e-12 h is 3.6 ns; 1e-10 degree is about 11 micrometres; 1e-6 degree of attitude moves
   // a point 400 m away by 7 micrometres.

@@ -6,6 +6,8 @@
 
 namespace bsim {
 
+using namespace runfiles;  // the shared readers and text helpers
+
 std::string format_truth(const Truth& t) {
   std::string o;
   o += "# beamfall-sim truth: surface, scanner timing and every injected error\n";

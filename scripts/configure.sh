@@ -1,17 +1,17 @@
 #!/usr/bin/env bash
 # Configures a build tree with Ninja, the one generator every script here uses, so that
 # the README's two commands (and the benchmark and fuzz scripts) can share trees. A tree
-# whose CMake cache was made with another generator (an older tools/demo.sh used CMake's
+# whose CMake cache was made with another generator (an older scripts/demo.sh used CMake's
 # default) or for another source or build directory (a copied clone) has that cache
 # removed first: CMake would refuse to use it. Quiet unless something goes wrong.
 #
-# usage: tools/configure.sh [--if-needed] BUILD_DIR [CMAKE_ARGS...]
+# usage: scripts/configure.sh [--if-needed] BUILD_DIR [CMAKE_ARGS...]
 #   --if-needed  leave a tree that is already configured with Ninja as it is
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 usage() {
-  echo "usage: tools/configure.sh [--if-needed] BUILD_DIR [CMAKE_ARGS...]" >&2
+  echo "usage: scripts/configure.sh [--if-needed] BUILD_DIR [CMAKE_ARGS...]" >&2
   exit 2
 }
 

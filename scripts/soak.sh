@@ -5,7 +5,7 @@
 # scan) and that the peak memory of the big run
 # is that of a small run of the same kind: nothing grows with the file.
 #
-# Usage: tools/soak.sh [BUILD_DIR] [SCANS]
+# Usage: scripts/soak.sh [BUILD_DIR] [SCANS]
 #   BUILD_DIR  a build with beamfall and mk2dd (default build)
 #   SCANS      scans in the big file (default 140000: 4.48 GB, 560 million
 #              measurements); the file is made by repeating one scan.

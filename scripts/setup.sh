@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# The set-up that tools/demo.sh, tools/test.sh and CI run first. It makes sure this
+# The set-up that scripts/demo.sh, scripts/test.sh and CI run first. It makes sure this
 # machine has what building and testing Beamfall needs, and does nothing (quietly) when
 # it has it all:
-#   - the Debian packages listed in tools/packages.txt: installed when run as root;
+#   - the Debian packages listed in scripts/packages.txt: installed when run as root;
 #     otherwise the exact apt-get line that installs them is printed and set-up fails;
 #   - the locale de_DE.UTF-8, under which the tests run once more (generated as root);
 #   - the npm packages of tests/js: `npm ci` when node_modules doesn't match the lock
 #     file (a stamp in node_modules records what it was installed from).
 #
-# usage: tools/setup.sh
+# usage: scripts/setup.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 npm_dirs=(tests/js)
@@ -16,7 +16,7 @@ npm_dirs=(tests/js)
 case ${1-} in
   "") ;;
   -h | --help) sed -n '2,11s/^# \{0,1\}//p' "$0"; exit 0 ;;
-  *) echo "usage: tools/setup.sh" >&2; exit 2 ;;
+  *) echo "usage: scripts/setup.sh" >&2; exit 2 ;;
 esac
 
 fail() {
@@ -24,9 +24,9 @@ fail() {
   exit 1
 }
 
-# The package names of tools/packages.txt, one a line.
+# The package names of scripts/packages.txt, one a line.
 wanted_packages() {
-  sed 's/#.*//' "$root/tools/packages.txt" | tr -s '[:space:]' '\n' | sed '/^$/d'
+  sed 's/#.*//' "$root/scripts/packages.txt" | tr -s '[:space:]' '\n' | sed '/^$/d'
 }
 
 # Every installed package, and every package name an installed one provides.

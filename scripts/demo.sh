@@ -4,13 +4,13 @@
 # simulated truth, and ends with the quick look (DEM, hillshade, track for GIS and a report
 # page). Deterministic: the same files every time.
 #
-# usage: tools/demo.sh [--rigorous] [BUILD_DIR]   (default: build; configured and built
+# usage: scripts/demo.sh [--rigorous] [BUILD_DIR]   (default: build; configured and built
 #        when needed). --rigorous: the same flight written as binary points by
 #        beamfall --rigorous and checked against the rigorous statement of each beam.
-# It runs tools/setup.sh first, which installs what the machine lacks (as root).
+# It runs scripts/setup.sh first, which installs what the machine lacks (as root).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-usage="usage: tools/demo.sh [--rigorous] [BUILD_DIR]"
+usage="usage: scripts/demo.sh [--rigorous] [BUILD_DIR]"
 mode=() points=(--text-points) point_file="points.txt  " distance="cross-track distance"
 case ${1-} in
   -h | --help) sed -n '2,10s/^# \{0,1\}//p' "$0"; exit 0 ;;
@@ -23,8 +23,8 @@ esac
 build=${1:-build}
 case $build in /*) ;; *) build=$root/$build ;; esac
 
-"$root/tools/setup.sh"
-"$root/tools/configure.sh" --if-needed "$build" -DCMAKE_BUILD_TYPE=Release ||
+"$root/scripts/setup.sh"
+"$root/scripts/configure.sh" --if-needed "$build" -DCMAKE_BUILD_TYPE=Release ||
   { echo "demo: configuring $build failed" >&2; exit 1; }
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT

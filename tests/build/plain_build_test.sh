@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The plain build a new user starts with, `cmake -S . -B build && cmake --build build`, on a
+# machine with only a C++20 compiler and CMake: every optional dependency is hidden
+# (CMAKE_DISABLE_FIND_PACKAGE_<Name>), the configuration must succeed and its summary list
+# each optional part as not built with the package that adds it, and the build must give a
+# beamfall that runs the smoke case byte for byte. The same tree with BEAMFALL_REQUIRE_ALL
+# must refuse to configure.
+#
+# usage: plain_build_test.sh SOURCE_DIR GENERATOR
+set -euo pipefail
+src=$(cd "$1" && pwd) generator=$2
+work=$(mktemp -d "${TMPDIR:-/tmp}/beamfall-plain-build.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+hidden=(GTest GDAL PROJ PkgConfig benchmark GeographicLib help2man dpkg)
+hide=()
+for name in "${hidden[@]}"; do hide+=("-DCMAKE_DISABLE_FIND_PACKAGE_$name=ON"); done
+
+cmake -S "$src" -B "$work/build" -G "$generator" --no-warn-unused-cli "${hide[@]}" >"$work/configure.log" 2>&1 ||
+  { cat "$work/configure.log"; fail "the plain configuration failed"; }
+# The summary: each part, on the line after "not built:", with its Debian package.
+summary=$(sed -n '/^   not built:$/,/^$/p' "$work/configure.log")
+cat "$work/configure.log"
+while IFS='|' read -r part package; do
+  grep -Eq "^     $part .*apt-get install .*\\b$package\\b" <<<"$summary" ||
+    fail "the summary does not list '$part' as not built with '$package'"
+done <<'END'
+beamfall-quicklook|libgdal-dev
+beamfall-campaign|libproj-dev
+tests|libgtest-dev
+benchmarks|libbenchmark-dev
+man pages|help2man
+Debian package|dpkg-dev
+END
+sed -n '/^   built:$/,/^   not built:$/p' "$work/configure.log" | grep -q '^     beamfall  ' ||
+  fail "the summary does not list beamfall as built"
+grep -q 'CMake Warning' "$work/configure.log" && fail "the plain configuration warns"
+
+cmake --build "$work/build" >"$work/build.log" 2>&1 || { tail -40 "$work/build.log"; fail "the plain build failed"; }
+grep -q 'warning:' "$work/build.log" && { grep -A3 'warning:' "$work/build.log"; fail "warnings"; }
+
+# The smoke case, byte for byte against its expected files.
+case_dir=$src/tests/e2e/cases/smoke_text_scanner
+cp "$case_dir"/deck "$case_dir"/*.txt "$work/"
+(cd "$work" && "$work/build/beamfall" <deck >stdout) || fail "beamfall failed on the smoke case"
+cmp "$work/stdout" "$case_dir/expected/stdout" || fail "the report differs"
+for f in "$case_dir"/expected/files/*; do
+  cmp "$work/$(basename "$f")" "$f" || fail "$(basename "$f") differs"
+done
+
+# Asked for every part, the same machine must say no.
+if cmake -S "$src" -B "$work/strict" -G "$generator" "${hide[@]}" -DBEAMFALL_REQUIRE_ALL=ON \
+     >"$work/strict.log" 2>&1; then
+  fail "BEAMFALL_REQUIRE_ALL configured without the optional parts"
+fi
+grep -q 'BEAMFALL_REQUIRE_ALL' "$work/strict.log" || { cat "$work/strict.log"; fail "no reason given"; }
+echo "plain build OK"
