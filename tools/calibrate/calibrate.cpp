@@ -34,6 +34,7 @@ const char* const kUsage =
     R"(usage: beamfall-campaign calibrate DIR [--control FILE] [--solve roll,pitch,heading,range]
                          [--max-patches N] [--patch-size M] [--planarity M] [--threads N]
                          [--no-progress]
+       beamfall-calibrate DIR ...   (the same)
 
 Estimates the scanner's boresight (roll, pitch, heading, degrees) and range offset (metres)
 from the overlapping flight lines of the campaign DIR (its line folders, as `run` takes

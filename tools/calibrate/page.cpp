@@ -5,35 +5,14 @@
 #include <cmath>
 #include <string>
 
+#include "html.hpp"
 #include "report.hpp"
 
 namespace bfcal {
 namespace {
 
 std::string esc(const std::string& s) {
-  std::string o;
-  for (char c : s) {
-    switch (c) {
-      case '&':
-        o += "&amp;";
-        break;
-      case '<':
-        o += "&lt;";
-        break;
-      case '>':
-        o += "&gt;";
-        break;
-      case '"':
-        o += "&quot;";
-        break;
-      case '\'':
-        o += "&#39;";
-        break;
-      default:
-        o += c;
-    }
-  }
-  return o;
+  return kit::html_escape(s);
 }
 
 std::string num(double v, int decimals) {
@@ -67,51 +46,43 @@ double percentile(std::vector<double> v, double q) {
 }
 
 std::string parameter_table(const Results& r) {
-  std::string h =
-      "<table><tr><th>parameter</th><th>value</th><th>standard error</th><th></th></tr>";
+  std::vector<std::vector<std::string>> rows;
   for (int k = 0; k < kParams; ++k) {
     const ParamResult& p = r.solution.params[k];
-    h += "<tr><td>" + std::string(json_name(k)) + "</td>";
+    const int d = k == kRange ? 4 : 6;
     if (p.observable)
-      h += "<td>" + num(p.value, k == kRange ? 4 : 6) + "</td><td>" +
-           num(p.sigma, k == kRange ? 4 : 6) + "</td><td>observable</td>";
+      rows.push_back({json_name(k), num(p.value, d), num(p.sigma, d), "observable"});
     else
-      h += "<td>&ndash;</td><td>&ndash;</td><td>not observable: " +
-           esc(p.solved ? p.reason : "not solved for") + "</td>";
-    h += "</tr>";
+      rows.push_back({json_name(k), "&ndash;", "&ndash;",
+                      "not observable: " + esc(p.solved ? p.reason : "not solved for")});
   }
-  return h + "</table>";
+  return kit::html_table({"parameter", "value", "standard error", ""}, rows);
 }
 
 std::string correlation_table(const Results& r) {
-  std::string h = "<table><tr><th></th>";
-  for (int j = 0; j < kParams; ++j)
-    if (r.solution.params[j].observable) h += "<th>" + std::string(json_name(j)) + "</th>";
-  h += "</tr>";
+  std::vector<std::string> header{""};
+  std::vector<std::vector<std::string>> rows;
   for (int i = 0; i < kParams; ++i) {
     if (!r.solution.params[i].observable) continue;
-    h += "<tr><th>" + std::string(json_name(i)) + "</th>";
+    header.push_back(json_name(i));
+    rows.push_back({json_name(i)});
     for (int j = 0; j < kParams; ++j)
       if (r.solution.params[j].observable)
-        h += "<td>" + num(r.solution.correlation[i][j], 3) + "</td>";
-    h += "</tr>";
+        rows.back().push_back(num(r.solution.correlation[i][j], 3));
   }
-  return h + "</table>";
+  return kit::html_table(header, rows);
 }
 
 std::string pair_table(const Results& r) {
-  std::string h =
-      "<table><tr><th>lines</th><th>distances</th><th>misfit RMS before (m)</th>"
-      "<th>after (m)</th></tr>";
-  for (std::size_t k = 0; k < r.before.pairs.size(); ++k) {
-    const PairMisfit& b = r.before.pairs[k];
+  std::vector<std::vector<std::string>> rows;
+  for (const PairMisfit& b : r.before.pairs) {
     const auto a = std::find_if(r.after.pairs.begin(), r.after.pairs.end(),
                                 [&](const PairMisfit& p) { return p.a == b.a && p.b == b.b; });
-    h += "<tr><td>" + esc(r.lines[b.a].name) + " &ndash; " + esc(r.lines[b.b].name) + "</td><td>" +
-         std::to_string(b.n) + "</td><td>" + num(b.rms, 4) + "</td><td>" +
-         (a != r.after.pairs.end() ? num(a->rms, 4) : "&ndash;") + "</td></tr>";
+    rows.push_back({esc(r.lines[b.a].name) + " &ndash; " + esc(r.lines[b.b].name),
+                    std::to_string(b.n), num(b.rms, 4),
+                    a != r.after.pairs.end() ? num(a->rms, 4) : "&ndash;"});
   }
-  return h + "</table>";
+  return kit::html_table({"lines", "distances", "misfit RMS before (m)", "after (m)"}, rows);
 }
 
 // The patches on a map (east right, north up), coloured by misfit RMS.
