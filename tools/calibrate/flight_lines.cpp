@@ -8,6 +8,7 @@
 #include "input/scanrec.hpp"
 #include "input/trajectory.hpp"
 #include "lines.hpp"
+#include "pipeline/pipeline.hpp"
 #include "record.hpp"
 #include "run/deck.hpp"
 #include "textio/error.hpp"
@@ -95,15 +96,6 @@ Line open_line(const fs::path& dir, const std::string& name) {
 
 namespace {
 
-// The deck's rejection limits and area window, as a run applies them.
-bool accepted(const bf::RunPar& p, const bf::Measurement& m) {
-  return m.ampl >= p.amin && m.i >= p.ilo && m.i <= p.ihi && m.range > p.rmin;
-}
-
-bool in_area(const bf::RunPar& p, const bf::AircraftState& s) {
-  return s.lat_a >= p.latmin && s.lat_a <= p.latmax && s.lon_a >= p.lonmin && s.lon_a <= p.lonmax;
-}
-
 template <class Reader, class Input>
 void measurement_loop(const Line& line, Reader& reader, const Input& input,
                       const bf::TrajectoryTable& traj, std::int64_t stride,
@@ -116,9 +108,10 @@ void measurement_loop(const Line& line, Reader& reader, const Input& input,
   std::int64_t n = 0;
   while (reader.next(m)) {
     if ((++n & 0xffff) == 0 && progress) progress(input.bytes_read());
-    if (n % stride != 0 || !accepted(line.par, m) || traj.ngps == 0) continue;
+    if (n % stride != 0 || bf::rejection(line.par, m) != bf::Rejection::none || traj.ngps == 0)
+      continue;
     cursor.position(m.thr, raw.state);
-    if (!in_area(line.par, raw.state)) continue;
+    if (bf::outside_area(line.par, raw.state)) continue;
     cursor.attitude(mis, raw.state);
     raw.range = m.range;
     raw.angle = m.angle;
