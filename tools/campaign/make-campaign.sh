@@ -27,7 +27,7 @@ pattern
                         heights: one track at two flying heights, both directions (north at H,
                         north at H2, south at H, south at H2, ...) [parallel]
   --height M            flying height above the level ground [350]
-  --height2 M           the second flying height of the heights pattern [twice --height]
+  --height2 M           the second flying height of the heights pattern [--height + 100]
 injected into every line, left out of the decks
   --boresight R,P,H     scanner boresight roll, pitch, heading, degrees [0.15,0,0]
   --roll DEG            the same as --boresight DEG,0,0
@@ -124,7 +124,9 @@ for ((k = 0; k < ${#sim_opts[@]}; ++k)); do
       { echo "beamfall-sim-campaign: no readable geoid grid '$v'" >&2; exit 2; } ;;
   esac
 done
-[[ -n $height2 ]] || height2=$(LC_ALL=C awk -v h="$height" 'BEGIN { print 2 * h }')
+# 100 m higher by default: the range counter ends near 524 m, so twice the usual 350 m would
+# leave the outer beams without returns.
+[[ -n $height2 ]] || height2=$(LC_ALL=C awk -v h="$height" 'BEGIN { print h + 100 }')
 
 readonly lat0=78.5 lon0=-15 speed=70 sweep_deg=22.5 overlap=0.30
 # Metres per degree of latitude and of longitude at lat0 (WGS84 radii of curvature).
@@ -184,6 +186,8 @@ for ((k = 0; k < count; ++k)); do
     --surface-height "$surface_height" --boresight "$boresight" --seed $((k + 1)) \
     "${sim_opts[@]}" "${extra[@]}" >/dev/null
   mv -- "$dir/$name/deck.txt" "$dir/$name/deck"
+  # The checker finds the deck through the truth file.
+  sed -i 's/^deck deck\.txt$/deck deck/' "$dir/$name/truth.txt"
   ((k > 0 || control == 0)) || mv -- "$dir/$name/control.csv" "$dir/control.csv"
   printf '2026-06-%02d\n' $((k % 28 + 1)) >"$dir/$name/date"
 done
