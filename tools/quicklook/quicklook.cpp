@@ -12,16 +12,20 @@
 #include <vector>
 
 #include "block_reader.hpp"
+#include "deck_files.hpp"
 #include "error.hpp"
 #include "gdal_io.hpp"
 #include "gdal_products.hpp"
 #include "histogram.hpp"
 #include "las_reader.hpp"
+#include "manifest.hpp"
 #include "page.hpp"
 #include "plots.hpp"
 #include "projection.hpp"
+#include "run/runpar.hpp"
 #include "run_files.hpp"
 #include "text.hpp"
+#include "textio/error.hpp"
 #include "tile_grid.hpp"
 
 namespace quicklook {
@@ -35,10 +39,26 @@ constexpr std::size_t kTrackPoints = 4000;   // centre points of the along-track
 constexpr int kHillshadeSide = 2000;         // pixels, at most
 constexpr int kMapSide = 1000;               // pixels of the page's map picture, at most
 
+// What the products need of the deck, as beamfall read it.
+struct DeckView {
+  std::string scanner, geoid, points, centre;  // names, trailing blanks removed; "0" for none
+  long long naver = 1;
+  bool binout = true, calib = true, useatt = true;
+};
+
+// The run's figures, from its manifest; NaN or -1 where it has none.
+struct RunFigures {
+  long long scans = -1, npout = -1, ncal = -1;
+  double bias = NAN, roll = NAN;
+  double range_min = NAN, range_max = NAN, elev_min = NAN, elev_max = NAN;
+  double lat_min = NAN, lat_max = NAN, lon_min = NAN, lon_max = NAN;
+  long long rej_ampl = -1, rej_scan = -1, rej_range = -1;
+};
+
 struct Run {
   Options options;
-  runfiles::Deck deck;
-  runfiles::Report report;
+  DeckView deck;
+  RunFigures report;
   fs::path base;  // the deck's folder: the run's file names are relative to it
   fs::path out;
   std::vector<runfiles::CentreRecord> centre;
@@ -76,11 +96,80 @@ void check_inputs(const Run& r) {
     runfiles::BlockReader probe(path, 1);
 }
 
+DeckView read_deck(const std::string& path) {
+  runfiles::BlockReader probe(path, 1);  // a missing deck named as every missing input is
+  bf::RunPar par;
+  try {
+    par = bftools::read_deck_file(path);
+  } catch (const bf::Stop& e) {
+    std::string why = e.what();
+    why.erase(0, why.find_first_not_of(' '));
+    throw kit::ToolError(path + ": " + why);
+  }
+  DeckView d;
+  d.scanner = bf::file_name(par.scanname);
+  d.geoid = bf::file_name(par.geoidname);
+  d.points = bf::file_name(par.ptname);
+  d.centre = bf::file_name(par.cenname);
+  d.naver = par.naver;
+  d.binout = par.binout;
+  d.calib = par.calib && d.points != "0";
+  d.useatt = par.useatt;
+  return d;
+}
+
+bftools::Manifest read_run_manifest(const std::string& path) {
+  std::optional<bftools::Manifest> m = bftools::read_manifest(runfiles::read_file(path));
+  if (!m)
+    throw kit::ToolError(path +
+                         ": not a beamfall manifest; run beamfall with --manifest FILE "
+                         "and give that file");
+  return std::move(*m);
+}
+
+RunFigures figures_of(const bftools::Manifest& m) {
+  RunFigures f;
+  if (const auto& s = m.summary) {
+    f.scans = s->scans_read;
+    f.npout = s->points_output;
+    f.range_min = s->range_min;
+    f.range_max = s->range_max;
+    f.elev_min = s->flight_height_min;
+    f.elev_max = s->flight_height_max;
+    f.lat_min = s->aircraft_lat_min;
+    f.lat_max = s->aircraft_lat_max;
+    f.lon_min = s->aircraft_lon_min;
+    f.lon_max = s->aircraft_lon_max;
+    f.rej_ampl = s->rejected_amplitude;
+    f.rej_scan = s->rejected_scan_angle;
+    f.rej_range = s->rejected_range;
+  }
+  if (const auto& g = m.regression) {
+    f.ncal = g->points;
+    f.bias = g->bias;
+    f.roll = g->roll;
+  }
+  return f;
+}
+
+// The manifest must be of a run of this deck: the same point and centre files.
+void check_same_run(const DeckView& d, const bftools::Manifest& m, const std::string& deck,
+                    const std::string& manifest) {
+  if (m.deck && (m.deck->ptname != d.points || m.deck->cenname != d.centre))
+    throw kit::ToolError(manifest + " is the manifest of another deck than " + deck);
+}
+
 Run open_run(const Options& o) {
   Run r;
   r.options = o;
-  r.deck = runfiles::read_deck(o.deck);
-  r.report = runfiles::read_report(o.report);
+  r.deck = read_deck(o.deck);
+  const std::string manifest = o.manifest.empty() ? o.report : o.manifest;
+  const bftools::Manifest m = read_run_manifest(manifest);
+  check_same_run(r.deck, m, o.deck, manifest);
+  r.report = figures_of(m);
+  if (m.status != 0)
+    r.page.notes.push_back("The run ended with exit status " + std::to_string(m.status) +
+                           (m.stop.empty() ? "" : ": " + m.stop) + ".");
   r.base = fs::path(o.deck).parent_path();
   r.out = o.out.empty() ? r.base / "quicklook" : fs::path(o.out);
   r.has_points = !o.las.empty() || r.deck.points != "0";
@@ -349,7 +438,7 @@ void side_products(const Run& r, Plotter& plot, PageContent& page) {
 }
 
 void summary_rows(Run& r) {
-  const runfiles::Report& p = r.report;
+  const RunFigures& p = r.report;
   auto& s = r.page.summary;
   s.push_back({"Mode", r.deck.useatt ? "full geolocation" : "profile mode (no attitude)"});
   s.push_back({"Heights", r.height_kind});
