@@ -18,6 +18,9 @@ elseif(TARGET campaign)
   install(PROGRAMS tools/campaign/beamfall-campaign.sh DESTINATION ${CMAKE_INSTALL_BINDIR}
           RENAME beamfall-campaign COMPONENT beamfall)
 endif()
+if(TARGET beamfall-calibrate)
+  install(TARGETS beamfall-calibrate COMPONENT beamfall)
+endif()
 if(TARGET campaign)
   install(PROGRAMS tools/campaign/make-campaign.sh DESTINATION ${CMAKE_INSTALL_BINDIR}
           RENAME beamfall-sim-campaign COMPONENT beamfall)

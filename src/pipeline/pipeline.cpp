@@ -31,19 +31,20 @@ PointPipeline::PointPipeline(const PipelineConfig& cfg, const TrajectoryTable& t
 }
 
 bool PointPipeline::rejected(const Measurement& m) {
-  if (m.ampl < cfg_.amin) {
-    ++stats_.nrejampl;
-    return true;
+  switch (rejection(cfg_, m)) {
+    case Rejection::none:
+      return false;
+    case Rejection::amplitude:
+      ++stats_.nrejampl;
+      break;
+    case Rejection::scan_index:
+      ++stats_.nrejscan;
+      break;
+    case Rejection::range:
+      ++stats_.nrejrange;
+      break;
   }
-  if (m.i < cfg_.ilo || m.i > cfg_.ihi) {
-    ++stats_.nrejscan;
-    return true;
-  }
-  if (m.range <= cfg_.rmin) {
-    ++stats_.nrejrange;
-    return true;
-  }
-  return false;
+  return true;
 }
 
 void PointPipeline::update_stats(double range, const AircraftState& s) {
@@ -63,9 +64,7 @@ void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
   if (traj_.ngps == 0) return;  // no aircraft position: as outside the area
   AircraftState s;
   cursor_.position(m.thr, s);
-  if (s.lat_a < cfg_.latmin || s.lat_a > cfg_.latmax || s.lon_a < cfg_.lonmin ||
-      s.lon_a > cfg_.lonmax)
-    return;
+  if (outside_area(cfg_, s)) return;
   update_stats(m.range, s);
 
   const Beam beam = m.angle_count >= 0 ? (*beams_)[m.angle_count]

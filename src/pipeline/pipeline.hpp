@@ -34,6 +34,25 @@ struct PipelineConfig {
   std::optional<Boresight> boresight;  // full geolocation: the scanner's rotation
 };
 
+// Why the deck's limits turn a measurement away, tested in the run's order.
+// Limits: anything with the deck's amin, ilo, ihi and rmin (the run
+// parameters or the pipeline's configuration).
+enum class Rejection { none, amplitude, scan_index, range };
+
+template <class Limits>
+inline Rejection rejection(const Limits& l, const Measurement& m) {
+  if (m.ampl < l.amin) return Rejection::amplitude;
+  if (m.i < l.ilo || m.i > l.ihi) return Rejection::scan_index;
+  if (m.range <= l.rmin) return Rejection::range;
+  return Rejection::none;
+}
+
+// The aircraft outside the deck's area window (latmin to lonmax, degrees).
+template <class Limits>
+inline bool outside_area(const Limits& l, const AircraftState& s) {
+  return s.lat_a < l.latmin || s.lat_a > l.latmax || s.lon_a < l.lonmin || s.lon_a > l.lonmax;
+}
+
 // Counters and statistics that the run summary prints.
 struct RunStats {
   std::int64_t npout = 0, nrejampl = 0, nrejscan = 0, nrejrange = 0;

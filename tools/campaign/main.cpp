@@ -9,6 +9,9 @@
 
 #include "campaign_run.hpp"
 #include "run_options.hpp"
+#ifdef BEAMFALL_WITH_CALIBRATE
+#include "calibrate.hpp"
+#endif
 
 namespace campaign {
 namespace {
@@ -18,12 +21,15 @@ const char* const kUsage =
                          [--force] [--roll0 VALUE]
                          [--slurm [--partition P] [--max-running M]]
        beamfall-campaign summary DIR
+       beamfall-campaign calibrate DIR [--control FILE] [--solve roll,pitch,heading,range]
        beamfall-campaign --help
 
 A campaign DIR holds one folder per flight line, each with its input `deck` and the input
 files the deck names. `run` processes every line that is not up to date, in its own folder:
   beamfall [--las points.las --line-id N --date D] [--roll0 VALUE] < deck > report.txt
-then writes DIR/summary.csv and DIR/summary.html (`summary` does only that).
+then writes DIR/summary.csv and DIR/summary.html (`summary` does only that). `calibrate`
+estimates the boresight and range offset from the overlapping lines (see
+`beamfall-campaign calibrate --help`).
 
   --jobs N          lines at once with GNU parallel [number of cores]
   --las             also write points.las; the line number (a number from 1 to 65535 in
@@ -52,6 +58,12 @@ Slurm's logs.
 Exit status: 0 all lines succeeded, 1 a line failed or an error, 2 usage error.
 )";
 
+#ifdef BEAMFALL_WITH_CALIBRATE
+int calibrate_main(const std::vector<std::string>& args) {
+  return bfcal::calibrate_main(args, "beamfall-campaign calibrate");
+}
+#endif
+
 int help_main(const std::vector<std::string>&) {
   std::fputs(kUsage, stdout);
   return 0;
@@ -65,6 +77,9 @@ struct Subcommand {
 constexpr Subcommand kSubcommands[] = {
     {"run", run_main}, {"summary", summary_main}, {"--help", help_main},
     {"-h", help_main}, {"_task", task_main},      {"_array", array_main},
+#ifdef BEAMFALL_WITH_CALIBRATE
+    {"calibrate", calibrate_main},
+#endif
 };
 
 int dispatch(int argc, char** argv) {

@@ -1,0 +1,178 @@
+// beamfall-calibrate on input it cannot use: a one-line message, exit status 1 (2 for a
+// command line it cannot read) and no calibration file written; and the control file's rows.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "control.hpp"
+#include "record.hpp"
+#include "textio/error.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status = 0;
+  std::string err;
+};
+
+Outcome run(const std::string& cmd) {
+  Outcome o;
+  FILE* p = ::popen((cmd + " 2>&1 >/dev/null").c_str(), "r");
+  char buf[4096];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+    o.err.append(buf, n);
+  const int s = ::pclose(p);
+  o.status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+  return o;
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    char templ[] = "/tmp/beamfall-calibrate-input.XXXXXX";
+    path_ = ::mkdtemp(templ);
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+void sim_campaign(const fs::path& dir, int lines, const std::string& args = "") {
+  ASSERT_EQ(run(std::string(SIM_CAMPAIGN_BIN) + " " + std::to_string(lines) + " '" + dir.string() +
+                "' --pattern opposite --surface terrain " + args)
+                .status,
+            0);
+}
+
+// One line of a campaign flown on its own, far from `dir`'s other lines.
+void sim_line_far_away(const fs::path& dir, const std::string& name) {
+  const fs::path line = dir / name;
+  ASSERT_EQ(run(std::string(SIM_BIN) + " --out '" + line.string() +
+                "' --lat 78.2 --lon -14 --duration 4 --nmeas 60 --scan-rate 20")
+                .status,
+            0);
+  fs::rename(line / "deck.txt", line / "deck");
+}
+
+void expect_refused(const fs::path& dir, const std::string& args, const std::string& words,
+                    int status = 1) {
+  for (const char* prog : {CALIBRATE_BIN, CAMPAIGN_BIN " calibrate"}) {
+    const Outcome o = run(std::string(prog) + " '" + dir.string() + "' " + args);
+    EXPECT_EQ(o.status, status) << prog << ": " << o.err;
+    EXPECT_NE(o.err.find(words), std::string::npos) << prog << ": " << o.err;
+    if (status == 1) {
+      EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+    }
+    EXPECT_FALSE(fs::exists(dir / "calibration.json")) << prog;
+    EXPECT_FALSE(fs::exists(dir / "calibration.html")) << prog;
+  }
+  for (const auto& e : fs::directory_iterator(dir))
+    EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+}
+
+TEST(BadCampaign, OneLine) {
+  TempDir t;
+  sim_campaign(t.path() / "c", 1);
+  expect_refused(t.path() / "c", "", "a campaign of 1 line(s)");
+}
+
+TEST(BadCampaign, NoSuchFolder) {
+  TempDir t;
+  expect_refused(t.path(), "", "a campaign of 0 line(s)");
+  const Outcome o = run(std::string(CALIBRATE_BIN) + " '" + (t.path() / "none").string() + "'");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("no campaign folder"), std::string::npos) << o.err;
+}
+
+TEST(BadCampaign, LineOverlappingNoOther) {
+  TempDir t;
+  const fs::path dir = t.path() / "c";
+  sim_campaign(dir, 2);
+  sim_line_far_away(dir, "line03");
+  expect_refused(dir, "", "line03 overlaps no other line");
+}
+
+TEST(BadCampaign, LineWhoseRunFailed) {
+  TempDir t;
+  const fs::path dir = t.path() / "c";
+  sim_campaign(dir, 2);
+  campaign::LineRecord failed;
+  failed.status = 1;
+  campaign::save_record((dir / "line02").string(), failed);
+  expect_refused(dir, "", "line02: its last run failed (exit status 1)");
+}
+
+TEST(BadCampaign, UnreadableDeck) {
+  TempDir t;
+  const fs::path dir = t.path() / "c";
+  sim_campaign(dir, 2);
+  std::ofstream(dir / "line01" / "deck") << "flight.2dd\nflight.traj\n0\n";
+  expect_refused(dir, "", "line01: ");
+}
+
+TEST(BadControl, RowsAndPointsOutsideTheSwaths) {
+  TempDir t;
+  const fs::path dir = t.path() / "c";
+  sim_campaign(dir, 2);
+  const fs::path control = t.path() / "control.csv";
+  std::ofstream(control) << "latitude,longitude,height\n78.5,-15,0\n78.5,x,0\n";
+  expect_refused(dir, "--control '" + control.string() + "'", "row 3");
+  std::ofstream(control) << "latitude,longitude,height\n10,10,0\n";
+  expect_refused(dir, "--control '" + control.string() + "'", "row 2 lies outside every swath");
+  expect_refused(dir, "--control '" + (t.path() / "none.csv").string() + "'", "can't open");
+}
+
+TEST(Usage, ExitTwoAndNothingWritten) {
+  TempDir t;
+  const fs::path dir = t.path() / "c";
+  sim_campaign(dir, 2);
+  expect_refused(dir, "--solve roll,yaw", "--solve takes roll, pitch, heading and range", 2);
+  expect_refused(dir, "--max-patches 0", "--max-patches takes a positive number", 2);
+  expect_refused(dir, "--bogus", "unknown option '--bogus'", 2);
+  expect_refused(dir, "other", "one campaign folder only", 2);
+  const Outcome o = run(std::string(CALIBRATE_BIN));
+  EXPECT_EQ(o.status, 2);
+}
+
+// The control file's rows: a table of what is taken and what is refused.
+TEST(ControlFile, Rows) {
+  struct Row {
+    const char* text;
+    bool ok;
+    double lat, lon, h, sigma;
+  };
+  const Row rows[] = {
+      {"78.5,-15,12.25\n", true, 78.5, -15, 12.25, 0.01},
+      {"latitude,longitude,height\n78.5, -15 ,+1.5e1\n", true, 78.5, -15, 15, 0.01},
+      {"# surveyed\n\n78.5,-15,0,0.002\r\n", true, 78.5, -15, 0, 0.002},
+      {"78.5,-15\n", false, 0, 0, 0, 0},
+      {"78.5,-15,0,0.01,5\n", false, 0, 0, 0, 0},
+      {"78.5,-15,0\nlat,lon,h\n", false, 0, 0, 0, 0},  // names only on the first row
+      {"91,-15,0\n", false, 0, 0, 0, 0},
+      {"78.5,-15,nan\n", false, 0, 0, 0, 0},
+      {"78.5,-15,0,0\n", false, 0, 0, 0, 0},
+      {"78.5,-15,1m\n", false, 0, 0, 0, 0},
+      {"latitude,longitude,height\n", false, 0, 0, 0, 0},  // no point
+  };
+  for (const Row& r : rows) {
+    if (!r.ok) {
+      EXPECT_THROW(bfcal::parse_control(r.text, "control"), bf::Stop) << r.text;
+      continue;
+    }
+    const auto pts = bfcal::parse_control(r.text, "control");
+    ASSERT_EQ(pts.size(), 1u) << r.text;
+    EXPECT_EQ(pts[0].lat, r.lat);
+    EXPECT_EQ(pts[0].lon, r.lon);
+    EXPECT_EQ(pts[0].h, r.h);
+    EXPECT_EQ(pts[0].sigma, r.sigma);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,8 @@
+// Gross errors put into a binary scanner file: a share of the ranges made longer.
+#pragma once
+
+#include <string>
+
+// Adds 1 to 5 m (uniform, whole range counts) to `share` of the returns of the .2dd file at
+// `path`, chosen by a fixed pseudo-random sequence from `seed`. Returns how many it changed.
+long add_gross_errors(const std::string& path, double share, unsigned seed);

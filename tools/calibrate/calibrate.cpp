@@ -1,0 +1,238 @@
+#include "calibrate.hpp"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+
+#include "control.hpp"
+#include "flight_lines.hpp"
+#include "misfit.hpp"
+#include "patches.hpp"
+#include "report.hpp"
+#include "solver.hpp"
+#include "textio/error.hpp"
+
+namespace bfcal {
+namespace {
+
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct Options {
+  std::string dir;
+  std::string control;
+  PatchSettings patches;
+  SolveSettings solver;
+  bool progress = true;
+};
+
+const char* const kUsage =
+    R"(usage: beamfall-campaign calibrate DIR [--control FILE] [--solve roll,pitch,heading,range]
+                         [--max-patches N] [--patch-size M] [--planarity M] [--threads N]
+                         [--no-progress]
+       beamfall-calibrate DIR ...   (the same)
+
+Estimates the scanner's boresight (roll, pitch, heading, degrees) and range offset (metres)
+from the overlapping flight lines of the campaign DIR (its line folders, as `run` takes
+them): planar tie patches where lines overlap, every line's points on each patch's plane,
+solved with a robust loss; each step georeferences the measurements again with the current
+values, as beamfall --rigorous does. Writes DIR/calibration.json and DIR/calibration.html and
+prints the values with their standard errors and the command that applies them.
+
+  --control FILE    control points, CSV rows 'latitude,longitude,height[,sigma]' (degrees,
+                    metres in the decks' height system; sigma [0.01 m]): ties the patches to
+                    known heights, which a range offset needs over level ground
+  --solve LIST      the parameters to estimate, comma-separated [roll,pitch,heading,range];
+                    the others are held at 0
+  --max-patches N   tie patches at most, spread over slope directions and the swaths [2000]
+  --patch-size M    side of a patch in metres [from the point density: 16 points a line]
+  --planarity M     a patch is kept when each line's points lie within M (RMS) of their own
+                    plane [1.5 x the 20th percentile of the candidates, at least 0.005]
+  --threads N       threads [2]
+  --no-progress     no progress line on a terminal
+
+A parameter the flight pattern cannot determine (standard error beyond 0.01 deg roll,
+0.03 deg pitch, 0.05 deg heading, 0.03 m range offset) is reported as not observable.
+Exit status: 0 done, 1 bad input or a failure (nothing written), 2 usage error.
+)";
+
+double positive_number(const std::string& option, const std::string& text) {
+  std::size_t used = 0;
+  double v = 0;
+  try {
+    v = std::stod(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used != text.size() || !(v > 0) || !std::isfinite(v))
+    throw UsageError(option + " takes a positive number, not '" + text + "'");
+  return v;
+}
+
+int positive_integer(const std::string& option, const std::string& text) {
+  const double v = positive_number(option, text);
+  if (v != std::floor(v) || v > 1e7) throw UsageError(option + " takes a positive whole number");
+  return static_cast<int>(v);
+}
+
+std::array<bool, kParams> parse_solve(const std::string& text) {
+  std::array<bool, kParams> on{};
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    const std::string word = text.substr(start, comma - start);
+    int k = 0;
+    while (k < kParams && word != solve_name(k))
+      ++k;
+    if (k == kParams)
+      throw UsageError("--solve takes roll, pitch, heading and range, not '" + word + "'");
+    on[k] = true;
+    if (comma == std::string::npos) return on;
+    start = comma + 1;
+  }
+}
+
+Options parse(const std::vector<std::string>& args, bool& help) {
+  Options o;
+  for (std::size_t k = 0; k < args.size(); ++k) {
+    const std::string& a = args[k];
+    auto value = [&]() -> const std::string& {
+      if (k + 1 >= args.size()) throw UsageError(a + " needs a value");
+      return args[++k];
+    };
+    if (a == "--help" || a == "-h") {
+      help = true;
+      return o;
+    } else if (a == "--control") {
+      o.control = value();
+    } else if (a == "--solve") {
+      o.solver.solve = parse_solve(value());
+    } else if (a == "--max-patches") {
+      o.patches.max_patches = positive_integer(a, value());
+    } else if (a == "--patch-size") {
+      o.patches.patch_size = positive_number(a, value());
+    } else if (a == "--planarity") {
+      o.patches.planarity = positive_number(a, value());
+    } else if (a == "--threads") {
+      o.patches.threads = o.solver.threads = std::min(64, positive_integer(a, value()));
+    } else if (a == "--no-progress") {
+      o.progress = false;
+    } else if (!a.empty() && a[0] == '-') {
+      throw UsageError("unknown option '" + a + "'");
+    } else if (o.dir.empty()) {
+      o.dir = a;
+    } else {
+      throw UsageError("one campaign folder only ('" + a + "')");
+    }
+  }
+  if (o.dir.empty()) throw UsageError("missing campaign folder");
+  return o;
+}
+
+// One line on standard error while a terminal shows it, redrawn at most
+// four times a second.
+class Status {
+ public:
+  explicit Status(bool wanted) : on_(wanted && ::isatty(STDERR_FILENO)) {}
+  ~Status() { clear(); }
+  void show(const std::string& text) {
+    if (!on_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (drawn_ && now - last_ < std::chrono::milliseconds(250)) return;
+    last_ = now;
+    std::fprintf(stderr, "\r\033[K%s", text.c_str());
+    drawn_ = true;
+  }
+  void clear() {
+    if (drawn_) std::fputs("\r\033[K", stderr);
+    drawn_ = false;
+  }
+
+ private:
+  bool on_;
+  bool drawn_ = false;
+  std::chrono::steady_clock::time_point last_;
+};
+
+void check_overlaps(const std::vector<Line>& lines, const PatchReport& report) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    bool any = false;
+    for (std::size_t j = 0; j < lines.size(); ++j)
+      any = any || report.overlaps[i][j];
+    if (!any) bf::stop(lines[i].name + " overlaps no other line: nothing ties it to them");
+  }
+}
+
+Results calibrate(const Options& o, Status& status) {
+  const auto start = std::chrono::steady_clock::now();
+  Results r;
+  r.dir = o.dir;
+  const std::vector<std::string> names = campaign_lines(o.dir);
+  if (names.size() < 2)
+    bf::stop("a campaign of " + std::to_string(names.size()) +
+             " line(s): calibration needs two or more overlapping lines");
+  for (const std::string& name : names)
+    r.lines.push_back(open_line(o.dir, name));
+  const std::vector<ControlPoint> control =
+      o.control.empty() ? std::vector<ControlPoint>{} : read_control(o.control);
+  r.patches =
+      find_patches(r.lines, control, o.patches, r.patch_report, [&](int pass, double share) {
+        status.show("reading the lines, pass " + std::to_string(pass) +
+                    " of 2: " + std::to_string(static_cast<int>(100 * share)) + " %");
+      });
+  check_overlaps(r.lines, r.patch_report);
+  for (const Patch& p : r.patches) {
+    r.control_points += static_cast<int>(p.control.size());
+    r.tie_patches += p.points.front().line != p.points.back().line;  // sorted by line
+  }
+  if (r.tie_patches == 0)
+    bf::stop("no planar tie patch where the lines overlap (patches of " +
+             std::to_string(r.patch_report.patch_size) + " m; try --patch-size or --planarity)");
+  r.solution = solve(r.lines, r.patches, o.solver, [&](const std::string& s) { status.show(s); });
+  status.show("misfit before and after");
+  r.before = misfit(r.lines, r.patches, r.solution.gross, Params{});
+  r.after = misfit(r.lines, r.patches, r.solution.gross, r.solution.values);
+  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  status.clear();
+  return r;
+}
+
+}  // namespace
+
+const char* calibrate_usage() {
+  return kUsage;
+}
+
+int calibrate_main(const std::vector<std::string>& args, const std::string& prog) {
+  Options o;
+  try {
+    bool help = false;
+    o = parse(args, help);
+    if (help) return std::fputs(kUsage, stdout) < 0 ? 1 : 0;
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", prog.c_str(), e.what(),
+                 prog.c_str());
+    return 2;
+  }
+  try {
+    Status status(o.progress);
+    const Results r = calibrate(o, status);
+    const std::filesystem::path dir(o.dir);
+    write_files_atomically({{(dir / "calibration.json").string(), calibration_json(r)},
+                            {(dir / "calibration.html").string(), calibration_html(r)}});
+    const std::string table = stdout_table(r);
+    if (std::fputs(table.c_str(), stdout) < 0 || std::fflush(stdout) != 0) return 1;
+    return 0;
+  } catch (const std::exception& e) {
+    std::string what = e.what();
+    what.erase(0, what.find_first_not_of(' '));
+    std::fprintf(stderr, "%s: %s\n", prog.c_str(), what.c_str());
+    return 1;
+  }
+}
+
+}  // namespace bfcal

@@ -1,0 +1,57 @@
+// A campaign's flight lines as the calibration reads them: each line's deck
+// and inputs through the core's readers, and its accepted measurements with
+// the aircraft's state at their times.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "georef/geolocate.hpp"
+#include "georef/interp.hpp"
+#include "input/geoid.hpp"
+#include "run/runpar.hpp"
+
+namespace bfcal {
+
+// The line folders of a campaign: sub-folders holding a `deck`, in byte order
+// of their names. A line whose last campaign run failed is refused (Stop).
+std::vector<std::string> campaign_lines(const std::filesystem::path& dir);
+
+// One measurement that passed the deck's rejection limits and area window:
+// the range as read (metres, no offset), the beam angle (gon) and the
+// aircraft's state at its time, the deck's misalignment angles added.
+struct RawMeasurement {
+  double range = 0;
+  double angle = 0;
+  bf::AircraftState state;
+};
+
+// A line's deck and what georeferencing its measurements needs besides them.
+struct Line {
+  std::string name;                      // folder name
+  std::filesystem::path folder;          // the deck's file names are relative to it
+  bf::RunPar par;                        // times derived
+  std::shared_ptr<bf::GeoidGrid> geoid;  // null without a geoid grid
+  std::int64_t scanner_bytes = 0;
+
+  bf::LeverArm arm() const { return {par.dx, par.dy, par.dz}; }
+};
+
+// Reads the line's deck and its geoid grid; the scanner and trajectory files
+// are read by each pass. Stops with a message naming the line when the deck
+// or a file can't be read or the deck is in profile mode (no attitude).
+Line open_line(const std::filesystem::path& dir, const std::string& name);
+
+// Reads the line's trajectory and scanner file and calls `take` for every
+// `stride`-th accepted measurement, in time order. `progress(bytes_read)`
+// is called now and then. Stops (bf::Stop) with the line's name on a read
+// error.
+void for_each_measurement(const Line& line, std::int64_t stride,
+                          const std::function<void(const RawMeasurement&)>& take,
+                          const std::function<void(std::int64_t)>& progress = {});
+
+}  // namespace bfcal

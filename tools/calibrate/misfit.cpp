@@ -1,0 +1,61 @@
+#include "misfit.hpp"
+
+#include <cmath>
+#include <map>
+
+namespace bfcal {
+namespace {
+
+struct Sum {
+  double ss = 0;
+  std::int64_t n = 0;
+};
+
+// The patch's points of each line, in local coordinates, gross ones left out.
+std::map<int, std::vector<Local>> by_line(const std::vector<Line>& lines, const Patch& patch,
+                                          const std::vector<bool>& gross, const Params& p) {
+  std::map<int, std::vector<Local>> out;
+  for (std::size_t k = 0; k < patch.points.size(); ++k) {
+    if (gross[k]) continue;
+    const TiePoint& t = patch.points[k];
+    out[t.line].push_back(to_local(patch.frame, locate(t.m, lines[t.line], p)));
+  }
+  return out;
+}
+
+}  // namespace
+
+Misfit misfit(const std::vector<Line>& lines, const std::vector<Patch>& patches,
+              const std::vector<std::vector<bool>>& gross, const Params& p) {
+  Misfit out;
+  std::map<std::pair<int, int>, Sum> pairs;
+  Sum total;
+  for (std::size_t i = 0; i < patches.size(); ++i) {
+    const auto pts = by_line(lines, patches[i], gross[i], p);
+    Sum patch;
+    for (const auto& [a, pa] : pts) {
+      const PlaneFit f = fit_plane(pa);
+      if (!f.ok) continue;
+      for (const auto& [b, pb] : pts) {
+        if (b == a) continue;
+        Sum& pair = pairs[{std::min(a, b), std::max(a, b)}];
+        for (const Local& q : pb) {
+          const double d = plane_distance(f.a, f.b, f.c, q);
+          for (Sum* s : {&pair, &patch, &total}) {
+            s->ss += d * d;
+            ++s->n;
+          }
+          out.distances.push_back(d);
+        }
+      }
+    }
+    out.patch_rms.push_back(patch.n > 0 ? std::sqrt(patch.ss / static_cast<double>(patch.n)) : NAN);
+  }
+  for (const auto& [key, s] : pairs)
+    out.pairs.push_back({key.first, key.second, std::sqrt(s.ss / static_cast<double>(s.n)), s.n});
+  out.n = total.n;
+  out.rms = total.n > 0 ? std::sqrt(total.ss / static_cast<double>(total.n)) : NAN;
+  return out;
+}
+
+}  // namespace bfcal

@@ -1,0 +1,32 @@
+// How well the lines agree: in each tie patch, each line's points against
+// the plane fitted to another line's points (point to plane), with given
+// sensor parameters. Points the solver found gross are left out.
+#pragma once
+
+#include <vector>
+
+#include "flight_lines.hpp"
+#include "patches.hpp"
+#include "sensor.hpp"
+
+namespace bfcal {
+
+struct PairMisfit {
+  int a = 0, b = 0;  // line indices, a < b
+  double rms = 0;    // metres
+  std::int64_t n = 0;
+};
+
+struct Misfit {
+  double rms = 0;  // over every pair's distances, metres
+  std::int64_t n = 0;
+  std::vector<PairMisfit> pairs;
+  std::vector<double> patch_rms;  // per patch (NaN where no pair)
+  std::vector<double> distances;  // every distance, for histograms
+};
+
+// gross[i][k]: point k of patch i is left out.
+Misfit misfit(const std::vector<Line>& lines, const std::vector<Patch>& patches,
+              const std::vector<std::vector<bool>>& gross, const Params& p);
+
+}  // namespace bfcal

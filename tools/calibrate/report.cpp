@@ -1,0 +1,145 @@
+#include "report.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include <nlohmann/json.hpp>
+
+#include "textio/error.hpp"
+
+namespace bfcal {
+namespace {
+
+// v with `decimals` decimals, never "-0.000".
+std::string fixed(double v, int decimals) {
+  char buf[64];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+  std::string s(buf, end);
+  if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos) s.erase(0, 1);
+  return s;
+}
+
+int decimals(int param) {
+  return param == kRange ? 4 : 6;
+}
+
+std::string shell_quoted(const std::string& s) {
+  if (!s.empty() && s.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                        "0123456789_./-+=:,@%") == std::string::npos)
+    return s;
+  std::string q = "'";
+  for (char c : s)
+    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+double applied(const Results& r, int k) {
+  return r.solution.params[k].observable ? r.solution.params[k].value : 0;
+}
+
+}  // namespace
+
+std::string apply_command(const Results& r) {
+  return "beamfall-campaign run " + shell_quoted(r.dir) + " --rigorous --boresight " +
+         fixed(applied(r, kRoll), 6) + "," + fixed(applied(r, kPitch), 6) + "," +
+         fixed(applied(r, kHeading), 6) + " --range-offset " + fixed(applied(r, kRange), 4) +
+         " --force";
+}
+
+std::string calibration_json(const Results& r) {
+  using J = nlohmann::ordered_json;
+  J params = J::object();
+  for (int k = 0; k < kParams; ++k) {
+    const ParamResult& p = r.solution.params[k];
+    J o = J::object();
+    if (p.observable) {
+      o["value"] = p.value;
+      o["sigma"] = p.sigma;
+      o["observable"] = true;
+    } else {
+      o["value"] = nullptr;
+      o["sigma"] = nullptr;
+      o["observable"] = false;
+      o["reason"] = p.solved ? p.reason : "not solved for (left out of --solve): held at 0";
+    }
+    params[json_name(k)] = o;
+  }
+  J corr = J::object();
+  for (int i = 0; i < kParams; ++i) {
+    if (!r.solution.params[i].observable) continue;
+    J row = J::object();
+    for (int j = 0; j < kParams; ++j)
+      if (r.solution.params[j].observable) row[json_name(j)] = r.solution.correlation[i][j];
+    corr[json_name(i)] = row;
+  }
+  J doc = J::object();
+  doc["parameters"] = params;
+  doc["correlation"] = corr;
+  doc["tie_patches"] = r.tie_patches;
+  doc["control_points"] = r.control_points;
+  doc["misfit_rms_before_m"] = r.before.rms;
+  doc["misfit_rms_after_m"] = r.after.rms;
+  doc["apply"] = apply_command(r);
+  return doc.dump(2) + "\n";
+}
+
+std::string stdout_table(const Results& r) {
+  std::string s;
+  s += "Calibration of " + std::to_string(r.lines.size()) + " lines from " +
+       std::to_string(r.tie_patches) + " tie patches and " + std::to_string(r.control_points) +
+       " control points\n";
+  char buf[256];
+  std::snprintf(buf, sizeof buf, "  %-16s %12s %12s\n", "parameter", "value", "sigma");
+  s += buf;
+  for (int k = 0; k < kParams; ++k) {
+    const ParamResult& p = r.solution.params[k];
+    if (p.observable) {
+      std::snprintf(buf, sizeof buf, "  %-16s %12s %12s\n", json_name(k),
+                    fixed(p.value, decimals(k)).c_str(), fixed(p.sigma, decimals(k)).c_str());
+    } else {
+      std::snprintf(buf, sizeof buf, "  %-16s not observable: %s\n", json_name(k),
+                    p.solved ? p.reason.c_str() : "not solved for");
+    }
+    s += buf;
+  }
+  s += "  misfit RMS " + fixed(r.before.rms, 4) + " m before, " + fixed(r.after.rms, 4) +
+       " m after (noise " + fixed(r.solution.noise, 4) + " m)\n";
+  s += "Apply with:\n  " + apply_command(r) + "\n";
+  return s;
+}
+
+void write_files_atomically(const std::vector<std::pair<std::string, std::string>>& files) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> temps;
+  auto clean = [&] {
+    for (const auto& t : temps)
+      ::unlink(t.c_str());
+  };
+  for (const auto& [name, text] : files) {
+    const std::string temp = name + ".tmp" + std::to_string(::getpid());
+    temps.push_back(temp);
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+      clean();
+      bf::stop("can't write " + bf::quoted(name));
+    }
+  }
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    std::error_code ec;
+    fs::rename(temps[k], files[k].first, ec);
+    if (ec) {
+      clean();
+      bf::stop("can't put " + bf::quoted(files[k].first) + " in place: " + ec.message());
+    }
+  }
+}
+
+}  // namespace bfcal
