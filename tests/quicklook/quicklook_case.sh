@@ -149,6 +149,15 @@ fortran_spellings)
   features() { ogrinfo -al "$1" | grep -v "^INFO"; }
   [ "$(features "$work/plain/track.gpkg")" = "$(features "$work/fortran/track.gpkg")" ] ||
     fail "track.gpkg differs with the respelled deck"
+  # The page's figures are the run's: the manifest gives what the report prints.
+  report=$work/report.txt page=$work/plain/index.html
+  read -r lat0 lat1 lon0 lon1 < <(sed -n 's/^ aircraft positions within area: *//p' "$report")
+  for row in "Aircraft latitude (deg)</td><td>$lat0 to $lat1<" \
+    "Aircraft longitude (deg)</td><td>$lon0 to $lon1<" \
+    "Points output</td><td>$(sed -n 's/^ Total number of points output: *\([0-9]*\).*/\1/p' "$report")<" \
+    "Bias (m), roll (degrees)</td><td>$(sed -n 's/^ bias: *\([-0-9.]*\) m,.*/\1/p' "$report"), "; do
+    grep -qF "<td>$row" "$page" || fail "the page lacks the report's <td>$row"
+  done
   ;;
 command_line)
   # Usage errors exit 2 with the usage; a missing input is one line naming it, exit 1.
