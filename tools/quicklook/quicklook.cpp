@@ -58,7 +58,7 @@ struct RunFigures {
 struct Run {
   Options options;
   DeckView deck;
-  RunFigures report;
+  RunFigures figures;
   fs::path base;  // the deck's folder: the run's file names are relative to it
   fs::path out;
   std::vector<runfiles::CentreRecord> centre;
@@ -166,7 +166,7 @@ Run open_run(const Options& o) {
   const std::string manifest = o.manifest.empty() ? o.report : o.manifest;
   const bftools::Manifest m = read_run_manifest(manifest);
   check_same_run(r.deck, m, o.deck, manifest);
-  r.report = figures_of(m);
+  r.figures = figures_of(m);
   if (m.status != 0)
     r.page.notes.push_back("The run ended with exit status " + std::to_string(m.status) +
                            (m.stop.empty() ? "" : ": " + m.stop) + ".");
@@ -208,13 +208,13 @@ double median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-// Half the swath width from the geometry of the report: the longest range against the
+// Half the swath width from the geometry of the run: the longest range against the
 // typical nadir range of the centre file.
 double half_swath(const Run& r) {
   std::vector<double> ranges;
   for (const runfiles::CentreRecord& c : r.centre)
     if (std::isfinite(c.range)) ranges.push_back(c.range);
-  const double rmax = r.report.range_max, nadir = median(ranges);
+  const double rmax = r.figures.range_max, nadir = median(ranges);
   if (!std::isfinite(rmax)) return 1000.0;
   if (!std::isfinite(nadir) || nadir >= rmax) return rmax;
   return std::sqrt(rmax * rmax - nadir * nadir);
@@ -347,7 +347,7 @@ HeightHistogram map_products(Run& r, Plotter& plot) {
   const TrackGeometry track = project_track(r, proj);
   const double cell = r.options.cell > 0.0
                           ? r.options.cell
-                          : default_cell(track, static_cast<double>(std::max(r.report.npout, 1LL)));
+                          : default_cell(track, static_cast<double>(std::max(r.figures.npout, 1LL)));
   const GridFrame frame = frame_for(track, cell);
   DemWriter dem(frame, r.out.string(), kHillshadeSide);
   const std::string crs = "EPSG:" + std::to_string(epsg);
@@ -391,7 +391,7 @@ void cross_profiles(const Run& r, Plotter& plot, PageContent& page) {
     page.notes.push_back("The deck does not ask for cross profiles: no cross-profile plot.");
     return;
   }
-  const std::size_t expected = static_cast<std::size_t>(std::max(r.report.ncal, 1LL));
+  const std::size_t expected = static_cast<std::size_t>(std::max(r.figures.ncal, 1LL));
   const std::size_t stride = stride_for(expected, kCrossPoints);
   Rows kept;
   double n = 0.0, sx = 0.0, sxx = 0.0, sz = 0.0, sxz = 0.0;
@@ -409,7 +409,7 @@ void cross_profiles(const Run& r, Plotter& plot, PageContent& page) {
   const double bias = det != 0.0 ? (sxx * sz - sx * sxz) / det : sz / std::max(n, 1.0);
   const double slope = det != 0.0 ? (n * sxz - sx * sz) / det : 0.0;
   const std::string label =
-      "bias " + f2(r.report.bias) + " m, roll " + f2(r.report.roll) + " degrees (report)";
+      "bias " + f2(r.figures.bias) + " m, roll " + f2(r.figures.roll) + " degrees (report)";
   add_figure(page,
              "Cross profiles: every " + std::to_string(stride) +
                  ". point of scan.cal and the least-squares line; " + label + ".",
@@ -438,7 +438,7 @@ void side_products(const Run& r, Plotter& plot, PageContent& page) {
 }
 
 void summary_rows(Run& r) {
-  const RunFigures& p = r.report;
+  const RunFigures& p = r.figures;
   auto& s = r.page.summary;
   s.push_back({"Mode", r.deck.useatt ? "full geolocation" : "profile mode (no attitude)"});
   s.push_back({"Heights", r.height_kind});
