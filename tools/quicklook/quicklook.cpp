@@ -345,9 +345,10 @@ HeightHistogram map_products(Run& r, Plotter& plot) {
   const int epsg = choose_epsg(lat, lon);
   const Projector proj(epsg);
   const TrackGeometry track = project_track(r, proj);
-  const double cell = r.options.cell > 0.0
-                          ? r.options.cell
-                          : default_cell(track, static_cast<double>(std::max(r.figures.npout, 1LL)));
+  const double cell =
+      r.options.cell > 0.0
+          ? r.options.cell
+          : default_cell(track, static_cast<double>(std::max(r.figures.npout, 1LL)));
   const GridFrame frame = frame_for(track, cell);
   DemWriter dem(frame, r.out.string(), kHillshadeSide);
   const std::string crs = "EPSG:" + std::to_string(epsg);
