@@ -35,13 +35,13 @@ timed() {  # LABEL COMMAND...: prints the label and the figures, leaves the seco
 echo "== load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 cd "$data"
 sync
-timed "beamfall" sh -c "'$bin/beamfall' < deck.txt > report.txt"
+timed "beamfall" sh -c "'$bin/beamfall' --manifest run.json < deck.txt > report.txt"
 run_secs=$secs
 echo
 sync
 echo "== beamfall-quicklook on $(awk -F: '/Total number of points output/ { print $2 + 0 }' report.txt) points"
 for cell in default 3 1; do
-  args=(deck.txt report.txt --out "quicklook-$cell")
+  args=(deck.txt run.json --out "quicklook-$cell")
   [ "$cell" = default ] || args+=(--cell "$cell")
   timed "quicklook ($cell)" "$bin/beamfall-quicklook" "${args[@]}"
   LC_ALL=C awk -v q="$secs" -v b="$run_secs" 'BEGIN { printf "  (%.2f x beamfall)\n", q / b }'

@@ -51,7 +51,7 @@ export SOURCE_DATE_EPOCH=1775952000  # 2026-04-12 00:00 UTC
 
 echo "== beamfall ${mode[*]:+--rigorous }--las points.las --date 2026-04-12 < demo/deck.txt"
 (cd "$demo" && "$build/beamfall" "${mode[@]}" --las points.las --date 2026-04-12 \
-  < deck.txt > report.txt)
+  --manifest run.json < deck.txt > report.txt)
 cat "$demo/report.txt"
 
 cat <<END
@@ -65,6 +65,7 @@ cat <<END
                and range
   scan.cal     cross profiles: $distance and height of every point
   report.txt   the report above
+  run.json     the run's manifest: its files, figures and estimates for programs
   deck.txt, flight.2dd, flight.traj, geoid.grid: the simulated run's input
   truth.txt    the simulated surface and every injected error
 
@@ -73,8 +74,8 @@ END
 "$build/beamfall-check" "${mode[@]}" "$demo"
 
 echo
-echo "== beamfall-quicklook demo/deck.txt demo/report.txt"
-"$build/beamfall-quicklook" "$demo/deck.txt" "$demo/report.txt"
+echo "== beamfall-quicklook demo/deck.txt demo/run.json"
+"$build/beamfall-quicklook" "$demo/deck.txt" "$demo/run.json"
 cat <<END
 
 == Quick look in $demo/quicklook: dem.tif (mean height and point count, EPSG:3413),

@@ -59,10 +59,10 @@ demo=$work/demo
 beamfall-sim --out "$demo" --duration 20 --nmeas 208 --scan-rate 20 --lat 78.5 --lon -15 \
   --track 30 --height 350 --surface ice --on-geoid --surface-height 0.35 \
   --geoid "$usr/share/beamfall/egm96-greenland.grid" --text-points >/dev/null
-(cd "$demo" && beamfall --las points.las --date 2026-04-12 <deck.txt >report.txt) ||
+(cd "$demo" && beamfall --las points.las --date 2026-04-12 --manifest run.json <deck.txt >report.txt) ||
   fail "beamfall failed on the demo flight"
 beamfall-check "$demo" >"$work/check.log" || { cat "$work/check.log"; fail "beamfall-check"; }
-beamfall-quicklook "$demo/deck.txt" "$demo/report.txt" >"$work/quicklook.log" 2>&1 ||
+beamfall-quicklook "$demo/deck.txt" "$demo/run.json" >"$work/quicklook.log" 2>&1 ||
   { cat "$work/quicklook.log"; fail "beamfall-quicklook"; }
 for f in dem.tif hillshade.png track.gpkg index.html; do
   [ -s "$demo/quicklook/$f" ] || fail "the quick look wrote no $f"

@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "deck_report.hpp"
 #include "run_files.hpp"
 
 namespace {
@@ -32,7 +33,7 @@ struct Cell {
 };
 using Cells = std::map<std::pair<std::int64_t, std::int64_t>, Cell>;  // (row from north, column)
 
-Cells grid_every_point(const std::string& points, const runfiles::Deck& deck, int epsg,
+Cells grid_every_point(const std::string& points, const bsim::Deck& deck, int epsg,
                        const double t[6]) {
   PJ_CONTEXT* ctx = proj_context_create();
   PJ* raw =
@@ -69,7 +70,7 @@ int main(int argc, char** argv) {
   }
   const std::string dir = argv[1];
   try {
-    const runfiles::Deck deck = runfiles::read_deck(dir + "/deck.txt");
+    const bsim::Deck deck = bsim::read_deck(dir + "/deck.txt");
     GDALAllRegister();
     GDALDatasetUniquePtr dem(GDALDataset::Open(argv[2], GDAL_OF_RASTER | GDAL_OF_READONLY));
     if (!dem) throw std::runtime_error(std::string("cannot open ") + argv[2]);

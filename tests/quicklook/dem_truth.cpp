@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "deck_report.hpp"
 #include "geoid_grid.hpp"
 #include "run_files.hpp"
 #include "surface.hpp"
@@ -121,7 +122,7 @@ int main(int argc, char** argv) {
   try {
     const std::string dir = argv[1];
     const bsim::Truth truth = bsim::read_truth(dir + "/truth.txt");
-    const runfiles::Deck deck = runfiles::read_deck(dir + "/" + truth.deck);
+    const bsim::Deck deck = bsim::read_deck(dir + "/" + truth.deck);
     std::optional<bsim::GeoidGrid> surface_grid, deck_grid;
     if (truth.geoid != "0") surface_grid = bsim::read_geoid_grid(dir + "/" + truth.geoid);
     if (deck.geoid != "0") deck_grid = bsim::read_geoid_grid(dir + "/" + deck.geoid);

@@ -24,7 +24,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/beamfall-quicklook-case.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 simulate() { "$sim" --out "$work" "$@" >/dev/null; }
-process() { (cd "$work" && "$beamfall" < deck.txt > report.txt); }
+process() { (cd "$work" && "$beamfall" --manifest run.json < deck.txt > report.txt); }
 fail() { echo "FAIL: $*"; exit 1; }
 metric() { sed -n "s/^$1=//p" "$work/truth.out"; }
 le() { LC_ALL=C awk -v a="$1" -v b="$2" 'BEGIN { exit !(a <= b) }'; }
@@ -69,7 +69,7 @@ polar_binary)
   simulate --duration 10 --nmeas 120 --surface ice --on-geoid --surface-height 0.35 \
     --geoid "$grid"
   process
-  "$quicklook" "$work/deck.txt" "$work/report.txt" --cell 2
+  "$quicklook" "$work/deck.txt" "$work/run.json" --cell 2
   check_dem 3413
   check_gpkg
   ;;
@@ -77,7 +77,7 @@ utm_text)
   # A level surface at 45 N 10 E with text points and a turn: UTM zone 32 N, default cell.
   simulate --duration 10 --nmeas 120 --lat 45 --lon 10 --track 172 --turn 1.5,1,10 --text-points
   process
-  (cd "$work" && "$quicklook" deck.txt report.txt --out products) > "$work/stdout"
+  (cd "$work" && "$quicklook" deck.txt run.json --out products) > "$work/stdout"
   mv "$work/products" "$work/quicklook"
   grep -q "products/index.html" "$work/stdout" || fail "no index.html named on stdout"
   check_dem 32632
@@ -88,8 +88,8 @@ las_points)
   simulate --duration 6 --nmeas 120 --surface ice --on-geoid --surface-height 0.35 --geoid "$grid"
   process
   "$points_to_las" "$work/points.bin" "$work/points.las"
-  "$quicklook" "$work/deck.txt" "$work/report.txt" --out "$work/from_bin" > /dev/null
-  "$quicklook" "$work/deck.txt" "$work/report.txt" --out "$work/from_las" --las "$work/points.las" > /dev/null
+  "$quicklook" "$work/deck.txt" "$work/run.json" --out "$work/from_bin" > /dev/null
+  "$quicklook" "$work/deck.txt" "$work/run.json" --out "$work/from_las" --las "$work/points.las" > /dev/null
   sums() { gdalinfo -checksum "$1" | grep -E "Checksum=|^Size is|^Origin"; }
   [ -n "$(sums "$work/from_bin/dem.tif")" ] || fail "no checksums"
   [ "$(sums "$work/from_bin/dem.tif")" = "$(sums "$work/from_las/dem.tif")" ] ||
@@ -99,7 +99,7 @@ page)
   # The page in a real browser: no console error, no request, every picture drawn.
   simulate --duration 10 --nmeas 120 --surface ice --on-geoid --surface-height 0.35 --geoid "$grid"
   process
-  "$quicklook" "$work/deck.txt" "$work/report.txt" > /dev/null
+  "$quicklook" "$work/deck.txt" "$work/run.json" > /dev/null
   node "$here/render_page.mjs" "$work/quicklook/index.html" || fail "page check"
   [ "$(grep -c '<img ' "$work/quicklook/index.html")" = 4 ] || fail "not four pictures"
   ;;
@@ -109,13 +109,55 @@ profile_mode)
   LC_ALL=C awk 'NR == 9 { $7 = "F" } { print }' "$work/deck.txt" > "$work/deck.new"
   mv "$work/deck.new" "$work/deck.txt"
   process
-  "$quicklook" "$work/deck.txt" "$work/report.txt" > "$work/stdout"
+  "$quicklook" "$work/deck.txt" "$work/run.json" > "$work/stdout"
   for f in dem.tif hillshade.png track.gpkg; do
     [ ! -e "$work/quicklook/$f" ] || fail "$f made in profile mode"
   done
   grep -q "^note: Profile mode" "$work/stdout" || fail "stdout does not say profile mode"
   grep -q "Profile mode" "$work/quicklook/index.html" || fail "page does not say profile mode"
   [ "$(grep -c '<img ' "$work/quicklook/index.html")" = 3 ] || fail "not three plots"
+  ;;
+fortran_spellings)
+  # The deck in other spellings beamfall reads (switches as .TRUE., .true., .T. and t, reals
+  # with a D exponent, values separated by commas, the switch line continued over two lines)
+  # gives the same run and the same products as the plain deck.
+  simulate --duration 6 --nmeas 120 --surface ice --on-geoid --surface-height 0.35 --geoid "$grid"
+  LC_ALL=C awk 'BEGIN { split(".TRUE. T .true. .T. t", yes, " ") }
+    NR <= 5 { print; next }
+    { line = ""
+      for (i = 1; i <= NF; i++) {
+        v = $i
+        if (v == "T") v = yes[(n++ % 5) + 1]
+        else if (v ~ /\./ || (NR == 6 && i == 3)) v = v (v ~ /\./ ? "" : ".") "D0"
+        line = line (line == "" ? "" : ", ") v
+        if (NF == 7 && i == 3) { print line; line = "" }
+      }
+      print line }' "$work/deck.txt" > "$work/fortran.txt"
+  grep -q "D0" "$work/fortran.txt" && grep -q "^T, .true., .T., t$" "$work/fortran.txt" ||
+    fail "the deck was not respelled"
+  (cd "$work" && "$beamfall" --manifest fortran.json < fortran.txt > fortran_report.txt) ||
+    fail "beamfall refuses the respelled deck"
+  process
+  "$quicklook" "$work/deck.txt" "$work/run.json" --out "$work/plain" > /dev/null
+  "$quicklook" "$work/fortran.txt" "$work/fortran.json" --out "$work/fortran" > /dev/null
+  for f in dem.tif hillshade.png index.html plots/cross_profiles.dat plots/histogram.dat \
+    plots/along_track.dat; do
+    [ -s "$work/plain/$f" ] || fail "no $f"
+    cmp -s "$work/plain/$f" "$work/fortran/$f" || fail "$f differs with the respelled deck"
+  done
+  # The GeoPackage records when it was written: its features are compared.
+  features() { ogrinfo -al "$1" | grep -v "^INFO"; }
+  [ "$(features "$work/plain/track.gpkg")" = "$(features "$work/fortran/track.gpkg")" ] ||
+    fail "track.gpkg differs with the respelled deck"
+  # The page's figures are the run's: the manifest gives what the report prints.
+  report=$work/report.txt page=$work/plain/index.html
+  read -r lat0 lat1 lon0 lon1 < <(sed -n 's/^ aircraft positions within area: *//p' "$report")
+  for row in "Aircraft latitude (deg)</td><td>$lat0 to $lat1<" \
+    "Aircraft longitude (deg)</td><td>$lon0 to $lon1<" \
+    "Points output</td><td>$(sed -n 's/^ Total number of points output: *\([0-9]*\).*/\1/p' "$report")<" \
+    "Bias (m), roll (degrees)</td><td>$(sed -n 's/^ bias: *\([-0-9.]*\) m,.*/\1/p' "$report"), "; do
+    grep -qF "<td>$row" "$page" || fail "the page lacks the report's <td>$row"
+  done
   ;;
 command_line)
   # Usage errors exit 2 with the usage; a missing input is one line naming it, exit 1.
@@ -129,14 +171,25 @@ command_line)
   }
   expect 0 "^usage: beamfall-quicklook" --help
   expect 2 "needs DECK and REPORT" deck.txt
-  expect 2 "unknown option --grid" deck.txt report.txt --grid 3
-  expect 2 "positive number of metres" deck.txt report.txt --cell -1
-  expect 2 "--out needs a value" deck.txt report.txt --out
-  expect 1 "^beamfall-quicklook: cannot open nodeck.txt$" nodeck.txt report.txt
+  expect 2 "unknown option --grid" deck.txt run.json --grid 3
+  expect 2 "positive number of metres" deck.txt run.json --cell -1
+  expect 2 "--out needs a value" deck.txt run.json --out
+  expect 1 "^beamfall-quicklook: cannot open nodeck.txt$" nodeck.txt run.json
   expect 1 "^beamfall-quicklook: cannot open none.txt$" deck.txt none.txt
-  expect 1 "^beamfall-quicklook: cannot open none.las$" deck.txt report.txt --las none.las
+  expect 1 "^beamfall-quicklook: cannot open none.las$" deck.txt run.json --las none.las
+  # The run's figures come from its manifest: the human report alone is refused, naming the
+  # option; with --manifest the report may stay on the command line or be left out.
+  expect 1 "^beamfall-quicklook: report.txt: not a beamfall manifest; run beamfall with --manifest" \
+    deck.txt report.txt
+  expect 0 "^quick-look products in alt" deck.txt report.txt --manifest run.json --out alt
+  expect 0 "^quick-look products in alt" deck.txt --manifest run.json --out alt
+  expect 2 "needs DECK and REPORT" deck.txt run.json run.json --manifest run.json
+  sed 's/^centre.txt/other.txt/' "$work/deck.txt" > "$work/other.txt"
+  expect 1 "^beamfall-quicklook: run.json is the manifest of another deck than other.txt$" \
+    other.txt run.json
+  rm -rf "$work/alt"
   mv "$work/centre.txt" "$work/centre.old"
-  expect 1 "^beamfall-quicklook: cannot open centre.txt$" deck.txt report.txt
+  expect 1 "^beamfall-quicklook: cannot open centre.txt$" deck.txt run.json
   [ "$(wc -l < "$work/err")" = 1 ] || fail "the error is not one line"
   [ ! -e "$work/quicklook" ] || fail "products begun although an input is missing"
   ;;
@@ -147,7 +200,7 @@ streamed_dem)
   # cell for every point.
   simulate --duration 120 --nmeas 120 --lat 45 --lon 9 --track 0 --turn 3,0,120
   process
-  "$quicklook" "$work/deck.txt" "$work/report.txt" --cell 2 > /dev/null
+  "$quicklook" "$work/deck.txt" "$work/run.json" --cell 2 > /dev/null
   "$dem_reference" "$work" "$work/quicklook/dem.tif" 32632 > "$work/reference.out"
   cat "$work/reference.out"
   ref() { sed -n "s/^$1=//p" "$work/reference.out"; }
@@ -165,7 +218,7 @@ flat_memory)
     rm -rf "$work"/*
     simulate --duration "$seconds" --nmeas 120 --lat 45 --lon 9 --track 0 --wobble 0
     process
-    /usr/bin/time -f "%M" -o "$work/rss" "$quicklook" "$work/deck.txt" "$work/report.txt" \
+    /usr/bin/time -f "%M" -o "$work/rss" "$quicklook" "$work/deck.txt" "$work/run.json" \
       --cell 1 > /dev/null
     peak+=("$(tail -1 "$work/rss")")
     echo "flight of $seconds s: peak RSS ${peak[-1]} KB"

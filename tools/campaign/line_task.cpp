@@ -89,7 +89,7 @@ int run_beamfall(const TaskSettings& s, const LineJob& job, const std::string& l
 int run_quicklook(const TaskSettings& s, const std::string& line_dir,
                   const std::optional<bftools::DeckFiles>& files) {
   Command c;
-  c.argv = {s.quicklook_program, "deck", "report.txt"};
+  c.argv = {s.quicklook_program, "deck", kManifestFile};
   // A deck that writes its points to the LAS file only: the quick look reads them there.
   if (s.las && files && files->points.empty()) c.argv.insert(c.argv.end(), {"--las", "points.las"});
   c.dir = line_dir;

@@ -81,6 +81,10 @@ std::optional<ManifestSummary> summary(const json& j) {
   s.range_max = number(j, "range_max");
   s.flight_height_min = number(j, "flight_height_min");
   s.flight_height_max = number(j, "flight_height_max");
+  s.aircraft_lat_min = number(j, "aircraft_lat_min");
+  s.aircraft_lat_max = number(j, "aircraft_lat_max");
+  s.aircraft_lon_min = number(j, "aircraft_lon_min");
+  s.aircraft_lon_max = number(j, "aircraft_lon_max");
   const json& rejected = member(j, "rejected");
   s.rejected_amplitude = count(rejected, "amplitude");
   s.rejected_scan_angle = count(rejected, "scan_angle");

@@ -33,6 +33,8 @@ struct ManifestSummary {
   std::int64_t scans_read = -1, points_output = -1;
   double range_min = 0, range_max = 0;
   double flight_height_min = 0, flight_height_max = 0;  // metres
+  double aircraft_lat_min = 0, aircraft_lat_max = 0;    // degrees
+  double aircraft_lon_min = 0, aircraft_lon_max = 0;
   std::int64_t rejected_amplitude = -1, rejected_scan_angle = -1, rejected_range = -1;
 };
 

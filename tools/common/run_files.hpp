@@ -1,6 +1,6 @@
-// Readers for the files of a beamfall run, shared by the checker, the quick-look and the
-// campaign summary: the input deck, the point file (binary 18-byte records or text lines),
-// the centre file, the cross profiles "scan.cal" and the run report. The large files are
+// Readers for the output files of a beamfall run, shared by the checker, the quick-look and
+// the campaign: the point file (binary 18-byte records or text lines), the centre file and
+// the cross profiles "scan.cal". The large files are
 // streamed in blocks (for_each_*), in memory independent of their length; the read_* forms
 // collect the same records into a vector for small runs.
 #pragma once
@@ -12,21 +12,6 @@
 #include <vector>
 
 namespace runfiles {
-
-struct Deck {
-  std::string scanner, trajectory, geoid, points, centre;  // names, trailing blanks removed
-  double hh = 0.0, mm = 0.0, ss = 0.0;
-  double tstart = 0.0, tend = 0.0;
-  double latmin = 0.0, latmax = 0.0, lonmin = 0.0, lonmax = 0.0;
-  long long naver = 1, nthin = 1;
-  bool bin2dd = true, binout = true, gpsatt = true, calib = true, useatt = true;
-  double dx = 0.0, dy = 0.0, dz = 0.0;               // lever arm, metres
-  double pitch0 = 0.0, roll0 = 0.0, heading0 = 0.0;  // degrees
-  long long amin = 0, ilo = 0, ihi = 0;
-  double rmin = 0.0;
-};
-
-Deck read_deck(const std::string& path);
 
 struct PointRecord {
   double thr = 0.0;  // decimal hours
@@ -79,21 +64,5 @@ struct CalRecord {
 // of a value too wide for its field count here).
 std::int64_t for_each_cal(const std::string& path,
                           const std::function<void(const CalRecord&)>& cal);
-
-struct Report {
-  long long scans = -1;  // "Total number of scans read:"
-  long long npout = -1;  // "Total number of points output:"
-  long long ncal = -1;   // "no of points:"
-  double bias = 0.0;     // NaN when missing or written as asterisks
-  double roll = 0.0;
-  // The rest of the run summary; NaN or -1 when missing (a field of asterisks is missing).
-  double range_min = 0.0, range_max = 0.0;  // laser range, metres
-  double elev_min = 0.0, elev_max = 0.0;    // aircraft height, metres
-  double lat_min = 0.0, lat_max = 0.0;      // aircraft positions, degrees
-  double lon_min = 0.0, lon_max = 0.0;
-  long long rej_ampl = -1, rej_scan = -1, rej_range = -1;  // rejected measurements
-};
-
-Report read_report(const std::string& path);
 
 }  // namespace runfiles

@@ -8,11 +8,12 @@
 namespace quicklook {
 
 struct Options {
-  std::string deck;    // the run's input deck; its file names are relative to its folder
-  std::string report;  // beamfall's standard output of the run
-  std::string out;     // product folder; empty: "quicklook" beside the deck
-  double cell = 0.0;   // DEM cell size, metres; 0: about twice the mean point spacing
-  std::string las;     // a LAS 1.4 point file read instead of the deck's point file
+  std::string deck;      // the run's input deck; its file names are relative to its folder
+  std::string report;    // the run's manifest, or its report when `manifest` is given
+  std::string manifest;  // --manifest: the run's manifest (beamfall --manifest FILE)
+  std::string out;       // product folder; empty: "quicklook" beside the deck
+  double cell = 0.0;     // DEM cell size, metres; 0: about twice the mean point spacing
+  std::string las;       // a LAS 1.4 point file read instead of the deck's point file
   bool help = false;
 };
 

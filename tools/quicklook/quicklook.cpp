@@ -12,16 +12,20 @@
 #include <vector>
 
 #include "block_reader.hpp"
+#include "deck_files.hpp"
 #include "error.hpp"
 #include "gdal_io.hpp"
 #include "gdal_products.hpp"
 #include "histogram.hpp"
 #include "las_reader.hpp"
+#include "manifest.hpp"
 #include "page.hpp"
 #include "plots.hpp"
 #include "projection.hpp"
+#include "run/runpar.hpp"
 #include "run_files.hpp"
 #include "text.hpp"
+#include "textio/error.hpp"
 #include "tile_grid.hpp"
 
 namespace quicklook {
@@ -35,10 +39,26 @@ constexpr std::size_t kTrackPoints = 4000;   // centre points of the along-track
 constexpr int kHillshadeSide = 2000;         // pixels, at most
 constexpr int kMapSide = 1000;               // pixels of the page's map picture, at most
 
+// What the products need of the deck, as beamfall read it.
+struct DeckView {
+  std::string scanner, geoid, points, centre;  // names, trailing blanks removed; "0" for none
+  long long naver = 1;
+  bool binout = true, calib = true, useatt = true;
+};
+
+// The run's figures, from its manifest; NaN or -1 where it has none.
+struct RunFigures {
+  long long scans = -1, npout = -1, ncal = -1;
+  double bias = NAN, roll = NAN;
+  double range_min = NAN, range_max = NAN, elev_min = NAN, elev_max = NAN;
+  double lat_min = NAN, lat_max = NAN, lon_min = NAN, lon_max = NAN;
+  long long rej_ampl = -1, rej_scan = -1, rej_range = -1;
+};
+
 struct Run {
   Options options;
-  runfiles::Deck deck;
-  runfiles::Report report;
+  DeckView deck;
+  RunFigures figures;
   fs::path base;  // the deck's folder: the run's file names are relative to it
   fs::path out;
   std::vector<runfiles::CentreRecord> centre;
@@ -76,11 +96,80 @@ void check_inputs(const Run& r) {
     runfiles::BlockReader probe(path, 1);
 }
 
+DeckView read_deck(const std::string& path) {
+  runfiles::BlockReader probe(path, 1);  // a missing deck named as every missing input is
+  bf::RunPar par;
+  try {
+    par = bftools::read_deck_file(path);
+  } catch (const bf::Stop& e) {
+    std::string why = e.what();
+    why.erase(0, why.find_first_not_of(' '));
+    throw kit::ToolError(path + ": " + why);
+  }
+  DeckView d;
+  d.scanner = bf::file_name(par.scanname);
+  d.geoid = bf::file_name(par.geoidname);
+  d.points = bf::file_name(par.ptname);
+  d.centre = bf::file_name(par.cenname);
+  d.naver = par.naver;
+  d.binout = par.binout;
+  d.calib = par.calib && d.points != "0";
+  d.useatt = par.useatt;
+  return d;
+}
+
+bftools::Manifest read_run_manifest(const std::string& path) {
+  std::optional<bftools::Manifest> m = bftools::read_manifest(runfiles::read_file(path));
+  if (!m)
+    throw kit::ToolError(path +
+                         ": not a beamfall manifest; run beamfall with --manifest FILE "
+                         "and give that file");
+  return std::move(*m);
+}
+
+RunFigures figures_of(const bftools::Manifest& m) {
+  RunFigures f;
+  if (const auto& s = m.summary) {
+    f.scans = s->scans_read;
+    f.npout = s->points_output;
+    f.range_min = s->range_min;
+    f.range_max = s->range_max;
+    f.elev_min = s->flight_height_min;
+    f.elev_max = s->flight_height_max;
+    f.lat_min = s->aircraft_lat_min;
+    f.lat_max = s->aircraft_lat_max;
+    f.lon_min = s->aircraft_lon_min;
+    f.lon_max = s->aircraft_lon_max;
+    f.rej_ampl = s->rejected_amplitude;
+    f.rej_scan = s->rejected_scan_angle;
+    f.rej_range = s->rejected_range;
+  }
+  if (const auto& g = m.regression) {
+    f.ncal = g->points;
+    f.bias = g->bias;
+    f.roll = g->roll;
+  }
+  return f;
+}
+
+// The manifest must be of a run of this deck: the same point and centre files.
+void check_same_run(const DeckView& d, const bftools::Manifest& m, const std::string& deck,
+                    const std::string& manifest) {
+  if (m.deck && (m.deck->ptname != d.points || m.deck->cenname != d.centre))
+    throw kit::ToolError(manifest + " is the manifest of another deck than " + deck);
+}
+
 Run open_run(const Options& o) {
   Run r;
   r.options = o;
-  r.deck = runfiles::read_deck(o.deck);
-  r.report = runfiles::read_report(o.report);
+  r.deck = read_deck(o.deck);
+  const std::string manifest = o.manifest.empty() ? o.report : o.manifest;
+  const bftools::Manifest m = read_run_manifest(manifest);
+  check_same_run(r.deck, m, o.deck, manifest);
+  r.figures = figures_of(m);
+  if (m.status != 0)
+    r.page.notes.push_back("The run ended with exit status " + std::to_string(m.status) +
+                           (m.stop.empty() ? "" : ": " + m.stop) + ".");
   r.base = fs::path(o.deck).parent_path();
   r.out = o.out.empty() ? r.base / "quicklook" : fs::path(o.out);
   r.has_points = !o.las.empty() || r.deck.points != "0";
@@ -119,13 +208,13 @@ double median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-// Half the swath width from the geometry of the report: the longest range against the
+// Half the swath width from the geometry of the run: the longest range against the
 // typical nadir range of the centre file.
 double half_swath(const Run& r) {
   std::vector<double> ranges;
   for (const runfiles::CentreRecord& c : r.centre)
     if (std::isfinite(c.range)) ranges.push_back(c.range);
-  const double rmax = r.report.range_max, nadir = median(ranges);
+  const double rmax = r.figures.range_max, nadir = median(ranges);
   if (!std::isfinite(rmax)) return 1000.0;
   if (!std::isfinite(nadir) || nadir >= rmax) return rmax;
   return std::sqrt(rmax * rmax - nadir * nadir);
@@ -256,9 +345,10 @@ HeightHistogram map_products(Run& r, Plotter& plot) {
   const int epsg = choose_epsg(lat, lon);
   const Projector proj(epsg);
   const TrackGeometry track = project_track(r, proj);
-  const double cell = r.options.cell > 0.0
-                          ? r.options.cell
-                          : default_cell(track, static_cast<double>(std::max(r.report.npout, 1LL)));
+  const double cell =
+      r.options.cell > 0.0
+          ? r.options.cell
+          : default_cell(track, static_cast<double>(std::max(r.figures.npout, 1LL)));
   const GridFrame frame = frame_for(track, cell);
   DemWriter dem(frame, r.out.string(), kHillshadeSide);
   const std::string crs = "EPSG:" + std::to_string(epsg);
@@ -302,7 +392,7 @@ void cross_profiles(const Run& r, Plotter& plot, PageContent& page) {
     page.notes.push_back("The deck does not ask for cross profiles: no cross-profile plot.");
     return;
   }
-  const std::size_t expected = static_cast<std::size_t>(std::max(r.report.ncal, 1LL));
+  const std::size_t expected = static_cast<std::size_t>(std::max(r.figures.ncal, 1LL));
   const std::size_t stride = stride_for(expected, kCrossPoints);
   Rows kept;
   double n = 0.0, sx = 0.0, sxx = 0.0, sz = 0.0, sxz = 0.0;
@@ -320,7 +410,7 @@ void cross_profiles(const Run& r, Plotter& plot, PageContent& page) {
   const double bias = det != 0.0 ? (sxx * sz - sx * sxz) / det : sz / std::max(n, 1.0);
   const double slope = det != 0.0 ? (n * sxz - sx * sz) / det : 0.0;
   const std::string label =
-      "bias " + f2(r.report.bias) + " m, roll " + f2(r.report.roll) + " degrees (report)";
+      "bias " + f2(r.figures.bias) + " m, roll " + f2(r.figures.roll) + " degrees (report)";
   add_figure(page,
              "Cross profiles: every " + std::to_string(stride) +
                  ". point of scan.cal and the least-squares line; " + label + ".",
@@ -349,7 +439,7 @@ void side_products(const Run& r, Plotter& plot, PageContent& page) {
 }
 
 void summary_rows(Run& r) {
-  const runfiles::Report& p = r.report;
+  const RunFigures& p = r.figures;
   auto& s = r.page.summary;
   s.push_back({"Mode", r.deck.useatt ? "full geolocation" : "profile mode (no attitude)"});
   s.push_back({"Heights", r.height_kind});

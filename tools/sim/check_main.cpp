@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "beam.hpp"
+#include "deck_report.hpp"
 #include "flat_earth.hpp"
 #include "geoid_grid.hpp"
 #include "options.hpp"
