@@ -119,7 +119,13 @@ DeckView read_deck(const std::string& path) {
 }
 
 bftools::Manifest read_run_manifest(const std::string& path) {
-  std::optional<bftools::Manifest> m = bftools::read_manifest(runfiles::read_file(path));
+  // A manifest is a few kilobytes: a large file given by mistake (a report, a point file) is
+  // refused before it is read.
+  constexpr std::uintmax_t kLargestManifest = 16u << 20;
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  std::optional<bftools::Manifest> m;
+  if (ec || size <= kLargestManifest) m = bftools::read_manifest(runfiles::read_file(path));
   if (!m)
     throw kit::ToolError(path +
                          ": not a beamfall manifest; run beamfall with --manifest FILE "
