@@ -88,9 +88,13 @@ void ProjectingPipe::push(std::vector<double>& lon, std::vector<double>& lat,
   b.y.swap(lat);
   b.h.swap(h);
   if (g.held < g.batches.size()) return;
+  // Both groups share the projectors, which are not safe on two threads at once: the group
+  // before must be projected before this one starts. It is consumed while this one projects.
+  Group& before = groups_[filling_ ^ 1];
+  if (before.projected.valid()) before.projected.wait();
   g.projected = std::async(std::launch::async, [this, &g] { project(g); });
   filling_ ^= 1;
-  consume(groups_[filling_]);  // the group before, projected meanwhile (or empty)
+  consume(before);
 }
 
 void ProjectingPipe::flush() {
