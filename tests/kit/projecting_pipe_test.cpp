@@ -47,7 +47,9 @@ struct Case {
   int points;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ProjectingPipeTest : public ::testing::TestWithParam<Case> {};
 
@@ -57,14 +59,16 @@ TEST_P(ProjectingPipeTest, HandsOnWhatOneProjectorGivesInOrder) {
 
   std::vector<Batch> expected = input;
   const Projector single(c.crs);
-  for (Batch& b : expected) single.forward(b.x, b.y);
+  for (Batch& b : expected)
+    single.forward(b.x, b.y);
 
   std::vector<Batch> got;
   {
-    ProjectingPipe pipe(c.crs, c.threads, [&](std::vector<double>& x, std::vector<double>& y,
-                                              std::vector<double>& h) {
-      got.push_back({x, y, h});
-    });
+    ProjectingPipe pipe(
+        c.crs, c.threads,
+        [&](std::vector<double>& x, std::vector<double>& y, std::vector<double>& h) {
+          got.push_back({x, y, h});
+        });
     for (const Batch& b : input) {
       std::vector<double> lon = b.x, lat = b.y, h = b.h;
       pipe.push(lon, lat, h);

@@ -4,6 +4,8 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <string_view>
 
@@ -48,12 +50,27 @@ int spawn_gnuplot(const std::string& dir, const std::string& setup, const std::s
   posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   char* argv[] = {const_cast<char*>("gnuplot"), const_cast<char*>("-e"),
                   const_cast<char*>(setup.c_str()), const_cast<char*>(script.c_str()), nullptr};
+  // gnuplot starts with no signal blocked and every signal at its default, whatever this
+  // process (or a thread of it) has blocked or ignored.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, "gnuplot", &actions, nullptr, argv, environ);
+  const int spawned = posix_spawnp(&pid, "gnuplot", &actions, &attr, argv, environ);
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return -1;
   int status = 0;
-  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return 128;
+  pid_t waited = 0;
+  do {
+    waited = waitpid(pid, &status, 0);
+  } while (waited < 0 && errno == EINTR);  // a signal is no reason to leave gnuplot unreaped
+  if (waited != pid || !WIFEXITED(status)) return 128;
   return WEXITSTATUS(status);
 }
 

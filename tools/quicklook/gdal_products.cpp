@@ -33,7 +33,7 @@ std::string errno_text() {
 DemWriter::DemWriter(const GridFrame& frame, const std::string& scratch_dir, int max_side)
     : frame_(frame), record_(static_cast<std::size_t>(2 * kCells)) {
   std::string name = scratch_dir + "/.dem-tiles.XXXXXX";
-  fd_ = mkstemp(name.data());
+  fd_ = mkostemp(name.data(), O_CLOEXEC);  // not inherited by gnuplot
   if (fd_ < 0)
     throw kit::ToolError("cannot create a scratch file in " + scratch_dir + ": " + errno_text());
   unlink(name.c_str());  // gone with the process, whatever happens
