@@ -272,7 +272,9 @@ case_slurm() {
   done
   sleep 0.3
   kill -TERM "$pid"
-  wait "$pid" || true
+  local rc=0
+  wait "$pid" || rc=$?
+  [[ $rc == 143 ]] || fail "the run stopped by TERM exited $rc, expected 143"
   for ((k = 0; k < 100; ++k)); do
     [[ -z $(squeue -h) ]] && break
     sleep 0.2
@@ -314,6 +316,17 @@ case_slurm() {
   expect_in "$out" "line04: done in" "the held Slurm run"
   expect_in "$out" "[4 done, 0 running, 0 left]" "the held Slurm run"
   same_outputs "$work/par" "$work/c" "the held Slurm run against the GNU parallel --las run"
+
+  # A start file that can't be written is an error before anything is submitted (it once
+  # went unnoticed, and every old record counted as just finished).
+  rm -f -- "$work/c/.campaign/slurm.start"
+  mkdir -- "$work/c/.campaign/slurm.start"
+  rc=0
+  out=$("$campaign" run "$work/c" --slurm --force 2>&1) || rc=$?
+  [[ $rc == 1 ]] || fail "an unwritable start file: exit status $rc, expected 1: $out"
+  expect_in "$out" "cannot write $work/c/.campaign/slurm.start" "an unwritable start file"
+  [[ -z $(squeue -h) ]] || fail "an unwritable start file: a job was submitted"
+  rmdir -- "$work/c/.campaign/slurm.start"
   no_injection
 }
 
