@@ -272,7 +272,9 @@ case_slurm() {
   done
   sleep 0.3
   kill -TERM "$pid"
-  wait "$pid" || true
+  local rc=0
+  wait "$pid" || rc=$?
+  [[ $rc == 143 ]] || fail "the run stopped by TERM exited $rc, expected 143"
   for ((k = 0; k < 100; ++k)); do
     [[ -z $(squeue -h) ]] && break
     sleep 0.2
@@ -314,6 +316,17 @@ case_slurm() {
   expect_in "$out" "line04: done in" "the held Slurm run"
   expect_in "$out" "[4 done, 0 running, 0 left]" "the held Slurm run"
   same_outputs "$work/par" "$work/c" "the held Slurm run against the GNU parallel --las run"
+
+  # A start file that can't be written is an error before anything is submitted (it once
+  # went unnoticed, and every old record counted as just finished).
+  rm -f -- "$work/c/.campaign/slurm.start"
+  mkdir -- "$work/c/.campaign/slurm.start"
+  rc=0
+  out=$("$campaign" run "$work/c" --slurm --force 2>&1) || rc=$?
+  [[ $rc == 1 ]] || fail "an unwritable start file: exit status $rc, expected 1: $out"
+  expect_in "$out" "cannot write $work/c/.campaign/slurm.start" "an unwritable start file"
+  [[ -z $(squeue -h) ]] || fail "an unwritable start file: a job was submitted"
+  rmdir -- "$work/c/.campaign/slurm.start"
   no_injection
 }
 
@@ -523,7 +536,12 @@ case_usage() {
     "2|--jobs needs a positive count|run $work/empty --jobs"
     "2|unknown option '--bogus'|run $work/empty --bogus"
     "2|--date needs a date YYYY-MM-DD|run $work/empty --date 2026-13-45"
-    "2|--roll0 needs a number of degrees|run $work/empty --roll0 abc"
+    "2|--roll0 wants a number of degrees, not 'abc'|run $work/empty --roll0 abc"
+    "2|--roll0 wants a number of degrees, not '1.5,2'|run $work/empty --roll0 1.5,2"
+    "2|--roll0 needs a value|run $work/empty --roll0"
+    "1|no line folders with a deck|run $work/empty --roll0 1.5D0"
+    "1|no line folders with a deck|run $work/empty --roll0 1e-3"
+    "1|no line folders with a deck|run $work/empty --roll0 -.5"
     "2|--boresight wants ROLL,PITCH,HEADING|run $work/one --boresight 0.1,0.2"
     "2|--boresight wants ROLL,PITCH,HEADING|run $work/one --boresight 0.1,x,0.2"
     "2|--range-offset wants a number of metres|run $work/one --range-offset 3cm"
@@ -548,6 +566,14 @@ case_usage() {
     [[ $code != 2 || $args == --help ]] ||
       expect_in "$out" "Try 'beamfall-campaign --help'" "'$args' points to --help"
   done
+  # A value beamfall takes in a form the documentation doesn't show reaches the line's run.
+  mkdir -p "$work/spelt/l1"
+  printf 'x\n' >"$work/spelt/l1/deck"
+  rc=0
+  out=$("$campaign" run "$work/spelt" --roll0 1.5D0 2>&1) || rc=$?
+  [[ $rc == 1 ]] || fail "--roll0 1.5D0 on a bad deck: exit status $rc, expected 1: $out"
+  jq -e '.options.roll0 == "1.5D0"' -- "$work/spelt/l1/.campaign-record" >/dev/null ||
+    fail "the line did not run with --roll0 1.5D0"
   # The usage errors on the folder with a line ran nothing there.
   [[ $(ls -A "$work/one" "$work/one/l1") == "$(printf '%s\n' "$work/one:" l1 '' "$work/one/l1:" deck)" ]] ||
     fail "a usage error ran the campaign's line"

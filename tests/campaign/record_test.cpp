@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -142,6 +145,40 @@ TEST(LineRecord, NamesThatAreNotUtf8AreStillWritten) {
   ASSERT_TRUE(back);
   // Changed, so that line will run again rather than pass as up to date.
   EXPECT_NE(back->inputs[1].name, r.inputs[1].name);
+}
+
+namespace fs = std::filesystem;
+
+std::set<std::string> names_in(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const fs::directory_entry& e : fs::directory_iterator(dir))
+    names.insert(e.path().filename().string());
+  return names;
+}
+
+// The record is replaced whole through a temporary name of its own: another writer's
+// temporary file beside it is no obstacle, and none of its own is left, written or not.
+TEST(SaveRecord, ReplacedWholeAndNothingLeftBeside) {
+  std::string pattern = (fs::temp_directory_path() / "campaign-record-test.XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const fs::path dir = pattern;
+  fs::create_directory(dir / ".campaign-record.tmp");  // another writer's, the old fixed name
+  LineRecord first = sample_record();
+  LineRecord second = sample_record();
+  second.status = 1;
+  for (const LineRecord* r : {&first, &second}) {
+    save_record(dir.string(), *r);
+    const std::optional<LineRecord> back = load_record(dir.string());
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(same(*back, *r));
+    EXPECT_EQ(names_in(dir), (std::set<std::string>{".campaign-record", ".campaign-record.tmp"}));
+  }
+  // A record that can't be put in place is an error, with no temporary file left behind.
+  const fs::path blocked = dir / "blocked";
+  fs::create_directories(blocked / ".campaign-record");
+  EXPECT_ANY_THROW(save_record(blocked.string(), first));
+  EXPECT_EQ(names_in(blocked), std::set<std::string>{".campaign-record"});
+  fs::remove_all(dir);
 }
 
 TEST(LineResult, PrintedFromTheRecord) {

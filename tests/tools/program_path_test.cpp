@@ -64,7 +64,37 @@ TEST_F(ProgramPath, InstalledAndBuildLayouts) {
   }
 }
 
+// PATH is searched in order as execvp searches it: a directory, a file that can't be run
+// and a missing entry are passed over; NAME alone when no entry holds it.
+TEST_F(ProgramPath, SearchPath) {
+  make_file("a/tool", false);
+  make_file("b/tool", true);
+  make_file("c/tool", true);
+  fs::create_directories(root_ / "d/tool");
+  const std::string a = (root_ / "a").string(), b = (root_ / "b").string(),
+                    c = (root_ / "c").string(), d = (root_ / "d").string();
+  struct Case {
+    std::string path;
+    fs::path expected;
+  };
+  const Case cases[] = {
+      {b + ":" + c, root_ / "b/tool"},
+      {c + ":" + b, root_ / "c/tool"},
+      {a + ":" + d + ":" + (root_ / "missing").string() + ":" + c, root_ / "c/tool"},
+      {a + ":" + d, "tool"},
+      {"", "tool"},
+  };
+  const char* saved = std::getenv("PATH");
+  const std::string old_path = saved != nullptr ? saved : "";
+  for (const Case& k : cases) {
+    ::setenv("PATH", k.path.c_str(), 1);
+    EXPECT_EQ(beamfall_tools::find_on_path("tool"), k.expected) << k.path;
+  }
+  ::setenv("PATH", old_path.c_str(), 1);
+}
+
 TEST(ProgramPathSelf, TheRunningProgramFindsItself) {
+  EXPECT_EQ(beamfall_tools::own_path(), fs::read_symlink("/proc/self/exe"));
   const fs::path self = fs::read_symlink("/proc/self/exe");
   EXPECT_EQ(find_program(self.filename().string()), self);
 }

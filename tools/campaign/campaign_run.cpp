@@ -22,25 +22,10 @@ namespace {
 
 const char* const kProg = "beamfall-campaign";
 
-bool executable(const std::string& path) {
-  return ::access(path.c_str(), X_OK) == 0 && !fs::is_directory(path);
-}
-
-std::string on_path(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path != nullptr ? path : "";
-  for (std::size_t at = 0; at <= dirs.size();) {
-    std::size_t end = dirs.find(':', at);
-    if (end == std::string::npos) end = dirs.size();
-    const std::string dir = end > at ? dirs.substr(at, end - at) : ".";
-    if (executable(dir + "/" + name)) return dir + "/" + name;
-    at = end + 1;
-  }
-  return name;
-}
-
 std::string absolute(const std::string& program) {
-  const std::string p = program.find('/') == std::string::npos ? on_path(program) : program;
+  const std::string p = program.find('/') == std::string::npos
+                            ? beamfall_tools::find_on_path(program).string()
+                            : program;
   std::error_code ec;
   const fs::path canonical = fs::canonical(p, ec);
   return ec ? p : canonical.string();
@@ -101,11 +86,11 @@ TaskSettings settings_of(const RunOptions& o, const std::string& campaign_dir) {
   s.rigorous = o.rigorous;
   s.boresight = o.boresight;
   s.range_offset = o.range_offset;
-  if (!executable(s.beamfall))
+  if (!beamfall_tools::is_program_file(s.beamfall))
     throw CampaignError("beamfall not found (" + s.beamfall + "); set BEAMFALL");
   if (o.quicklook) {
     s.quicklook_program = absolute(locate_program("BEAMFALL_QUICKLOOK", "beamfall-quicklook"));
-    if (!executable(s.quicklook_program))
+    if (!beamfall_tools::is_program_file(s.quicklook_program))
       throw CampaignError("beamfall-quicklook not found; set BEAMFALL_QUICKLOOK");
   }
   return s;
@@ -129,9 +114,8 @@ std::vector<LineJob> plan(const RunOptions& o, const TaskSettings& s,
 }  // namespace
 
 std::string self_path() {
-  std::error_code ec;
-  const fs::path p = fs::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string(kProg) : p.string();
+  const fs::path p = beamfall_tools::own_path();
+  return p.empty() ? std::string(kProg) : p.string();
 }
 
 std::string locate_program(const char* env_var, const std::string& name) {

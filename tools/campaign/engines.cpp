@@ -31,8 +31,12 @@ std::int64_t mtime_ns(const std::string& path) {
   return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
 }
 
-void touch(const std::string& path) {
-  std::ofstream(path, std::ios::trunc).close();
+// A file holding `text`, or an error: a file left unwritten would be taken for another.
+void write_text(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  if (!out) throw CampaignError("cannot write " + path);
 }
 
 }  // namespace
@@ -204,13 +208,25 @@ sigset_t stop_signals() {
   return set;
 }
 
-// Waits up to `seconds` for an interrupt; true when one came.
-bool interrupted_within(double seconds) {
+// Waits up to `seconds` for an interrupt; its signal number, else 0.
+int interrupt_within(double seconds) {
   const sigset_t set = stop_signals();
   timespec t{};
   t.tv_sec = static_cast<time_t>(seconds);
   t.tv_nsec = static_cast<long>((seconds - static_cast<double>(t.tv_sec)) * 1e9);
-  return ::sigtimedwait(&set, nullptr, &t) > 0;
+  const int signal = ::sigtimedwait(&set, nullptr, &t);
+  return signal > 0 ? signal : 0;
+}
+
+// Cancels the submitted array, ends sbatch when it still runs, and exits as the signal asks.
+[[noreturn]] void cancel_array(pid_t sbatch, const std::string& idfile, int signal) {
+  const std::string id = job_id(file_text(idfile));
+  if (!id.empty()) run_command(plain_command({"scancel", id}));
+  if (sbatch > 0) {
+    ::kill(sbatch, SIGTERM);
+    wait_for(sbatch);
+  }
+  std::_Exit(128 + signal);
 }
 
 double poll_seconds() {
@@ -235,7 +251,7 @@ void run_array(const EngineRun& e, SlurmProgress& progress, std::size_t first, s
                               ? e.state_dir + "/slurm-%A_%a.out"
                               : "/dev/null";
   const std::string script = e.state_dir + "/slurm-task";
-  { std::ofstream(script, std::ios::trunc) << batch_script(e.self); }
+  write_text(script, batch_script(e.self));
   const std::string idfile = e.state_dir + "/slurm.jobid";
   Command c;
   c.argv = {"sbatch",
@@ -253,16 +269,12 @@ void run_array(const EngineRun& e, SlurmProgress& progress, std::size_t first, s
   c.stdout_file = idfile;
   const pid_t pid = start(c);
   while (poll_exit(pid) < 0) {
-    if (interrupted_within(poll_seconds())) {
-      const std::string id = job_id(file_text(idfile));
-      if (!id.empty()) run_command(plain_command({"scancel", id}));
-      ::kill(pid, SIGTERM);
-      wait_for(pid);
-      std::_Exit(130);
-    }
+    if (const int signal = interrupt_within(poll_seconds())) cancel_array(pid, idfile, signal);
     const std::string id = job_id(file_text(idfile));
     if (!id.empty()) progress.update(id);
   }
+  // An interrupt that came as sbatch ended: the arrays still to come are not submitted.
+  if (const int signal = interrupt_within(0)) cancel_array(-1, idfile, signal);
   const std::string id = job_id(file_text(idfile));
   if (id.empty()) throw CampaignError("sbatch did not accept the job array");
   progress.update("");
@@ -274,7 +286,7 @@ void run_array(const EngineRun& e, SlurmProgress& progress, std::size_t first, s
 
 void run_slurm(const EngineRun& e, const std::string& partition, int max_running) {
   const std::string start_file = e.state_dir + "/slurm.start";
-  touch(start_file);
+  write_text(start_file, "");
   const std::size_t n = e.jobs.size(), limit = slurm_array_limit();
   if (n <= limit) {
     std::printf("%s: submitting %zu line(s) as one Slurm job array; waiting for it to finish\n",

@@ -171,7 +171,8 @@ int run_line_task(const TaskSettings& s, const LineJob& job) {
   const auto start = std::chrono::steady_clock::now();
   const std::optional<bftools::DeckFiles> files = deck_files_of(line_dir);
   int status = run_beamfall(s, job, line_dir);
-  if (status == 0 && s.quicklook) status = run_quicklook(s, line_dir, files);
+  // An interrupt that came as beamfall ended stops the line before its quick look.
+  if (status == 0 && s.quicklook && interrupted == 0) status = run_quicklook(s, line_dir, files);
   if (interrupted != 0 || interrupted_status(status)) {
     // No record: the next run takes the line up again.
     ::unlink((line_dir + "/" + kManifestFile).c_str());

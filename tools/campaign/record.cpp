@@ -4,10 +4,11 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "textio/wholefile.hpp"
 
 namespace campaign {
 
@@ -147,14 +148,9 @@ std::optional<LineRecord> load_record(const std::string& line_dir) {
 }
 
 void save_record(const std::string& line_dir, const LineRecord& r) {
-  const std::string path = line_dir + "/" + kRecordName;
-  const std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out << write_record(r);
-    if (!out.flush()) throw std::runtime_error("cannot write " + tmp);
-  }
-  std::filesystem::rename(tmp, path);
+  bf::WholeFile out;
+  out.open(line_dir + "/" + kRecordName);
+  out.commit(write_record(r));
 }
 
 FileStamp stamp_file(const std::string& base, const std::string& name) {

@@ -15,22 +15,6 @@ bool positive_count(const std::string& s, int& v) {
   return ec == std::errc() && end == s.data() + s.size();
 }
 
-// Degrees as the documentation gives them: an optional sign, digits with an optional point.
-bool plain_number(const std::string& s) {
-  std::size_t k = s.empty() || (s[0] != '+' && s[0] != '-') ? 0 : 1;
-  std::size_t digits = 0, points = 0;
-  for (; k < s.size(); ++k) {
-    if (s[k] >= '0' && s[k] <= '9') {
-      ++digits;
-    } else if (s[k] == '.' && points == 0) {
-      ++points;
-    } else {
-      return false;
-    }
-  }
-  return digits > 0;
-}
-
 // The value after an option; `what` is the message when there is none or it is not good.
 template <class Check>
 std::string value_of(const std::vector<std::string>& args, std::size_t& k, const char* what,
@@ -72,7 +56,7 @@ RunOptions parse_run_options(const std::vector<std::string>& args) {
     } else if (a == "--force") {
       o.force = true;
     } else if (a == "--roll0") {
-      o.roll0 = value_of(args, k, "--roll0 needs a number of degrees", plain_number);
+      o.roll0 = beamfall_value(args, k);
     } else if (a == "--rigorous") {
       o.rigorous = true;
     } else if (a == "--boresight") {

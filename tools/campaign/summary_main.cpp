@@ -25,6 +25,7 @@
 #include "plots.hpp"
 #include "run_files.hpp"
 #include "run_options.hpp"
+#include "textio/wholefile.hpp"
 
 namespace campaign {
 namespace {
@@ -74,14 +75,11 @@ std::string csv_field(const std::string& s) {
 
 using kit::html_escape;
 
+// A unique temporary name, so that a summary beside a run never meets another writer's.
 void write_atomically(const std::string& path, const std::string& text) {
-  const std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary);
-    out << text;
-    if (!out.flush()) throw std::runtime_error("cannot write " + tmp);
-  }
-  fs::rename(tmp, path);
+  bf::WholeFile out;
+  out.open(path);
+  out.commit(text);
 }
 
 struct Spread {
