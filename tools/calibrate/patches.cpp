@@ -359,8 +359,8 @@ class PassTicker {
   }
   void operator()(int line, std::int64_t bytes) {
     if (!report_) return;
-    read_[line] = static_cast<double>(bytes);
     std::lock_guard<std::mutex> lock(mutex_);
+    read_[line] = static_cast<double>(bytes);
     report_(pass_, std::accumulate(read_.begin(), read_.end(), 0.0) / total_);
   }
 
