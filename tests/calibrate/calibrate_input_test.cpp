@@ -135,6 +135,11 @@ TEST(Usage, ExitTwoAndNothingWritten) {
   sim_campaign(dir, 2);
   expect_refused(dir, "--solve roll,yaw", "--solve takes roll, pitch, heading and range", 2);
   expect_refused(dir, "--max-patches 0", "--max-patches takes a positive number", 2);
+  expect_refused(dir, "--patch-size 0", "--patch-size takes a positive number", 2);
+  expect_refused(dir, "--patch-size 0.001", "--patch-size takes 0.1 to 100 m", 2);
+  expect_refused(dir, "--patch-size 0.09", "--patch-size takes 0.1 to 100 m", 2);
+  expect_refused(dir, "--patch-size 100.5", "--patch-size takes 0.1 to 100 m", 2);
+  expect_refused(dir, "--patch-size 1e9", "--patch-size takes 0.1 to 100 m", 2);
   expect_refused(dir, "--bogus", "unknown option '--bogus'", 2);
   expect_refused(dir, "other", "one campaign folder only", 2);
   const Outcome o = run(std::string(CALIBRATE_BIN));
