@@ -224,8 +224,9 @@ int calibrate_main(const std::vector<std::string>& args, const std::string& prog
     Status status(o.progress);
     const Results r = calibrate(o, status);
     const std::filesystem::path dir(o.dir);
-    write_files_atomically({{(dir / "calibration.json").string(), calibration_json(r)},
-                            {(dir / "calibration.html").string(), calibration_html(r)}});
+    // The JSON goes in place last: its presence means both files are complete.
+    write_files_atomically({{(dir / "calibration.html").string(), calibration_html(r)},
+                            {(dir / "calibration.json").string(), calibration_json(r)}});
     const std::string table = stdout_table(r);
     if (std::fputs(table.c_str(), stdout) < 0 || std::fflush(stdout) != 0) return 1;
     return 0;
