@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "control.hpp"
@@ -181,3 +182,17 @@ TEST(ControlFile, Rows) {
 }
 
 }  // namespace
+
+// A campaign folder whose name is not valid UTF-8 still gets both files, the JSON
+// showing the name with replacement characters.
+TEST(Output, FolderNameNotUtf8) {
+  TempDir t;
+  const fs::path dir = t.path() / "c\xff\xfe";
+  sim_campaign(dir, 2);
+  const Outcome o = run(std::string(CALIBRATE_BIN) + " '" + dir.string() + "' --no-progress");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(fs::exists(dir / "calibration.html"));
+  std::ifstream in(dir / "calibration.json");
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("\xEF\xBF\xBD"), std::string::npos) << text;
+}
