@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "control.hpp"
@@ -135,6 +136,11 @@ TEST(Usage, ExitTwoAndNothingWritten) {
   sim_campaign(dir, 2);
   expect_refused(dir, "--solve roll,yaw", "--solve takes roll, pitch, heading and range", 2);
   expect_refused(dir, "--max-patches 0", "--max-patches takes a positive number", 2);
+  expect_refused(dir, "--patch-size 0", "--patch-size takes a positive number", 2);
+  expect_refused(dir, "--patch-size 0.001", "--patch-size takes 0.1 to 100 m", 2);
+  expect_refused(dir, "--patch-size 0.09", "--patch-size takes 0.1 to 100 m", 2);
+  expect_refused(dir, "--patch-size 100.5", "--patch-size takes 0.1 to 100 m", 2);
+  expect_refused(dir, "--patch-size 1e9", "--patch-size takes 0.1 to 100 m", 2);
   expect_refused(dir, "--bogus", "unknown option '--bogus'", 2);
   expect_refused(dir, "other", "one campaign folder only", 2);
   const Outcome o = run(std::string(CALIBRATE_BIN));
@@ -176,3 +182,17 @@ TEST(ControlFile, Rows) {
 }
 
 }  // namespace
+
+// A campaign folder whose name is not valid UTF-8 still gets both files, the JSON
+// showing the name with replacement characters.
+TEST(Output, FolderNameNotUtf8) {
+  TempDir t;
+  const fs::path dir = t.path() / "c\xff\xfe";
+  sim_campaign(dir, 2);
+  const Outcome o = run(std::string(CALIBRATE_BIN) + " '" + dir.string() + "' --no-progress");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(fs::exists(dir / "calibration.html"));
+  std::ifstream in(dir / "calibration.json");
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("\xEF\xBF\xBD"), std::string::npos) << text;
+}

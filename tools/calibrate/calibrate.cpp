@@ -49,7 +49,7 @@ prints the values with their standard errors and the command that applies them.
   --solve LIST      the parameters to estimate, comma-separated [roll,pitch,heading,range];
                     the others are held at 0
   --max-patches N   tie patches at most, spread over slope directions and the swaths [2000]
-  --patch-size M    side of a patch in metres [from the point density: 16 points a line]
+  --patch-size M    side of a patch in metres, 0.1 to 100 [from the point density: 16 points a line]
   --planarity M     a patch is kept when each line's points lie within M (RMS) of their own
                     plane [1.5 x the 20th percentile of the candidates, at least 0.005]
   --threads N       threads [2]
@@ -115,6 +115,8 @@ Options parse(const std::vector<std::string>& args, bool& help) {
       o.patches.max_patches = positive_integer(a, value());
     } else if (a == "--patch-size") {
       o.patches.patch_size = positive_number(a, value());
+      if (!(o.patches.patch_size >= 0.1 && o.patches.patch_size <= 100))
+        throw UsageError("--patch-size takes 0.1 to 100 m");
     } else if (a == "--planarity") {
       o.patches.planarity = positive_number(a, value());
     } else if (a == "--threads") {
@@ -222,8 +224,9 @@ int calibrate_main(const std::vector<std::string>& args, const std::string& prog
     Status status(o.progress);
     const Results r = calibrate(o, status);
     const std::filesystem::path dir(o.dir);
-    write_files_atomically({{(dir / "calibration.json").string(), calibration_json(r)},
-                            {(dir / "calibration.html").string(), calibration_html(r)}});
+    // The JSON goes in place last: its presence means both files are complete.
+    write_files_atomically({{(dir / "calibration.html").string(), calibration_html(r)},
+                            {(dir / "calibration.json").string(), calibration_json(r)}});
     const std::string table = stdout_table(r);
     if (std::fputs(table.c_str(), stdout) < 0 || std::fflush(stdout) != 0) return 1;
     return 0;

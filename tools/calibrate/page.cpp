@@ -126,8 +126,9 @@ std::string histogram(const std::vector<double>& d, double range, const std::str
   constexpr int kBins = 41;
   std::array<int, kBins> count{};
   for (double v : d) {
-    const int b = static_cast<int>(std::floor((v + range) / (2 * range) * kBins));
-    if (b >= 0 && b < kBins) ++count[b];
+    const double x = std::floor((v + range) / (2 * range) * kBins);
+    if (!(x >= 0 && x < kBins)) continue;  // also skips NaN
+    ++count[static_cast<int>(x)];
   }
   const int top = std::max(1, *std::max_element(count.begin(), count.end()));
   const double w = 420, hgt = 160, bw = w / kBins;

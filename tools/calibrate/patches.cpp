@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <map>
 #include <mutex>
 #include <numeric>
@@ -118,12 +119,15 @@ std::int64_t cell_key(std::int64_t i, std::int64_t j) {
 struct Grid {
   LocalFrame ref;
   double size = 1;
-  std::int64_t row(double lat) const {
-    return static_cast<std::int64_t>(std::floor((lat - ref.lat0) * ref.m_lat / size));
+  // Cell indices are clamped in double to the 32 bits a key holds, so a far-off
+  // point lands in an edge cell instead of overflowing the cast; callers skip
+  // points whose position is not finite.
+  static std::int64_t index(double v) {
+    return static_cast<std::int64_t>(std::clamp(std::floor(v), -2147483648.0, 2147483647.0));
   }
-  std::int64_t col(double lon) const {
-    return static_cast<std::int64_t>(std::floor((lon - ref.lon0) * ref.m_lon / size));
-  }
+  static bool finite(double lat, double lon) { return std::isfinite(lat) && std::isfinite(lon); }
+  std::int64_t row(double lat) const { return index((lat - ref.lat0) * ref.m_lat / size); }
+  std::int64_t col(double lon) const { return index((lon - ref.lon0) * ref.m_lon / size); }
   std::int64_t key(double lat, double lon) const { return cell_key(row(lat), col(lon)); }
   double lat(double row_coord) const { return ref.lat0 + row_coord * size / ref.m_lat; }
   double lon(double col_coord) const { return ref.lon0 + col_coord * size / ref.m_lon; }
@@ -172,7 +176,8 @@ Coverage map_coverage(const Grid& blocks, const std::vector<std::vector<LatLon>>
   c.counts.resize(samples.size());
   for (std::size_t k = 0; k < samples.size(); ++k) {
     for (const LatLon& p : samples[k])
-      c.counts[k][blocks.key(p.lat, p.lon)] += static_cast<double>(strides[k]);
+      if (Grid::finite(p.lat, p.lon))
+        c.counts[k][blocks.key(p.lat, p.lon)] += static_cast<double>(strides[k]);
     std::vector<double> v;
     for (const auto& [key, n] : c.counts[k])
       v.push_back(n);
@@ -214,8 +219,7 @@ std::unordered_map<std::int64_t, int> choose_candidates(const std::vector<std::i
     const auto bi = static_cast<std::int32_t>(static_cast<std::uint64_t>(key) >> 32);
     const auto bj = static_cast<std::int32_t>(static_cast<std::uint64_t>(key) & 0xffffffffu);
     const auto lo = [&](std::int64_t b) {
-      return static_cast<std::int64_t>(
-          std::ceil(static_cast<double>(b) * kBlock / fine.size - 0.5));
+      return Grid::index(std::ceil(static_cast<double>(b) * kBlock / fine.size - 0.5));
     };
     for (std::int64_t i = lo(bi); i < lo(bi + 1); ++i)
       for (std::int64_t j = lo(bj); j < lo(bj + 1); ++j) {
@@ -246,6 +250,7 @@ std::vector<std::vector<Kept>> collect(const std::vector<Line>& lines, const Gri
         line, 1,
         [&](const RawMeasurement& m) {
           const bf::SurfacePoint p = locate(m, line, Params{});
+          if (!Grid::finite(p.lat, p.lon)) return;
           const auto it = cands.find(fine.key(p.lat, p.lon));
           if (it == cands.end() || counts[it->second] >= cap) return;
           ++counts[it->second];
@@ -306,7 +311,7 @@ bool build_candidate(const Grid& fine, std::int64_t key, std::vector<TiePoint> p
       out.line_rms.push_back(f.rms);
       out.line_ids.push_back(pts[b].line);
       angle /= static_cast<double>(loc.size());
-      out.scan_bins.push_back(std::clamp(static_cast<int>(std::floor((angle + 50) / 20)), 0, 4));
+      out.scan_bins.push_back(static_cast<int>(std::clamp(std::floor((angle + 50) / 20), 0.0, 4.0)));
       if (out.line_ids.size() == 1) {
         const double slope = std::atan(std::hypot(f.b, f.c)) * 180 / M_PI;
         const double facing = std::atan2(-f.b, -f.c) * 180 / M_PI + 360;
@@ -359,8 +364,8 @@ class PassTicker {
   }
   void operator()(int line, std::int64_t bytes) {
     if (!report_) return;
-    read_[line] = static_cast<double>(bytes);
     std::lock_guard<std::mutex> lock(mutex_);
+    read_[line] = static_cast<double>(bytes);
     report_(pass_, std::accumulate(read_.begin(), read_.end(), 0.0) / total_);
   }
 
@@ -412,6 +417,7 @@ std::vector<Patch> find_patches(const std::vector<Line>& lines,
   auto cands = choose_candidates(shared, fine, 8 * static_cast<std::int64_t>(s.max_patches));
   std::map<int, std::vector<ControlPoint>> control_of;
   for (const ControlPoint& cp : control) {
+    if (!Grid::finite(cp.lat, cp.lon)) continue;
     const auto it = cands.emplace(fine.key(cp.lat, cp.lon), static_cast<int>(cands.size())).first;
     control_of[it->second].push_back(cp);
   }

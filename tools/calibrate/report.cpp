@@ -54,6 +54,8 @@ std::string apply_command(const Results& r) {
 
 std::string calibration_json(const Results& r) {
   using J = nlohmann::ordered_json;
+  // A number that is not finite is written as null, never as an invalid token.
+  const auto finite_or_null = [](double v) { return std::isfinite(v) ? J(v) : J(nullptr); };
   J params = J::object();
   for (int k = 0; k < kParams; ++k) {
     const ParamResult& p = r.solution.params[k];
@@ -83,10 +85,12 @@ std::string calibration_json(const Results& r) {
   doc["correlation"] = corr;
   doc["tie_patches"] = r.tie_patches;
   doc["control_points"] = r.control_points;
-  doc["misfit_rms_before_m"] = r.before.rms;
-  doc["misfit_rms_after_m"] = r.after.rms;
+  doc["misfit_rms_before_m"] = finite_or_null(r.before.rms);
+  doc["misfit_rms_after_m"] = finite_or_null(r.after.rms);
   doc["apply"] = apply_command(r);
-  return doc.dump(2) + "\n";
+  // A folder name that is not valid UTF-8 shows with replacement characters in the
+  // apply command rather than making the dump throw.
+  return doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 std::string stdout_table(const Results& r) {
@@ -114,6 +118,7 @@ std::string stdout_table(const Results& r) {
   return s;
 }
 
+// The files are put in place in the order given: the last one marks the set complete.
 void write_files_atomically(const std::vector<std::pair<std::string, std::string>>& files) {
   namespace fs = std::filesystem;
   std::vector<std::string> temps;
