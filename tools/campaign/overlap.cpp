@@ -174,15 +174,15 @@ bool write_overlap_tiff(const std::string& path, const Overlap& o, const std::st
     band[static_cast<std::size_t>(r * nx64 + col)] = static_cast<float>(c.dh);
   }
   const double cell = o.cell;
-  kit::RasterSpec spec;
-  spec.width = nx;
-  spec.height = ny;
+  kit::RasterLayout layout;
+  layout.width = nx;
+  layout.height = ny;
   const double gt[6] = {static_cast<double>(ilo) * cell,         cell, 0.0,
                         (static_cast<double>(jhi) + 1.0) * cell, 0.0,  -cell};
-  std::copy(std::begin(gt), std::end(gt), spec.geotransform);
-  spec.crs = crs;
-  spec.nodata = std::numeric_limits<double>::quiet_NaN();
-  GDALDatasetUniquePtr ds = kit::create_geotiff(path, spec);
+  std::copy(std::begin(gt), std::end(gt), layout.geotransform);
+  layout.crs = crs;
+  layout.nodata = std::numeric_limits<double>::quiet_NaN();
+  GDALDatasetUniquePtr ds = kit::create_geotiff(path, layout);
   kit::write_window(*ds, 0, 0, nx, ny, band.data(), path);
   kit::close_checked(std::move(ds), path);
   return true;

@@ -42,26 +42,26 @@ ArgList::~ArgList() {
   CSLDestroy(list_);
 }
 
-GDALDatasetUniquePtr create_geotiff(const std::string& path, const RasterSpec& spec) {
+GDALDatasetUniquePtr create_geotiff(const std::string& path, const RasterLayout& layout) {
   GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
   if (gtiff == nullptr) throw ToolError("GDAL has no GTiff driver");
   char** options = nullptr;
-  for (const std::string& o : spec.creation_options)
+  for (const std::string& o : layout.creation_options)
     options = CSLAddString(options, o.c_str());
   GDALDatasetUniquePtr ds(
-      gtiff->Create(path.c_str(), spec.width, spec.height, spec.bands, GDT_Float32, options));
+      gtiff->Create(path.c_str(), layout.width, layout.height, layout.bands, GDT_Float32, options));
   CSLDestroy(options);
   if (!ds) gdal_failed("cannot create " + path);
   double transform[6];
-  std::copy(std::begin(spec.geotransform), std::end(spec.geotransform), transform);
-  const OGRSpatialReference srs = spatial_ref(spec.crs);
+  std::copy(std::begin(layout.geotransform), std::end(layout.geotransform), transform);
+  const OGRSpatialReference srs = spatial_ref(layout.crs);
   if (ds->SetGeoTransform(transform) != CE_None || ds->SetSpatialRef(&srs) != CE_None)
     gdal_failed("cannot georeference " + path);
-  for (int b = 1; b <= spec.bands; ++b) {
+  for (int b = 1; b <= layout.bands; ++b) {
     GDALRasterBand* band = ds->GetRasterBand(b);
-    if (static_cast<std::size_t>(b) <= spec.band_names.size())
-      band->SetDescription(spec.band_names[static_cast<std::size_t>(b - 1)].c_str());
-    if (band->SetNoDataValue(spec.nodata) != CE_None) gdal_failed("cannot write " + path);
+    if (static_cast<std::size_t>(b) <= layout.band_names.size())
+      band->SetDescription(layout.band_names[static_cast<std::size_t>(b - 1)].c_str());
+    if (band->SetNoDataValue(layout.nodata) != CE_None) gdal_failed("cannot write " + path);
   }
   return ds;
 }

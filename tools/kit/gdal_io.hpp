@@ -21,7 +21,7 @@ void start_gdal(int cache_mb = 64);
 // A CRS from anything GDAL takes ("EPSG:3413", a PROJ string), longitude first.
 OGRSpatialReference spatial_ref(const std::string& crs);
 
-struct RasterSpec {
+struct RasterLayout {
   int width = 0, height = 0, bands = 1;
   double geotransform[6] = {0.0, 1.0, 0.0, 0.0, 0.0, -1.0};  // north-up, metres
   std::string crs;
@@ -31,7 +31,7 @@ struct RasterSpec {
 };
 
 // A Float32 GeoTIFF, georeferenced, its bands named and their nodata set.
-GDALDatasetUniquePtr create_geotiff(const std::string& path, const RasterSpec& spec);
+GDALDatasetUniquePtr create_geotiff(const std::string& path, const RasterLayout& layout);
 
 // The window's values of every band at once, band after band in `data` (row by row from the
 // north, `w` x `h` each).

@@ -135,19 +135,19 @@ RasterExtent DemWriter::write_dem(std::int64_t ix_lo, std::int64_t ix_hi, std::i
   e.east = e.west + e.width * f.cell;
   e.south = f.y0 + static_cast<double>(iy_lo) * f.cell;
   e.north = e.south + e.height * f.cell;
-  kit::RasterSpec spec;
-  spec.width = e.width;
-  spec.height = e.height;
-  spec.bands = 2;
+  kit::RasterLayout layout;
+  layout.width = e.width;
+  layout.height = e.height;
+  layout.bands = 2;
   const double transform[6] = {e.west, f.cell, 0.0, e.north, 0.0, -f.cell};
-  std::copy(std::begin(transform), std::end(transform), spec.geotransform);
-  spec.crs = "EPSG:" + std::to_string(epsg);
-  spec.nodata = kNodata;
-  spec.band_names = {"mean height (m)", "point count"};
-  spec.creation_options = {"TILED=YES",        "BLOCKXSIZE=256",       "BLOCKYSIZE=256",
-                           "COMPRESS=DEFLATE", "PREDICTOR=3",          "SPARSE_OK=TRUE",
-                           "BIGTIFF=IF_SAFER", "NUM_THREADS=ALL_CPUS", "ZLEVEL=1"};
-  GDALDatasetUniquePtr ds = kit::create_geotiff(path, spec);
+  std::copy(std::begin(transform), std::end(transform), layout.geotransform);
+  layout.crs = "EPSG:" + std::to_string(epsg);
+  layout.nodata = kNodata;
+  layout.band_names = {"mean height (m)", "point count"};
+  layout.creation_options = {"TILED=YES",        "BLOCKXSIZE=256",       "BLOCKYSIZE=256",
+                             "COMPRESS=DEFLATE", "PREDICTOR=3",          "SPARSE_OK=TRUE",
+                             "BIGTIFF=IF_SAFER", "NUM_THREADS=ALL_CPUS", "ZLEVEL=1"};
+  GDALDatasetUniquePtr ds = kit::create_geotiff(path, layout);
   std::vector<float> block, tile(static_cast<std::size_t>(2 * kCells));
   for (const auto& [br, bc] : blocks_with_data(offsets_, win)) {
     const std::int64_t c0 = bc * kBlock, r0 = br * kBlock;
@@ -243,14 +243,14 @@ DemWriter::Hillshade DemWriter::write_hillshade(double low, double high, int eps
   e.south = frame_.y0 + static_cast<double>(cy_lo) * pixel;
   e.north = e.south + oh * pixel;
   const std::string mem = "/vsimem/beamfall-quicklook/";
-  kit::RasterSpec spec;
-  spec.width = ow;
-  spec.height = oh;
+  kit::RasterLayout layout;
+  layout.width = ow;
+  layout.height = oh;
   const double transform[6] = {e.west, pixel, 0.0, e.north, 0.0, -pixel};
-  std::copy(std::begin(transform), std::end(transform), spec.geotransform);
-  spec.crs = "EPSG:" + std::to_string(epsg);
-  spec.nodata = kNodata;
-  GDALDatasetUniquePtr mean = kit::create_geotiff(mem + "mean.tif", spec);
+  std::copy(std::begin(transform), std::end(transform), layout.geotransform);
+  layout.crs = "EPSG:" + std::to_string(epsg);
+  layout.nodata = kNodata;
+  GDALDatasetUniquePtr mean = kit::create_geotiff(mem + "mean.tif", layout);
   std::vector<float> rows(static_cast<std::size_t>(ow) * static_cast<std::size_t>(oh));
   for (int r = 0; r < oh; ++r) {
     for (int c = 0; c < ow; ++c) {
