@@ -152,6 +152,29 @@ case_parallel() {
   expect_in "$out" "2 up to date, 2 to run" "run after the kill"
   same_outputs "$work/hand" "$work/c" "after the kill"
 
+  # TERM sent to the campaign alone, not to its process group: GNU parallel gets it too and
+  # ends its tasks; the campaign holds its lock until they have ended, then exits 143.
+  BEAMFALL=$work/slow-beamfall setsid "$campaign" run "$work/c" --jobs 2 --force >/dev/null &
+  pid=$!
+  for ((k = 0; k < 100; ++k)); do
+    [[ $(find "$work/c" -name .campaign-record | wc -l) == 2 ]] && break
+    sleep 0.1
+  done
+  sleep 0.3
+  kill -TERM "$pid"
+  rc=0
+  wait "$pid" || rc=$?
+  [[ $rc == 143 ]] || fail "the campaign stopped by TERM alone exited $rc, expected 143"
+  # (a zombie is ended already; only its reaping by init may lag)
+  local alive
+  alive=$(ps -o pid=,stat=,args= -s "$pid" | awk '$2 !~ /^Z/') || true
+  [[ -z $alive ]] || fail "processes of the stopped campaign outlived it: $alive"
+  [[ $(find "$work/c" -name .campaign-record | wc -l) == 2 ]] ||
+    fail "the campaign stopped by TERM alone recorded a line"
+  out=$("$campaign" run "$work/c" --jobs 2) || fail "run after TERM to the campaign alone failed"
+  expect_in "$out" "2 up to date, 2 to run" "run after TERM to the campaign alone"
+  same_outputs "$work/hand" "$work/c" "after TERM to the campaign alone"
+
   # A record the campaign cannot take makes its line run again: cut short, of the first
   # version, without its outputs, with a status that is not a number.
   local record=$work/c/line03/.campaign-record kind

@@ -82,20 +82,24 @@ struct Subcommand {
   int (*main)(const std::vector<std::string>& args);
 };
 constexpr Subcommand kSubcommands[] = {
-    {"run", run_main}, {"summary", summary_main}, {"--help", help_main},
-    {"-h", help_main}, {"_task", task_main},      {"_array", array_main},
+    {"run", run_main},
+    {"summary", summary_main},
+    {"--help", help_main},
+    {"-h", help_main},
+    {"_task", task_main},
+    {"_array", array_main},
 #ifdef BEAMFALL_WITH_CALIBRATE
     {"calibrate", calibrate_main},
 #endif
 };
 
 int dispatch(int argc, char** argv) {
-  if (argc < 2) throw UsageError("missing command");
+  if (argc < 2) throw kit::UsageError("missing command");
   const std::string_view command = argv[1];
   const std::vector<std::string> args(argv + 2, argv + argc);
   for (const Subcommand& s : kSubcommands)
     if (s.name == command) return s.main(args);
-  throw UsageError("unknown command '" + std::string(command) + "'");
+  throw kit::UsageError("unknown command '" + std::string(command) + "'");
 }
 
 }  // namespace
@@ -105,7 +109,7 @@ int main(int argc, char** argv) {
   try {
     const int status = campaign::dispatch(argc, argv);
     return std::fflush(stdout) == 0 ? status : 1;
-  } catch (const campaign::UsageError& e) {
+  } catch (const kit::UsageError& e) {
     std::fflush(stdout);
     std::fprintf(stderr,
                  "beamfall-campaign: %s\nTry 'beamfall-campaign --help' for more information.\n",
