@@ -58,6 +58,17 @@ process_by_hand() {
     (cd -- "$d" && "$build/beamfall" <deck >report.txt)
   done
 }
+# Waits (at most SECONDS) until only two lines of the campaign keep their record: the two
+# running lines of a --jobs 2 or --max-running 2 run have removed theirs and wait in
+# slow-beamfall.
+two_records_left() {
+  local dir=$1 seconds=$2 k
+  for ((k = 0; k < seconds * 10; ++k)); do
+    [[ $(find "$dir" -name .campaign-record | wc -l) == 2 ]] && break
+    sleep 0.1
+  done
+  sleep 0.3
+}
 # The line folders' files, byte for byte, without the campaign's own bookkeeping.
 same_outputs() {
   diff -r --exclude=.campaign-record --exclude=.campaign --exclude='summary.*' \
@@ -135,12 +146,8 @@ case_parallel() {
   printf '#!/bin/sh\nsleep 30\nexec "%s" "$@"\n' "$build/beamfall" >"$work/slow-beamfall"
   chmod +x "$work/slow-beamfall"
   BEAMFALL=$work/slow-beamfall setsid "$campaign" run "$work/c" --jobs 2 --force >/dev/null &
-  local pid=$! k
-  for ((k = 0; k < 100; ++k)); do
-    [[ $(find "$work/c" -name .campaign-record | wc -l) == 2 ]] && break
-    sleep 0.1
-  done
-  sleep 0.3
+  local pid=$!
+  two_records_left "$work/c" 10
   rc=0
   out=$("$campaign" run "$work/c" 2>&1) || rc=$?
   ((rc == 1)) || fail "a second run beside a running one must be refused"
@@ -156,11 +163,7 @@ case_parallel() {
   # ends its tasks; the campaign holds its lock until they have ended, then exits 143.
   BEAMFALL=$work/slow-beamfall setsid "$campaign" run "$work/c" --jobs 2 --force >/dev/null &
   pid=$!
-  for ((k = 0; k < 100; ++k)); do
-    [[ $(find "$work/c" -name .campaign-record | wc -l) == 2 ]] && break
-    sleep 0.1
-  done
-  sleep 0.3
+  two_records_left "$work/c" 10
   kill -TERM "$pid"
   rc=0
   wait "$pid" || rc=$?
@@ -288,12 +291,8 @@ case_slurm() {
   chmod +x "$work/slow-beamfall"
   BEAMFALL=$work/slow-beamfall "$campaign" run "$work/c" --force --slurm --max-running 2 \
     >/dev/null &
-  local pid=$! k
-  for ((k = 0; k < 150; ++k)); do
-    [[ $(find "$work/c" -name .campaign-record | wc -l) == 2 ]] && break
-    sleep 0.1
-  done
-  sleep 0.3
+  local pid=$!
+  two_records_left "$work/c" 15
   kill -TERM "$pid"
   local rc=0
   wait "$pid" || rc=$?
