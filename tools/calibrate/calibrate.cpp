@@ -207,6 +207,7 @@ Results calibrate(const Options& o, Status& status) {
   status.show("misfit before and after");
   r.before = misfit(r.lines, r.patches, r.solution.gross, Params{});
   r.after = misfit(r.lines, r.patches, r.solution.gross, r.solution.values);
+  r.control_after = control_residuals(r.lines, r.patches, r.solution.gross, r.solution.values);
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   status.clear();
   return r;
