@@ -1,6 +1,7 @@
 // beamfall-campaign: runs every flight line of a campaign folder through beamfall, on all
 // cores with GNU parallel or as Slurm job arrays, re-running only what changed, and
 // summarises the lines and their overlaps.
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -97,6 +98,10 @@ int dispatch(int argc, char** argv) {
   if (argc < 2) throw kit::UsageError("missing command");
   const std::string_view command = argv[1];
   const std::vector<std::string> args(argv + 2, argv + argc);
+  // `run --help` and `summary --help` as on any other command; calibrate has its own.
+  const bool help = std::any_of(args.begin(), std::find(args.begin(), args.end(), "--"),
+                                [](const std::string& a) { return a == "--help" || a == "-h"; });
+  if (help && (command == "run" || command == "summary")) return help_main(args);
   for (const Subcommand& s : kSubcommands)
     if (s.name == command) return s.main(args);
   throw kit::UsageError("unknown command '" + std::string(command) + "'");
