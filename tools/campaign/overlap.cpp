@@ -407,7 +407,12 @@ bool write_overlap_tiff(const std::string& path, const TiledGrid& ga, const Tile
   std::uint32_t ea[kTile], eb[kTile];
   std::vector<TiledGrid::Cell> ca, cb, ra, rb;
   std::vector<float> window;
+  std::int64_t row = std::numeric_limits<std::int64_t>::min();
   for (const auto& [ta, tb] : common_tiles(ga, gb)) {
+    // A tile row written is flushed: GDAL's cache then holds the blocks of one tile row, not
+    // of the whole overlap.
+    if (ta.ty != row) ds->FlushCache();
+    row = ta.ty;
     // The tile's cells within the box: columns [x_lo, x_hi], rows [y_lo, y_hi].
     const std::int64_t x_lo = std::max<std::int64_t>(ta.tx * kTile, o.ilo);
     const std::int64_t x_hi = std::min<std::int64_t>(ta.tx * kTile + kTile - 1, o.ihi);
