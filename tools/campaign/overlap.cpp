@@ -289,8 +289,8 @@ std::vector<std::pair<TiledGrid::TileRef, TiledGrid::TileRef>> common_tiles(cons
 
 // visit(j, i, dh) for the cells of row j both rows hold, west to east.
 template <class Visit>
-void merge_row(std::int32_t j, const std::vector<TiledGrid::Cell>& ra,
-               const std::vector<TiledGrid::Cell>& rb, Visit& visit) {
+void merge_row(std::int32_t j, std::span<const TiledGrid::Cell> ra,
+               std::span<const TiledGrid::Cell> rb, Visit& visit) {
   std::size_t ka = 0, kb = 0;
   while (ka < ra.size() && kb < rb.size()) {
     if (ra[ka].i < rb[kb].i) {
@@ -309,33 +309,47 @@ std::uint32_t row_begin(const std::uint32_t* ends, int r) {
   return r == 0 ? 0 : ends[r - 1];
 }
 
+// A tile row of at most this many common tiles is read whole: some 4 MB a grid at most.
+constexpr std::size_t kWholeTiles = 32;
+
 // visit(j, i, dh) for every cell both grids hold, by row from the south, then column: a tile
-// row at a time, each grid row of it read across that row's tiles, so that only the row ends
-// of one tile row are held.
+// row at a time, each grid row of it read across that row's tiles. A wide tile row (a long
+// overlap east to west) is read a grid row at a time, so that memory stays bounded.
 template <class Visit>
 void walk_by_rows(const TiledGrid& ga, const TiledGrid& gb, Visit&& visit) {
   const auto common = common_tiles(ga, gb);
   std::vector<std::uint32_t> ends_a, ends_b;
+  std::vector<std::vector<TiledGrid::Cell>> whole_a(kWholeTiles), whole_b(kWholeTiles);
   std::vector<TiledGrid::Cell> ra, rb;
   for (std::size_t first = 0, last = 0; first < common.size(); first = last) {
     while (last < common.size() && common[last].first.ty == common[first].first.ty)
       ++last;
     const std::size_t m = last - first;
+    const bool whole = m <= kWholeTiles;
     ends_a.resize(m * kTile);
     ends_b.resize(m * kTile);
     for (std::size_t k = 0; k < m; ++k) {
       ga.read_row_ends(common[first + k].first, &ends_a[k * kTile]);
       gb.read_row_ends(common[first + k].second, &ends_b[k * kTile]);
+      if (!whole) continue;
+      ga.read_cells(common[first + k].first, 0, ends_a[k * kTile + kTile - 1], whole_a[k]);
+      gb.read_cells(common[first + k].second, 0, ends_b[k * kTile + kTile - 1], whole_b[k]);
     }
     for (int r = 0; r < kTile; ++r) {
       const auto j = static_cast<std::int32_t>(common[first].first.ty * kTile + r);
       for (std::size_t k = 0; k < m; ++k) {
         const std::uint32_t* ea = &ends_a[k * kTile];
         const std::uint32_t* eb = &ends_b[k * kTile];
-        if (row_begin(ea, r) == ea[r] || row_begin(eb, r) == eb[r]) continue;
-        ga.read_cells(common[first + k].first, row_begin(ea, r), ea[r], ra);
-        gb.read_cells(common[first + k].second, row_begin(eb, r), eb[r], rb);
-        merge_row(j, ra, rb, visit);
+        const std::uint32_t a0 = row_begin(ea, r), b0 = row_begin(eb, r);
+        if (a0 == ea[r] || b0 == eb[r]) continue;
+        if (whole) {
+          merge_row(j, std::span(whole_a[k]).subspan(a0, ea[r] - a0),
+                    std::span(whole_b[k]).subspan(b0, eb[r] - b0), visit);
+        } else {
+          ga.read_cells(common[first + k].first, a0, ea[r], ra);
+          gb.read_cells(common[first + k].second, b0, eb[r], rb);
+          merge_row(j, std::span(ra), std::span(rb), visit);
+        }
       }
     }
   }
@@ -405,7 +419,7 @@ bool write_overlap_tiff(const std::string& path, const TiledGrid& ga, const Tile
   layout.creation_options = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "SPARSE_OK=TRUE"};
   GDALDatasetUniquePtr ds = kit::create_geotiff(path, layout);
   std::uint32_t ea[kTile], eb[kTile];
-  std::vector<TiledGrid::Cell> ca, cb, ra, rb;
+  std::vector<TiledGrid::Cell> ca, cb;
   std::vector<float> window;
   std::int64_t row = std::numeric_limits<std::int64_t>::min();
   for (const auto& [ta, tb] : common_tiles(ga, gb)) {
@@ -431,9 +445,9 @@ bool write_overlap_tiff(const std::string& path, const TiledGrid& ga, const Tile
     ga.read_cells(ta, 0, ea[kTile - 1], ca);
     gb.read_cells(tb, 0, eb[kTile - 1], cb);
     for (int r = 0; r < kTile; ++r) {
-      ra.assign(ca.begin() + row_begin(ea, r), ca.begin() + ea[r]);
-      rb.assign(cb.begin() + row_begin(eb, r), cb.begin() + eb[r]);
-      merge_row(static_cast<std::int32_t>(ta.ty * kTile + r), ra, rb, set);
+      merge_row(static_cast<std::int32_t>(ta.ty * kTile + r),
+                std::span(ca).subspan(row_begin(ea, r), ea[r] - row_begin(ea, r)),
+                std::span(cb).subspan(row_begin(eb, r), eb[r] - row_begin(eb, r)), set);
     }
     if (!any) continue;
     kit::write_window(*ds, static_cast<int>(x_lo - o.ilo), static_cast<int>(o.jhi - y_hi),
