@@ -10,40 +10,25 @@
 
 #include "control.hpp"
 #include "record.hpp"
+#include "shell.hpp"
 #include "textio/error.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 
+using caltest::TempDir;
+
 struct Outcome {
   int status = 0;
   std::string err;
 };
 
+// Standard error only.
 Outcome run(const std::string& cmd) {
-  Outcome o;
-  FILE* p = ::popen((cmd + " 2>&1 >/dev/null").c_str(), "r");
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
-    o.err.append(buf, n);
-  const int s = ::pclose(p);
-  o.status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
-  return o;
+  const caltest::Shell s = caltest::shell(cmd + " 2>&1 >/dev/null");
+  return {s.status, s.out};
 }
-
-class TempDir {
- public:
-  TempDir() {
-    char templ[] = "/tmp/beamfall-calibrate-input.XXXXXX";
-    path_ = ::mkdtemp(templ);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 void sim_campaign(const fs::path& dir, int lines, const std::string& args = "") {
   ASSERT_EQ(run(std::string(SIM_CAMPAIGN_BIN) + " " + std::to_string(lines) + " '" + dir.string() +

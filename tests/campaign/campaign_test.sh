@@ -60,6 +60,17 @@ process_by_hand() {
     (cd -- "$d" && "$build/beamfall" <deck >report.txt)
   done
 }
+# Waits (at most SECONDS) until only two lines of the campaign keep their record: the two
+# running lines of a --jobs 2 or --max-running 2 run have removed theirs and wait in
+# slow-beamfall.
+two_records_left() {
+  local dir=$1 seconds=$2 k
+  for ((k = 0; k < seconds * 10; ++k)); do
+    [[ $(find "$dir" -name .campaign-record | wc -l) == 2 ]] && break
+    sleep 0.1
+  done
+  sleep 0.3
+}
 # The line folders' files, byte for byte, without the campaign's own bookkeeping.
 same_outputs() {
   diff -r --exclude=.campaign-record --exclude=.campaign --exclude='summary.*' \
@@ -137,12 +148,8 @@ case_parallel() {
   printf '#!/bin/sh\nsleep 30\nexec "%s" "$@"\n' "$build/beamfall" >"$work/slow-beamfall"
   chmod +x "$work/slow-beamfall"
   BEAMFALL=$work/slow-beamfall setsid "$campaign" run "$work/c" --jobs 2 --force >/dev/null &
-  local pid=$! k
-  for ((k = 0; k < 100; ++k)); do
-    [[ $(find "$work/c" -name .campaign-record | wc -l) == 2 ]] && break
-    sleep 0.1
-  done
-  sleep 0.3
+  local pid=$!
+  two_records_left "$work/c" 10
   rc=0
   out=$("$campaign" run "$work/c" 2>&1) || rc=$?
   ((rc == 1)) || fail "a second run beside a running one must be refused"
@@ -153,6 +160,25 @@ case_parallel() {
   out=$("$campaign" run "$work/c" --jobs 2) || fail "run after the kill failed"
   expect_in "$out" "2 up to date, 2 to run" "run after the kill"
   same_outputs "$work/hand" "$work/c" "after the kill"
+
+  # TERM sent to the campaign alone, not to its process group: GNU parallel gets it too and
+  # ends its tasks; the campaign holds its lock until they have ended, then exits 143.
+  BEAMFALL=$work/slow-beamfall setsid "$campaign" run "$work/c" --jobs 2 --force >/dev/null &
+  pid=$!
+  two_records_left "$work/c" 10
+  kill -TERM "$pid"
+  rc=0
+  wait "$pid" || rc=$?
+  [[ $rc == 143 ]] || fail "the campaign stopped by TERM alone exited $rc, expected 143"
+  # (a zombie is ended already; only its reaping by init may lag)
+  local alive
+  alive=$(ps -o pid=,stat=,args= -s "$pid" | awk '$2 !~ /^Z/') || true
+  [[ -z $alive ]] || fail "processes of the stopped campaign outlived it: $alive"
+  [[ $(find "$work/c" -name .campaign-record | wc -l) == 2 ]] ||
+    fail "the campaign stopped by TERM alone recorded a line"
+  out=$("$campaign" run "$work/c" --jobs 2) || fail "run after TERM to the campaign alone failed"
+  expect_in "$out" "2 up to date, 2 to run" "run after TERM to the campaign alone"
+  same_outputs "$work/hand" "$work/c" "after TERM to the campaign alone"
 
   # A record the campaign cannot take makes its line run again: cut short, of the first
   # version, without its outputs, with a status that is not a number.
@@ -267,12 +293,8 @@ case_slurm() {
   chmod +x "$work/slow-beamfall"
   BEAMFALL=$work/slow-beamfall "$campaign" run "$work/c" --force --slurm --max-running 2 \
     >/dev/null &
-  local pid=$! k
-  for ((k = 0; k < 150; ++k)); do
-    [[ $(find "$work/c" -name .campaign-record | wc -l) == 2 ]] && break
-    sleep 0.1
-  done
-  sleep 0.3
+  local pid=$!
+  two_records_left "$work/c" 15
   kill -TERM "$pid"
   local rc=0
   wait "$pid" || rc=$?
@@ -556,6 +578,9 @@ case_usage() {
     "1|no line folders with a deck|run $work/empty"
     "1|l1: no flight date|run $work/nodate --las"
     "0|usage: beamfall-campaign run DIR|--help"
+    "0|usage: beamfall-campaign run DIR|run $work/one --help"
+    "0|usage: beamfall-campaign run DIR|summary -h"
+    "2|unknown option '--bogus'|summary $work/empty --bogus"
   )
   local row code text args out rc
   for row in "${table[@]}"; do
@@ -565,7 +590,7 @@ case_usage() {
     out=$("$campaign" $args 2>&1) || rc=$?
     [[ $rc == "$code" ]] || fail "'$args': exit status $rc, expected $code: $out"
     expect_in "$out" "$text" "'$args'"
-    [[ $code != 2 || $args == --help ]] ||
+    [[ $code != 2 ]] ||
       expect_in "$out" "Try 'beamfall-campaign --help'" "'$args' points to --help"
   done
   # A value beamfall takes in a form the documentation doesn't show reaches the line's run.

@@ -35,41 +35,17 @@
 #include <thread>
 #include <vector>
 
+#include "../run/run_util.hpp"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void spit(const fs::path& p, const std::string& text) {
-  std::ofstream(p, std::ios::binary) << text;
-}
-
-// A fresh directory under the test's temporary directory, removed when the
-// test passed.
-class TempDir {
- public:
-  explicit TempDir(const std::string& tag) {
-    static int serial = 0;
-    path_ = fs::path(::testing::TempDir()) /
-            ("beamfall-stop-" + tag + "-" + std::to_string(::getpid()) + "-" +
-             std::to_string(++serial));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempDir() {
-    if (!::testing::Test::HasFailure()) fs::remove_all(path_);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using bftest::beside;
+using bftest::slurp;
+using bftest::spit;
+using bftest::TempDir;
+using bftest::wait_status;
 
 // Starts beamfall in `dir` with standard input, output and error on the
 // descriptors `in`, `out` and `err`, and files limited to `max_file_size` bytes.
@@ -101,22 +77,10 @@ pid_t start_beamfall(const fs::path& dir, const std::vector<std::string>& args, 
   return pid;
 }
 
-// Exit status, or 1000 + the signal that ended the process.
-int wait_status(pid_t pid) {
-  int st = 0;
-  if (::waitpid(pid, &st, 0) != pid) return -1;
-  return WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st);
-}
-
 struct Result {
   int status = -1;
   std::string stdout_text, stderr_text;
 };
-
-// A file beside the run directory `dir`, outside what it holds.
-fs::path beside(const fs::path& dir, const char* suffix) {
-  return dir.parent_path() / (dir.filename().string() + suffix);
-}
 
 // Runs beamfall in `dir` on the deck in `deck_file`, its report appended to
 // the existing `report_file` (as `>>` does: not a byte of it is lost before

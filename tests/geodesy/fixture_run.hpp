@@ -1,62 +1,45 @@
-// A copy of an end-to-end fixture's inputs in a fresh directory, run by the
-// real binary with extra options.
+// A copy of an end-to-end fixture's inputs in a fresh directory, run by the real binary with
+// extra options: the run records' helpers applied to a whole case.
 #pragma once
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include "../run/run_util.hpp"
 
 namespace fixture {
 
-namespace fs = std::filesystem;
-
-inline std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// The fixture `name` run with `options`.
+// The fixture `name` run with `options` (words separated by blanks).
 class FixtureRun {
  public:
   FixtureRun(const std::string& name, const std::string& options)
-      : src_(fs::path(BEAMFALL_CASES) / name),
-        dir_(fs::temp_directory_path() /
-             ("beamfall-fixture-" + name + "-" + std::to_string(::getpid()) + "-" +
-              std::to_string(serial()++))) {
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    for (const auto& e : fs::directory_iterator(src_)) {
-      const std::string file = e.path().filename().string();
-      if (file != "expected" && file != "NOTES.md") fs::copy(e.path(), dir_ / file);
-    }
-    const std::string cmd =
-        "cd '" + dir_.string() + "' && " + BEAMFALL_BIN + " " + options + " < deck > stdout.txt";
-    const int st = std::system(cmd.c_str());
-    status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+      : src_(bftest::fs::path(BEAMFALL_CASES) / name), dir_("fixture-" + name) {
+    const std::string deck = bftest::copy_case(name, dir_.path());
+    result_ = bftest::run_beamfall(dir_.path(), deck, words(options));
   }
-  ~FixtureRun() { fs::remove_all(dir_); }
-  FixtureRun(const FixtureRun&) = delete;
-  FixtureRun& operator=(const FixtureRun&) = delete;
 
-  int status() const { return status_; }
-  std::string output(const std::string& file) const { return slurp(dir_ / file); }
-  std::string expected(const std::string& file) const { return slurp(src_ / "expected" / file); }
+  int status() const { return result_.status; }
+  // A file the run wrote; "stdout.txt" is its standard output.
+  std::string output(const std::string& file) const {
+    return file == "stdout.txt" ? result_.out : bftest::slurp(dir_.path() / file);
+  }
+  std::string expected(const std::string& file) const {
+    return bftest::slurp(src_ / "expected" / file);
+  }
 
  private:
-  static int& serial() {
-    static int n = 0;
-    return n;
+  static std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> w;
+    for (std::string word; in >> word;)
+      w.push_back(word);
+    return w;
   }
 
-  fs::path src_, dir_;
-  int status_ = -1;
+  bftest::fs::path src_;
+  bftest::TempDir dir_;
+  bftest::Result result_;
 };
 
 }  // namespace fixture

@@ -171,7 +171,7 @@ command_line)
   }
   expect 0 "^usage: beamfall-quicklook" --help
   expect 2 "needs DECK and REPORT" deck.txt
-  expect 2 "unknown option --grid" deck.txt run.json --grid 3
+  expect 2 "unknown option '--grid'" deck.txt run.json --grid 3
   expect 2 "positive number of metres" deck.txt run.json --cell -1
   expect 2 "--out needs a value" deck.txt run.json --out
   expect 1 "^beamfall-quicklook: cannot open nodeck.txt$" nodeck.txt run.json

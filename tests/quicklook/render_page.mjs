@@ -1,7 +1,8 @@
-// Loads a quick-look page in headless Chromium, driven over the DevTools protocol on a pipe
-// (file descriptors 3 and 4 of the browser), and checks it: no console error or uncaught
-// exception, no request beyond the page itself and its data: URIs, and every image decoded
-// and visibly drawn, judged from the pixels of a screenshot of the whole page.
+// Loads a page of the tools (quick look, campaign summary, calibration) in headless Chromium,
+// driven over the DevTools protocol on a pipe (file descriptors 3 and 4 of the browser), and
+// checks it: no console error or uncaught exception, no request beyond the page itself and
+// its data: URIs, and every picture (an image, or an inline SVG figure) decoded and visibly
+// drawn, judged from the pixels of a screenshot of the whole page.
 //
 // usage: node render_page.mjs PAGE.html [SCREENSHOT.png]   (exit 0: all checks passed)
 import { spawn } from 'node:child_process';
@@ -120,9 +121,14 @@ async function check() {
   await send('Page.navigate', { url }, sessionId);
   await loaded;
   const { result } = await send('Runtime.evaluate', {
-    expression: `JSON.stringify(Array.from(document.images).map((i) => {
-      const r = i.getBoundingClientRect();
-      return { alt: i.alt, complete: i.complete, natural: i.naturalWidth * i.naturalHeight,
+    // The pictures: every <img>, and every inline <svg> that is not inside another.
+    expression: `JSON.stringify([...document.images, ...Array.from(document.querySelectorAll('svg'))
+        .filter((s) => !s.parentElement.closest('svg'))].map((i) => {
+      const r = i.getBoundingClientRect(), img = i instanceof HTMLImageElement;
+      return { alt: img ? i.alt : (i.getAttribute('aria-label') ||
+                                   i.querySelector('title')?.textContent || 'inline svg'),
+               complete: img ? i.complete : true,
+               natural: img ? i.naturalWidth * i.naturalHeight : r.width * r.height,
                x: r.x + scrollX, y: r.y + scrollY, w: r.width, h: r.height }; }))`,
     awaitPromise: true, returnByValue: true }, sessionId);
   const images = JSON.parse(result.value);

@@ -110,12 +110,14 @@ inline std::map<std::string, std::string> files_in(const fs::path& dir) {
   return files;
 }
 
+#ifdef BEAMFALL_SIM_BIN
 // A simulated flight in `dir` (deck.txt, flight.2dd, flight.traj, ...).
 inline void simulate(const fs::path& dir, const std::string& sim_args) {
   const std::string cmd =
       std::string(BEAMFALL_SIM_BIN) + " --out '" + dir.string() + "' " + sim_args + " > /dev/null";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
 }
+#endif
 
 // Copies every file of the fixture case `name` into `dir` (the scanner file
 // descriptions *.2dd.txt are not used by these tests).

@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+#include "aircraft.hpp"
+
 namespace bf {
 namespace {
 
@@ -13,16 +15,7 @@ const double kPi = std::acos(-1.0);
 const double k70 = 100 * std::sin(kPi / 4);  // 70.71 m: 100 m at 45 degrees
 const double kSin10 = 100 * std::sin(kPi / 18), kCos10 = 100 * std::cos(kPi / 18);
 
-AircraftState aircraft(double heading, double pitch, double roll) {
-  AircraftState s;
-  s.lat_a = 55;
-  s.lon_a = 9;
-  s.h_a = 1000;
-  s.heading = heading;
-  s.pitch = pitch;
-  s.roll = roll;
-  return s;
-}
+using test::aircraft;
 
 TEST(ScanAngle, IsZeroAtNadirAndNegativeToTheRight) {
   EXPECT_EQ(scan_angle(100), 0);

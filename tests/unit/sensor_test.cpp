@@ -8,6 +8,8 @@
 
 #include <cmath>
 
+#include "aircraft.hpp"
+
 #include "georef/rigorous.hpp"
 
 namespace bf {
@@ -17,16 +19,7 @@ const double kPi = std::acos(-1.0);
 const double kS10 = std::sin(kPi / 18), kC10 = std::cos(kPi / 18);
 const double kHalf = std::sqrt(0.5);  // the 150 gon beam: 45 degrees to the right
 
-AircraftState aircraft(double heading, double pitch, double roll) {
-  AircraftState s;
-  s.lat_a = 55;
-  s.lon_a = 9;
-  s.h_a = 1000;
-  s.heading = heading;
-  s.pitch = pitch;
-  s.roll = roll;
-  return s;
-}
+using test::aircraft;
 
 struct BoresightCase {
   const char* what;

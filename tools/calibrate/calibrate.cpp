@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "command_line.hpp"
 #include "control.hpp"
 #include "flight_lines.hpp"
 #include "misfit.hpp"
@@ -18,9 +19,7 @@
 namespace bfcal {
 namespace {
 
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
+using kit::UsageError;
 
 struct Options {
   std::string dir;
@@ -96,42 +95,52 @@ std::array<bool, kParams> parse_solve(const std::string& text) {
   }
 }
 
+// Stores the value `read` makes of it, or throws its UsageError.
+template <class T, class Read>
+kit::OptionSetter read_into(T& field, Read read) {
+  return [&field, read](const std::string& v) {
+    field = read(v);
+    return true;
+  };
+}
+
+std::string folder_of(const std::vector<std::string>& positional) {
+  if (positional.empty()) throw UsageError("missing campaign folder");
+  if (positional.size() > 1) throw UsageError("one campaign folder only ('" + positional[1] + "')");
+  return positional[0];
+}
+
 Options parse(const std::vector<std::string>& args, bool& help) {
   Options o;
-  for (std::size_t k = 0; k < args.size(); ++k) {
-    const std::string& a = args[k];
-    auto value = [&]() -> const std::string& {
-      if (k + 1 >= args.size()) throw UsageError(a + " needs a value");
-      return args[++k];
-    };
-    if (a == "--help" || a == "-h") {
-      help = true;
-      return o;
-    } else if (a == "--control") {
-      o.control = value();
-    } else if (a == "--solve") {
-      o.solver.solve = parse_solve(value());
-    } else if (a == "--max-patches") {
-      o.patches.max_patches = positive_integer(a, value());
-    } else if (a == "--patch-size") {
-      o.patches.patch_size = positive_number(a, value());
-      if (!(o.patches.patch_size >= 0.1 && o.patches.patch_size <= 100))
-        throw UsageError("--patch-size takes 0.1 to 100 m");
-    } else if (a == "--planarity") {
-      o.patches.planarity = positive_number(a, value());
-    } else if (a == "--threads") {
-      o.patches.threads = o.solver.threads = std::min(64, positive_integer(a, value()));
-    } else if (a == "--no-progress") {
-      o.progress = false;
-    } else if (!a.empty() && a[0] == '-') {
-      throw UsageError("unknown option '" + a + "'");
-    } else if (o.dir.empty()) {
-      o.dir = a;
-    } else {
-      throw UsageError("one campaign folder only ('" + a + "')");
-    }
-  }
-  if (o.dir.empty()) throw UsageError("missing campaign folder");
+  bool quiet = false;
+  const auto positional = kit::parse_command_line(
+      args, {{"--help", "-h", false, kit::flag(help)},
+             {"--control", "", true, kit::store(o.control)},
+             {"--solve", "", true, read_into(o.solver.solve, parse_solve)},
+             {"--max-patches", "", true,
+              read_into(o.patches.max_patches,
+                        [](const std::string& v) { return positive_integer("--max-patches", v); })},
+             {"--patch-size", "", true,
+              read_into(o.patches.patch_size,
+                        [](const std::string& v) {
+                          const double size = positive_number("--patch-size", v);
+                          if (!(size >= 0.1 && size <= 100))
+                            throw UsageError("--patch-size takes 0.1 to 100 m");
+                          return size;
+                        })},
+             {"--planarity", "", true,
+              read_into(o.patches.planarity,
+                        [](const std::string& v) { return positive_number("--planarity", v); })},
+             {"--threads", "", true,
+              [&](const std::string& v) {
+                o.patches.threads = o.solver.threads =
+                    std::min(64, positive_integer("--threads", v));
+                return true;
+              }},
+             {"--no-progress", "", false, kit::flag(quiet)}});
+  o.progress = !quiet;
+  if (help) return o;
+  o.dir = folder_of(positional);
   return o;
 }
 
@@ -198,6 +207,7 @@ Results calibrate(const Options& o, Status& status) {
   status.show("misfit before and after");
   r.before = misfit(r.lines, r.patches, r.solution.gross, Params{});
   r.after = misfit(r.lines, r.patches, r.solution.gross, r.solution.values);
+  r.control_after = control_residuals(r.lines, r.patches, r.solution.gross, r.solution.values);
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   status.clear();
   return r;

@@ -1,5 +1,6 @@
 #include "misfit.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -55,6 +56,28 @@ Misfit misfit(const std::vector<Line>& lines, const std::vector<Patch>& patches,
     out.pairs.push_back({key.first, key.second, std::sqrt(s.ss / static_cast<double>(s.n)), s.n});
   out.n = total.n;
   out.rms = total.n > 0 ? std::sqrt(total.ss / static_cast<double>(total.n)) : NAN;
+  return out;
+}
+
+std::vector<ControlResidual> control_residuals(const std::vector<Line>& lines,
+                                               const std::vector<Patch>& patches,
+                                               const std::vector<std::vector<bool>>& gross,
+                                               const Params& p) {
+  std::vector<ControlResidual> out;
+  for (std::size_t i = 0; i < patches.size(); ++i) {
+    if (patches[i].control.empty()) continue;
+    std::vector<Local> all;
+    for (const auto& [line, pts] : by_line(lines, patches[i], gross[i], p))
+      all.insert(all.end(), pts.begin(), pts.end());
+    const PlaneFit f = fit_plane(all);
+    for (const ControlPoint& cp : patches[i].control) {
+      const Local q = to_local(patches[i].frame, bf::SurfacePoint{cp.lat, cp.lon, cp.h, 0});
+      out.push_back({cp, f.ok ? q.u - (f.a + f.b * q.e + f.c * q.n) : NAN});
+    }
+  }
+  std::sort(out.begin(), out.end(), [](const ControlResidual& a, const ControlResidual& b) {
+    return a.point.row < b.point.row;
+  });
   return out;
 }
 

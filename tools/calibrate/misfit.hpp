@@ -29,4 +29,17 @@ struct Misfit {
 Misfit misfit(const std::vector<Line>& lines, const std::vector<Patch>& patches,
               const std::vector<std::vector<bool>>& gross, const Params& p);
 
+// A control point's surveyed height minus the lines' surface there (the plane fitted to its
+// patch's points, gross ones left out), metres; NaN where no plane could be fitted. A control
+// point far off while the others agree is likely surveyed or typed wrong.
+struct ControlResidual {
+  ControlPoint point;
+  double residual = 0;
+};
+
+std::vector<ControlResidual> control_residuals(const std::vector<Line>& lines,
+                                               const std::vector<Patch>& patches,
+                                               const std::vector<std::vector<bool>>& gross,
+                                               const Params& p);
+
 }  // namespace bfcal

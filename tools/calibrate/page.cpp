@@ -85,6 +85,17 @@ std::string pair_table(const Results& r) {
   return kit::html_table({"lines", "distances", "misfit RMS before (m)", "after (m)"}, rows);
 }
 
+std::string control_table(const Results& r) {
+  std::vector<std::vector<std::string>> rows;
+  for (const ControlResidual& c : r.control_after)
+    rows.push_back({std::to_string(c.point.row), num(c.point.lat, 7), num(c.point.lon, 7),
+                    num(c.point.h, 3), num(c.point.sigma, 3),
+                    std::isfinite(c.residual) ? num(c.residual, 4) : "&ndash;"});
+  return kit::html_table({"row", "latitude", "longitude", "height (m)", "sigma (m)",
+                          "height minus the lines' surface (m)"},
+                         rows);
+}
+
 // The patches on a map (east right, north up), coloured by misfit RMS.
 std::string patch_map(const Results& r, const std::vector<double>& rms, double vmax,
                       const std::string& title) {
@@ -176,6 +187,11 @@ std::string calibration_html(const Results& r) {
        "line's points in the same patch; RMS " +
        num(r.before.rms, 4) + " m before, " + num(r.after.rms, 4) + " m after.</p>" +
        pair_table(r) + "\n";
+  if (!r.control_after.empty())
+    h += "<h2>Control points</h2><p>Each surveyed height against the plane fitted to the lines' "
+         "points around it, with the estimated values. One far off while the others agree is "
+         "likely surveyed or typed wrong.</p>" +
+         control_table(r) + "\n";
   h += "<h2>Patches</h2><p>Colour: misfit RMS of the patch, 0 (dark) to " + num(vmax, 4) +
        " m (yellow) and beyond.</p>" + patch_map(r, r.before.patch_rms, vmax, "before") +
        patch_map(r, r.after.patch_rms, vmax, "after") + "\n";

@@ -311,7 +311,8 @@ bool build_candidate(const Grid& fine, std::int64_t key, std::vector<TiePoint> p
       out.line_rms.push_back(f.rms);
       out.line_ids.push_back(pts[b].line);
       angle /= static_cast<double>(loc.size());
-      out.scan_bins.push_back(static_cast<int>(std::clamp(std::floor((angle + 50) / 20), 0.0, 4.0)));
+      out.scan_bins.push_back(
+          static_cast<int>(std::clamp(std::floor((angle + 50) / 20), 0.0, 4.0)));
       if (out.line_ids.size() == 1) {
         const double slope = std::atan(std::hypot(f.b, f.c)) * 180 / M_PI;
         const double facing = std::atan2(-f.b, -f.c) * 180 / M_PI + 360;

@@ -85,6 +85,18 @@ std::string calibration_json(const Results& r) {
   doc["correlation"] = corr;
   doc["tie_patches"] = r.tie_patches;
   doc["control_points"] = r.control_points;
+  J control = J::array();
+  for (const ControlResidual& c : r.control_after) {
+    J o = J::object();
+    o["row"] = c.point.row;
+    o["latitude"] = c.point.lat;
+    o["longitude"] = c.point.lon;
+    o["height_m"] = c.point.h;
+    o["sigma_m"] = c.point.sigma;
+    o["residual_m"] = finite_or_null(c.residual);
+    control.push_back(o);
+  }
+  doc["control"] = control;
   doc["misfit_rms_before_m"] = finite_or_null(r.before.rms);
   doc["misfit_rms_after_m"] = finite_or_null(r.after.rms);
   doc["apply"] = apply_command(r);

@@ -19,6 +19,7 @@ struct Results {
   PatchReport patch_report;
   Solution solution;
   Misfit before, after;
+  std::vector<ControlResidual> control_after;  // with the estimated values, by row
   int control_points = 0;
   int tie_patches = 0;  // patches two or more lines measured
   double seconds = 0;

@@ -137,7 +137,7 @@ class Model {
         const Local q = to_local(patch.frame, bf::SurfacePoint{cp.lat, cp.lon, cp.h, 0});
         problem->AddResidualBlock(new ceres::AutoDiffCostFunction<ControlCost, 1, 3>(
                                       new ControlCost{q.e, q.n, q.u, 1 / cp.sigma}),
-                                  nullptr, plane);
+                                  control_loss_.get(), plane);
       }
     }
     problem->AddResidualBlock(
@@ -189,6 +189,9 @@ class Model {
   }
 
  private:
+  // Beyond three of its standard deviations a control point pulls no harder: one surveyed or
+  // typed wrong cannot drag the range offset with it while the others agree.
+  std::unique_ptr<ceres::LossFunction> control_loss_ = std::make_unique<ceres::HuberLoss>(3.0);
   class StageCallback : public ceres::IterationCallback {
    public:
     StageCallback(const SolveProgress& p, const std::string& stage) : p_(p), stage_(stage) {}

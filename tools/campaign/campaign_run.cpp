@@ -35,8 +35,8 @@ std::string absolute(const std::string& program) {
 // the process's until it ends; the programs it starts do not inherit it.
 void lock_campaign(const std::string& state_dir, const std::string& dir) {
   const int fd = ::open((state_dir + "/lock").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) throw CampaignError("cannot create " + state_dir + "/lock");
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) throw CampaignError("another run is working on " + dir);
+  if (fd < 0) throw kit::ToolError("cannot create " + state_dir + "/lock");
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) throw kit::ToolError("another run is working on " + dir);
 }
 
 // Lines scheduled but without a successful record, with their report's last line.
@@ -87,11 +87,11 @@ TaskSettings settings_of(const RunOptions& o, const std::string& campaign_dir) {
   s.boresight = o.boresight;
   s.range_offset = o.range_offset;
   if (!beamfall_tools::is_program_file(s.beamfall))
-    throw CampaignError("beamfall not found (" + s.beamfall + "); set BEAMFALL");
+    throw kit::ToolError("beamfall not found (" + s.beamfall + "); set BEAMFALL");
   if (o.quicklook) {
     s.quicklook_program = absolute(locate_program("BEAMFALL_QUICKLOOK", "beamfall-quicklook"));
     if (!beamfall_tools::is_program_file(s.quicklook_program))
-      throw CampaignError("beamfall-quicklook not found; set BEAMFALL_QUICKLOOK");
+      throw kit::ToolError("beamfall-quicklook not found; set BEAMFALL_QUICKLOOK");
   }
   return s;
 }
@@ -104,8 +104,8 @@ std::vector<LineJob> plan(const RunOptions& o, const TaskSettings& s,
   for (std::size_t k = 0; k < names.size(); ++k) {
     const LineJob job{names[k], ids[k], line_date(s.campaign_dir + "/" + names[k], o.date)};
     if (o.las && !valid_date(job.date))
-      throw CampaignError(names[k] +
-                          ": no flight date (a one-line date file YYYY-MM-DD, or --date)");
+      throw kit::ToolError(names[k] +
+                           ": no flight date (a one-line date file YYYY-MM-DD, or --date)");
     if (o.force || !line_is_current(s, job)) todo.push_back(job);
   }
   return todo;
@@ -126,12 +126,12 @@ std::string locate_program(const char* env_var, const std::string& name) {
 
 int run_main(const std::vector<std::string>& args) {
   const RunOptions o = parse_run_options(args);
-  if (!fs::is_directory(o.dir)) throw CampaignError(o.dir + ": no such campaign folder");
+  if (!fs::is_directory(o.dir)) throw kit::ToolError(o.dir + ": no such campaign folder");
   const std::string campaign_dir = fs::canonical(o.dir).string();
   EngineRun e;
   e.settings = settings_of(o, campaign_dir);
   const std::vector<std::string> names = list_lines(campaign_dir);
-  if (names.empty()) throw CampaignError(o.dir + ": no line folders with a deck");
+  if (names.empty()) throw kit::ToolError(o.dir + ": no line folders with a deck");
   e.self = self_path();
   e.state_dir = campaign_dir + "/.campaign";
   fs::create_directories(e.state_dir);
@@ -159,14 +159,14 @@ int run_main(const std::vector<std::string>& args) {
 int task_main(const std::vector<std::string>& args) {
   std::vector<std::string> rest;
   const TaskSettings s = parse_task_arguments(args, rest);
-  if (rest.size() != 3) throw UsageError("_task needs a line's name, number and date");
+  if (rest.size() != 3) throw kit::UsageError("_task needs a line's name, number and date");
   return run_line_task(s, {rest[0], std::atoi(rest[1].c_str()), rest[2]});
 }
 
 int array_main(const std::vector<std::string>& args) {
   std::vector<std::string> rest;
   const TaskSettings s = parse_task_arguments(args, rest);
-  if (rest.size() < 2) throw UsageError("_array needs the list of lines and the first entry");
+  if (rest.size() < 2) throw kit::UsageError("_array needs the list of lines and the first entry");
   return run_array_task(s, rest[rest.size() - 2], rest.back());
 }
 

@@ -36,7 +36,7 @@ void write_text(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   out.close();
-  if (!out) throw CampaignError("cannot write " + path);
+  if (!out) throw kit::ToolError("cannot write " + path);
 }
 
 }  // namespace
@@ -51,7 +51,7 @@ void write_todo(const std::string& path, const std::vector<LineJob>& jobs) {
   }
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
-  if (!out.flush()) throw CampaignError("cannot write " + path);
+  if (!out.flush()) throw kit::ToolError("cannot write " + path);
 }
 
 std::vector<LineJob> read_todo(const std::string& path) {
@@ -68,6 +68,45 @@ std::vector<LineJob> read_todo(const std::string& path) {
     jobs.push_back({fields[k], std::atoi(fields[k + 1].c_str()), fields[k + 2]});
   return jobs;
 }
+
+namespace {
+
+sigset_t stop_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : {SIGINT, SIGTERM, SIGHUP})
+    sigaddset(&set, s);
+  return set;
+}
+
+// Runs GNU parallel to its end. An interrupt sent to this process alone is passed on, so that
+// parallel ends its jobs as it does on its own interrupts and the campaign's lock is held until
+// no task runs; one from the terminal reached parallel already. Exits as the interrupt asks.
+void wait_for_parallel(const Command& c) {
+  sigset_t set = stop_signals();
+  ::sigaddset(&set, SIGCHLD);  // wakes the wait when parallel ends
+  sigset_t before;
+  ::sigprocmask(SIG_BLOCK, &set, &before);
+  pid_t pid = -1;
+  try {
+    pid = start(c);
+  } catch (...) {
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
+    throw;
+  }
+  int interrupt = 0;
+  while (poll_exit(pid) < 0) {
+    siginfo_t info{};
+    const int signal = ::sigwaitinfo(&set, &info);
+    if (signal <= 0 || signal == SIGCHLD) continue;
+    interrupt = signal;
+    if (info.si_code != SI_KERNEL) ::kill(pid, signal);
+  }
+  if (interrupt != 0) std::_Exit(128 + interrupt);
+  ::sigprocmask(SIG_SETMASK, &before, nullptr);
+}
+
+}  // namespace
 
 void run_parallel(EngineRun& e, int jobs) {
   Command c;
@@ -90,7 +129,7 @@ void run_parallel(EngineRun& e, int jobs) {
   for (const std::string& a : task_arguments(e.settings))
     c.argv.push_back(a);
   std::fflush(stdout);
-  run_command(c);  // a line's failure is told by its record
+  wait_for_parallel(c);  // a line's failure is told by its record
 }
 
 namespace {
@@ -200,14 +239,6 @@ std::vector<std::string> batch_arguments(const EngineRun& e, std::size_t first) 
   return a;
 }
 
-sigset_t stop_signals() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int s : {SIGINT, SIGTERM, SIGHUP})
-    sigaddset(&set, s);
-  return set;
-}
-
 // Waits up to `seconds` for an interrupt; its signal number, else 0.
 int interrupt_within(double seconds) {
   const sigset_t set = stop_signals();
@@ -276,7 +307,7 @@ void run_array(const EngineRun& e, SlurmProgress& progress, std::size_t first, s
   // An interrupt that came as sbatch ended: the arrays still to come are not submitted.
   if (const int signal = interrupt_within(0)) cancel_array(-1, idfile, signal);
   const std::string id = job_id(file_text(idfile));
-  if (id.empty()) throw CampaignError("sbatch did not accept the job array");
+  if (id.empty()) throw kit::ToolError("sbatch did not accept the job array");
   progress.update("");
   std::printf("%s: Slurm job %s finished\n", kProg, id.c_str());
   std::fflush(stdout);
@@ -310,11 +341,11 @@ void run_slurm(const EngineRun& e, const std::string& partition, int max_running
 
 int run_array_task(const TaskSettings& s, const std::string& todo_file, const std::string& first) {
   const char* task = std::getenv("SLURM_ARRAY_TASK_ID");
-  if (task == nullptr) throw CampaignError("_array: not a Slurm array task");
+  if (task == nullptr) throw kit::ToolError("_array: not a Slurm array task");
   const std::vector<LineJob> jobs = read_todo(todo_file);
   const std::size_t k = static_cast<std::size_t>(std::atol(first.c_str()) + std::atol(task));
   if (k >= jobs.size())
-    throw CampaignError("_array: no line " + std::to_string(k) + " in " + todo_file);
+    throw kit::ToolError("_array: no line " + std::to_string(k) + " in " + todo_file);
   return run_line_task(s, jobs[k]);
 }
 

@@ -1,6 +1,7 @@
 // beamfall-campaign: runs every flight line of a campaign folder through beamfall, on all
 // cores with GNU parallel or as Slurm job arrays, re-running only what changed, and
 // summarises the lines and their overlaps.
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -82,20 +83,28 @@ struct Subcommand {
   int (*main)(const std::vector<std::string>& args);
 };
 constexpr Subcommand kSubcommands[] = {
-    {"run", run_main}, {"summary", summary_main}, {"--help", help_main},
-    {"-h", help_main}, {"_task", task_main},      {"_array", array_main},
+    {"run", run_main},
+    {"summary", summary_main},
+    {"--help", help_main},
+    {"-h", help_main},
+    {"_task", task_main},
+    {"_array", array_main},
 #ifdef BEAMFALL_WITH_CALIBRATE
     {"calibrate", calibrate_main},
 #endif
 };
 
 int dispatch(int argc, char** argv) {
-  if (argc < 2) throw UsageError("missing command");
+  if (argc < 2) throw kit::UsageError("missing command");
   const std::string_view command = argv[1];
   const std::vector<std::string> args(argv + 2, argv + argc);
+  // `run --help` and `summary --help` as on any other command; calibrate has its own.
+  const bool help = std::any_of(args.begin(), std::find(args.begin(), args.end(), "--"),
+                                [](const std::string& a) { return a == "--help" || a == "-h"; });
+  if (help && (command == "run" || command == "summary")) return help_main(args);
   for (const Subcommand& s : kSubcommands)
     if (s.name == command) return s.main(args);
-  throw UsageError("unknown command '" + std::string(command) + "'");
+  throw kit::UsageError("unknown command '" + std::string(command) + "'");
 }
 
 }  // namespace
@@ -105,7 +114,7 @@ int main(int argc, char** argv) {
   try {
     const int status = campaign::dispatch(argc, argv);
     return std::fflush(stdout) == 0 ? status : 1;
-  } catch (const campaign::UsageError& e) {
+  } catch (const kit::UsageError& e) {
     std::fflush(stdout);
     std::fprintf(stderr,
                  "beamfall-campaign: %s\nTry 'beamfall-campaign --help' for more information.\n",

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "command_line.hpp"
 #include "lines.hpp"
 #include "run/options.hpp"
 
@@ -15,73 +16,56 @@ bool positive_count(const std::string& s, int& v) {
   return ec == std::errc() && end == s.data() + s.size();
 }
 
-// The value after an option; `what` is the message when there is none or it is not good.
-template <class Check>
-std::string value_of(const std::vector<std::string>& args, std::size_t& k, const char* what,
-                     Check good) {
-  if (k + 1 >= args.size() || !good(args[k + 1])) throw UsageError(what);
-  return args[++k];
-}
-
 // A value of one of beamfall's own options, checked by beamfall's parser so that the campaign
 // takes exactly what beamfall takes, with beamfall's message.
-std::string beamfall_value(const std::vector<std::string>& args, std::size_t& k) {
-  const std::string& name = args[k];
-  if (k + 1 >= args.size()) throw UsageError(name + " needs a value");
-  const std::string& value = args[++k];
-  const char* const one[] = {name.c_str(), value.c_str()};
-  try {
-    bf::parse_options(one);
-  } catch (const bf::UsageError& e) {
-    throw UsageError(e.what());
-  }
-  return value;
+kit::OptionSetter beamfall_value(const char* name, std::string& field) {
+  return [name, &field](const std::string& value) {
+    const char* const one[] = {name, value.c_str()};
+    try {
+      bf::parse_options(one);
+    } catch (const bf::UsageError& e) {
+      throw kit::UsageError(e.what());
+    }
+    field = value;
+    return true;
+  };
+}
+
+std::string folder_of(const std::vector<std::string>& positional) {
+  if (positional.empty()) throw kit::UsageError("run needs a campaign folder");
+  if (positional.size() > 1)
+    throw kit::UsageError("one campaign folder only ('" + positional[0] + "', '" + positional[1] +
+                          "')");
+  return positional[0];
 }
 
 }  // namespace
 
 RunOptions parse_run_options(const std::vector<std::string>& args) {
   RunOptions o;
-  for (std::size_t k = 0; k < args.size(); ++k) {
-    const std::string& a = args[k];
-    if (a == "--jobs") {
-      value_of(args, k, "--jobs needs a positive count",
-               [&](const std::string& v) { return positive_count(v, o.jobs); });
-    } else if (a == "--las") {
-      o.las = true;
-    } else if (a == "--date") {
-      o.date = value_of(args, k, "--date needs a date YYYY-MM-DD", valid_date);
-    } else if (a == "--quicklook") {
-      o.quicklook = true;
-    } else if (a == "--force") {
-      o.force = true;
-    } else if (a == "--roll0") {
-      o.roll0 = beamfall_value(args, k);
-    } else if (a == "--rigorous") {
-      o.rigorous = true;
-    } else if (a == "--boresight") {
-      o.boresight = beamfall_value(args, k);
-    } else if (a == "--range-offset") {
-      o.range_offset = beamfall_value(args, k);
-    } else if (a == "--slurm") {
-      o.slurm = true;
-    } else if (a == "--partition") {
-      o.partition = value_of(args, k, "--partition needs a name",
-                             [](const std::string& v) { return !v.empty(); });
-    } else if (a == "--max-running") {
-      value_of(args, k, "--max-running needs a count",
-               [&](const std::string& v) { return positive_count(v, o.max_running); });
-    } else if (!a.empty() && a[0] == '-') {
-      throw UsageError("unknown option '" + a + "'");
-    } else if (!o.dir.empty()) {
-      throw UsageError("one campaign folder only ('" + o.dir + "', '" + a + "')");
-    } else {
-      o.dir = a;
-    }
-  }
-  if (o.dir.empty()) throw UsageError("run needs a campaign folder");
+  const auto count = [](int& field) {
+    return [&field](const std::string& v) { return positive_count(v, field); };
+  };
+  o.dir = folder_of(kit::parse_command_line(
+      args, {{"--jobs", "", true, count(o.jobs), "a positive count"},
+             {"--las", "", false, kit::flag(o.las)},
+             {"--date", "", true,
+              [&](const std::string& v) {
+                o.date = v;
+                return valid_date(v);
+              },
+              "a date YYYY-MM-DD"},
+             {"--quicklook", "", false, kit::flag(o.quicklook)},
+             {"--force", "", false, kit::flag(o.force)},
+             {"--roll0", "", true, beamfall_value("--roll0", o.roll0)},
+             {"--rigorous", "", false, kit::flag(o.rigorous)},
+             {"--boresight", "", true, beamfall_value("--boresight", o.boresight)},
+             {"--range-offset", "", true, beamfall_value("--range-offset", o.range_offset)},
+             {"--slurm", "", false, kit::flag(o.slurm)},
+             {"--partition", "", true, kit::store_nonempty(o.partition), "a name"},
+             {"--max-running", "", true, count(o.max_running), "a count"}}));
   if (!o.slurm && (!o.partition.empty() || o.max_running != 0))
-    throw UsageError("--partition and --max-running go with --slurm");
+    throw kit::UsageError("--partition and --max-running go with --slurm");
   return o;
 }
 
@@ -101,40 +85,21 @@ std::vector<std::string> task_arguments(const TaskSettings& s) {
 TaskSettings parse_task_arguments(const std::vector<std::string>& args,
                                   std::vector<std::string>& rest) {
   TaskSettings s;
-  for (std::size_t k = 0; k < args.size(); ++k) {
-    const std::string& a = args[k];
-    const auto value = [&]() -> std::string {
-      if (k + 1 >= args.size()) throw UsageError(a + " needs a value");
-      return args[++k];
-    };
-    if (a == "--") {
-      rest.insert(rest.end(), args.begin() + static_cast<std::ptrdiff_t>(k) + 1, args.end());
-      break;
-    } else if (a == "--dir") {
-      s.campaign_dir = value();
-    } else if (a == "--beamfall") {
-      s.beamfall = value();
-    } else if (a == "--las") {
-      s.las = true;
-    } else if (a == "--quicklook") {
-      s.quicklook = true;
-      s.quicklook_program = value();
-    } else if (a == "--roll0") {
-      s.roll0 = value();
-    } else if (a == "--rigorous") {
-      s.rigorous = true;
-    } else if (a == "--boresight") {
-      s.boresight = value();
-    } else if (a == "--range-offset") {
-      s.range_offset = value();
-    } else if (a == "--quiet") {
-      s.quiet = true;
-    } else {
-      rest.push_back(a);
-    }
-  }
+  rest = kit::parse_command_line(args, {{"--dir", "", true, kit::store(s.campaign_dir)},
+                                        {"--beamfall", "", true, kit::store(s.beamfall)},
+                                        {"--las", "", false, kit::flag(s.las)},
+                                        {"--quicklook", "", true,
+                                         [&](const std::string& v) {
+                                           s.quicklook_program = v;
+                                           return s.quicklook = true;
+                                         }},
+                                        {"--roll0", "", true, kit::store(s.roll0)},
+                                        {"--rigorous", "", false, kit::flag(s.rigorous)},
+                                        {"--boresight", "", true, kit::store(s.boresight)},
+                                        {"--range-offset", "", true, kit::store(s.range_offset)},
+                                        {"--quiet", "", false, kit::flag(s.quiet)}});
   if (s.campaign_dir.empty() || s.beamfall.empty())
-    throw UsageError("a task needs --dir and --beamfall");
+    throw kit::UsageError("a task needs --dir and --beamfall");
   return s;
 }
 

@@ -1,21 +1,12 @@
 // The command line of `beamfall-campaign run`, and the settings every line's task runs with.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "error.hpp"
+
 namespace campaign {
-
-// A command line that cannot be used: exit status 2, with a pointer to --help.
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-// A failure of the run as a whole (no such folder, the lock held): exit status 1.
-struct CampaignError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 
 struct RunOptions {
   std::string dir;
@@ -33,6 +24,7 @@ struct RunOptions {
   int max_running = 0;  // 0: no limit
 };
 
+// Throws kit::UsageError.
 RunOptions parse_run_options(const std::vector<std::string>& args);
 
 // What each line's task needs, passed to it as arguments wherever it runs.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "campaign_run.hpp"
+#include "command_line.hpp"
 #include "gdal_io.hpp"
 #include "html.hpp"
 #include "las_reader.hpp"
@@ -377,9 +378,10 @@ void print_overlaps(const Campaign& c) {
 
 }  // namespace
 
-int summary_main(const std::vector<std::string>& args) {
-  if (args.size() != 1) throw UsageError("summary needs exactly one campaign folder");
-  if (!fs::is_directory(args[0])) throw CampaignError(args[0] + ": no such campaign folder");
+int summary_main(const std::vector<std::string>& arguments) {
+  const std::vector<std::string> args = kit::parse_command_line(arguments, {});
+  if (args.size() != 1) throw kit::UsageError("summary needs exactly one campaign folder");
+  if (!fs::is_directory(args[0])) throw kit::ToolError(args[0] + ": no such campaign folder");
   Campaign c;
   c.dir = fs::canonical(args[0]).string();
   kit::start_gdal();

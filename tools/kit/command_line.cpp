@@ -1,5 +1,6 @@
 #include "command_line.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kit {
@@ -12,25 +13,58 @@ const Option* find_option(std::initializer_list<Option> options, std::string_vie
   return nullptr;
 }
 
+UsageError needs(const Option& o) {
+  return UsageError(std::string(o.name) + " needs " + std::string(o.needs));
+}
+
 }  // namespace
 
-std::vector<std::string> parse_command_line(int argc, char** argv,
+OptionSetter store(std::string& field) {
+  return [&field](const std::string& v) {
+    field = v;
+    return true;
+  };
+}
+
+OptionSetter store_nonempty(std::string& field) {
+  return [&field](const std::string& v) {
+    field = v;
+    return !v.empty();
+  };
+}
+
+OptionSetter flag(bool& field) {
+  return [&field](const std::string&) { return field = true; };
+}
+
+std::vector<std::string> parse_command_line(std::span<const std::string> args,
                                             std::initializer_list<Option> options) {
   std::vector<std::string> positional;
-  for (int k = 1; k < argc; ++k) {
-    const std::string_view arg = argv[k];
+  for (std::size_t k = 0; k < args.size(); ++k) {
+    const std::string& arg = args[k];
+    if (arg == "--") {
+      positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(k) + 1,
+                        args.end());
+      break;
+    }
     const Option* o = find_option(options, arg);
     if (o == nullptr) {
-      if (arg.size() > 1 && arg[0] == '-') throw UsageError("unknown option " + std::string(arg));
-      positional.emplace_back(arg);
+      if (arg.size() > 1 && arg[0] == '-') throw UsageError("unknown option '" + arg + "'");
+      positional.push_back(arg);
     } else if (!o->takes_value) {
       o->set("");
     } else {
-      if (k + 1 >= argc) throw UsageError(std::string(arg) + " needs a value");
-      o->set(argv[++k]);
+      if (k + 1 >= args.size()) throw needs(*o);
+      if (!o->set(args[++k])) throw needs(*o);
     }
   }
   return positional;
+}
+
+std::vector<std::string> parse_command_line(int argc, char** argv,
+                                            std::initializer_list<Option> options) {
+  const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+  return parse_command_line(args, options);
 }
 
 double positive_metres(std::string_view option, std::string_view text) {

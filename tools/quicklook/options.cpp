@@ -34,15 +34,14 @@ const char* usage_text() {
 
 Options parse_options(int argc, char** argv) {
   Options o;
-  const auto to = [](std::string& field) { return [&field](const std::string& v) { field = v; }; };
   const std::vector<std::string> positional = kit::parse_command_line(
       argc, argv,
-      {{"--help", "-h", false, [&](const std::string&) { o.help = true; }},
-       {"--out", "", true, to(o.out)},
+      {{"--help", "-h", false, kit::flag(o.help)},
+       {"--out", "", true, kit::store(o.out)},
        {"--cell", "", true,
-        [&](const std::string& v) { o.cell = kit::positive_metres("--cell", v); }},
-       {"--las", "", true, to(o.las)},
-       {"--manifest", "", true, to(o.manifest)}});
+        [&](const std::string& v) { return (o.cell = kit::positive_metres("--cell", v)) > 0; }},
+       {"--las", "", true, kit::store(o.las)},
+       {"--manifest", "", true, kit::store(o.manifest)}});
   if (o.help) return o;
   const std::size_t least = o.manifest.empty() ? 2 : 1;
   if (positional.size() < least || positional.size() > 2)
