@@ -21,6 +21,8 @@
 #              them by hand; a second run does nothing; a changed value re-runs every line.
 #   numbering  a table of folder names and the LAS point source IDs the lines get.
 #   usage      a table of command lines with their exit status and message.
+#   summary_memory  the summary's peak memory does not grow with the lines' length, and it
+#              leaves no scratch file behind.
 # Exit status 77: skipped (only when the Slurm daemons cannot start; the reason is printed).
 set -euo pipefail
 build=$(readlink -f -- "$1") case=$2
@@ -602,6 +604,29 @@ case_usage() {
   # The usage errors on the folder with a line ran nothing there.
   [[ $(ls -A "$work/one" "$work/one/l1") == "$(printf '%s\n' "$work/one:" l1 '' "$work/one/l1:" deck)" ]] ||
     fail "a usage error ran the campaign's line"
+}
+
+# Two lines flown over the same track, 300 s and then 600 s long: the summary that held every
+# line's grid and the common cells in memory grew by some 21 MB as they doubled (93 MB against
+# 72 MB); streamed, its peak stays within a few MB (the page's figure is capped in pixels).
+case_summary_memory() {
+  [[ -x /usr/bin/time ]] || { echo "SKIP: /usr/bin/time is not installed (Debian package time)"; exit 77; }
+  local peak=() seconds out
+  for seconds in 300 600; do
+    rm -rf -- "$work/c"
+    "$build/beamfall-sim-campaign" 2 "$work/c" --sim "$build/beamfall-sim" --pattern opposite \
+      --duration "$seconds" >/dev/null
+    "$campaign" run "$work/c" --jobs 2 >/dev/null || fail "run of the $seconds s lines failed"
+    out=$(/usr/bin/time -f "%M" -o "$work/rss" "$campaign" summary "$work/c") ||
+      fail "summary of the $seconds s lines failed"
+    printf '%s\n' "$out"
+    [[ $(grep -c '^overlap line01 minus line02: ' <<<"$out") == 1 ]] || fail "the lines overlap"
+    [[ -z $(find "$work/c" -name '.summary-grid*') ]] || fail "a scratch grid file stayed behind"
+    peak+=("$(tail -1 "$work/rss")")
+    echo "lines of $seconds s: summary's peak RSS ${peak[-1]} KB"
+  done
+  [[ $((peak[1] - peak[0])) -le 10000 ]] ||
+    fail "the summary's peak RSS grew from ${peak[0]} KB to ${peak[1]} KB as the lines doubled"
 }
 
 "case_$case"

@@ -2,12 +2,22 @@
 // the meridian arc.
 #include "overlap.hpp"
 
+#include <gdal_priv.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <limits>
 #include <numbers>
 #include <span>
+#include <string>
 #include <vector>
+
+#include "gdal_io.hpp"
 
 namespace campaign {
 namespace {
@@ -85,6 +95,163 @@ TEST(Overlap, LinesApartHaveNone) {
   EXPECT_TRUE(compare_lines(a, b, 5.0).cells.empty());
   EXPECT_TRUE(compare_lines(a, LineGrid{}, 5.0).cells.empty());
 }
+
+// Points of a swath 60 m wide along a path of straight legs (metres), one across-track row a
+// metre, heights of a shared surface plus a line's own offset and a wobble a point.
+struct Swath {
+  std::vector<double> x, y, h;
+};
+
+Swath swath(const std::vector<std::pair<double, double>>& path, double offset) {
+  Swath s;
+  std::uint32_t seed = 12345;
+  for (std::size_t leg = 0; leg + 1 < path.size(); ++leg) {
+    const auto [x0, y0] = path[leg];
+    const auto [x1, y1] = path[leg + 1];
+    const double len = std::hypot(x1 - x0, y1 - y0), ux = (x1 - x0) / len, uy = (y1 - y0) / len;
+    for (double along = 0.0; along < len; along += 1.0) {
+      for (double across = -30.0; across <= 30.0; across += 2.7) {
+        const double x = x0 + along * ux - across * uy, y = y0 + along * uy + across * ux;
+        seed = seed * 1664525u + 1013904223u;
+        const double wobble = static_cast<double>(seed >> 8) / 16777216.0 - 0.5;
+        s.x.push_back(x);
+        s.y.push_back(y);
+        s.h.push_back(100.0 + 0.002 * x + 3.0 * std::sin(y / 40.0) + offset + 0.1 * wobble);
+      }
+    }
+  }
+  return s;
+}
+
+// The swath in batches of 700 points, the same every pass.
+kit::GridSource source_of(const Swath& s) {
+  return [&s](int, const kit::GridBatchFn& batch) {
+    for (std::size_t k = 0; k < s.x.size(); k += 700) {
+      const std::size_t n = std::min<std::size_t>(700, s.x.size() - k);
+      batch(std::span(s.x).subspan(k, n), std::span(s.y).subspan(k, n),
+            std::span(s.h).subspan(k, n));
+    }
+  };
+}
+
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string t = (std::filesystem::temp_directory_path() / "overlap_test.XXXXXX").string();
+    if (mkdtemp(t.data()) == nullptr) throw std::runtime_error("mkdtemp");
+    path = t;
+  }
+  ~ScratchFolder() { std::filesystem::remove_all(path); }
+  std::string path;
+};
+
+std::vector<float> read_tiff(const std::string& path, double* gt, int& w, int& h) {
+  GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  if (!ds) return {};
+  ds->GetGeoTransform(gt);
+  w = ds->GetRasterXSize();
+  h = ds->GetRasterYSize();
+  std::vector<float> v(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+  if (ds->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, w, h, v.data(), w, h, GDT_Float32, 0, 0) !=
+      CE_None)
+    return {};
+  return v;
+}
+
+bool same_bits(float a, float b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+class StreamedCheck : public testing::TestWithParam<double> {};
+
+TEST_P(StreamedCheck, GivesTheInMemoryCheckOverlapsGeoTiffsAndFigureBlocks) {
+  // Line 1 flies 3 km east, turns and comes back west 20 m to the north, past its start: the
+  // tiles it left behind (more than the stream's 200 m margin) take points again. Line 2
+  // crosses it north to south, line 3 diagonally through both, south-west of the origin too.
+  // Line 4 flies west beside line 1's return: at 0.5 m cells a tile row of their overlap spans
+  // more tiles than are read whole.
+  const double cell = GetParam();
+  const std::vector<Swath> lines = {swath({{0, 0}, {3000, 0}, {3000, 20}, {-800, 20}}, 0.0),
+                                    swath({{1500, 1500}, {1500, -1500}}, 0.25),
+                                    swath({{-700, -900}, {2600, 700}}, -0.4),
+                                    swath({{3400, 35}, {-600, 35}}, 0.1)};
+  kit::start_gdal();
+  ScratchFolder dir;
+  std::vector<TiledGrid> streamed;
+  std::vector<LineGrid> whole;
+  for (const Swath& s : lines) {
+    streamed.push_back(grid_to_file(source_of(s), cell, dir.path));
+    whole.push_back(grid_points(s.x, s.y, s.h, cell));
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path)) << "a scratch file stayed behind";
+  for (std::size_t a = 0; a < lines.size(); ++a) {
+    for (std::size_t b = 0; b < lines.size(); ++b) {
+      if (a == b) continue;
+      SCOPED_TRACE("lines " + std::to_string(a) + ", " + std::to_string(b));
+      const Overlap want = compare_lines(whole[a], whole[b], cell);
+      const PairOverlap got = compare_grids(streamed[a], streamed[b], cell);
+      ASSERT_GT(want.cells.size(), 40u);  // 0.5 m cells are sparse: a point each 1 x 2.7 m
+      ASSERT_EQ(got.cells, want.cells.size());
+      EXPECT_EQ(got.mean, want.mean);
+      EXPECT_EQ(got.rms, want.rms);
+
+      // The GeoTIFF: the box of the common cells, each one's difference, NaN elsewhere.
+      std::int32_t ilo = want.cells.front().i, ihi = ilo;
+      for (const OverlapCell& c : want.cells) {
+        ilo = std::min(ilo, c.i);
+        ihi = std::max(ihi, c.i);
+      }
+      const std::int32_t jlo = want.cells.front().j, jhi = want.cells.back().j;
+      EXPECT_EQ(got.ilo, ilo);
+      EXPECT_EQ(got.ihi, ihi);
+      EXPECT_EQ(got.jlo, jlo);
+      EXPECT_EQ(got.jhi, jhi);
+      const std::string tif = dir.path + "/pair.tif";
+      ASSERT_TRUE(write_overlap_tiff(tif, streamed[a], streamed[b], got, "EPSG:32633", 1 << 30));
+      double gt[6];
+      int w = 0, h = 0;
+      std::vector<float> band = read_tiff(tif, gt, w, h);
+      ASSERT_EQ(w, ihi - ilo + 1);
+      ASSERT_EQ(h, jhi - jlo + 1);
+      EXPECT_EQ(gt[0], ilo * cell);
+      EXPECT_EQ(gt[3], (jhi + 1) * cell);
+      std::vector<float> expected(band.size(), std::numeric_limits<float>::quiet_NaN());
+      for (const OverlapCell& c : want.cells) {
+        expected[static_cast<std::size_t>(jhi - c.j) * static_cast<std::size_t>(w) +
+                 static_cast<std::size_t>(c.i - ilo)] = static_cast<float>(c.dh);
+      }
+      std::size_t differing = 0;
+      for (std::size_t k = 0; k < band.size(); ++k)
+        differing += !same_bits(band[k], expected[k]);
+      EXPECT_EQ(differing, 0u) << "of " << band.size() << " cells";
+      EXPECT_FALSE(write_overlap_tiff(dir.path + "/big.tif", streamed[a], streamed[b], got, "",
+                                      std::int64_t{w} * h - 1));
+
+      // The figure's blocks: 100 at most, each the sum of its cells in row, column order.
+      const OverlapBlocks blocks = overlap_blocks(streamed[a], streamed[b], got, 100);
+      ASSERT_GT(blocks.f, 1);
+      ASSERT_LE((w / blocks.f + 1) * (h / blocks.f + 1), 100);
+      ASSERT_GT((w / (blocks.f - 1) + 1) * (h / (blocks.f - 1) + 1), 100);
+      std::vector<double> sum(static_cast<std::size_t>(blocks.bx * blocks.by), 0.0);
+      std::vector<std::int64_t> count(sum.size(), 0);
+      for (const OverlapCell& c : want.cells) {
+        const auto k =
+            static_cast<std::size_t>((c.j - jlo) / blocks.f * blocks.bx + (c.i - ilo) / blocks.f);
+        sum[k] += c.dh;
+        ++count[k];
+      }
+      EXPECT_EQ(blocks.sum, sum);
+      EXPECT_EQ(blocks.count, count);
+    }
+  }
+  // Lines apart, and a line without points, have no overlap.
+  const Swath far = swath({{50000, 50000}, {51000, 50000}}, 0.0);
+  EXPECT_EQ(compare_grids(streamed[0], grid_to_file(source_of(far), cell, dir.path), cell).cells,
+            0u);
+  EXPECT_EQ(compare_grids(streamed[0], TiledGrid{}, cell).cells, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cells, StreamedCheck, testing::Values(5.0, 0.5));
 
 TEST(LocalProjection, CentreAtOriginNorthAlongTheMeridian) {
   // 0.01 degree north of 78.5 N on the central meridian: the WGS84 meridian arc,

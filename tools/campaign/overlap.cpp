@@ -1,11 +1,18 @@
 #include "overlap.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <unordered_map>
+#include <utility>
 
+#include "error.hpp"
 #include "gdal_io.hpp"
 
 namespace campaign {
@@ -103,21 +110,6 @@ LineGrid GridAccumulator::grid() {
   return sorted_grid(cells_);
 }
 
-LineGrid grid_stream(const kit::GridSource& source, double cell) {
-  // A tile handed out again (the line came back to it) replaces its first cells.
-  std::unordered_map<std::uint64_t, std::vector<GridCell>> tiles;
-  kit::stream_grid(common_frame(cell), kStreamMargin, source,
-                   [&](std::int64_t tx, std::int64_t ty, const kit::TileGrid::Tile& t) {
-                     std::vector<GridCell>& cells = tiles[kit::TileGrid::key(tx, ty)];
-                     cells.clear();
-                     append_cells(tx, ty, t, cells);
-                   });
-  std::vector<GridCell> all;
-  for (auto& entry : tiles)
-    all.insert(all.end(), entry.second.begin(), entry.second.end());
-  return sorted_grid(std::move(all));
-}
-
 LineGrid grid_points(const std::vector<double>& x, const std::vector<double>& y,
                      const std::vector<double>& h, double cell) {
   GridAccumulator acc(cell);
@@ -155,35 +147,312 @@ Overlap compare_lines(const LineGrid& ga, const LineGrid& gb, double cell) {
   return o;
 }
 
-bool write_overlap_tiff(const std::string& path, const Overlap& o, const std::string& crs,
-                        std::int64_t max_cells) {
-  if (o.cells.empty()) return false;
-  std::int32_t ilo = o.cells.front().i, ihi = ilo;
-  const std::int32_t jlo = o.cells.front().j, jhi = o.cells.back().j;
-  for (const OverlapCell& c : o.cells) {
-    ilo = std::min(ilo, c.i);
-    ihi = std::max(ihi, c.i);
+namespace {
+
+constexpr int kTile = kit::TileGrid::kTile;
+
+[[noreturn]] void scratch_failed(const char* what) {
+  throw kit::ToolError(std::string("scratch grid file: cannot ") + what + ": " +
+                       std::strerror(errno));
+}
+
+}  // namespace
+
+TiledGrid::TiledGrid(const std::string& dir) {
+  std::string name = dir + "/.summary-grid.XXXXXX";
+  fd_ = mkostemp(name.data(), O_CLOEXEC);
+  if (fd_ < 0) scratch_failed(("create one in " + dir).c_str());
+  ::unlink(name.c_str());
+}
+
+TiledGrid::~TiledGrid() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+TiledGrid::TiledGrid(TiledGrid&& o) noexcept {
+  *this = std::move(o);
+}
+
+TiledGrid& TiledGrid::operator=(TiledGrid&& o) noexcept {
+  if (this == &o) return *this;
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = std::exchange(o.fd_, -1);
+  size_ = std::exchange(o.size_, 0);
+  tiles_ = std::move(o.tiles_);
+  buffer_ = std::move(o.buffer_);
+  ilo = o.ilo;
+  ihi = o.ihi;
+  jlo = o.jlo;
+  jhi = o.jhi;
+  return *this;
+}
+
+void TiledGrid::write(const void* data, std::size_t bytes) {
+  const auto* p = static_cast<const char*>(data);
+  while (bytes > 0) {
+    const ssize_t n = ::pwrite(fd_, p, bytes, static_cast<off_t>(size_));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) scratch_failed("write");
+    p += n;
+    bytes -= static_cast<std::size_t>(n);
+    size_ += static_cast<std::uint64_t>(n);
   }
-  const std::int64_t nx64 = std::int64_t{ihi} - ilo + 1, ny64 = std::int64_t{jhi} - jlo + 1;
+}
+
+void TiledGrid::read(void* data, std::size_t bytes, std::uint64_t offset) const {
+  auto* p = static_cast<char*>(data);
+  while (bytes > 0) {
+    const ssize_t n = ::pread(fd_, p, bytes, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) scratch_failed("read");
+    p += n;
+    bytes -= static_cast<std::size_t>(n);
+    offset += static_cast<std::uint64_t>(n);
+  }
+}
+
+void TiledGrid::put(std::int64_t tx, std::int64_t ty, const kit::TileGrid::Tile& t) {
+  std::uint32_t ends[kTile];
+  buffer_.clear();
+  for (int r = 0; r < kTile; ++r) {
+    for (int c = 0; c < kTile; ++c) {
+      const auto at = static_cast<std::size_t>(r * kTile + c);
+      if (t.count[at] == 0) continue;
+      const auto i = static_cast<std::int32_t>(tx * kTile + c);
+      buffer_.push_back({i, static_cast<float>(t.sum[at] / static_cast<double>(t.count[at]))});
+      ilo = std::min(ilo, i);
+      ihi = std::max(ihi, i);
+      const auto j = static_cast<std::int32_t>(ty * kTile + r);
+      jlo = std::min(jlo, j);
+      jhi = std::max(jhi, j);
+    }
+    ends[r] = static_cast<std::uint32_t>(buffer_.size());
+  }
+  tiles_[kit::TileGrid::key(tx, ty)] = {tx, ty, size_};
+  write(ends, sizeof ends);
+  write(buffer_.data(), buffer_.size() * sizeof(Cell));
+}
+
+std::vector<TiledGrid::TileRef> TiledGrid::tiles() const {
+  std::vector<TileRef> v;
+  v.reserve(tiles_.size());
+  for (const auto& entry : tiles_)
+    v.push_back(entry.second);
+  std::sort(v.begin(), v.end(), [](const TileRef& a, const TileRef& b) {
+    return a.ty != b.ty ? a.ty < b.ty : a.tx < b.tx;
+  });
+  return v;
+}
+
+void TiledGrid::read_row_ends(const TileRef& t, std::uint32_t* ends) const {
+  read(ends, kTile * sizeof(std::uint32_t), t.offset);
+}
+
+void TiledGrid::read_cells(const TileRef& t, std::uint32_t first, std::uint32_t last,
+                           std::vector<Cell>& out) const {
+  out.resize(last - first);
+  read(out.data(), out.size() * sizeof(Cell),
+       t.offset + kTile * sizeof(std::uint32_t) + std::uint64_t{first} * sizeof(Cell));
+}
+
+TiledGrid grid_to_file(const kit::GridSource& source, double cell, const std::string& dir) {
+  TiledGrid g(dir);
+  kit::stream_grid(
+      common_frame(cell), kStreamMargin, source,
+      [&](std::int64_t tx, std::int64_t ty, const kit::TileGrid::Tile& t) { g.put(tx, ty, t); });
+  return g;
+}
+
+namespace {
+
+// Tiles both grids hold, as pairs, ordered by tile row, then tile column.
+std::vector<std::pair<TiledGrid::TileRef, TiledGrid::TileRef>> common_tiles(const TiledGrid& ga,
+                                                                            const TiledGrid& gb) {
+  std::vector<std::pair<TiledGrid::TileRef, TiledGrid::TileRef>> common;
+  if (!ga.box_meets(gb)) return common;
+  const std::vector<TiledGrid::TileRef> ta = ga.tiles(), tb = gb.tiles();
+  std::size_t ka = 0, kb = 0;
+  const auto before = [](const TiledGrid::TileRef& a, const TiledGrid::TileRef& b) {
+    return a.ty != b.ty ? a.ty < b.ty : a.tx < b.tx;
+  };
+  while (ka < ta.size() && kb < tb.size()) {
+    if (before(ta[ka], tb[kb])) {
+      ++ka;
+    } else if (before(tb[kb], ta[ka])) {
+      ++kb;
+    } else {
+      common.emplace_back(ta[ka++], tb[kb++]);
+    }
+  }
+  return common;
+}
+
+// visit(j, i, dh) for the cells of row j both rows hold, west to east.
+template <class Visit>
+void merge_row(std::int32_t j, std::span<const TiledGrid::Cell> ra,
+               std::span<const TiledGrid::Cell> rb, Visit& visit) {
+  std::size_t ka = 0, kb = 0;
+  while (ka < ra.size() && kb < rb.size()) {
+    if (ra[ka].i < rb[kb].i) {
+      ++ka;
+    } else if (rb[kb].i < ra[ka].i) {
+      ++kb;
+    } else {
+      visit(j, ra[ka].i, static_cast<double>(ra[ka].mean) - static_cast<double>(rb[kb].mean));
+      ++ka;
+      ++kb;
+    }
+  }
+}
+
+std::uint32_t row_begin(const std::uint32_t* ends, int r) {
+  return r == 0 ? 0 : ends[r - 1];
+}
+
+// A tile row of at most this many common tiles is read whole: some 4 MB a grid at most.
+constexpr std::size_t kWholeTiles = 32;
+
+// visit(j, i, dh) for every cell both grids hold, by row from the south, then column: a tile
+// row at a time, each grid row of it read across that row's tiles. A wide tile row (a long
+// overlap east to west) is read a grid row at a time, so that memory stays bounded.
+template <class Visit>
+void walk_by_rows(const TiledGrid& ga, const TiledGrid& gb, Visit&& visit) {
+  const auto common = common_tiles(ga, gb);
+  std::vector<std::uint32_t> ends_a, ends_b;
+  std::vector<std::vector<TiledGrid::Cell>> whole_a(kWholeTiles), whole_b(kWholeTiles);
+  std::vector<TiledGrid::Cell> ra, rb;
+  for (std::size_t first = 0, last = 0; first < common.size(); first = last) {
+    while (last < common.size() && common[last].first.ty == common[first].first.ty)
+      ++last;
+    const std::size_t m = last - first;
+    const bool whole = m <= kWholeTiles;
+    ends_a.resize(m * kTile);
+    ends_b.resize(m * kTile);
+    for (std::size_t k = 0; k < m; ++k) {
+      ga.read_row_ends(common[first + k].first, &ends_a[k * kTile]);
+      gb.read_row_ends(common[first + k].second, &ends_b[k * kTile]);
+      if (!whole) continue;
+      ga.read_cells(common[first + k].first, 0, ends_a[k * kTile + kTile - 1], whole_a[k]);
+      gb.read_cells(common[first + k].second, 0, ends_b[k * kTile + kTile - 1], whole_b[k]);
+    }
+    for (int r = 0; r < kTile; ++r) {
+      const auto j = static_cast<std::int32_t>(common[first].first.ty * kTile + r);
+      for (std::size_t k = 0; k < m; ++k) {
+        const std::uint32_t* ea = &ends_a[k * kTile];
+        const std::uint32_t* eb = &ends_b[k * kTile];
+        const std::uint32_t a0 = row_begin(ea, r), b0 = row_begin(eb, r);
+        if (a0 == ea[r] || b0 == eb[r]) continue;
+        if (whole) {
+          merge_row(j, std::span(whole_a[k]).subspan(a0, ea[r] - a0),
+                    std::span(whole_b[k]).subspan(b0, eb[r] - b0), visit);
+        } else {
+          ga.read_cells(common[first + k].first, a0, ea[r], ra);
+          gb.read_cells(common[first + k].second, b0, eb[r], rb);
+          merge_row(j, std::span(ra), std::span(rb), visit);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+PairOverlap compare_grids(const TiledGrid& ga, const TiledGrid& gb, double cell) {
+  PairOverlap o;
+  o.cell = cell;
+  double sum = 0.0, sum2 = 0.0;
+  walk_by_rows(ga, gb, [&](std::int32_t j, std::int32_t i, double dh) {
+    if (o.cells == 0) {
+      o.ilo = o.ihi = i;
+      o.jlo = j;
+    }
+    o.ilo = std::min(o.ilo, i);
+    o.ihi = std::max(o.ihi, i);
+    o.jhi = j;
+    ++o.cells;
+    sum += dh;
+    sum2 += dh * dh;
+  });
+  if (o.cells > 0) {
+    const auto n = static_cast<double>(o.cells);
+    o.mean = sum / n;
+    o.rms = std::sqrt(sum2 / n);
+  }
+  return o;
+}
+
+OverlapBlocks overlap_blocks(const TiledGrid& ga, const TiledGrid& gb, const PairOverlap& o,
+                             std::int64_t max_blocks) {
+  OverlapBlocks b;
+  if (o.cells == 0) return b;
+  const std::int64_t nx = std::int64_t{o.ihi} - o.ilo + 1, ny = std::int64_t{o.jhi} - o.jlo + 1;
+  while ((nx / b.f + 1) * (ny / b.f + 1) > max_blocks)
+    ++b.f;
+  b.bx = (nx + b.f - 1) / b.f;
+  b.by = (ny + b.f - 1) / b.f;
+  b.sum.assign(static_cast<std::size_t>(b.bx * b.by), 0.0);
+  b.count.assign(b.sum.size(), 0);
+  walk_by_rows(ga, gb, [&](std::int32_t j, std::int32_t i, double dh) {
+    const auto k = static_cast<std::size_t>((j - o.jlo) / b.f * b.bx + (i - o.ilo) / b.f);
+    b.sum[k] += dh;
+    ++b.count[k];
+  });
+  return b;
+}
+
+bool write_overlap_tiff(const std::string& path, const TiledGrid& ga, const TiledGrid& gb,
+                        const PairOverlap& o, const std::string& crs, std::int64_t max_cells) {
+  if (o.cells == 0) return false;
+  const std::int64_t nx64 = std::int64_t{o.ihi} - o.ilo + 1, ny64 = std::int64_t{o.jhi} - o.jlo + 1;
   if (nx64 * ny64 > max_cells || nx64 > INT32_MAX || ny64 > INT32_MAX) return false;
-  const int nx = static_cast<int>(nx64), ny = static_cast<int>(ny64);
-  std::vector<float> band(static_cast<std::size_t>(nx64 * ny64),
-                          std::numeric_limits<float>::quiet_NaN());
-  for (const OverlapCell& c : o.cells) {  // north row first
-    const std::int64_t r = std::int64_t{jhi} - c.j, col = std::int64_t{c.i} - ilo;
-    band[static_cast<std::size_t>(r * nx64 + col)] = static_cast<float>(c.dh);
-  }
   const double cell = o.cell;
   kit::RasterLayout layout;
-  layout.width = nx;
-  layout.height = ny;
-  const double gt[6] = {static_cast<double>(ilo) * cell,         cell, 0.0,
-                        (static_cast<double>(jhi) + 1.0) * cell, 0.0,  -cell};
+  layout.width = static_cast<int>(nx64);
+  layout.height = static_cast<int>(ny64);
+  const double gt[6] = {static_cast<double>(o.ilo) * cell,         cell, 0.0,
+                        (static_cast<double>(o.jhi) + 1.0) * cell, 0.0,  -cell};
   std::copy(std::begin(gt), std::end(gt), layout.geotransform);
   layout.crs = crs;
   layout.nodata = std::numeric_limits<double>::quiet_NaN();
+  // Tiled, and blocks no tile reached left out (they read as nodata): the file is written a
+  // tile window at a time through GDAL's bounded block cache.
+  layout.creation_options = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "SPARSE_OK=TRUE"};
   GDALDatasetUniquePtr ds = kit::create_geotiff(path, layout);
-  kit::write_window(*ds, 0, 0, nx, ny, band.data(), path);
+  std::uint32_t ea[kTile], eb[kTile];
+  std::vector<TiledGrid::Cell> ca, cb;
+  std::vector<float> window;
+  std::int64_t row = std::numeric_limits<std::int64_t>::min();
+  for (const auto& [ta, tb] : common_tiles(ga, gb)) {
+    // A tile row written is flushed: GDAL's cache then holds the blocks of one tile row, not
+    // of the whole overlap.
+    if (ta.ty != row) ds->FlushCache();
+    row = ta.ty;
+    // The tile's cells within the box: columns [x_lo, x_hi], rows [y_lo, y_hi].
+    const std::int64_t x_lo = std::max<std::int64_t>(ta.tx * kTile, o.ilo);
+    const std::int64_t x_hi = std::min<std::int64_t>(ta.tx * kTile + kTile - 1, o.ihi);
+    const std::int64_t y_lo = std::max<std::int64_t>(ta.ty * kTile, o.jlo);
+    const std::int64_t y_hi = std::min<std::int64_t>(ta.ty * kTile + kTile - 1, o.jhi);
+    if (x_lo > x_hi || y_lo > y_hi) continue;
+    const std::int64_t w = x_hi - x_lo + 1, h = y_hi - y_lo + 1;
+    window.assign(static_cast<std::size_t>(w * h), std::numeric_limits<float>::quiet_NaN());
+    bool any = false;
+    const auto set = [&](std::int32_t j, std::int32_t i, double dh) {
+      window[static_cast<std::size_t>((y_hi - j) * w + (i - x_lo))] = static_cast<float>(dh);
+      any = true;
+    };
+    ga.read_row_ends(ta, ea);
+    gb.read_row_ends(tb, eb);
+    ga.read_cells(ta, 0, ea[kTile - 1], ca);
+    gb.read_cells(tb, 0, eb[kTile - 1], cb);
+    for (int r = 0; r < kTile; ++r) {
+      merge_row(static_cast<std::int32_t>(ta.ty * kTile + r),
+                std::span(ca).subspan(row_begin(ea, r), ea[r] - row_begin(ea, r)),
+                std::span(cb).subspan(row_begin(eb, r), eb[r] - row_begin(eb, r)), set);
+    }
+    if (!any) continue;
+    kit::write_window(*ds, static_cast<int>(x_lo - o.ilo), static_cast<int>(o.jhi - y_hi),
+                      static_cast<int>(w), static_cast<int>(h), window.data(), path);
+  }
   kit::close_checked(std::move(ds), path);
   return true;
 }

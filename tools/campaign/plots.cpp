@@ -102,25 +102,13 @@ namespace {
 
 // The overlap's cells as an image over their bounding box, blocks of f x f cells averaged so
 // that it has at most kMaxPixels pixels; NaN (transparent) where no cell is. Returns f.
-std::int32_t overlap_image(const Overlap& o, std::string& data, double& span) {
-  std::int32_t ilo = o.cells.front().i, ihi = ilo;
-  const std::int32_t jlo = o.cells.front().j, jhi = o.cells.back().j;
-  for (const OverlapCell& c : o.cells) {
-    ilo = std::min(ilo, c.i);
-    ihi = std::max(ihi, c.i);
-  }
-  const std::int64_t nx = std::int64_t{ihi} - ilo + 1, ny = std::int64_t{jhi} - jlo + 1;
-  std::int64_t f = 1;
-  while ((nx / f + 1) * (ny / f + 1) > kMaxPixels)
-    ++f;
-  const std::int64_t bx = (nx + f - 1) / f, by = (ny + f - 1) / f;
-  std::vector<double> sum(static_cast<std::size_t>(bx * by), 0.0);
-  std::vector<std::int64_t> count(sum.size(), 0);
-  for (const OverlapCell& c : o.cells) {
-    const auto b = static_cast<std::size_t>((c.j - jlo) / f * bx + (c.i - ilo) / f);
-    sum[b] += c.dh;
-    ++count[b];
-  }
+std::int32_t overlap_image(const PairOverlap& o, const TiledGrid& ga, const TiledGrid& gb,
+                           std::string& data, double& span) {
+  const OverlapBlocks blocks = overlap_blocks(ga, gb, o, kMaxPixels);
+  const std::int64_t f = blocks.f, bx = blocks.bx, by = blocks.by;
+  const std::int32_t ilo = o.ilo, jlo = o.jlo;
+  const std::vector<double>& sum = blocks.sum;
+  const std::vector<std::int64_t>& count = blocks.count;
   span = 0.0;
   for (std::int64_t r = 0; r < by; ++r) {
     for (std::int64_t col = 0; col < bx; ++col) {
@@ -138,11 +126,12 @@ std::int32_t overlap_image(const Overlap& o, std::string& data, double& span) {
 
 }  // namespace
 
-std::string overlap_svg(const PlotDir& dir, const Overlap& o, const std::string& title) {
-  if (o.cells.empty()) return "";
+std::string overlap_svg(const PlotDir& dir, const PairOverlap& o, const TiledGrid& ga,
+                        const TiledGrid& gb, const std::string& title) {
+  if (o.cells == 0) return "";
   std::string data;
   double span = 0.0;
-  const std::int32_t f = overlap_image(o, data, span);
+  const std::int32_t f = overlap_image(o, ga, gb, data, span);
   write_text(dir.path() + "/overlap.dat", data);
   if (span == 0.0) span = 0.01;
   const std::string note =

@@ -33,7 +33,8 @@ std::string track_map_svg(const PlotDir& dir, const std::vector<Track>& tracks);
 std::string per_line_svg(const PlotDir& dir, const std::vector<std::string>& names,
                          const std::vector<double>& values, const std::string& ylabel);
 
-// The height differences of one pair of lines, coloured, on the map.
-std::string overlap_svg(const PlotDir& dir, const Overlap& o, const std::string& title);
+// The height differences of one pair of lines (their grids `ga`, `gb`), coloured, on the map.
+std::string overlap_svg(const PlotDir& dir, const PairOverlap& o, const TiledGrid& ga,
+                        const TiledGrid& gb, const std::string& title);
 
 }  // namespace campaign

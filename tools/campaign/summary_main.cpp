@@ -39,7 +39,7 @@ constexpr std::size_t kMinOverlapCells = 10;
 constexpr std::int64_t kMaxTiffCells = 50'000'000;
 
 struct Pair {
-  Overlap o;
+  PairOverlap o;
   std::string tiff;  // file name under overlaps/
 };
 
@@ -50,6 +50,7 @@ struct Campaign {
   std::vector<Track> tracks;
   std::vector<Pair> pairs;
   std::string crs;
+  std::vector<TiledGrid> grids;  // every line's, on scratch files, until the page is drawn
 };
 
 std::string fmt(double v, int decimals) {
@@ -155,11 +156,13 @@ bool campaign_centre(const std::vector<LineInfo>& lines, double& lat0, double& l
   return true;
 }
 
-// A line's points, a batch at a time, projected and summed into its grid: memory follows the
-// cells the line covers, not its number of points.
-LineGrid grid_line(const LineInfo& l, const LocalProjection& proj, double cell) {
+// A line's points, a batch at a time, projected and summed into its grid, whose finished tiles
+// go to a scratch file in `scratch`: memory follows the tiles around the line's front, not its
+// points or the area it covers.
+TiledGrid grid_line(const LineInfo& l, const LocalProjection& proj, double cell,
+                    const std::string& scratch) {
   if (l.points_file.empty() || !fs::exists(l.points_file)) return {};
-  return grid_stream(
+  return grid_to_file(
       [&](int, const kit::GridBatchFn& batch) {
         runfiles::for_each_lon_lat_height(
             l.points_file, l.las_points, l.binary_points, l.averaged,
@@ -168,13 +171,14 @@ LineGrid grid_line(const LineInfo& l, const LocalProjection& proj, double cell) 
               batch(lon, lat, h);
             });
       },
-      cell);
+      cell, scratch);
 }
 
 // A line whose points cannot be read stays out of the check; the others go on.
-LineGrid grid_or_warn(const LineInfo& l, const LocalProjection& proj, double cell) {
+TiledGrid grid_or_warn(const LineInfo& l, const LocalProjection& proj, double cell,
+                       const std::string& scratch) {
   try {
-    return grid_line(l, proj, cell);
+    return grid_line(l, proj, cell, scratch);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "beamfall-campaign: %s: left out of the cross-line check: %s\n",
                  l.name.c_str(), e.what());
@@ -212,12 +216,15 @@ void on_every_core(std::size_t n, const MakeState& make_state, const Job& job) {
 }
 
 // Every line's grid; each is the line's alone, the same whichever thread makes it.
-std::vector<LineGrid> grid_lines(const Campaign& c, double lat0, double lon0) {
-  std::vector<LineGrid> grids(c.lines.size());
+std::vector<TiledGrid> grid_lines(const Campaign& c, double lat0, double lon0) {
+  // The run's state folder when there is one; the files are unlinked as soon as made.
+  const fs::path state = fs::path(c.dir) / ".campaign";
+  const std::string scratch = fs::is_directory(state) ? state.string() : c.dir;
+  std::vector<TiledGrid> grids(c.lines.size());
   on_every_core(
       c.lines.size(), [&] { return std::make_unique<LocalProjection>(lat0, lon0); },
       [&](std::size_t k, const LocalProjection& proj) {
-        if (c.lines[k].succeeded()) grids[k] = grid_or_warn(c.lines[k], proj, c.cell);
+        if (c.lines[k].succeeded()) grids[k] = grid_or_warn(c.lines[k], proj, c.cell, scratch);
       });
   return grids;
 }
@@ -245,19 +252,21 @@ void cross_check(Campaign& c) {
     proj.forward(t.x, t.y);
     c.tracks.push_back(std::move(t));
   }
-  const std::vector<LineGrid> grids = grid_lines(c, lat0, lon0);
+  c.grids = grid_lines(c, lat0, lon0);
+  const std::vector<TiledGrid>& grids = c.grids;
   const fs::path tiff_dir = fs::path(c.dir) / "overlaps";
   remove_old_tiffs(tiff_dir);
   for (std::size_t a = 0; a < grids.size(); ++a) {
     for (std::size_t b = a + 1; b < grids.size(); ++b) {
       Pair p;
-      p.o = compare_lines(grids[a], grids[b], c.cell);
-      if (p.o.cells.size() < kMinOverlapCells) continue;
+      p.o = compare_grids(grids[a], grids[b], c.cell);
+      if (p.o.cells < kMinOverlapCells) continue;
       p.o.a = a;
       p.o.b = b;
       fs::create_directories(tiff_dir);
       p.tiff = "line" + std::to_string(a + 1) + "-line" + std::to_string(b + 1) + ".tif";
-      if (!write_overlap_tiff((tiff_dir / p.tiff).string(), p.o, c.crs, kMaxTiffCells)) {
+      if (!write_overlap_tiff((tiff_dir / p.tiff).string(), grids[a], grids[b], p.o, c.crs,
+                              kMaxTiffCells)) {
         p.tiff.clear();
       }
       c.pairs.push_back(std::move(p));
@@ -310,7 +319,8 @@ std::vector<std::string> overlap_figures(const Campaign& c) {
   on_every_core(
       c.pairs.size(), [] { return std::make_unique<PlotDir>(); },
       [&](std::size_t k, const PlotDir& dir) {
-        figures[k] = overlap_svg(dir, c.pairs[k].o, pair_title(c, c.pairs[k]));
+        const PairOverlap& o = c.pairs[k].o;
+        figures[k] = overlap_svg(dir, o, c.grids[o.a], c.grids[o.b], pair_title(c, c.pairs[k]));
       });
   return figures;
 }
@@ -323,8 +333,8 @@ std::string overlap_html(const Campaign& c) {
        "<code>overlaps/</code> as GeoTIFF.</p>\n";
   std::vector<std::vector<std::string>> rows;
   for (const Pair& p : c.pairs) {
-    rows.push_back({html_escape(pair_title(c, p)), std::to_string(p.o.cells.size()),
-                    fmt(p.o.mean, 3), fmt(p.o.rms, 3),
+    rows.push_back({html_escape(pair_title(c, p)), std::to_string(p.o.cells), fmt(p.o.mean, 3),
+                    fmt(p.o.rms, 3),
                     p.tiff.empty() ? "too large for one GeoTIFF" : "overlaps/" + p.tiff});
   }
   t += kit::html_table({"lines", "cells", "mean (m)", "RMS (m)", "grid"}, rows);
@@ -361,8 +371,8 @@ std::string html_text(const Campaign& c, const RollEstimate& roll) {
 
 void print_overlaps(const Campaign& c) {
   for (const Pair& p : c.pairs) {
-    std::printf("overlap %s: %zu cells, mean %s m, RMS %s m\n", pair_title(c, p).c_str(),
-                p.o.cells.size(), fmt(p.o.mean, 3).c_str(), fmt(p.o.rms, 3).c_str());
+    std::printf("overlap %s: %zu cells, mean %s m, RMS %s m\n", pair_title(c, p).c_str(), p.o.cells,
+                fmt(p.o.mean, 3).c_str(), fmt(p.o.rms, 3).c_str());
   }
 }
 
