@@ -12,6 +12,7 @@
 #include <memory>
 #include <random>
 
+#include "../unit/aircraft.hpp"
 #include "georef/rigorous.hpp"
 
 namespace bf {
@@ -162,16 +163,7 @@ TEST(RigorousGeolocation, TheSwathEdgeLiesAboveTheEllipsoidAndSouthOfTheParallel
   EXPECT_NEAR((p.lat - 78.5) * kPi / 180 * rm, -south, 0.0005);
 }
 
-AircraftState aircraft(double lat, double heading, double pitch, double roll) {
-  AircraftState s;
-  s.lat_a = lat;
-  s.lon_a = 9;
-  s.h_a = 1000;
-  s.heading = heading;
-  s.pitch = pitch;
-  s.roll = roll;
-  return s;
-}
+using test::aircraft;
 
 TEST(RigorousGeolocation, UsesTheFlatEarthModesAttitudeConventions) {
   // Offsets derived by hand in the local level frame, as for the flat-earth
@@ -196,7 +188,7 @@ TEST(RigorousGeolocation, UsesTheFlatEarthModesAttitudeConventions) {
     for (const Case& c : cases) {
       SCOPED_TRACE(c.what);
       SCOPED_TRACE(lat);
-      const AircraftState s = aircraft(lat, c.heading, c.pitch, c.roll);
+      const AircraftState s = aircraft(c.heading, c.pitch, c.roll, lat);
       const RigorousPoint r = geolocate_rigorous(100, make_beam(c.angle), s, c.arm, nullptr);
       const SurfacePoint& p = r.point;
       const Misfit m = misfit({p.lat, p.lon, p.h},
@@ -211,7 +203,7 @@ TEST(RigorousGeolocation, UsesTheFlatEarthModesAttitudeConventions) {
 }
 
 TEST(RigorousGeolocation, NonFiniteInputGivesNonFiniteOutput) {
-  const AircraftState s = aircraft(45, 10, 1, 1);
+  const AircraftState s = aircraft(10, 1, 1, 45);
   for (double range : {std::nan(""), HUGE_VAL}) {
     const SurfacePoint p = geolocate_rigorous(range, make_beam(120), s, {}, nullptr).point;
     EXPECT_FALSE(std::isfinite(p.lat) && std::isfinite(p.lon) && std::isfinite(p.h));

@@ -1,14 +1,14 @@
-// The aircraft of the geolocation tests: 1000 m above 55 N 9 E, in the given attitude
-// (degrees).
+// The aircraft of the geolocation tests: 1000 m above `lat` (55 N unless given) and 9 E, in
+// the given attitude (degrees).
 #pragma once
 
 #include "georef/geolocate.hpp"
 
 namespace bf::test {
 
-inline AircraftState aircraft(double heading, double pitch, double roll) {
+inline AircraftState aircraft(double heading, double pitch, double roll, double lat = 55) {
   AircraftState s;
-  s.lat_a = 55;
+  s.lat_a = lat;
   s.lon_a = 9;
   s.h_a = 1000;
   s.heading = heading;
