@@ -169,15 +169,6 @@ class Status {
   std::chrono::steady_clock::time_point last_;
 };
 
-void check_overlaps(const std::vector<Line>& lines, const PatchReport& report) {
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    bool any = false;
-    for (std::size_t j = 0; j < lines.size(); ++j)
-      any = any || report.overlaps[i][j];
-    if (!any) bf::stop(lines[i].name + " overlaps no other line: nothing ties it to them");
-  }
-}
-
 Results calibrate(const Options& o, Status& status) {
   const auto start = std::chrono::steady_clock::now();
   Results r;
@@ -195,7 +186,6 @@ Results calibrate(const Options& o, Status& status) {
         status.show("reading the lines, pass " + std::to_string(pass) +
                     " of 2: " + std::to_string(static_cast<int>(100 * share)) + " %");
       });
-  check_overlaps(r.lines, r.patch_report);
   for (const Patch& p : r.patches) {
     r.control_points += static_cast<int>(p.control.size());
     r.tie_patches += p.points.front().line != p.points.back().line;  // sorted by line

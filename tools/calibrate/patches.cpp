@@ -398,6 +398,14 @@ double planarity_limit(const std::vector<Candidate>& cands, const PatchSettings&
   return std::max(0.005, 1.5 * *p20);
 }
 
+// Stops on a line that shares ground with no other: nothing ties it to them. Told after the
+// first pass, before the second reads every line again.
+void check_overlaps(const std::vector<Line>& lines, const std::vector<std::vector<bool>>& pairs) {
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    if (std::none_of(pairs[i].begin(), pairs[i].end(), [](bool b) { return b; }))
+      bf::stop(lines[i].name + " overlaps no other line: nothing ties it to them");
+}
+
 }  // namespace
 
 std::vector<Patch> find_patches(const std::vector<Line>& lines,
@@ -412,6 +420,7 @@ std::vector<Patch> find_patches(const std::vector<Line>& lines,
   Grid blocks{local_frame(samples[0][0].lat, samples[0][0].lon, 0), kBlock};
   const Coverage coverage = map_coverage(blocks, samples, strides);
   const std::vector<std::int64_t> shared = overlap_blocks(coverage, report.overlaps);
+  check_overlaps(lines, report.overlaps);
 
   Grid fine{blocks.ref, patch_size_from_density(coverage, s)};
   report.patch_size = fine.size;
