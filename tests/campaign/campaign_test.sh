@@ -180,6 +180,15 @@ case_parallel() {
   expect_in "$out" "2 up to date, 2 to run" "run after TERM to the campaign alone"
   same_outputs "$work/hand" "$work/c" "after TERM to the campaign alone"
 
+  # Started with SIGCHLD ignored (a parent's setting that survives exec): the campaign takes it
+  # back, so GNU parallel's end and every line's exit status are still seen.
+  rc=0
+  out=$(timeout 300 python3 -c 'import os, signal, sys
+signal.signal(signal.SIGCHLD, signal.SIG_IGN)
+os.execv(sys.argv[1], sys.argv[1:])' "$campaign" run "$work/c" --jobs 2 --force 2>&1) || rc=$?
+  [[ $rc == 0 ]] || fail "a run started with SIGCHLD ignored exited $rc (124: it hung): $out"
+  same_outputs "$work/hand" "$work/c" "a run started with SIGCHLD ignored"
+
   # A record the campaign cannot take makes its line run again: cut short, of the first
   # version, without its outputs, with a status that is not a number.
   local record=$work/c/line03/.campaign-record kind

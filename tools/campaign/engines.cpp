@@ -79,31 +79,75 @@ sigset_t stop_signals() {
   return set;
 }
 
-// Runs GNU parallel to its end. An interrupt sent to this process alone is passed on, so that
-// parallel ends its jobs as it does on its own interrupts and the campaign's lock is held until
-// no task runs; one from the terminal reached parallel already. Exits as the interrupt asks.
+// Ends this process by `signal`, as its default action would, so that a shell sees a command
+// ended by an interrupt (a loop over campaigns stops at Ctrl-C); 128 + its number should the
+// signal not end it.
+[[noreturn]] void end_by_signal(int signal) {
+  std::fflush(stdout);
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  ::sigaction(signal, &dfl, nullptr);
+  sigset_t one;
+  sigemptyset(&one);
+  sigaddset(&one, signal);
+  ::raise(signal);
+  ::sigprocmask(SIG_UNBLOCK, &one, nullptr);
+  std::_Exit(128 + signal);
+}
+
+// Signal dispositions and mask as they were, whatever way the wait ends.
+class SignalState {
+ public:
+  explicit SignalState(const sigset_t& block) {
+    ::sigprocmask(SIG_BLOCK, &block, &mask_);
+    // An ignored SIGCHLD (inherited through exec) would let the kernel reap parallel unseen:
+    // the wait would never wake, and waitpid would find no child.
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    ::sigaction(SIGCHLD, &dfl, &chld_);
+  }
+  ~SignalState() {
+    ::sigaction(SIGCHLD, &chld_, nullptr);
+    ::sigprocmask(SIG_SETMASK, &mask_, nullptr);
+  }
+  SignalState(const SignalState&) = delete;
+  SignalState& operator=(const SignalState&) = delete;
+
+ private:
+  sigset_t mask_;
+  struct sigaction chld_ {};
+};
+
+// Runs GNU parallel to its end. An interrupt that did not come from the terminal is passed on
+// (a TERM again every second: parallel ignores it until its first jobs have started), so that
+// parallel ends its jobs as it does on its own interrupts (HUP: it lets the running ones finish)
+// and the campaign's lock is held until no task runs. A signal sent to the whole process group
+// reaches parallel twice, which changes nothing. A signal from the terminal reached parallel
+// already. Ends by the interrupt's signal.
 void wait_for_parallel(const Command& c) {
   sigset_t set = stop_signals();
   ::sigaddset(&set, SIGCHLD);  // wakes the wait when parallel ends
-  sigset_t before;
-  ::sigprocmask(SIG_BLOCK, &set, &before);
-  pid_t pid = -1;
-  try {
-    pid = start(c);
-  } catch (...) {
-    ::sigprocmask(SIG_SETMASK, &before, nullptr);
-    throw;
-  }
   int interrupt = 0;
-  while (poll_exit(pid) < 0) {
-    siginfo_t info{};
-    const int signal = ::sigwaitinfo(&set, &info);
-    if (signal <= 0 || signal == SIGCHLD) continue;
-    interrupt = signal;
-    if (info.si_code != SI_KERNEL) ::kill(pid, signal);
+  {
+    const SignalState state(set);
+    const pid_t pid = start(c);
+    bool forwarded = false;
+    while (poll_exit(pid) < 0) {
+      siginfo_t info{};
+      const timespec second{1, 0};
+      const int signal = ::sigtimedwait(&set, &info, &second);
+      if (signal > 0 && signal != SIGCHLD) {
+        interrupt = signal;
+        forwarded = info.si_code != SI_KERNEL;
+        if (forwarded) ::kill(pid, signal);
+      } else if (signal < 0 && forwarded && interrupt == SIGTERM) {
+        ::kill(pid, SIGTERM);
+      }
+    }
   }
-  if (interrupt != 0) std::_Exit(128 + interrupt);
-  ::sigprocmask(SIG_SETMASK, &before, nullptr);
+  if (interrupt != 0) end_by_signal(interrupt);
 }
 
 }  // namespace
@@ -257,7 +301,7 @@ int interrupt_within(double seconds) {
     ::kill(sbatch, SIGTERM);
     wait_for(sbatch);
   }
-  std::_Exit(128 + signal);
+  end_by_signal(signal);
 }
 
 double poll_seconds() {

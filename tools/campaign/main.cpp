@@ -12,6 +12,7 @@
 #include "run_options.hpp"
 #ifdef BEAMFALL_WITH_CALIBRATE
 #include "calibrate.hpp"
+#include "child_status.hpp"
 #endif
 
 namespace campaign {
@@ -111,6 +112,7 @@ int dispatch(int argc, char** argv) {
 }  // namespace campaign
 
 int main(int argc, char** argv) {
+  kit::take_child_status_back();
   try {
     const int status = campaign::dispatch(argc, argv);
     return std::fflush(stdout) == 0 ? status : 1;

@@ -152,8 +152,8 @@ namespace {
 constexpr int kTile = kit::TileGrid::kTile;
 
 [[noreturn]] void scratch_failed(const char* what) {
-  throw kit::ToolError(std::string("scratch grid file: cannot ") + what + ": " +
-                       std::strerror(errno));
+  throw ScratchError(std::string("scratch grid file: cannot ") + what + ": " +
+                     std::strerror(errno));
 }
 
 }  // namespace
@@ -386,25 +386,98 @@ OverlapBlocks overlap_blocks(const TiledGrid& ga, const TiledGrid& gb, const Pai
   OverlapBlocks b;
   if (o.cells == 0) return b;
   const std::int64_t nx = std::int64_t{o.ihi} - o.ilo + 1, ny = std::int64_t{o.jhi} - o.jlo + 1;
-  while ((nx / b.f + 1) * (ny / b.f + 1) > max_blocks)
+  // Counted in doubles: the sides may reach 2^32 cells each.
+  const auto blocks = [&](std::int64_t f) {
+    return static_cast<double>(nx / f + 1) * static_cast<double>(ny / f + 1);
+  };
+  b.f = std::max<std::int64_t>(
+      1, static_cast<std::int64_t>(std::sqrt(static_cast<double>(nx) * static_cast<double>(ny) /
+                                             static_cast<double>(max_blocks))) -
+             1);
+  while (blocks(b.f) > static_cast<double>(max_blocks))
     ++b.f;
   b.bx = (nx + b.f - 1) / b.f;
   b.by = (ny + b.f - 1) / b.f;
   b.sum.assign(static_cast<std::size_t>(b.bx * b.by), 0.0);
   b.count.assign(b.sum.size(), 0);
   walk_by_rows(ga, gb, [&](std::int32_t j, std::int32_t i, double dh) {
-    const auto k = static_cast<std::size_t>((j - o.jlo) / b.f * b.bx + (i - o.ilo) / b.f);
+    const auto k = static_cast<std::size_t>((std::int64_t{j} - o.jlo) / b.f * b.bx +
+                                            (std::int64_t{i} - o.ilo) / b.f);
     b.sum[k] += dh;
     ++b.count[k];
   });
   return b;
 }
 
+namespace {
+
+// The cells both grids hold in one grid row at a time, for rows asked for from the north
+// down: the row ends of the current tile row's common tiles are kept, the cells read per row.
+class RowReader {
+ public:
+  RowReader(const TiledGrid& ga, const TiledGrid& gb)
+      : ga_(ga), gb_(gb), common_(common_tiles(ga, gb)) {}
+
+  // visit(j, i, dh) for row j's common cells, west to east.
+  template <class Visit>
+  void row(std::int32_t j, Visit&& visit) {
+    const std::int64_t ty = j >= 0 ? j / kTile : -((-std::int64_t{j} + kTile - 1) / kTile);
+    load_tile_row(ty);
+    const auto r = static_cast<int>(std::int64_t{j} - ty * kTile);
+    for (std::size_t k = first_; k < last_; ++k) {
+      const std::uint32_t* ea = &ends_a_[(k - first_) * kTile];
+      const std::uint32_t* eb = &ends_b_[(k - first_) * kTile];
+      const std::uint32_t a0 = row_begin(ea, r), b0 = row_begin(eb, r);
+      if (a0 == ea[r] || b0 == eb[r]) continue;
+      ga_.read_cells(common_[k].first, a0, ea[r], ra_);
+      gb_.read_cells(common_[k].second, b0, eb[r], rb_);
+      merge_row(j, std::span(ra_), std::span(rb_), visit);
+    }
+  }
+
+ private:
+  void load_tile_row(std::int64_t ty) {
+    if (ty == ty_) return;
+    ty_ = ty;
+    const auto before = [](const auto& pair, std::int64_t t) { return pair.first.ty < t; };
+    first_ = static_cast<std::size_t>(std::lower_bound(common_.begin(), common_.end(), ty, before) -
+                                      common_.begin());
+    last_ = first_;
+    while (last_ < common_.size() && common_[last_].first.ty == ty)
+      ++last_;
+    ends_a_.resize((last_ - first_) * kTile);
+    ends_b_.resize(ends_a_.size());
+    for (std::size_t k = first_; k < last_; ++k) {
+      ga_.read_row_ends(common_[k].first, &ends_a_[(k - first_) * kTile]);
+      gb_.read_row_ends(common_[k].second, &ends_b_[(k - first_) * kTile]);
+    }
+  }
+
+  const TiledGrid& ga_;
+  const TiledGrid& gb_;
+  std::vector<std::pair<TiledGrid::TileRef, TiledGrid::TileRef>> common_;
+  std::int64_t ty_ = std::numeric_limits<std::int64_t>::min();
+  std::size_t first_ = 0, last_ = 0;
+  std::vector<std::uint32_t> ends_a_, ends_b_;
+  std::vector<TiledGrid::Cell> ra_, rb_;
+};
+
+// GDAL's cache written out, with any failure told: the cache's own write errors are only
+// recorded as GDAL's last error.
+void flush_checked(GDALDataset& ds, const std::string& path) {
+  CPLErrorReset();
+  ds.FlushCache();
+  if (CPLGetLastErrorType() >= CE_Failure)
+    throw kit::ToolError("cannot write " + path + ": " + CPLGetLastErrorMsg());
+}
+
+}  // namespace
+
 bool write_overlap_tiff(const std::string& path, const TiledGrid& ga, const TiledGrid& gb,
                         const PairOverlap& o, const std::string& crs, std::int64_t max_cells) {
   if (o.cells == 0) return false;
   const std::int64_t nx64 = std::int64_t{o.ihi} - o.ilo + 1, ny64 = std::int64_t{o.jhi} - o.jlo + 1;
-  if (nx64 * ny64 > max_cells || nx64 > INT32_MAX || ny64 > INT32_MAX) return false;
+  if (nx64 > INT32_MAX || ny64 > INT32_MAX || nx64 > max_cells / ny64) return false;
   const double cell = o.cell;
   kit::RasterLayout layout;
   layout.width = static_cast<int>(nx64);
@@ -414,44 +487,27 @@ bool write_overlap_tiff(const std::string& path, const TiledGrid& ga, const Tile
   std::copy(std::begin(gt), std::end(gt), layout.geotransform);
   layout.crs = crs;
   layout.nodata = std::numeric_limits<double>::quiet_NaN();
-  // Tiled, and blocks no tile reached left out (they read as nodata): the file is written a
-  // tile window at a time through GDAL's bounded block cache.
-  layout.creation_options = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "SPARSE_OK=TRUE"};
   GDALDatasetUniquePtr ds = kit::create_geotiff(path, layout);
-  std::uint32_t ea[kTile], eb[kTile];
-  std::vector<TiledGrid::Cell> ca, cb;
-  std::vector<float> window;
-  std::int64_t row = std::numeric_limits<std::int64_t>::min();
-  for (const auto& [ta, tb] : common_tiles(ga, gb)) {
-    // A tile row written is flushed: GDAL's cache then holds the blocks of one tile row, not
-    // of the whole overlap.
-    if (ta.ty != row) ds->FlushCache();
-    row = ta.ty;
-    // The tile's cells within the box: columns [x_lo, x_hi], rows [y_lo, y_hi].
-    const std::int64_t x_lo = std::max<std::int64_t>(ta.tx * kTile, o.ilo);
-    const std::int64_t x_hi = std::min<std::int64_t>(ta.tx * kTile + kTile - 1, o.ihi);
-    const std::int64_t y_lo = std::max<std::int64_t>(ta.ty * kTile, o.jlo);
-    const std::int64_t y_hi = std::min<std::int64_t>(ta.ty * kTile + kTile - 1, o.jhi);
-    if (x_lo > x_hi || y_lo > y_hi) continue;
-    const std::int64_t w = x_hi - x_lo + 1, h = y_hi - y_lo + 1;
-    window.assign(static_cast<std::size_t>(w * h), std::numeric_limits<float>::quiet_NaN());
-    bool any = false;
-    const auto set = [&](std::int32_t j, std::int32_t i, double dh) {
-      window[static_cast<std::size_t>((y_hi - j) * w + (i - x_lo))] = static_cast<float>(dh);
-      any = true;
-    };
-    ga.read_row_ends(ta, ea);
-    gb.read_row_ends(tb, eb);
-    ga.read_cells(ta, 0, ea[kTile - 1], ca);
-    gb.read_cells(tb, 0, eb[kTile - 1], cb);
-    for (int r = 0; r < kTile; ++r) {
-      merge_row(static_cast<std::int32_t>(ta.ty * kTile + r),
-                std::span(ca).subspan(row_begin(ea, r), ea[r] - row_begin(ea, r)),
-                std::span(cb).subspan(row_begin(eb, r), eb[r] - row_begin(eb, r)), set);
+  // Whole strips from the north down, each flushed once written: the file is laid out as one
+  // write of the whole grid lays it out, through a cache of one strip.
+  int block_w = 0, strip_rows = 0;
+  ds->GetRasterBand(1)->GetBlockSize(&block_w, &strip_rows);
+  strip_rows = std::max(strip_rows, 1);
+  RowReader rows(ga, gb);
+  std::vector<float> strip;
+  for (std::int64_t top = 0; top < ny64; top += strip_rows) {
+    const std::int64_t h = std::min<std::int64_t>(strip_rows, ny64 - top);
+    strip.assign(static_cast<std::size_t>(h * nx64), std::numeric_limits<float>::quiet_NaN());
+    for (std::int64_t r = 0; r < h; ++r) {
+      float* line = &strip[static_cast<std::size_t>(r * nx64)];
+      rows.row(static_cast<std::int32_t>(o.jhi - top - r),
+               [&](std::int32_t, std::int32_t i, double dh) {
+                 line[std::int64_t{i} - o.ilo] = static_cast<float>(dh);
+               });
     }
-    if (!any) continue;
-    kit::write_window(*ds, static_cast<int>(x_lo - o.ilo), static_cast<int>(o.jhi - y_hi),
-                      static_cast<int>(w), static_cast<int>(h), window.data(), path);
+    kit::write_window(*ds, 0, static_cast<int>(top), layout.width, static_cast<int>(h),
+                      strip.data(), path);
+    flush_checked(*ds, path);
   }
   kit::close_checked(std::move(ds), path);
   return true;

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "error.hpp"
 #include "gridder.hpp"
 #include "projector.hpp"
 
@@ -75,6 +76,12 @@ Overlap compare_lines(const LineGrid& ga, const LineGrid& gb, double cell);
 
 // The streamed check: memory follows the tiles around a line's front and the pair of tiles
 // being compared, not the lines' length or area.
+
+// The scratch file of a grid cannot be made, written or read (a full disk, no descriptor
+// left): a failure of the summary, not of the line.
+struct ScratchError : kit::ToolError {
+  using kit::ToolError::ToolError;
+};
 
 // A line's grid on disk, the kit's tiles as the gridder finishes them: each tile's cells that
 // hold points, row by row from the south, and in memory only where each tile lies in the file

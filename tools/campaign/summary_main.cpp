@@ -1,5 +1,7 @@
 // beamfall-campaign summary: the table of a campaign's lines (summary.csv), the campaign's
 // roll estimate, and the cross-line check with its figures (summary.html).
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -174,11 +176,14 @@ TiledGrid grid_line(const LineInfo& l, const LocalProjection& proj, double cell,
       cell, scratch);
 }
 
-// A line whose points cannot be read stays out of the check; the others go on.
+// A line whose points cannot be read stays out of the check; the others go on. A scratch file
+// that fails ends the summary.
 TiledGrid grid_or_warn(const LineInfo& l, const LocalProjection& proj, double cell,
                        const std::string& scratch) {
   try {
     return grid_line(l, proj, cell, scratch);
+  } catch (const ScratchError&) {
+    throw;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "beamfall-campaign: %s: left out of the cross-line check: %s\n",
                  l.name.c_str(), e.what());
@@ -215,8 +220,20 @@ void on_every_core(std::size_t n, const MakeState& make_state, const Job& job) {
   if (failure) std::rethrow_exception(failure);
 }
 
+// Each line's grid keeps its scratch file open until the page is drawn: a campaign of a
+// thousand lines needs more descriptors than the usual soft limit of 1024.
+void allow_open_files(std::size_t lines) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+  const rlim_t wanted = static_cast<rlim_t>(lines) + 256;
+  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted) return;
+  limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
+  ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 // Every line's grid; each is the line's alone, the same whichever thread makes it.
 std::vector<TiledGrid> grid_lines(const Campaign& c, double lat0, double lon0) {
+  allow_open_files(c.lines.size());
   // The run's state folder when there is one; the files are unlinked as soon as made.
   const fs::path state = fs::path(c.dir) / ".campaign";
   const std::string scratch = fs::is_directory(state) ? state.string() : c.dir;

@@ -2,11 +2,13 @@
 #include <cstdio>
 #include <exception>
 
+#include "child_status.hpp"
 #include "options.hpp"
 #include "quicklook.hpp"
 #include "text.hpp"
 
 int main(int argc, char** argv) {
+  kit::take_child_status_back();
   try {
     const quicklook::Options options = quicklook::parse_options(argc, argv);
     if (options.help) {
