@@ -151,6 +151,10 @@ namespace {
 
 constexpr int kTile = kit::TileGrid::kTile;
 
+bool by_tile_row_then_column(const TiledGrid::TileRef& a, const TiledGrid::TileRef& b) {
+  return a.ty != b.ty ? a.ty < b.ty : a.tx < b.tx;
+}
+
 [[noreturn]] void scratch_failed(const char* what) {
   throw ScratchError(std::string("scratch grid file: cannot ") + what + ": " +
                      std::strerror(errno));
@@ -238,9 +242,7 @@ std::vector<TiledGrid::TileRef> TiledGrid::tiles() const {
   v.reserve(tiles_.size());
   for (const auto& entry : tiles_)
     v.push_back(entry.second);
-  std::sort(v.begin(), v.end(), [](const TileRef& a, const TileRef& b) {
-    return a.ty != b.ty ? a.ty < b.ty : a.tx < b.tx;
-  });
+  std::sort(v.begin(), v.end(), by_tile_row_then_column);
   return v;
 }
 
@@ -272,13 +274,10 @@ std::vector<std::pair<TiledGrid::TileRef, TiledGrid::TileRef>> common_tiles(cons
   if (!ga.box_meets(gb)) return common;
   const std::vector<TiledGrid::TileRef> ta = ga.tiles(), tb = gb.tiles();
   std::size_t ka = 0, kb = 0;
-  const auto before = [](const TiledGrid::TileRef& a, const TiledGrid::TileRef& b) {
-    return a.ty != b.ty ? a.ty < b.ty : a.tx < b.tx;
-  };
   while (ka < ta.size() && kb < tb.size()) {
-    if (before(ta[ka], tb[kb])) {
+    if (by_tile_row_then_column(ta[ka], tb[kb])) {
       ++ka;
-    } else if (before(tb[kb], ta[ka])) {
+    } else if (by_tile_row_then_column(tb[kb], ta[ka])) {
       ++kb;
     } else {
       common.emplace_back(ta[ka++], tb[kb++]);
@@ -312,47 +311,91 @@ std::uint32_t row_begin(const std::uint32_t* ends, int r) {
 // A tile row of at most this many common tiles is read whole: some 4 MB a grid at most.
 constexpr std::size_t kWholeTiles = 32;
 
-// visit(j, i, dh) for every cell both grids hold, by row from the south, then column: a tile
-// row at a time, each grid row of it read across that row's tiles. A wide tile row (a long
-// overlap east to west) is read a grid row at a time, so that memory stays bounded.
-template <class Visit>
-void walk_by_rows(const TiledGrid& ga, const TiledGrid& gb, Visit&& visit) {
-  const auto common = common_tiles(ga, gb);
-  std::vector<std::uint32_t> ends_a, ends_b;
-  std::vector<std::vector<TiledGrid::Cell>> whole_a(kWholeTiles), whole_b(kWholeTiles);
-  std::vector<TiledGrid::Cell> ra, rb;
-  for (std::size_t first = 0, last = 0; first < common.size(); first = last) {
-    while (last < common.size() && common[last].first.ty == common[first].first.ty)
-      ++last;
-    const std::size_t m = last - first;
-    const bool whole = m <= kWholeTiles;
-    ends_a.resize(m * kTile);
-    ends_b.resize(m * kTile);
-    for (std::size_t k = 0; k < m; ++k) {
-      ga.read_row_ends(common[first + k].first, &ends_a[k * kTile]);
-      gb.read_row_ends(common[first + k].second, &ends_b[k * kTile]);
-      if (!whole) continue;
-      ga.read_cells(common[first + k].first, 0, ends_a[k * kTile + kTile - 1], whole_a[k]);
-      gb.read_cells(common[first + k].second, 0, ends_b[k * kTile + kTile - 1], whole_b[k]);
-    }
-    for (int r = 0; r < kTile; ++r) {
-      const auto j = static_cast<std::int32_t>(common[first].first.ty * kTile + r);
-      for (std::size_t k = 0; k < m; ++k) {
-        const std::uint32_t* ea = &ends_a[k * kTile];
-        const std::uint32_t* eb = &ends_b[k * kTile];
-        const std::uint32_t a0 = row_begin(ea, r), b0 = row_begin(eb, r);
-        if (a0 == ea[r] || b0 == eb[r]) continue;
-        if (whole) {
-          merge_row(j, std::span(whole_a[k]).subspan(a0, ea[r] - a0),
-                    std::span(whole_b[k]).subspan(b0, eb[r] - b0), visit);
-        } else {
-          ga.read_cells(common[first + k].first, a0, ea[r], ra);
-          gb.read_cells(common[first + k].second, b0, eb[r], rb);
-          merge_row(j, std::span(ra), std::span(rb), visit);
-        }
+// The cells both grids hold, a grid row at a time, rows asked for in any order (best a tile
+// row's rows together): the current tile row's common tiles have their row ends kept and, up
+// to kWholeTiles of them, their cells; a wider tile row (a long overlap east to west) is read
+// a grid row at a time, so that memory stays bounded.
+class RowReader {
+ public:
+  RowReader(const TiledGrid& ga, const TiledGrid& gb)
+      : ga_(ga),
+        gb_(gb),
+        common_(common_tiles(ga, gb)),
+        whole_a_(kWholeTiles),
+        whole_b_(kWholeTiles) {}
+
+  // The tile rows holding common tiles, from the south.
+  std::vector<std::int64_t> tile_rows() const {
+    std::vector<std::int64_t> rows;
+    for (const auto& [ta, tb] : common_)
+      if (rows.empty() || rows.back() != ta.ty) rows.push_back(ta.ty);
+    return rows;
+  }
+
+  // visit(j, i, dh) for row j's common cells, west to east.
+  template <class Visit>
+  void row(std::int32_t j, Visit&& visit) {
+    const std::int64_t ty = j >= 0 ? j / kTile : -((-std::int64_t{j} + kTile - 1) / kTile);
+    load_tile_row(ty);
+    const auto r = static_cast<int>(std::int64_t{j} - ty * kTile);
+    for (std::size_t k = 0; k < last_ - first_; ++k) {
+      const std::uint32_t* ea = &ends_a_[k * kTile];
+      const std::uint32_t* eb = &ends_b_[k * kTile];
+      const std::uint32_t a0 = row_begin(ea, r), b0 = row_begin(eb, r);
+      if (a0 == ea[r] || b0 == eb[r]) continue;
+      if (whole_) {
+        merge_row(j, std::span(whole_a_[k]).subspan(a0, ea[r] - a0),
+                  std::span(whole_b_[k]).subspan(b0, eb[r] - b0), visit);
+      } else {
+        ga_.read_cells(common_[first_ + k].first, a0, ea[r], ra_);
+        gb_.read_cells(common_[first_ + k].second, b0, eb[r], rb_);
+        merge_row(j, std::span(ra_), std::span(rb_), visit);
       }
     }
   }
+
+ private:
+  void load_tile_row(std::int64_t ty) {
+    if (ty == ty_) return;
+    ty_ = ty;
+    const auto before = [](const auto& pair, std::int64_t t) { return pair.first.ty < t; };
+    first_ = static_cast<std::size_t>(std::lower_bound(common_.begin(), common_.end(), ty, before) -
+                                      common_.begin());
+    last_ = first_;
+    while (last_ < common_.size() && common_[last_].first.ty == ty)
+      ++last_;
+    const std::size_t m = last_ - first_;
+    whole_ = m <= kWholeTiles;
+    ends_a_.resize(m * kTile);
+    ends_b_.resize(m * kTile);
+    for (std::size_t k = 0; k < m; ++k) {
+      const auto& [ta, tb] = common_[first_ + k];
+      ga_.read_row_ends(ta, &ends_a_[k * kTile]);
+      gb_.read_row_ends(tb, &ends_b_[k * kTile]);
+      if (!whole_) continue;
+      ga_.read_cells(ta, 0, ends_a_[k * kTile + kTile - 1], whole_a_[k]);
+      gb_.read_cells(tb, 0, ends_b_[k * kTile + kTile - 1], whole_b_[k]);
+    }
+  }
+
+  const TiledGrid& ga_;
+  const TiledGrid& gb_;
+  std::vector<std::pair<TiledGrid::TileRef, TiledGrid::TileRef>> common_;
+  std::int64_t ty_ = std::numeric_limits<std::int64_t>::min();
+  std::size_t first_ = 0, last_ = 0;
+  bool whole_ = false;
+  std::vector<std::uint32_t> ends_a_, ends_b_;
+  std::vector<std::vector<TiledGrid::Cell>> whole_a_, whole_b_;
+  std::vector<TiledGrid::Cell> ra_, rb_;
+};
+
+// visit(j, i, dh) for every cell both grids hold, by row from the south, then column.
+template <class Visit>
+void walk_by_rows(const TiledGrid& ga, const TiledGrid& gb, Visit&& visit) {
+  RowReader rows(ga, gb);
+  for (const std::int64_t ty : rows.tile_rows())
+    for (int r = 0; r < kTile; ++r)
+      rows.row(static_cast<std::int32_t>(ty * kTile + r), visit);
 }
 
 }  // namespace
@@ -409,70 +452,6 @@ OverlapBlocks overlap_blocks(const TiledGrid& ga, const TiledGrid& gb, const Pai
   return b;
 }
 
-namespace {
-
-// The cells both grids hold in one grid row at a time, for rows asked for from the north
-// down: the row ends of the current tile row's common tiles are kept, the cells read per row.
-class RowReader {
- public:
-  RowReader(const TiledGrid& ga, const TiledGrid& gb)
-      : ga_(ga), gb_(gb), common_(common_tiles(ga, gb)) {}
-
-  // visit(j, i, dh) for row j's common cells, west to east.
-  template <class Visit>
-  void row(std::int32_t j, Visit&& visit) {
-    const std::int64_t ty = j >= 0 ? j / kTile : -((-std::int64_t{j} + kTile - 1) / kTile);
-    load_tile_row(ty);
-    const auto r = static_cast<int>(std::int64_t{j} - ty * kTile);
-    for (std::size_t k = first_; k < last_; ++k) {
-      const std::uint32_t* ea = &ends_a_[(k - first_) * kTile];
-      const std::uint32_t* eb = &ends_b_[(k - first_) * kTile];
-      const std::uint32_t a0 = row_begin(ea, r), b0 = row_begin(eb, r);
-      if (a0 == ea[r] || b0 == eb[r]) continue;
-      ga_.read_cells(common_[k].first, a0, ea[r], ra_);
-      gb_.read_cells(common_[k].second, b0, eb[r], rb_);
-      merge_row(j, std::span(ra_), std::span(rb_), visit);
-    }
-  }
-
- private:
-  void load_tile_row(std::int64_t ty) {
-    if (ty == ty_) return;
-    ty_ = ty;
-    const auto before = [](const auto& pair, std::int64_t t) { return pair.first.ty < t; };
-    first_ = static_cast<std::size_t>(std::lower_bound(common_.begin(), common_.end(), ty, before) -
-                                      common_.begin());
-    last_ = first_;
-    while (last_ < common_.size() && common_[last_].first.ty == ty)
-      ++last_;
-    ends_a_.resize((last_ - first_) * kTile);
-    ends_b_.resize(ends_a_.size());
-    for (std::size_t k = first_; k < last_; ++k) {
-      ga_.read_row_ends(common_[k].first, &ends_a_[(k - first_) * kTile]);
-      gb_.read_row_ends(common_[k].second, &ends_b_[(k - first_) * kTile]);
-    }
-  }
-
-  const TiledGrid& ga_;
-  const TiledGrid& gb_;
-  std::vector<std::pair<TiledGrid::TileRef, TiledGrid::TileRef>> common_;
-  std::int64_t ty_ = std::numeric_limits<std::int64_t>::min();
-  std::size_t first_ = 0, last_ = 0;
-  std::vector<std::uint32_t> ends_a_, ends_b_;
-  std::vector<TiledGrid::Cell> ra_, rb_;
-};
-
-// GDAL's cache written out, with any failure told: the cache's own write errors are only
-// recorded as GDAL's last error.
-void flush_checked(GDALDataset& ds, const std::string& path) {
-  CPLErrorReset();
-  ds.FlushCache();
-  if (CPLGetLastErrorType() >= CE_Failure)
-    throw kit::ToolError("cannot write " + path + ": " + CPLGetLastErrorMsg());
-}
-
-}  // namespace
-
 bool write_overlap_tiff(const std::string& path, const TiledGrid& ga, const TiledGrid& gb,
                         const PairOverlap& o, const std::string& crs, std::int64_t max_cells) {
   if (o.cells == 0) return false;
@@ -507,7 +486,7 @@ bool write_overlap_tiff(const std::string& path, const TiledGrid& ga, const Tile
     }
     kit::write_window(*ds, 0, static_cast<int>(top), layout.width, static_cast<int>(h),
                       strip.data(), path);
-    flush_checked(*ds, path);
+    kit::flush_checked(*ds, path);
   }
   kit::close_checked(std::move(ds), path);
   return true;

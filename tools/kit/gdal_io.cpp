@@ -73,6 +73,12 @@ void write_window(GDALDataset& ds, int xoff, int yoff, int w, int h, const float
     gdal_failed("cannot write " + path);
 }
 
+void flush_checked(GDALDataset& ds, const std::string& path) {
+  CPLErrorReset();
+  ds.FlushCache();
+  if (CPLGetLastErrorType() >= CE_Failure) gdal_failed("cannot write " + path);
+}
+
 void close_checked(GDALDatasetUniquePtr ds, const std::string& path) {
   CPLErrorReset();
   GDALClose(GDALDataset::ToHandle(ds.release()));

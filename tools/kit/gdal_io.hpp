@@ -38,6 +38,10 @@ GDALDatasetUniquePtr create_geotiff(const std::string& path, const RasterLayout&
 void write_window(GDALDataset& ds, int xoff, int yoff, int w, int h, const float* data,
                   const std::string& path);
 
+// The blocks GDAL holds written out; its write errors are recorded only as GDAL's last error,
+// so they are looked for there.
+void flush_checked(GDALDataset& ds, const std::string& path);
+
 // Closing writes the last blocks: its errors are write errors.
 void close_checked(GDALDatasetUniquePtr ds, const std::string& path);
 
