@@ -96,28 +96,16 @@ sigset_t stop_signals() {
   std::_Exit(128 + signal);
 }
 
-// Signal dispositions and mask as they were, whatever way the wait ends.
-class SignalState {
+// The signal mask as it was, whatever way the wait ends.
+class BlockedSignals {
  public:
-  explicit SignalState(const sigset_t& block) {
-    ::sigprocmask(SIG_BLOCK, &block, &mask_);
-    // An ignored SIGCHLD (inherited through exec) would let the kernel reap parallel unseen:
-    // the wait would never wake, and waitpid would find no child.
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    sigemptyset(&dfl.sa_mask);
-    ::sigaction(SIGCHLD, &dfl, &chld_);
-  }
-  ~SignalState() {
-    ::sigaction(SIGCHLD, &chld_, nullptr);
-    ::sigprocmask(SIG_SETMASK, &mask_, nullptr);
-  }
-  SignalState(const SignalState&) = delete;
-  SignalState& operator=(const SignalState&) = delete;
+  explicit BlockedSignals(const sigset_t& block) { ::sigprocmask(SIG_BLOCK, &block, &before_); }
+  ~BlockedSignals() { ::sigprocmask(SIG_SETMASK, &before_, nullptr); }
+  BlockedSignals(const BlockedSignals&) = delete;
+  BlockedSignals& operator=(const BlockedSignals&) = delete;
 
  private:
-  sigset_t mask_;
-  struct sigaction chld_ {};
+  sigset_t before_;
 };
 
 // Runs GNU parallel to its end. An interrupt that did not come from the terminal is passed on
@@ -128,10 +116,11 @@ class SignalState {
 // already. Ends by the interrupt's signal.
 void wait_for_parallel(const Command& c) {
   sigset_t set = stop_signals();
-  ::sigaddset(&set, SIGCHLD);  // wakes the wait when parallel ends
+  // Wakes the wait when parallel ends (main has taken SIGCHLD back from an ignoring parent).
+  ::sigaddset(&set, SIGCHLD);
   int interrupt = 0;
   {
-    const SignalState state(set);
+    const BlockedSignals blocked(set);
     const pid_t pid = start(c);
     bool forwarded = false;
     while (poll_exit(pid) < 0) {
