@@ -95,15 +95,6 @@ std::array<bool, kParams> parse_solve(const std::string& text) {
   }
 }
 
-// Stores the value `read` makes of it, or throws its UsageError.
-template <class T, class Read>
-kit::OptionSetter read_into(T& field, Read read) {
-  return [&field, read](const std::string& v) {
-    field = read(v);
-    return true;
-  };
-}
-
 std::string folder_of(const std::vector<std::string>& positional) {
   if (positional.empty()) throw UsageError("missing campaign folder");
   if (positional.size() > 1) throw UsageError("one campaign folder only ('" + positional[1] + "')");
@@ -113,31 +104,42 @@ std::string folder_of(const std::vector<std::string>& positional) {
 Options parse(const std::vector<std::string>& args, bool& help) {
   Options o;
   bool quiet = false;
-  const auto positional = kit::parse_command_line(
-      args, {{"--help", "-h", false, kit::flag(help)},
-             {"--control", "", true, kit::store(o.control)},
-             {"--solve", "", true, read_into(o.solver.solve, parse_solve)},
-             {"--max-patches", "", true,
-              read_into(o.patches.max_patches,
-                        [](const std::string& v) { return positive_integer("--max-patches", v); })},
-             {"--patch-size", "", true,
-              read_into(o.patches.patch_size,
-                        [](const std::string& v) {
-                          const double size = positive_number("--patch-size", v);
-                          if (!(size >= 0.1 && size <= 100))
-                            throw UsageError("--patch-size takes 0.1 to 100 m");
-                          return size;
-                        })},
-             {"--planarity", "", true,
-              read_into(o.patches.planarity,
-                        [](const std::string& v) { return positive_number("--planarity", v); })},
-             {"--threads", "", true,
-              [&](const std::string& v) {
-                o.patches.threads = o.solver.threads =
-                    std::min(64, positive_integer("--threads", v));
-                return true;
-              }},
-             {"--no-progress", "", false, kit::flag(quiet)}});
+  const auto positional = kit::parse_command_line(args,
+                                                  {{"--help", "-h", false, kit::flag(help)},
+                                                   {"--control", "", true, kit::store(o.control)},
+                                                   {"--solve", "", true,
+                                                    kit::store_as(o.solver.solve, parse_solve)},
+                                                   {"--max-patches", "", true,
+                                                    kit::store_as(o.patches.max_patches,
+                                                                  [](const std::string& v) {
+                                                                    return positive_integer(
+                                                                        "--max-patches", v);
+                                                                  })},
+                                                   {"--patch-size", "", true,
+                                                    kit::store_as(
+                                                        o.patches.patch_size,
+                                                        [](const std::string& v) {
+                                                          const double size =
+                                                              positive_number("--patch-size", v);
+                                                          if (!(size >= 0.1 && size <= 100))
+                                                            throw UsageError(
+                                                                "--patch-size takes 0.1 to 100 m");
+                                                          return size;
+                                                        })},
+                                                   {"--planarity", "", true,
+                                                    kit::store_as(
+                                                        o.patches.planarity,
+                                                        [](const std::string& v) {
+                                                          return positive_number("--planarity", v);
+                                                        })},
+                                                   {"--threads", "", true,
+                                                    [&](const std::string& v) {
+                                                      o.patches.threads = o.solver.threads =
+                                                          std::min(
+                                                              64, positive_integer("--threads", v));
+                                                      return true;
+                                                    }},
+                                                   {"--no-progress", "", false, kit::flag(quiet)}});
   o.progress = !quiet;
   if (help) return o;
   o.dir = folder_of(positional);

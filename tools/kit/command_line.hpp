@@ -31,6 +31,15 @@ OptionSetter store(std::string& field);
 OptionSetter store_nonempty(std::string& field);
 OptionSetter flag(bool& field);
 
+// The value as `read` makes it (which throws its own UsageError for a bad one).
+template <class T, class Read>
+OptionSetter store_as(T& field, Read read) {
+  return [&field, read](const std::string& value) {
+    field = read(value);
+    return true;
+  };
+}
+
 // The positional arguments, in order, after every option has been given to its `set`.
 std::vector<std::string> parse_command_line(std::span<const std::string> args,
                                             std::initializer_list<Option> options);

@@ -39,7 +39,8 @@ Options parse_options(int argc, char** argv) {
       {{"--help", "-h", false, kit::flag(o.help)},
        {"--out", "", true, kit::store(o.out)},
        {"--cell", "", true,
-        [&](const std::string& v) { return (o.cell = kit::positive_metres("--cell", v)) > 0; }},
+        kit::store_as(o.cell,
+                      [](const std::string& v) { return kit::positive_metres("--cell", v); })},
        {"--las", "", true, kit::store(o.las)},
        {"--manifest", "", true, kit::store(o.manifest)}});
   if (o.help) return o;
