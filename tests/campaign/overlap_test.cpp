@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <numbers>
 #include <span>
@@ -145,6 +147,12 @@ class ScratchFolder {
   std::string path;
 };
 
+bool same_bytes(const std::string& a, const std::string& b) {
+  std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+  return std::equal(std::istreambuf_iterator<char>(fa), std::istreambuf_iterator<char>(),
+                    std::istreambuf_iterator<char>(fb), std::istreambuf_iterator<char>());
+}
+
 std::vector<float> read_tiff(const std::string& path, double* gt, int& w, int& h) {
   GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
   if (!ds) return {};
@@ -224,6 +232,20 @@ TEST_P(StreamedCheck, GivesTheInMemoryCheckOverlapsGeoTiffsAndFigureBlocks) {
       for (std::size_t k = 0; k < band.size(); ++k)
         differing += !same_bits(band[k], expected[k]);
       EXPECT_EQ(differing, 0u) << "of " << band.size() << " cells";
+      // Byte for byte the file of one write of the whole grid, as the summary wrote it before
+      // it streamed.
+      const std::string one_write = dir.path + "/one_write.tif";
+      kit::RasterLayout layout;
+      layout.width = w;
+      layout.height = h;
+      std::copy(std::begin(gt), std::end(gt), layout.geotransform);
+      layout.crs = "EPSG:32633";
+      layout.nodata = std::numeric_limits<double>::quiet_NaN();
+      GDALDatasetUniquePtr ds = kit::create_geotiff(one_write, layout);
+      kit::write_window(*ds, 0, 0, w, h, expected.data(), one_write);
+      kit::close_checked(std::move(ds), one_write);
+      EXPECT_TRUE(same_bytes(tif, one_write)) << tif;
+      std::filesystem::remove(one_write);
       EXPECT_FALSE(write_overlap_tiff(dir.path + "/big.tif", streamed[a], streamed[b], got, "",
                                       std::int64_t{w} * h - 1));
 
