@@ -265,10 +265,10 @@ std::string run_phases(const RunContext& c) {
   return unusable;
 }
 
-// Every output closed after a stop, each ending with its last whole record.
-// A LAS file stopped before its first point still gets a header (with the
-// default scale and offset) and its VLRs: a valid file with no points.
-// Failures go to `console` when one is given.
+// Every output created closed after a stop, each ending with its last whole
+// record. A LAS file created but stopped before its header was begun still
+// gets one (with the default scale and offset) and its VLRs: a valid file with
+// no points. Failures go to `console` when one is given.
 void close_after_stop(const RunPar& par, const RunOptions& options, LasCreationDate created,
                       RunFiles& files, OutFile* console) {
   if (files.las.is_open() && !files.las.begun()) {
