@@ -24,8 +24,13 @@ struct ScanLayout {
 };
 
 // Reads and reports the 47-byte header. Stops with "*** end of file met in
-// header" when the file is shorter, and with a message of its own when the
-// header gives fewer than one measurement per scan.
+// header" when the file is shorter, with a message of its own when the
+// header gives fewer than one measurement per scan or a unit that is not a
+// positive number, and with an input error when the file is text (a header,
+// or the first scan after a blank header, of text characters only).
 ScanLayout readhdr(BinaryInput& in, OutFile& console);
+
+// The file holds the first scan's syncseq and at least one whole measurement.
+bool holds_measurement(BinaryInput& in, const ScanLayout& layout);
 
 }  // namespace bf

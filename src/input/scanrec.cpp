@@ -134,22 +134,48 @@ bool TextScanReader::read_record(Measurement& m) {
   return true;
 }
 
-bool TextScanReader::next(Measurement& m) {
-  if (ended_) return false;
-  for (;;) {
-    if (!read_record(m)) return !(ended_ = true);
-    if (m.i == 1) {
-      ++t_.nscans;
-      ++t_.scanno;
-      m.newscan = true;
-    }
-    m.scanno = t_.scanno;
-    if (m.tsec < t_.tprev) ++t_.nwrap;
-    m.thr = measurement_time(m.tsec, t_.nwrap, win_.t0);
-    t_.tprev = m.tsec;
-    if (win_.nthin > 1 && t_.nscans % win_.nthin != 1) continue;
-    if (m.thr > win_.tend) return !(ended_ = true);
+bool TextScanReader::read_ahead() {
+  if (read_record(ahead_)) {
+    state_ = State::ahead;
     return true;
+  }
+  state_ = State::ended;
+  return false;
+}
+
+// Counts the record's scan and wraps and gives its time; whether it is
+// delivered, passed over by thinning, or ends the data (after tend).
+inline TextScanReader::Place TextScanReader::place(Measurement& m) {
+  if (m.i == 1) {
+    ++t_.nscans;
+    ++t_.scanno;
+    m.newscan = true;
+  }
+  m.scanno = t_.scanno;
+  if (m.tsec < t_.tprev) ++t_.nwrap;
+  m.thr = measurement_time(m.tsec, t_.nwrap, win_.t0);
+  t_.tprev = m.tsec;
+  if (win_.nthin > 1 && t_.nscans % win_.nthin != 1) return Place::pass;
+  if (m.thr > win_.tend) return Place::end;
+  return Place::deliver;
+}
+
+bool TextScanReader::next(Measurement& m) {
+  if (state_ != State::reading) [[unlikely]] {
+    if (state_ == State::ended) return false;
+    state_ = State::reading;
+    m = ahead_;
+  } else if (!read_record(m)) {
+    state_ = State::ended;
+    return false;
+  }
+  for (;;) {
+    const Place p = place(m);
+    if (p == Place::deliver) return true;
+    if (p == Place::end || !read_record(m)) {
+      state_ = State::ended;
+      return false;
+    }
   }
 }
 

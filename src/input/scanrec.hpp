@@ -100,16 +100,25 @@ class TextScanReader {
       : in_(in), win_(window), console_(console), range_offset_(range_addend(range_offset)) {}
 
   void start();  // prints the skipped-count line with 0
+  // Reads the first record before the measurement loop, so that a file that
+  // holds no measurement is known then: false when it is empty or its first
+  // record can't be read (the warning line is printed). next() then begins
+  // with that record, as it would have read it. Optional, once, after start().
+  bool read_ahead();
   bool next(Measurement& m);
   const ScanTiming& timing() const { return t_; }
 
  private:
+  enum class State : std::uint8_t { reading, ahead, ended };
+  enum class Place : std::uint8_t { deliver, pass, end };
   bool read_record(Measurement& m);
+  Place place(Measurement& m);
 
   FreeReader& in_;
   ScanWindow win_;
   OutFile& console_;
-  bool ended_ = false;
+  State state_ = State::reading;
+  Measurement ahead_;  // the record read ahead
   ScanTiming t_;
   double range_offset_;
 };

@@ -1,5 +1,6 @@
 #include "input/trajectory.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <string>
 
@@ -20,6 +21,20 @@ TrajectoryTable::TrajectoryTable()
 
 namespace {
 
+[[noreturn]] void sample_error(const char* source, std::int64_t line, const std::string& why) {
+  input_error(std::string(source) + ", line " + std::to_string(line) + ": " + why);
+}
+
+// A latitude no place on Earth has: the file is not a trajectory of this
+// form (or its columns are in another order).
+void check_latitude(const char* source, std::int64_t line, double lat) {
+  if (std::fabs(lat) <= 90) return;
+  char text[32];
+  const auto r = std::to_chars(text, text + sizeof text, lat);
+  sample_error(source, line,
+               "latitude " + std::string(text, r.ptr) + " lies beyond -90 .. 90 degrees");
+}
+
 // Reads one sample into entry k; false at the end of the file (a sample cut
 // short by the end of the file is not accepted).
 bool read_sample(FreeReader& in, const char* source, bool gpsatt, TrajectoryTable& t,
@@ -27,14 +42,17 @@ bool read_sample(FreeReader& in, const char* source, bool gpsatt, TrajectoryTabl
   double* columns[7] = {&t.time[k],  &t.lat[k],  &t.lon[k],    &t.h[k],
                         &t.pitch[k], &t.roll[k], &t.heading[k]};
   int nvalues = gpsatt ? 7 : 4;
+  std::int64_t lat_line = 0;
   in.start_read();
   for (int c = 0; c < nvalues; ++c) {
     ReadStatus s = in.real(*columns[c]);
     if (s == ReadStatus::end_of_file) return false;
-    if (s == ReadStatus::bad_value)
-      input_error(std::string(source) + ", line " + std::to_string(in.line()) + ": " + in.error());
+    if (s == ReadStatus::bad_value) sample_error(source, in.line(), in.error());
+    if (c == 1) lat_line = in.line();
   }
+  check_latitude(source, lat_line, t.lat[k]);
   if (!gpsatt) t.pitch[k] = t.roll[k] = t.heading[k] = 0;
+  ++t.nread;
   return true;
 }
 
@@ -44,6 +62,7 @@ void load_trajectory(FreeReader& in, const char* source, double tstart, double t
                      TrajectoryTable& t) {
   const double tmin = tstart - kHoursPerSecond;
   const double tmax = tend + kHoursPerSecond;
+  t.nread = 0;
   std::int32_t next = 1;
   while (read_sample(in, source, gpsatt, t, next)) {
     if (t.time[next] < tmin) continue;

@@ -26,6 +26,7 @@ struct TrajectoryTable {
   std::unique_ptr<double[]> heading;  // degrees, -180 .. 180
   std::unique_ptr<float[]> vel;       // km/h over the interval ending here
   std::int32_t ngps = 0;
+  std::int64_t nread = 0;  // whole samples read from the file, in the window or not
 };
 
 struct TrajectoryStats {
@@ -37,8 +38,9 @@ struct TrajectoryStats {
 
 // Loads the samples whose time lies in tstart - 1 s .. tend + 1 s. `source`
 // names the file in messages. Stops with "too many gps points - increase
-// nmax" when the 488009th sample is accepted; an unreadable value is an
-// input error; the end of the file ends the loading.
+// nmax" when the 488009th sample is accepted; an unreadable value, or a
+// latitude beyond 90 degrees either way, is an input error naming the line;
+// the end of the file ends the loading. nread counts the samples read.
 void load_trajectory(FreeReader& in, const char* source, double tstart, double tend, bool gpsatt,
                      TrajectoryTable& table);
 

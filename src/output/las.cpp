@@ -251,6 +251,10 @@ void LasWriter::create(const std::string& name) {
   file_.create(name, CreateMode::replace_regular);
 }
 
+void LasWriter::check_creatable(const std::string& name) {
+  OutFile::check_creatable(name, CreateMode::replace_regular);
+}
+
 void LasWriter::begin(const LasSetup& setup) {
   setup_ = setup;
   inv_x_ = 1 / setup.scale.x_scale;

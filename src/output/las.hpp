@@ -70,6 +70,9 @@ class LasWriter {
 
   // Creates (replaces) the file; nothing is written until begin().
   void create(const std::string& name);
+  // The open error create() would give, found beforehand without touching a
+  // file (OutFile::check_creatable).
+  static void check_creatable(const std::string& name);
   bool is_open() const { return file_.is_open(); }
   const std::string& name() const { return file_.name(); }
 

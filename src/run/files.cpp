@@ -151,6 +151,11 @@ bool same_file(const RunFile& output, const RunFile& other) {
   return !output.id.shareable && output.id == other.id;
 }
 
+// A binary point file is deleted and created anew, a text one overwritten.
+CreateMode point_file_mode(const RunPar& par) {
+  return par.binout ? CreateMode::replace_regular : CreateMode::truncate;
+}
+
 }  // namespace
 
 void check_file_clashes(const RunPar& par, const RunOptions& options, StandardStreams streams) {
@@ -180,7 +185,7 @@ std::optional<std::string> manifest_clash(const RunPar& par, const RunOptions& o
   return std::nullopt;
 }
 
-void open_files(RunPar& par, RunFiles& f, const RunOptions& options, StandardStreams streams) {
+void open_inputs(RunPar& par, RunFiles& f, const RunOptions& options, StandardStreams streams) {
   par.wrtpts = !is_no_file(par.ptname);
   if (!par.wrtpts) par.calib = false;
   check_file_clashes(par, options, streams);
@@ -196,10 +201,14 @@ void open_files(RunPar& par, RunFiles& f, const RunOptions& options, StandardStr
   const std::string gpsname = file_name(par.gpsname);
   f.trajectory = std::make_unique<TextInput>(open_for_reading(gpsname), gpsname);
 
-  if (par.wrtpts) {
-    f.points.create(file_name(par.ptname),
-                    par.binout ? CreateMode::replace_regular : CreateMode::truncate);
-  }
+  if (par.wrtpts) OutFile::check_creatable(file_name(par.ptname), point_file_mode(par));
+  OutFile::check_creatable(file_name(par.cenname));
+  if (par.calib) OutFile::check_creatable("scan.cal");
+  if (!options.las_file.empty()) LasWriter::check_creatable(options.las_file);
+}
+
+void create_outputs(const RunPar& par, RunFiles& f, const RunOptions& options) {
+  if (par.wrtpts) f.points.create(file_name(par.ptname), point_file_mode(par));
   f.centre.create(file_name(par.cenname));
   if (par.calib) f.cal.create("scan.cal");
   if (!options.las_file.empty()) f.las.create(options.las_file);

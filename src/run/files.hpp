@@ -1,4 +1,5 @@
-// The run's files, opened in a fixed order at start.
+// The run's files: the inputs opened at start, the outputs created once the
+// inputs are known to be good.
 #pragma once
 
 #include <memory>
@@ -41,12 +42,19 @@ class ReportClash : public Stop {
 };
 
 // Sets wrtpts and forces calib false without a point file; checks that no
-// output is an input or another output (check_file_clashes); then opens the
-// scanner file, the trajectory file, the point file (a binary one is deleted
-// and created anew), the centre file, "scan.cal" and the LAS file, in this
-// order. A failure stops the run (Stop) before the later files are touched.
-void open_files(RunPar& par, RunFiles& files, const RunOptions& options = {},
-                StandardStreams streams = {});
+// output is an input or another output (check_file_clashes); opens the
+// scanner file and the trajectory file; then checks that each output can be
+// created (OutFile::check_creatable), in the order create_outputs() creates
+// them. No output is touched. A failure stops the run (Stop).
+void open_inputs(RunPar& par, RunFiles& files, const RunOptions& options = {},
+                 StandardStreams streams = {});
+
+// Creates the point file (a binary one is deleted and created anew), the
+// centre file, "scan.cal" and the LAS file, in this order. Called once every
+// input has been read as far as the measurements, so that a run stopped by an
+// input error leaves the outputs of an earlier run as they were. A failure
+// stops the run (Stop) before the later files are touched.
+void create_outputs(const RunPar& par, RunFiles& files, const RunOptions& options = {});
 
 // Stops with "*** file clash: ..." when an output (the report when it is a
 // regular file, point file, centre file, "scan.cal" when calib, the LAS file,

@@ -195,7 +195,7 @@ std::string list_files_json(const RunPar& deck, const RunOptions& options) {
 std::string manifest_json(const ManifestRun& run) {
   const RunRecord& r = run.record;
   JsonWriter w;
-  w.begin_object().field("format", "beamfall-manifest").field("version", std::int32_t{1});
+  w.begin_object().field("format", "beamfall-manifest").field("version", std::int32_t{2});
   w.key("program").begin_object().field("name", "beamfall").field("version", BEAMFALL_VERSION);
   w.end_object();
   w.key("arguments").begin_array();
@@ -223,6 +223,7 @@ std::string manifest_json(const ManifestRun& run) {
   else
     w.null();
   w.field("elapsed_seconds", run.elapsed_seconds);
+  w.field("outputs_written", r.outputs_written);
   w.end_object();
   return w.text();
 }

@@ -17,7 +17,7 @@
 //              An output is listed only when the run writes it.
 //
 // --manifest writes one object:
-//   "format": "beamfall-manifest", "version": 1,
+//   "format": "beamfall-manifest", "version": 2,
 //   "program": {"name", "version"}, "arguments": the command line's words,
 //   "options": as above,
 //   "deck": as above, null when the deck could not be read whole,
@@ -33,9 +33,14 @@
 //              "range"}} when the run reached its summary, else null,
 //   "regression": {"points", "bias", "roll"} with cross profiles, at full
 //              precision (metres, degrees), else null,
-//   "status": the exit status, "stop": the stop line's text or null,
+//   "status": the exit status, "stop": the stop line's text, or the reason
+//              of a run with no usable input ("*** no usable input: ..."),
+//              else null,
 //   "signal": the signal that interrupted the run or null,
-//   "elapsed_seconds".
+//   "elapsed_seconds",
+//   "outputs_written" (from version 2): whether the run created its
+//              outputs; false when it ended before (the files named hold what
+//              they held before the run, if they exist).
 // Numbers are the values the report prints, before its rounding. Later
 // versions only add fields.
 #pragma once
@@ -67,6 +72,7 @@ struct RunRecord {
   std::optional<std::int32_t> ngps;
   TrajectoryStats trajectory;
   std::optional<SummaryFigures> summary;
+  bool outputs_written = false;  // the run went on to create its outputs
 };
 
 // How a run ended.

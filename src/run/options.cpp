@@ -240,8 +240,11 @@ options:
   --help               this text
   --version            the program's version
 
-exit status: 0 done, 1 the run stopped (the report's last line says why),
-2 usage error, 128+N stopped by signal N (the report so far is printed).
+exit status: 0 done, 1 the run stopped (the report's last line and standard
+error say why) or had no usable input (no trajectory sample in the time window,
+no measurement in the scanner file: standard error says why, the report is
+whole), 2 usage error, 128+N stopped by signal N (the report so far is printed).
+A run that stops before its first measurement leaves every output as it was.
 )";
 }
 

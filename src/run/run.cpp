@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -24,6 +25,16 @@
 
 namespace bf {
 namespace {
+
+// What every phase of a run works with.
+struct RunContext {
+  RunPar& par;
+  RunFiles& files;
+  OutFile& console;
+  const RunOptions& options;
+  LasCreationDate created;
+  RunRecord* record;
+};
 
 std::unique_ptr<GeoidGrid> load_geoid_phase(const RunPar& par, OutFile& console) {
   const std::string name = file_name(par.geoidname);
@@ -119,31 +130,94 @@ LasSetup las_setup(const RunPar& par, const RunOptions& o, const TrajectoryTable
   return s;
 }
 
-LoopResult scanner_phase(const RunPar& par, RunFiles& files, const TrajectoryTable& traj,
-                         const GeoidGrid* geoid, OutFile& console, const RunOptions& options) {
-  console.free_line({});
-  console.free_line({"Reading scanner data from: ", par.scanname});
-  const ScanWindow window{par.t0, par.tstart, par.tend, par.nthin};
-  PointPipeline::Outputs outputs{par.wrtpts ? &files.points : nullptr, &files.centre,
-                                 par.calib ? &files.cal : nullptr, &console,
-                                 files.las.is_open() ? &files.las : nullptr};
-  Progress progress(options.progress, file_name(par.scanname));
-  PipelineConfig config = pipeline_config(par);
-  config.rigorous = options.rigorous;
-  config.boresight = options.boresight;
-  if (par.bin2dd) {
-    const ScanLayout layout = readhdr(*files.scan_binary, console);
-    const BeamTable beams(layout.aunit, options.boresight);
-    PointPipeline pipe(config, traj, geoid, &beams, outputs);
-    BinaryScanReader reader(*files.scan_binary, layout, window, console, options.range_offset);
-    const bool started = reader.start();
-    return measurement_loop(reader, started, pipe, files.scan_binary.get(), nullptr, progress);
+// The start of the reason a run with no usable input fails.
+constexpr const char* kNoUsableInput = "*** no usable input: ";
+
+std::string shortest_text(double v) {
+  char text[32];
+  const auto r = std::to_chars(text, text + sizeof text, v);
+  return std::string(text, r.ptr);
+}
+
+// Why the trajectory places no measurement, or empty when it has a sample.
+std::string trajectory_unusable(const RunPar& par, const TrajectoryTable& traj) {
+  if (traj.ngps > 0) return {};
+  const std::string file = "trajectory file " + quoted(file_name(par.gpsname));
+  if (traj.nread == 0) return kNoUsableInput + file + " holds no sample";
+  return kNoUsableInput + file + " holds no sample in the time window " +
+         shortest_text(par.tstart) + " .. " + shortest_text(par.tend) + " h";
+}
+
+// Why the scanner file gives no measurement, or empty when it gives one.
+std::string scanner_unusable(const RunPar& par, bool any_measurement) {
+  if (any_measurement) return {};
+  const std::string file = "scanner file " + quoted(file_name(par.scanname));
+  if (par.bin2dd) return kNoUsableInput + file + " holds no measurement after its header";
+  return kNoUsableInput + file + " holds no measurement of the text form that bin2dd F names";
+}
+
+// Called once the inputs are read as far as the first measurement: creates
+// the outputs, or with no usable input leaves every output as it was and
+// returns the reason. Lets the report go that was held until then; when an
+// output can't be created, the report's only line is that error, as it is
+// for an output refused before the inputs are read.
+std::string prepare_outputs(const RunContext& c, const TrajectoryTable& traj,
+                            bool any_measurement) {
+  std::string reason = trajectory_unusable(c.par, traj);
+  if (reason.empty()) reason = scanner_unusable(c.par, any_measurement);
+  if (reason.empty()) {
+    if (c.record != nullptr) c.record->outputs_written = true;
+    try {
+      create_outputs(c.par, c.files, c.options);
+    } catch (...) {
+      c.console.drop_held();
+      throw;
+    }
+    if (c.files.las.is_open()) c.files.las.begin(las_setup(c.par, c.options, traj, c.created));
   }
-  PointPipeline pipe(config, traj, geoid, nullptr, outputs);
-  FreeReader text(*files.scan_text);
-  TextScanReader reader(text, window, console, options.range_offset);
+  c.console.release();
+  return reason;
+}
+
+// The outputs the pipeline writes: those created. A run with no usable input
+// created none, and its loop writes none: it has no measurement, or no
+// trajectory sample to place one (PointPipeline::process_as).
+PointPipeline::Outputs pipeline_outputs(const RunContext& c) {
+  RunFiles& f = c.files;
+  return PointPipeline::Outputs{f.points.is_open() ? &f.points : nullptr, &f.centre,
+                                f.cal.is_open() ? &f.cal : nullptr, &c.console,
+                                f.las.is_open() ? &f.las : nullptr};
+}
+
+// The scanner data: the header or the first record read before the outputs
+// are created, then the measurement loop. `unusable`: why the run has no
+// usable input, or empty.
+LoopResult scanner_phase(const RunContext& c, const TrajectoryTable& traj, const GeoidGrid* geoid,
+                         std::string& unusable) {
+  const RunPar& par = c.par;
+  c.console.free_line({});
+  c.console.free_line({"Reading scanner data from: ", par.scanname});
+  const ScanWindow window{par.t0, par.tstart, par.tend, par.nthin};
+  Progress progress(c.options.progress, file_name(par.scanname));
+  PipelineConfig config = pipeline_config(par);
+  config.rigorous = c.options.rigorous;
+  config.boresight = c.options.boresight;
+  if (par.bin2dd) {
+    BinaryInput& in = *c.files.scan_binary;
+    const ScanLayout layout = readhdr(in, c.console);
+    unusable = prepare_outputs(c, traj, holds_measurement(in, layout));
+    const BeamTable beams(layout.aunit, c.options.boresight);
+    PointPipeline pipe(config, traj, geoid, &beams, pipeline_outputs(c));
+    BinaryScanReader reader(in, layout, window, c.console, c.options.range_offset);
+    const bool started = reader.start();
+    return measurement_loop(reader, started, pipe, &in, nullptr, progress);
+  }
+  FreeReader text(*c.files.scan_text);
+  TextScanReader reader(text, window, c.console, c.options.range_offset);
   reader.start();
-  return measurement_loop(reader, true, pipe, nullptr, files.scan_text.get(), progress);
+  unusable = prepare_outputs(c, traj, reader.read_ahead());
+  PointPipeline pipe(config, traj, geoid, nullptr, pipeline_outputs(c));
+  return measurement_loop(reader, true, pipe, nullptr, c.files.scan_text.get(), progress);
 }
 
 // The creation day of a LAS file: SOURCE_DATE_EPOCH when set (reproducible
@@ -168,31 +242,33 @@ void report_las_left_out(const LasWriter& las) {
                  static_cast<unsigned long long>(las.points_left_out()), las.name().c_str());
 }
 
-void run_phases(RunPar& par, RunFiles& files, OutFile& console, const RunOptions& options,
-                LasCreationDate created, RunRecord* record) {
+// The phases in order; returns why the run had no usable input, or empty.
+std::string run_phases(const RunContext& c) {
+  RunPar& par = c.par;
   derive_times(par);
-  print_opening_report(par, console);
-  if (options.rigorous && !par.useatt)
-    console.free_line({"*** profile mode: --rigorous changes nothing"});
-  if (options.boresight && !par.useatt)
-    console.free_line({"*** profile mode: --boresight changes nothing"});
+  print_opening_report(par, c.console);
+  if (c.options.rigorous && !par.useatt)
+    c.console.free_line({"*** profile mode: --rigorous changes nothing"});
+  if (c.options.boresight && !par.useatt)
+    c.console.free_line({"*** profile mode: --boresight changes nothing"});
 
   std::unique_ptr<GeoidGrid> geoid;
-  if (par.usegeoid) geoid = load_geoid_phase(par, console);
+  if (par.usegeoid) geoid = load_geoid_phase(par, c.console);
 
   TrajectoryTable traj;
-  load_trajectory_phase(par, files, traj, console, record);
+  load_trajectory_phase(par, c.files, traj, c.console, c.record);
 
-  if (files.las.is_open()) files.las.begin(las_setup(par, options, traj, created));
-  const LoopResult result = scanner_phase(par, files, traj, geoid.get(), console, options);
-  if (record != nullptr) record->summary = result;
-  print_summary(par, result.nscans, result.stats, result.sums, console);
+  std::string unusable;
+  const LoopResult result = scanner_phase(c, traj, geoid.get(), unusable);
+  if (c.record != nullptr) c.record->summary = result;
+  print_summary(par, result.nscans, result.stats, result.sums, c.console);
+  return unusable;
 }
 
-// Every output closed after a stop, each ending with its last whole record.
-// A LAS file stopped before its first point still gets a header (with the
-// default scale and offset) and its VLRs: a valid file with no points.
-// Failures go to `console` when one is given.
+// Every output created closed after a stop, each ending with its last whole
+// record. A LAS file created but stopped before its header was begun still
+// gets one (with the default scale and offset) and its VLRs: a valid file with
+// no points. Failures go to `console` when one is given.
 void close_after_stop(const RunPar& par, const RunOptions& options, LasCreationDate created,
                       RunFiles& files, OutFile* console) {
   if (files.las.is_open() && !files.las.begun()) {
@@ -225,9 +301,13 @@ void run(TextInput& deck, OutFile& console, const RunOptions& options, RunRecord
   check_options_for_mode(options, par.useatt);
   const LasCreationDate created = options.las_file.empty() ? LasCreationDate{} : las_creation_day();
   RunFiles files;
-  open_files(par, files, options, StandardStreams{deck.fd(), console.fd()});
+  open_inputs(par, files, options, StandardStreams{deck.fd(), console.fd()});
+  // Held until the outputs are created (prepare_outputs).
+  console.hold();
+  const RunContext context{par, files, console, options, created, record};
+  std::string unusable;
   try {
-    run_phases(par, files, console, options, created, record);
+    unusable = run_phases(context);
   } catch (const Interrupted&) {
     close_after_stop(par, options, created, files, &console);
     throw;
@@ -237,6 +317,7 @@ void run(TextInput& deck, OutFile& console, const RunOptions& options, RunRecord
   }
   close_outputs(files);
   report_las_left_out(files.las);
+  if (!unusable.empty()) throw NoUsableInput(unusable);
 }
 
 namespace {
@@ -274,6 +355,11 @@ int list_files(const RunOptions& options) {
   return written && std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+// A stop, told on standard error too: the report may be in a file.
+void tell(const char* message) {
+  std::fprintf(stderr, "beamfall: %s\n", message);
+}
+
 // The run with its report; how it ended.
 RunOutcome run_with_report(TextInput& deck, OutFile& console, const RunOptions& options,
                            WholeFile& manifest, RunRecord& record) {
@@ -281,22 +367,32 @@ RunOutcome run_with_report(TextInput& deck, OutFile& console, const RunOptions& 
     // Opened first, so that a manifest that can't be written stops the run
     // before any work.
     if (!options.manifest.empty()) manifest.open(options.manifest);
-    run(deck, console, options, &record);
+    std::string unusable;
+    try {
+      run(deck, console, options, &record);
+    } catch (const NoUsableInput& n) {
+      unusable = n.what();
+    }
     // A signal during the summary still ends the run as interrupted.
     check_interrupt();
     console.close();
-    return RunOutcome{};
+    if (unusable.empty()) return RunOutcome{};
+    // The report is whole; it does not say the run failed.
+    tell(unusable.c_str());
+    return RunOutcome{1, unusable, 0};
   } catch (const UsageError& e) {
     return RunOutcome{usage_error(e.what()), {}, 0};
   } catch (const ReportClash& c) {
     // Standard output is one of the run's files: not a byte goes to it.
-    std::fprintf(stderr, "beamfall: %s\n", c.what());
+    tell(c.what());
     return RunOutcome{1, c.what(), 0};
   } catch (const Interrupted& i) {
     final_line(console, i.what());
+    tell(i.what());
     return RunOutcome{128 + i.signal(), i.what(), i.signal()};
   } catch (const Stop& s) {
     final_line(console, s.what());
+    tell(s.what());
     return RunOutcome{1, s.what(), 0};
   }
 }

@@ -79,6 +79,7 @@ class BinaryInput {
   }
   // The file offset up to which the file has been read, for progress.
   std::int64_t bytes_read() const { return base_ + len_; }
+  const std::string& name() const { return name_; }  // empty for bytes in memory
 
  private:
   const unsigned char* load(std::int64_t pos, std::size_t n);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 #include "textio/error.hpp"
 #include "textio/interrupt.hpp"
@@ -47,6 +48,54 @@ void OutFile::create(const std::string& name, CreateMode mode, std::size_t block
   owned_ = true;
 }
 
+namespace {
+
+// The directory a file named `name` is created in.
+std::string directory_of(const std::string& name) {
+  const std::size_t slash = name.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : name.substr(0, slash);
+}
+
+// Where opening `name` with O_CREAT creates a file: the end of a chain of
+// links to nothing.
+std::string creation_target(std::string name) {
+  for (int hops = 0; hops < 40; ++hops) {
+    char target[4096];
+    const ssize_t n = ::readlink(name.c_str(), target, sizeof target);
+    if (n < 0 || static_cast<std::size_t>(n) == sizeof target) break;
+    const std::string link(target, static_cast<std::size_t>(n));
+    name = !link.empty() && link.front() == '/' ? link : directory_of(name) + "/" + link;
+  }
+  return name;
+}
+
+void check_access(const std::string& name, const std::string& path, int mode) {
+  if (::faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS) != 0)
+    open_error(name, std::strerror(errno));
+}
+
+}  // namespace
+
+void OutFile::check_creatable(const std::string& name, CreateMode mode) {
+  struct stat st {};
+  if (::stat(name.c_str(), &st) == 0) {
+    if (mode == CreateMode::replace_regular) {
+      if (!S_ISREG(st.st_mode)) open_error(name, "exists and is not a regular file");
+      check_access(name, directory_of(name), W_OK | X_OK);  // to delete it
+    } else if (S_ISDIR(st.st_mode)) {
+      open_error(name, std::strerror(EISDIR));
+    } else if (S_ISREG(st.st_mode)) {
+      check_access(name, name, W_OK);
+    }
+    return;
+  }
+  if (errno != ENOENT) open_error(name, std::strerror(errno));
+  const bool dangling = ::lstat(name.c_str(), &st) == 0;
+  if (dangling && mode == CreateMode::replace_regular) open_error(name, "is a link to nothing");
+  check_access(name, directory_of(dangling ? creation_target(name) : name), W_OK | X_OK);
+}
+
 void OutFile::attach(int fd, std::string name, std::size_t block) {
   fd_ = fd;
   owned_ = false;
@@ -60,7 +109,7 @@ void OutFile::write(std::string_view s) {
   while (!s.empty()) {
     std::size_t room = static_cast<std::size_t>(end_ - pos_);
     if (room == 0) {
-      flush_buffer();
+      make_room();
       continue;
     }
     std::size_t n = s.size() < room ? s.size() : room;
@@ -83,6 +132,30 @@ void OutFile::free_line(std::initializer_list<Item> items) {
   write(std::string_view(line, n));
 }
 
+void OutFile::hold() {
+  held_ = true;
+  held_from_ = static_cast<std::size_t>(pos_ - buf_.get());
+}
+
+void OutFile::drop_held() {
+  if (held_) pos_ = buf_.get() + held_from_;
+  held_ = false;
+}
+
+void OutFile::make_room() {
+  if (!held_) {
+    flush_buffer();
+    return;
+  }
+  const std::size_t size = static_cast<std::size_t>(end_ - buf_.get());
+  const std::size_t used = static_cast<std::size_t>(pos_ - buf_.get());
+  auto bigger = std::make_unique_for_overwrite<char[]>(2 * size);
+  std::memcpy(bigger.get(), buf_.get(), used);
+  buf_ = std::move(bigger);
+  pos_ = buf_.get() + used;
+  end_ = buf_.get() + 2 * size;
+}
+
 void OutFile::flush_buffer() {
   const char* p = buf_.get();
   while (p < pos_) {
@@ -98,6 +171,7 @@ void OutFile::flush_buffer() {
     }
   }
   pos_ = buf_.get();
+  held_ = false;  // what was held is out
 }
 
 void OutFile::flush() {

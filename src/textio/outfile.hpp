@@ -31,6 +31,12 @@ class OutFile {
   // (Stop) on failure.
   void create(const std::string& name, CreateMode mode = CreateMode::truncate,
               std::size_t block = kDefaultBlock);
+  // The open error create() would give for `name`, found without creating,
+  // truncating or deleting anything (Stop), as far as that can be told
+  // beforehand: a missing or read-only directory, a file that can't be
+  // written or, with replace_regular, is not a regular file. Terminals, pipes
+  // and devices are left to create().
+  static void check_creatable(const std::string& name, CreateMode mode = CreateMode::truncate);
   // Writes to an already open descriptor (standard output); not closed here.
   void attach(int fd, std::string name, std::size_t block);
 
@@ -40,7 +46,7 @@ class OutFile {
 
   // Room for n more bytes (n <= block size); write them, then commit().
   char* reserve(std::size_t n) {
-    if (static_cast<std::size_t>(end_ - pos_) < n) flush_buffer();
+    if (static_cast<std::size_t>(end_ - pos_) < n) make_room();
     return pos_;
   }
   void commit(char* new_pos) { pos_ = new_pos; }
@@ -58,8 +64,16 @@ class OutFile {
   void flush();  // write out the buffer; Stop on failure
   void close();  // flush and close; Stop on failure
 
+  // Holds what is written from now on in memory (the buffer grows) until
+  // release(), so that drop_held() can still take it back. flush() and
+  // close() write it out.
+  void hold();
+  void release() { held_ = false; }
+  void drop_held();  // forgets what was written since hold()
+
  private:
   void flush_buffer();
+  void make_room();  // a full buffer: written out, or grown while held
 
   int fd_ = -1;
   bool owned_ = false;
@@ -67,6 +81,8 @@ class OutFile {
   std::unique_ptr<char[]> buf_;
   char* pos_ = nullptr;
   char* end_ = nullptr;
+  bool held_ = false;
+  std::size_t held_from_ = 0;  // buffer offset where the held text begins
 };
 
 }  // namespace bf

@@ -7,6 +7,9 @@
 //   setup                optional shell commands run in the run directory first
 //   any other file       copied into the run directory as it is
 //   expected/stdout      the whole standard output
+//   expected/stderr      the whole standard error (empty when absent): a stopped run
+//                        repeats its stop line there, prefixed "beamfall: ", and a run
+//                        with no usable input gives its reason there alone
 //   expected/exit        the exit status (0 when absent)
 //   expected/files/NAME  files that must exist afterwards with exactly this content
 //   expected/absent      names of files that must not exist afterwards, one a line
@@ -74,13 +77,16 @@ TEST_P(EndToEnd, MatchesExpectedOutput) {
   if (fs::exists(src / "setup")) {
     ASSERT_EQ(shell("cd " + quote(dir) + " && sh " + quote(src / "setup")), 0);
   }
-  const fs::path out = dir / ".stdout";
-  const int status = shell("cd " + quote(dir) + " && " + BEAMFALL_BIN + " < deck > .stdout");
+  const fs::path out = dir / ".stdout", err = dir / ".stderr";
+  const int status =
+      shell("cd " + quote(dir) + " && " + BEAMFALL_BIN + " < deck > .stdout 2> .stderr");
 
   const fs::path exp = src / "expected";
   const int expected_status = fs::exists(exp / "exit") ? std::stoi(slurp(exp / "exit")) : 0;
   EXPECT_EQ(status, expected_status);
   EXPECT_EQ(slurp(out), slurp(exp / "stdout")) << "standard output differs";
+  const std::string expected_err = fs::exists(exp / "stderr") ? slurp(exp / "stderr") : "";
+  EXPECT_EQ(slurp(err), expected_err) << "standard error differs";
   if (fs::exists(exp / "files")) {
     for (const auto& e : fs::directory_iterator(exp / "files")) {
       const fs::path actual = dir / e.path().filename();

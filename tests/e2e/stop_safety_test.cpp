@@ -13,7 +13,9 @@
 //    the interrupt line, exits 128 + the signal number, and leaves every output
 //    ending with a whole record (the fault: the whole report was lost);
 //  - a run whose scanner loop stops leaves no progress line behind on the
-//    terminal (the fault: it was cleared only when the loop ended normally).
+//    terminal (the fault: it was cleared only when the loop ended normally),
+//    and tells its stop there, on standard error (the fault: with the report
+//    in a file, a failed run said nothing).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -42,6 +44,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using bftest::beside;
+using bftest::lines_of;
 using bftest::slurp;
 using bftest::spit;
 using bftest::TempDir;
@@ -327,9 +330,9 @@ TEST_P(FileClash, StopsBeforeAnyFileIsTouched) {
   EXPECT_EQ(r.status, 1);
   const std::string message = "*** file clash: " + clash_side(c.output, output_name) +
                               " is the same file as " + clash_side(c.other, other_name);
-  if (is_role(c.output, kReport) || is_role(c.other, kReport)) {
-    EXPECT_EQ(r.stderr_text, "beamfall: " + message + "\n");
-  } else {
+  // Standard error tells the stop also when the report is a file.
+  EXPECT_EQ(r.stderr_text, "beamfall: " + message + "\n");
+  if (!is_role(c.output, kReport) && !is_role(c.other, kReport)) {
     EXPECT_EQ(r.stdout_text, " " + message + "\n");
   }
   EXPECT_EQ(snapshot(tmp.path()), before) << "a file was changed, created or deleted";
@@ -558,10 +561,15 @@ TEST(Progress, LineClearedWhenTheScannerLoopStops) {
   EXPECT_NE(text.find("\n *** write error"), std::string::npos) << text;
   ASSERT_NE(screen.find("% of the scanner file"), std::string::npos)
       << "no progress line was drawn: the run ended before it was held";
+  // The line is erased, and the stop is told on a line of its own after it
+  // (the terminal turns its line end into "\r\n").
   const std::string erase = "\r\x1b[K";
-  ASSERT_GE(screen.size(), erase.size());
-  EXPECT_EQ(screen.substr(screen.size() - erase.size()), erase)
-      << "the terminal ends with a stale progress line";
+  const std::string stop_line = lines_of(text).back();
+  ASSERT_EQ(stop_line.rfind(" *** write error", 0), 0u) << text;
+  const std::string told = erase + "beamfall: " + stop_line.substr(1) + "\r\n";
+  ASSERT_GE(screen.size(), told.size());
+  EXPECT_EQ(screen.substr(screen.size() - told.size()), told)
+      << "the terminal ends with a stale progress line, or without the stop";
 }
 
 }  // namespace

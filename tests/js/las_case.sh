@@ -12,10 +12,11 @@
 #   range_offset  the fixture with --range-offset: the LAS range field holds the corrected
 #             range, and the rmin filter counts the corrected ranges (report and manifest)
 #   stop      a run stopped mid-way by a full disk still leaves a complete LAS file, also
-#             when the LAS file itself could not be written to the end; one stopped
-#             before the scanner phase (here and in geoid) a valid LAS file with no points
+#             when the LAS file itself could not be written to the end; one stopped by an
+#             input error before the scanner data (here and in geoid) leaves the LAS file
+#             of an earlier run as it was, and creates none where there was none
 #   interrupt SIGTERM mid-run: exit 143 and a complete LAS file, a prefix of the whole run's;
-#             SIGTERM while the trajectory is read: a valid LAS file with no points
+#             SIGTERM while the trajectory is read: the earlier LAS file as it was
 #   options   usage errors: exit 2, one line on standard error, no file created
 set -euo pipefail
 beamfall=$1 sim=$2 grid=$3 case=$4
@@ -110,19 +111,21 @@ geoid)
   run --las other.las --date 2026-04-12 --vertical-crs epsg:9999
   node "$check" other.las --naver 3
   wkt_ok other.las 'ID\["EPSG",9999\]'
-  # A geoid grid cut short stops the run before any point: the LAS file is still a valid
-  # one, with no points, its compound CRS and the group count described (the fault: a
-  # stop before the scanner phase left a file of 0 bytes).
+  # A geoid grid cut short stops the run before the scanner data: the LAS file of the
+  # earlier run is left exactly as it was (the fault: it was replaced by one with no
+  # points), and none is created where there was none.
   head -c 200 "$(sed -n 3p deck.txt)" > short.grid
   set_deck_line 3 short.grid
-  status=0
-  run --las short.las --date 2026-04-12 --vertical-crs EPSG:5773 || status=$?
-  [ "$status" = 1 ] || { echo "exit status $status, want 1"; cat report.txt; exit 1; }
-  tail -1 report.txt | grep -q "^ \*\*\* input error: geoid grid file 'short.grid'" ||
-    { tail -3 report.txt; exit 1; }
-  node "$check" short.las --naver 3
-  wkt_ok short.las 'EGM96 height'
-  [ "$(od -An -t u8 -j 247 -N 8 short.las | tr -d ' ')" = 0 ]
+  cp named.las kept.las
+  for las in kept.las short.las; do
+    status=0
+    run --las "$las" --date 2026-04-12 --vertical-crs EPSG:5773 || status=$?
+    [ "$status" = 1 ] || { echo "exit status $status, want 1"; cat report.txt; exit 1; }
+    tail -1 report.txt | grep -q "^ \*\*\* input error: geoid grid file 'short.grid'" ||
+      { tail -3 report.txt; exit 1; }
+  done
+  cmp kept.las named.las
+  [ ! -e short.las ] || { echo "short.las was created"; exit 1; }
   ;;
 fixture | range_offset)
   # Level flight north at 1000 m with the aircraft rolled 10 degrees (right wing down);
@@ -165,17 +168,17 @@ stop)
   tail -1 report.txt | grep -q "^ \*\*\* write error: 'limited.las'" || { tail -3 report.txt; exit 1; }
   node "$check" limited.las
   [ "$(od -An -t u8 -j 247 -N 8 limited.las | tr -d ' ')" -gt 10000 ]
-  # A trajectory value that is not a number stops the run before the scanner phase: a
-  # valid LAS file with no points, not a file of 0 bytes.
+  # A trajectory value that is not a number stops the run before the scanner data: the
+  # earlier run's LAS file stays as it was, byte for byte (the fault: it was replaced).
   sed '3s/^\([^ ]*\) /\1x /' flight.traj > bad.traj
   set_deck_line 2 bad.traj
+  cp limited.las early.las
   status=0
   run --las early.las --date 2026-04-12 || status=$?
   [ "$status" = 1 ] || { echo "exit status $status, want 1"; cat report.txt; exit 1; }
   tail -1 report.txt | grep -q "^ \*\*\* input error: trajectory file 'bad.traj'" ||
     { tail -3 report.txt; exit 1; }
-  node "$check" early.las
-  [ "$(od -An -t u8 -j 247 -N 8 early.las | tr -d ' ')" = 0 ]
+  cmp early.las limited.las
   ;;
 interrupt)
   # SIGTERM once the first block of LAS records is on disk: exit 128 + 15, and a complete
@@ -200,26 +203,23 @@ interrupt)
   [ "$count" -gt 0 ] && [ "$count" -lt "$(od -An -t u8 -j 247 -N 8 full.las | tr -d ' ')" ]
   cmp -n $(( (count - 1) * 39 + 15 )) <(tail -c +$((first + 1)) cut.las) \
     <(tail -c +$((first + 1)) full.las)
-  # SIGTERM while the trajectory is read from a pipe that waits for more: no point yet,
-  # and the LAS file is a valid one with no points (it was left at 0 bytes).
+  # SIGTERM while the trajectory is read from a pipe that waits for more: the outputs are
+  # created only once the inputs are read, so an earlier run's LAS file stays as it was.
   mkfifo traj.fifo
   set_deck_line 2 traj.fifo
-  "$beamfall" --las early.las --date 2026-04-12 < deck.txt > early.txt 2>/dev/null &
+  cp full.las early.las
+  "$beamfall" --las early.las --date 2026-04-12 < deck.txt > early.txt 2> early.err &
   pid=$!
-  exec 3> traj.fifo  # waits until beamfall opens the pipe
+  exec 3> traj.fifo  # waits until beamfall opens the pipe, its signal handlers set
   head -3 flight.traj >&3
-  for _ in $(seq 20000); do
-    [ -e early.las ] && break
-    sleep 0.001
-  done
   kill -TERM "$pid"
   status=0
   wait "$pid" || status=$?
   exec 3>&-
   [ "$status" = 143 ] || { echo "exit status $status, want 143"; cat early.txt; exit 1; }
   tail -1 early.txt | grep -q 'interrupted by signal 15'
-  node "$check" early.las
-  [ "$(od -An -t u8 -j 247 -N 8 early.las | tr -d ' ')" = 0 ]
+  [ "$(cat early.err)" = "beamfall: *** interrupted by signal 15 (SIGTERM)" ] || { cat early.err; exit 1; }
+  cmp early.las full.las
   ;;
 options)
   "$sim" --out . --duration 1 >/dev/null

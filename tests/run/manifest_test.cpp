@@ -4,7 +4,7 @@
 // more with --manifest: its report and files must stay byte for byte as
 // expected, and the manifest must tell the same figures, status and stop line.
 //
-// The manifest's schema (version 1), in the order written:
+// The manifest's schema (version 2), in the order written:
 //   format "beamfall-manifest", version 1, program {name, version},
 //   arguments [..], options {las, line_id, date, time_scale, vertical_crs,
 //   rigorous, progress, roll0, manifest}, deck {the deck's values by name} or
@@ -14,7 +14,7 @@
 //   flight_height_min, flight_height_max, aircraft_lat_min, aircraft_lat_max,
 //   aircraft_lon_min, aircraft_lon_max, rejected {amplitude, scan_angle,
 //   range}} or null, regression {points, bias, roll} or null, status, stop,
-//   signal, elapsed_seconds.
+//   signal, elapsed_seconds, outputs_written (added in version 2).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -47,10 +47,10 @@ std::vector<std::string> keys_of(const json& object) {
   return keys;
 }
 
-const std::vector<std::string> kTopKeys = {"format",     "version", "program",        "arguments",
-                                           "options",    "deck",    "inputs",         "outputs",
-                                           "trajectory", "summary", "regression",     "status",
-                                           "stop",       "signal",  "elapsed_seconds"};
+const std::vector<std::string> kTopKeys = {
+    "format", "version", "program",         "arguments",      "options",    "deck",
+    "inputs", "outputs", "trajectory",      "summary",        "regression", "status",
+    "stop",   "signal",  "elapsed_seconds", "outputs_written"};
 const std::vector<std::string> kDeckKeys = {
     "scanname", "gpsname", "geoidname", "ptname", "cenname", "hh",     "mm",    "ss",
     "tstart",   "tend",    "latmin",    "latmax", "lonmin",  "lonmax", "naver", "nthin",
@@ -69,7 +69,7 @@ void expect_schema(const json& m) {
   ASSERT_TRUE(m.is_object());
   EXPECT_EQ(keys_of(m), kTopKeys);
   EXPECT_EQ(m.at("format"), "beamfall-manifest");
-  EXPECT_EQ(m.at("version"), 1);
+  EXPECT_EQ(m.at("version"), 2);
   EXPECT_EQ(keys_of(m.at("program")), (std::vector<std::string>{"name", "version"}));
   EXPECT_TRUE(m.at("arguments").is_array());
   EXPECT_EQ(keys_of(m.at("options")), kOptionKeys);
@@ -98,6 +98,7 @@ void expect_schema(const json& m) {
   EXPECT_TRUE(m.at("stop").is_null() || m.at("stop").is_string());
   EXPECT_TRUE(m.at("signal").is_null() || m.at("signal").is_number_integer());
   EXPECT_GE(m.at("elapsed_seconds").get<double>(), 0.0);
+  EXPECT_TRUE(m.at("outputs_written").is_boolean());
 }
 
 // The report's line that begins with `label`, or nothing.
@@ -260,11 +261,28 @@ std::string prepare_case(const std::string& name, const fs::path& dir) {
 
 class ManifestOfCase : public ::testing::TestWithParam<std::string> {};
 
+// The start of the reason a run with no usable input gives: its report does
+// not end with a stop line.
+constexpr std::string_view kNoUsableInput = "*** no usable input: ";
+
+// The outputs a manifest lists, with their contents (empty when absent).
+std::map<std::string, std::string> output_contents(const json& m, const fs::path& dir) {
+  std::map<std::string, std::string> contents;
+  for (const json& f : m.at("outputs")) {
+    if (f.at("role") == "manifest") continue;
+    const fs::path p = dir / f.at("name").get<std::string>();
+    std::error_code ec;
+    contents[f.at("name")] = fs::is_regular_file(p, ec) ? slurp(p) : std::string("(none)");
+  }
+  return contents;
+}
+
 TEST_P(ManifestOfCase, TellsWhatTheReportSays) {
   TempDir tmp("manifest-case");
   const fs::path dir = tmp.path() / "run";
   fs::create_directories(dir);
   const std::string deck = prepare_case(GetParam(), dir);
+  const auto before = files_in(dir);
   const fs::path manifest = tmp.path() / "manifest.json";
   const Result r = run_beamfall(dir, deck, {"--manifest", manifest.string()});
 
@@ -285,9 +303,29 @@ TEST_P(ManifestOfCase, TellsWhatTheReportSays) {
   const std::vector<std::string> report = lines_of(r.out);
   if (expected_status == 0) {
     EXPECT_TRUE(m.at("stop").is_null());
+    EXPECT_EQ(r.err, "");
   } else {
+    // The stop line, or the reason of a run with no usable input, is the
+    // one standard error gives.
+    const std::string stop = m.at("stop");
+    EXPECT_EQ(r.err, "beamfall: " + stop + "\n");
     ASSERT_FALSE(report.empty());
-    EXPECT_EQ(report_stop_line(m), report.back());
+    if (stop.starts_with(kNoUsableInput)) {
+      EXPECT_FALSE(m.at("summary").is_null()) << "the report goes on to its summary";
+      EXPECT_NE(report_stop_line(m), report.back());
+    } else {
+      EXPECT_EQ(report_stop_line(m), report.back());
+    }
+  }
+  // A run that did not create its outputs left each as it was.
+  if (expected_status == 0) {
+    EXPECT_TRUE(m.at("outputs_written").get<bool>());
+  }
+  if (!m.at("outputs_written").get<bool>()) {
+    for (const auto& [name, text] : output_contents(m, dir)) {
+      const auto old = before.find(name);
+      EXPECT_EQ(text, old == before.end() ? std::string("(none)") : old->second) << name;
+    }
   }
   expect_matches_report(m, r.out);
   expect_sizes(m, dir);
@@ -418,6 +456,8 @@ TEST(Manifest, WrittenWhenInterrupted) {
   EXPECT_EQ(m.at("signal"), 15);
   EXPECT_EQ(report_stop_line(m), lines_of(report).back());
   EXPECT_EQ(m.at("stop"), "*** interrupted by signal 15 (SIGTERM)");
+  EXPECT_EQ(slurp(err), "beamfall: *** interrupted by signal 15 (SIGTERM)\n");
+  EXPECT_TRUE(m.at("outputs_written").get<bool>());
   EXPECT_FALSE(m.at("trajectory").is_null());
   expect_matches_report(m, report);
   expect_sizes(m, tmp.path());

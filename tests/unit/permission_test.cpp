@@ -49,8 +49,9 @@ class PermissionRun : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
-  std::string run_deck(const std::string& outdir) {
-    const std::string deck = "scan.txt\ntraj.txt\n0\n" + outdir + "pts.txt\n" + outdir +
+  std::string run_deck(const std::string& outdir, const std::string& centre_dir = "") {
+    const std::string deck = "scan.txt\ntraj.txt\n0\n" + outdir + "pts.txt\n" +
+                             (centre_dir.empty() ? outdir : centre_dir) +
                              "cen.txt\n10 0 0\n10.0 10.1\n60 80 -50 -30\n1 1 F F T F T\n"
                              "0 0 0\n0 0 0\n0\n1 200\n10.0\n";
     const fs::path cwd = fs::current_path();
@@ -81,6 +82,15 @@ TEST_F(PermissionRun, UnreadableTrajectoryIsAnOpenErrorAndThePointFileSurvives) 
 TEST_F(PermissionRun, UnreadableScannerFileIsAnOpenError) {
   ::chmod((dir_ / "scan.txt").c_str(), 0);
   EXPECT_EQ(run_deck(""), "*** open error: 'scan.txt': Permission denied");
+  EXPECT_EQ(read_text(dir_ / "pts.txt"), "old points\n");
+}
+
+// Every output is checked before the first is created (the fault: the old
+// point file was emptied before the centre file was found unwritable).
+TEST_F(PermissionRun, CentreFileInAReadOnlyDirectoryLeavesTheOldPointFile) {
+  fs::create_directories(dir_ / "ro");
+  ::chmod((dir_ / "ro").c_str(), 0555);
+  EXPECT_EQ(run_deck("", "ro/"), "*** open error: 'ro/cen.txt': Permission denied");
   EXPECT_EQ(read_text(dir_ / "pts.txt"), "old points\n");
 }
 

@@ -111,6 +111,39 @@ TEST(TrajectoryLoad, UnreadableValueIsAnInputError) {
   }
 }
 
+// A latitude beyond 90 degrees either way is no place on Earth: an input error
+// naming the latitude's line, wherever the sample lies (the fault: latitude 95
+// was interpolated and written as points). The poles themselves are places.
+TEST(TrajectoryLoad, LatitudeBeyondAPoleIsAnInputError) {
+  TrajectoryTable t;
+  EXPECT_EQ(load("10.1 90 9 100\n10.2 -90 10 200\n", 10.0, 11.0, false, t), 2);
+  EXPECT_EQ(t.nread, 2);
+  struct Case {
+    const char* text;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"10.1 55 9 100 0 0 0\n10.2 90.000001 10 200 0 0 0\n",
+       "*** input error: traj.txt, line 2: latitude 90.000001 lies beyond -90 .. 90 degrees"},
+      {"10.1\n-95 9 100 1 2 3\n",
+       "*** input error: traj.txt, line 2: latitude -95 lies beyond -90 .. 90 degrees"},
+      {"1.0 123 9 100 1 2 3\n10.1 55 9 100 1 2 3\n",
+       "*** input error: traj.txt, line 1: latitude 123 lies beyond -90 .. 90 degrees"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(stop_message([&] { load(c.text, 10.0, 11.0, true, t); }), c.message);
+  }
+}
+
+TEST(TrajectoryLoad, CountsTheSamplesReadInTheWindowOrNot) {
+  TrajectoryTable t;
+  EXPECT_EQ(load("", 10.0, 11.0, false, t), 0);
+  EXPECT_EQ(t.nread, 0);
+  EXPECT_EQ(load("9 1 1 1\n9.5 2 2 2\n12 3 3 3\n10.5 4 4 4\n", 10.0, 11.0, false, t), 0);
+  EXPECT_EQ(t.nread, 3) << "the sample that ends the loading is read";
+}
+
 // n samples at times 1, 2, ... (hours), after `early` samples before the
 // window, then one sample beyond the window.
 std::string many_samples(int early, int n) {
