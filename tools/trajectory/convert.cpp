@@ -16,7 +16,7 @@ namespace sbet {
 namespace {
 
 constexpr double kDegreesPerRadian = 180 / std::numbers::pi;
-constexpr double kDegreesPerArcMinute = 1.0 / 60;
+constexpr double kArcMinutesPerDegree = 60;
 
 // An angle in degrees taken into -180 .. 180 (exactly: remainder is exact).
 double signed_degrees(double degrees) {
@@ -42,9 +42,9 @@ bf::SigmaEpoch sigma_epoch(const SmrmsgRecord& r, double hours) {
           r.north,
           r.east,
           r.down,
-          r.roll * kDegreesPerArcMinute,
-          r.pitch * kDegreesPerArcMinute,
-          r.heading * kDegreesPerArcMinute};
+          r.roll / kArcMinutesPerDegree,
+          r.pitch / kArcMinutesPerDegree,
+          r.heading / kArcMinutesPerDegree};
 }
 
 // The records' times, counted on across the end of the week, checked to increase.
