@@ -4,7 +4,7 @@
 # example geoid grid in P/share/beamfall.
 set(BEAMFALL_INSTALL_LIBEXECDIR ${CMAKE_INSTALL_LIBEXECDIR}/beamfall)
 
-install(TARGETS beamfall beamfall-sim beamfall-check COMPONENT beamfall)
+install(TARGETS beamfall beamfall-sim beamfall-check beamfall-trajectory COMPONENT beamfall)
 if(TARGET beamfall-quicklook)
   install(TARGETS beamfall-quicklook COMPONENT beamfall)
 endif()

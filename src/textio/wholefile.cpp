@@ -78,4 +78,14 @@ void WholeFile::commit(std::string_view text) {
   temp_.clear();
 }
 
+void StreamedWholeFile::open(const std::string& name, std::size_t block) {
+  file_.open(name);
+  out_.attach(file_.fd(), name, block);
+}
+
+void StreamedWholeFile::commit() {
+  out_.close();  // flushes; the descriptor is the WholeFile's to close
+  file_.commit({});
+}
+
 }  // namespace bf

@@ -3,8 +3,11 @@
 // file or the new one, never a part of one.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+
+#include "textio/outfile.hpp"
 
 namespace bf {
 
@@ -21,6 +24,8 @@ class WholeFile {
   void open(const std::string& name);
   bool is_open() const { return fd_ >= 0; }
   const std::string& name() const { return name_; }
+  // The descriptor written, for a buffered writer that fills the file before commit().
+  int fd() const { return fd_; }
 
   // Writes `text` and puts the file in place. Write error (Stop) on failure,
   // the old file then left as it was.
@@ -31,6 +36,20 @@ class WholeFile {
 
   std::string name_, temp_;  // temp_ empty: written directly
   int fd_ = -1;
+};
+
+// A whole file written in parts: records formatted into out()'s buffer go to the
+// temporary file, and commit() puts the file in place. Destroyed without commit(), it
+// leaves no file behind and an existing one as it was.
+class StreamedWholeFile {
+ public:
+  void open(const std::string& name, std::size_t block = OutFile::kDefaultBlock);
+  OutFile& out() { return out_; }
+  void commit();  // write error (Stop) on failure, the old file then left as it was
+
+ private:
+  WholeFile file_;  // declared first: out_ flushes into it before it is removed
+  OutFile out_;
 };
 
 }  // namespace bf

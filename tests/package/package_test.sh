@@ -42,10 +42,11 @@ done
 dpkg-deb -x "$deb" "$work/root"
 usr=$work/root/usr
 for f in bin/beamfall bin/beamfall-sim bin/beamfall-check bin/beamfall-quicklook \
-         bin/beamfall-campaign bin/beamfall-sim-campaign \
+         bin/beamfall-campaign bin/beamfall-sim-campaign bin/beamfall-trajectory \
          share/beamfall/egm96-greenland.grid \
          share/doc/beamfall/README.md share/doc/beamfall/docs/deck.md \
-         share/man/man1/beamfall.1 share/man/man1/beamfall-campaign.1; do
+         share/man/man1/beamfall.1 share/man/man1/beamfall-campaign.1 \
+         share/man/man1/beamfall-trajectory.1; do
   [ -e "$usr/$f" ] || fail "the package has no /usr/$f"
 done
 for program in "$usr"/bin/*; do
