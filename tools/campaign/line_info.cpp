@@ -97,9 +97,10 @@ std::string status_text(const LineInfo& l) {
       return "ok";
     case Failure::exit_status:
       return "failed (" + std::to_string(l.record->status) + ")";
-    default:
-      return "failed (" + failure_text(l.failure, l.record->status) + ")";
+    case Failure::no_points:
+      return "failed (no points)";
   }
+  return "";
 }
 
 bool campaign_centre(const std::vector<LineInfo>& lines, double& lat0, double& lon0) {

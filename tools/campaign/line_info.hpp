@@ -37,8 +37,7 @@ struct LineInfo {
 // Everything above for the line folder `dir/name`; missing parts leave their fields unset.
 LineInfo read_line(const std::string& dir, const std::string& name);
 
-// "ok", "failed (N)" (N the exit status), "failed (no points)", "failed (no manifest)" or
-// "not run".
+// "ok", "failed (N)" (N the exit status), "failed (no points)" or "not run".
 std::string status_text(const LineInfo& l);
 
 // The common projection's origin: the mean of every centre-track point of the lines that
