@@ -552,7 +552,7 @@ case_deck_txt() {
   "$build/beamfall-sim-campaign" 2 "$work/c" --sim "$build/beamfall-sim" --duration 2 >/dev/null
   mv -- "$work/c/line02/deck" "$work/c/line02/deck.txt"
   cp -r -- "$work/c" "$work/hand"
-  local out rc=0
+  local out args rc=0
   out=$("$campaign" run "$work/c" --jobs 2) || fail "run with a deck.txt failed: $out"
   expect_in "$out" "2 line(s), 0 up to date, 2 to run" "a line with deck.txt"
   expect_in "$out" "line02: done in" "a line with deck.txt"
