@@ -19,6 +19,16 @@
 #              without --roll0.
 #   passthru   --rigorous --boresight --range-offset: outputs byte-identical to beamfall with
 #              them by hand; a second run does nothing; a changed value re-runs every line.
+#   empty_line a line without data (its trajectory empty) beside a good one and one whose
+#              scanner file is empty: failed, named, out of the roll estimate and the
+#              overlaps, no placeholder figures in summary.csv, exit status 1.
+#   patterns   simulated campaigns of every pattern, with lines on both sides of both axes of
+#              the grid: the cross-line check (cells, mean, RMS, the GeoTIFFs' cells) equals
+#              the check held in memory, pair by pair (campaign_crosscheck).
+#   shared     the same on the six-line calibration campaign of an independent simulator
+#              (a thinned copy: data/README.md).
+#   deck_txt   a line whose deck is deck.txt (as beamfall-sim names it) runs as one with deck;
+#              a folder with both is refused before anything runs.
 #   numbering  a table of folder names and the LAS point source IDs the lines get.
 #   usage      a table of command lines with their exit status and message.
 #   summary_memory  the summary's peak memory does not grow with the lines' length, and it
@@ -453,6 +463,113 @@ case_crossline() {
     fail "after --roll0 from decks with roll0 0.10 an overlap's RMS is 1 cm or more"
   jq -e --argjson v "$est" '.manifest.options.roll0 == $v' -- "$work/c/line01/.campaign-record" \
     >/dev/null || fail "line01 did not run with roll0 $est from commas"
+}
+
+# Regression: a line whose run had no data (an empty trajectory: beamfall warned and output no
+# point, with exit status 0) counted as ok; its regression's 0.00 halved the campaign's roll
+# estimate and summary.csv showed the report's placeholders 9999.00 and -9999.00. A line with
+# an empty scanner file (beamfall stops: exit status 1) beside it.
+case_empty_line() {
+  "$build/beamfall-sim-campaign" 3 "$work/c" --sim "$build/beamfall-sim" >/dev/null
+  : >"$work/c/line02/flight.traj"
+  : >"$work/c/line03/flight.2dd"
+  local out rc=0 row
+  out=$("$campaign" run "$work/c" --jobs 2) || rc=$?
+  printf '%s\n' "$out"
+  ((rc == 1)) || fail "a run with lines without data must exit 1, not $rc"
+  expect_in "$out" "line01: done in" "the good line"
+  grep -qE '^line02 +(no points|exit status 1) +\*\*\* warning: no trajectory data' <<<"$out" ||
+    fail "the table of failed lines lacks line02 and its warning"
+  grep -qE '^line03 +exit status 1 +\*\*\* end of file met in header' <<<"$out" ||
+    fail "the table of failed lines lacks line03 and its error"
+  grep -qE '^failed lines, left out of the roll estimate and the cross-line check: line02 \((no points|exit status 1)\), line03 \(exit status 1\)$' <<<"$out" ||
+    fail "the summary does not name the failed lines"
+  grep -q '<strong>failed lines, left out of the roll estimate and the cross-line check: line02' \
+    "$work/c/summary.html" || fail "summary.html does not name the failed lines"
+  # The estimate is line01's alone: its roll0 (0) plus its regression's roll, as the record has it.
+  local want
+  want=$(jq '.manifest.regression.roll' -- "$work/c/line01/.campaign-record" | LC_ALL=C xargs printf '%.3f')
+  expect_in "$out" "campaign roll estimate (roll0): $want degrees" "the estimate from the good line"
+  expect_in "$out" "(median over 1 lines" "the estimate from the good line"
+  [[ $(grep -c '^overlap ' <<<"$out") == 0 ]] || fail "a failed line is in the cross-line check"
+  [[ -z $(find "$work/c" -name '*.tif') ]] || fail "a failed line has an overlap GeoTIFF"
+  for row in line02 line03; do
+    # Status, then scans and points (when the run counted them), then no figure at all.
+    grep -qE "^$row,failed \((no points|1)\),[0-9]*,[0-9]*,,,,,,,[0-9]*,[0-9]*,[0-9]*,[0-9.]+\$" \
+      "$work/c/summary.csv" || fail "summary.csv's $row row: $(grep "^$row," "$work/c/summary.csv")"
+  done
+  grep -q '9999' "$work/c/summary.csv" && fail "summary.csv holds a placeholder: $(<"$work/c/summary.csv")"
+  grep -q '^line01,ok,160,19200,' "$work/c/summary.csv" || fail "summary.csv: line01 ok"
+  out=$("$campaign" run "$work/c" --jobs 2) || true
+  expect_in "$out" "1 up to date, 2 to run" "a line without data is never up to date"
+}
+
+# Runs the campaign DIR and checks its cross-line check against the check held in memory, on
+# the summary's 5 m grid and on 1 m cells, whose 128 m tiles lie on both sides of both axes.
+crosscheck() {
+  local dir=$1 out
+  out=$("$campaign" run "$dir" --jobs 2) || fail "$dir: run failed: $out"
+  printf '%s\n' "$out" >"$dir.out"
+  "$build/tests/campaign/campaign_crosscheck" "$dir" "$dir.out" 1 >"$dir.check" ||
+    { cat -- "$dir.check"; fail "$dir: the cross-line check differs from the reference"; }
+  grep -E '^(5 m cells:|crosscheck)' -- "$dir.check"
+}
+
+# Regression: the streamed check lost every point of a line before it left tile (-1, -1) of the
+# grid (south-west of the campaign's centre): line01/line02 of the 3-line campaign had 1042
+# cells of 2012, and 3 of the 6 pairs of the 4-line crossing lost cells. Every pattern of the
+# simulator, some with lines long and many enough to reach tiles -2 to 1 both ways at 5 m.
+case_patterns() {
+  local -a table=(
+    "3"
+    "4 --pattern crossing --surface terrain"
+    "6 --duration 20"
+    "2 --pattern opposite --surface terrain --duration 20"
+    "3 --pattern offset --surface terrain --duration 20"
+    "4 --pattern crossing --duration 20"
+    "4 --pattern heights --height 250 --height2 450 --surface terrain"
+  )
+  local row lines opts k=0
+  for row in "${table[@]}"; do
+    k=$((k + 1))
+    read -r lines opts <<<"$row"
+    echo "campaign $k: beamfall-sim-campaign $lines DIR $opts"
+    # shellcheck disable=SC2086  # the table's options hold no blanks
+    "$build/beamfall-sim-campaign" "$lines" "$work/p$k" $opts --sim "$build/beamfall-sim" >/dev/null
+    crosscheck "$work/p$k"
+  done
+}
+
+case_shared() {
+  cp -r -- "$(dirname -- "$0")/data/calibration-campaign" "$work/shared"
+  chmod -R u+w -- "$work/shared"
+  crosscheck "$work/shared"
+}
+
+# The campaign once listed only folders holding `deck`, so a line made by beamfall-sim, whose
+# deck is deck.txt, was not a line at all.
+case_deck_txt() {
+  "$build/beamfall-sim-campaign" 2 "$work/c" --sim "$build/beamfall-sim" --duration 2 >/dev/null
+  mv -- "$work/c/line02/deck" "$work/c/line02/deck.txt"
+  cp -r -- "$work/c" "$work/hand"
+  local out args rc=0
+  out=$("$campaign" run "$work/c" --jobs 2) || fail "run with a deck.txt failed: $out"
+  expect_in "$out" "2 line(s), 0 up to date, 2 to run" "a line with deck.txt"
+  expect_in "$out" "line02: done in" "a line with deck.txt"
+  [[ $(jq -r '.inputs[0].name' -- "$work/c/line02/.campaign-record") == deck.txt ]] ||
+    fail "line02's record does not stamp deck.txt"
+  cmp -- "$work/c/line02/report.txt" <(cd "$work/hand/line02" && "$build/beamfall" <deck.txt) ||
+    fail "line02 did not run deck.txt"
+  out=$("$campaign" run "$work/c" --jobs 2) || fail "second run failed: $out"
+  expect_in "$out" "2 up to date, 0 to run" "a line with deck.txt, run again"
+  cp -- "$work/c/line02/deck.txt" "$work/c/line02/deck"
+  for args in "run $work/c" "summary $work/c"; do
+    rc=0
+    # shellcheck disable=SC2086  # the arguments hold no blanks
+    out=$("$campaign" $args 2>&1) || rc=$?
+    ((rc == 1)) || fail "$args with deck and deck.txt in a line: exit status $rc, expected 1"
+    expect_in "$out" "$work/c/line02: both deck and deck.txt; keep the one to run" "$args"
+  done
 }
 
 # Line numbers (LAS point source IDs) from folder names: the number in each name when every

@@ -191,6 +191,44 @@ TEST(LineResult, PrintedFromTheRecord) {
   EXPECT_EQ(line_result("line07", std::nullopt), "line07: FAILED (exit status none, no record)");
 }
 
+TEST(LineFailure, NoPointsInTheManifestOrAStatus) {
+  // Regression: a run that output no point (an empty trajectory) ended with status 0 and its
+  // line counted as done.
+  const auto manifest = [](int status, std::int64_t points) {
+    return nlohmann::json{{"format", "beamfall-manifest"},
+                          {"version", 1},
+                          {"status", status},
+                          {"summary", {{"points_output", points}, {"scans_read", 160}}}};
+  };
+  const struct {
+    int status;
+    nlohmann::json manifest;
+    Failure want;
+    const char* printed;
+  } table[] = {
+      {0, manifest(0, 19200), Failure::none, "line07: done in 41.200 s"},
+      {0, manifest(0, 0), Failure::no_points, "line07: FAILED (no points)"},
+      {1, manifest(1, 0), Failure::no_points, "line07: FAILED (no points)"},
+      {1, manifest(1, 19200), Failure::exit_status, "line07: FAILED (exit status 1)"},
+      {1, nullptr, Failure::exit_status, "line07: FAILED (exit status 1)"},
+      // A run that stopped before its summary has no count: its status says it failed.
+      {1,
+       {{"format", "beamfall-manifest"}, {"version", 1}, {"status", 1}},
+       Failure::exit_status,
+       "line07: FAILED (exit status 1)"},
+      {0, nullptr, Failure::none, "line07: done in 41.200 s"},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.printed);
+    LineRecord r;
+    r.status = row.status;
+    r.seconds = 41.2004;
+    r.manifest = row.manifest;
+    EXPECT_EQ(line_failure(r), row.want);
+    EXPECT_EQ(line_result("line07", r), row.printed);
+  }
+}
+
 TEST(LineIds, NumbersFromNamesElseFolderOrder) {
   const std::vector<std::pair<std::vector<std::string>, std::vector<int>>> table = {
       {{"line00", "line01"}, {1, 2}},               // 0 is no point source ID

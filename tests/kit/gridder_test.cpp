@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "gridder.hpp"
@@ -119,6 +120,83 @@ TEST(StreamGrid, SameSumsAsOnePassWhereverTheTrackGoes) {
     EXPECT_EQ(s.passes > 1, c.comes_back);
     EXPECT_GE(s.passes, c.min_passes);
     EXPECT_EQ(s.points, static_cast<std::int64_t>(pts.size()));
+  }
+}
+
+// Each cell's sum and count, one point at a time in the points' order, without tiles.
+using Cells = std::map<std::pair<std::int64_t, std::int64_t>, std::pair<double, std::uint32_t>>;
+
+Cells cell_by_cell(const std::vector<Point>& pts, const GridFrame& f) {
+  Cells cells;
+  for (const Point& p : pts) {
+    const double fx = std::floor((p.x - f.x0) / f.cell), fy = std::floor((p.y - f.y0) / f.cell);
+    if (!(fx >= static_cast<double>(f.ix_min) && fx < static_cast<double>(f.ix_min + f.nx) &&
+          fy >= static_cast<double>(f.iy_min) && fy < static_cast<double>(f.iy_min + f.ny)))
+      continue;
+    auto& [sum, count] = cells[{static_cast<std::int64_t>(fx), static_cast<std::int64_t>(fy)}];
+    sum += p.h;
+    ++count;
+  }
+  return cells;
+}
+
+Cells cells_of(const Tiles& tiles) {
+  Cells cells;
+  for (const auto& [key, t] : tiles) {
+    std::int64_t tx = 0, ty = 0;
+    TileGrid::tile_of(key, tx, ty);
+    for (int r = 0; r < TileGrid::kTile; ++r) {
+      for (int c = 0; c < TileGrid::kTile; ++c) {
+        const auto at = static_cast<std::size_t>(r * TileGrid::kTile + c);
+        if (t.count[at] == 0) continue;
+        cells[{tx * TileGrid::kTile + c, ty * TileGrid::kTile + r}] = {t.sum[at], t.count[at]};
+      }
+    }
+  }
+  return cells;
+}
+
+// Cells missing from `got` or holding another sum or count than in `want`, and cells too many.
+void expect_same_cells(const Cells& want, const Cells& got) {
+  std::size_t missing = 0, differing = 0;
+  for (const auto& [cell, value] : want) {
+    const auto it = got.find(cell);
+    if (it == got.end())
+      ++missing;
+    else if (it->second != value)
+      ++differing;
+  }
+  EXPECT_EQ(missing, 0u) << "of " << want.size() << " cells";
+  EXPECT_EQ(differing, 0u) << "of " << want.size() << " cells";
+  EXPECT_EQ(got.size(), want.size());
+}
+
+TEST(StreamGrid, EveryPointInEveryQuadrant) {
+  // Regression: the grid took the key of tile (-1, -1), all bits set, for "no tile yet", so a
+  // track that began there (or came back there first in a later pass) lost its points until
+  // it reached another tile; the campaign's cross-line check lost the south-west part of the
+  // overlaps around its origin. Here cells run from -2^31 as the campaign's common grid does,
+  // and the tracks start in tile (-1, -1) and cross into the other three quadrants and back.
+  GridFrame f;
+  f.cell = 1.0;
+  f.ix_min = f.iy_min = -(std::int64_t{1} << 31);
+  f.nx = f.ny = (std::int64_t{1} << 32) - 1;
+  struct Case {
+    const char* name;
+    std::vector<std::pair<double, double>> corners;
+  } const cases[] = {
+      {"north-east from (-1, -1)", {{-60, -60}, {700, 900}}},
+      {"a square about the origin", {{-60, -60}, {-60, 600}, {600, 600}, {600, -600}, {-60, -60}}},
+      {"west and back east", {{-40, -40}, {-900, -40}, {-900, -80}, {900, -80}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<Point> pts = flight(c.corners, 1500, 40, 60.0);
+    const Cells want = cell_by_cell(pts, f);
+    expect_same_cells(want, cells_of(one_pass(pts, f)));
+    GridStats s;
+    expect_same_cells(want, cells_of(streamed(pts, f, 50.0, s)));
+    EXPECT_EQ(s.outside, 0);
   }
 }
 

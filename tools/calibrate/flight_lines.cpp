@@ -73,7 +73,8 @@ Line open_line(const fs::path& dir, const std::string& name) {
     Line line;
     line.name = name;
     line.folder = dir / name;
-    line.par = bftools::read_deck_file((line.folder / "deck").string());
+    line.par =
+        bftools::read_deck_file((line.folder / campaign::deck_name(line.folder.string())).string());
     bf::derive_times(line.par);
     line.par.usegeoid = !bf::is_no_file(line.par.geoidname);
     if (!line.par.useatt)

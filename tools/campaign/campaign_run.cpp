@@ -39,31 +39,46 @@ void lock_campaign(const std::string& state_dir, const std::string& dir) {
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) throw kit::ToolError("another run is working on " + dir);
 }
 
-// Lines scheduled but without a successful record, with their report's last line.
+// beamfall's error and warning lines start with "***" (after blanks).
+bool stars_line(const std::string& line) {
+  const std::size_t at = line.find_first_not_of(' ');
+  return at != std::string::npos && line.compare(at, 3, "***") == 0;
+}
+
+// The report's last error or warning line, else its last line: what says why a line failed,
+// also when a line without points ended with its report's summary.
+std::string report_reason(const std::string& line_dir) {
+  std::string last, last_stars, line;
+  const auto end_line = [&] {
+    last = line;
+    if (stars_line(line)) last_stars = line;
+    line.clear();
+  };
+  if (FILE* f = std::fopen((line_dir + "/report.txt").c_str(), "rb")) {
+    for (int ch; (ch = std::fgetc(f)) != EOF;) {
+      if (ch == '\n')
+        end_line();
+      else
+        line += static_cast<char>(ch);
+    }
+    if (!line.empty()) end_line();
+    std::fclose(f);
+  }
+  return last_stars.empty() ? last : last_stars;
+}
+
+// Lines scheduled that failed (see line_failure) or left no record, with their report's reason.
 bool report_failures(const std::string& campaign_dir, const std::vector<LineJob>& jobs) {
   std::size_t failed = 0;
   for (const LineJob& j : jobs) {
     const std::string line_dir = campaign_dir + "/" + j.name;
     const std::optional<LineRecord> r = load_record(line_dir);
-    if (r && r->status == 0) continue;
+    const std::string failure = r ? failure_text(line_failure(*r), r->status) : "no record";
+    if (failure.empty()) continue;
     if (failed++ == 0)
-      std::printf("\nFailed lines:\n%-30s %-8s %s\n", "line", "status", "last report line");
-    std::string last;
-    if (FILE* f = std::fopen((line_dir + "/report.txt").c_str(), "rb")) {
-      std::string line;
-      for (int ch; (ch = std::fgetc(f)) != EOF;) {
-        if (ch == '\n') {
-          last = line;
-          line.clear();
-        } else {
-          line += static_cast<char>(ch);
-        }
-      }
-      if (!line.empty()) last = line;
-      std::fclose(f);
-    }
-    std::printf("%-30s %-8s %s\n", j.name.c_str(), r ? std::to_string(r->status).c_str() : "none",
-                last.c_str());
+      std::printf("\nFailed lines:\n%-30s %-14s %s\n", "line", "failure", "from the report");
+    std::printf("%-30s %-14s %s\n", j.name.c_str(), failure.c_str(),
+                report_reason(line_dir).c_str());
   }
   return failed == 0;
 }

@@ -52,6 +52,17 @@ void find_outputs(const bftools::Manifest& m, const std::string& line_dir, LineI
   l.averaged = m.deck->naver > 1;
 }
 
+// A failed line's counts only: the figures of a run without data are placeholders.
+bftools::ManifestSummary counts_only(const bftools::ManifestSummary& s) {
+  bftools::ManifestSummary c = missing_summary();
+  c.scans_read = s.scans_read;
+  c.points_output = s.points_output;
+  c.rejected_amplitude = s.rejected_amplitude;
+  c.rejected_scan_angle = s.rejected_scan_angle;
+  c.rejected_range = s.rejected_range;
+  return c;
+}
+
 }  // namespace
 
 LineInfo read_line(const std::string& dir, const std::string& name) {
@@ -60,9 +71,15 @@ LineInfo read_line(const std::string& dir, const std::string& name) {
   l.summary = missing_summary();
   l.bias = l.roll = l.roll0 = l.t_first = l.t_last = kNaN;
   l.record = load_record(dir + "/" + name);
-  if (!l.record || l.record->manifest.is_null()) return l;
+  if (!l.record) return l;
+  l.failure = line_failure(*l.record);
+  if (l.record->manifest.is_null()) return l;
   l.manifest = bftools::manifest_from_json(l.record->manifest);
   if (!l.manifest) return l;
+  if (l.failure != Failure::none) {
+    if (l.manifest->summary) l.summary = counts_only(*l.manifest->summary);
+    return l;
+  }
   if (l.manifest->summary) l.summary = *l.manifest->summary;
   if (l.manifest->regression) {
     l.bias = l.manifest->regression->bias;
@@ -75,8 +92,43 @@ LineInfo read_line(const std::string& dir, const std::string& name) {
 
 std::string status_text(const LineInfo& l) {
   if (!l.record) return "not run";
-  if (l.record->status == 0) return "ok";
-  return "failed (" + std::to_string(l.record->status) + ")";
+  switch (l.failure) {
+    case Failure::none:
+      return "ok";
+    case Failure::exit_status:
+      return "failed (" + std::to_string(l.record->status) + ")";
+    case Failure::no_points:
+      return "failed (no points)";
+  }
+  return "";
+}
+
+bool campaign_centre(const std::vector<LineInfo>& lines, double& lat0, double& lon0) {
+  double slat = 0.0, slon = 0.0;
+  std::size_t n = 0;
+  for (const LineInfo& l : lines) {
+    if (!l.succeeded()) continue;
+    for (std::size_t k = 0; k < l.track_lat.size(); ++k) {
+      slat += l.track_lat[k];
+      slon += l.track_lon[k];
+      ++n;
+    }
+  }
+  if (n == 0) return false;
+  lat0 = slat / static_cast<double>(n);
+  lon0 = slon / static_cast<double>(n);
+  return true;
+}
+
+kit::GridSource point_source(const LineInfo& l, const LocalProjection& proj) {
+  return [&l, &proj](int, const kit::GridBatchFn& batch) {
+    runfiles::for_each_lon_lat_height(
+        l.points_file, l.las_points, l.binary_points, l.averaged,
+        [&](std::vector<double>& lon, std::vector<double>& lat, std::vector<double>& h) {
+          proj.forward(lon, lat);
+          batch(lon, lat, h);
+        });
+  };
 }
 
 }  // namespace campaign

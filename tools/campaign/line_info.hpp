@@ -6,14 +6,21 @@
 #include <string>
 #include <vector>
 
+#include "gridder.hpp"
+#include "line_task.hpp"
 #include "manifest.hpp"
+#include "overlap.hpp"
 #include "record.hpp"
 
 namespace campaign {
 
+// A line that failed (line_failure) keeps the counts of its manifest (scans, points,
+// rejections); its figures (centre track, flight heights, ranges, regression) are left missing,
+// and it has no points to read: a run without data has none of them, only placeholders.
 struct LineInfo {
   std::string name;  // folder name
   std::optional<LineRecord> record;
+  Failure failure = Failure::none;  // none also when the line never ran
   std::optional<bftools::Manifest> manifest;
   bftools::ManifestSummary summary;    // every figure missing (NaN, -1) without one
   double bias = 0.0, roll = 0.0;       // regression, full precision; NaN without one
@@ -24,13 +31,21 @@ struct LineInfo {
   bool las_points = false;  // points_file is the LAS file (the deck writes no point file)
   bool binary_points = true, averaged = false;
 
-  bool succeeded() const { return record && record->status == 0; }
+  bool succeeded() const { return record && failure == Failure::none; }
 };
 
 // Everything above for the line folder `dir/name`; missing parts leave their fields unset.
 LineInfo read_line(const std::string& dir, const std::string& name);
 
-// "ok", "failed (N)" or "not run".
+// "ok", "failed (N)" (N the exit status), "failed (no points)" or "not run".
 std::string status_text(const LineInfo& l);
+
+// The common projection's origin: the mean of every centre-track point of the lines that
+// succeeded (degrees). False when there is none.
+bool campaign_centre(const std::vector<LineInfo>& lines, double& lat0, double& lon0);
+
+// The line's points in the common projection (x east, y north, metres) and their heights, a
+// block at a time, the same on every pass: what the cross-line check grids.
+kit::GridSource point_source(const LineInfo& l, const LocalProjection& proj);
 
 }  // namespace campaign

@@ -12,6 +12,8 @@
 #include <sstream>
 
 #include "deck_files.hpp"
+#include "lines.hpp"
+#include "manifest.hpp"
 #include "spawn.hpp"
 #include "textio/error.hpp"
 
@@ -26,10 +28,16 @@ std::string line_dir_of(const TaskSettings& s, const LineJob& job) {
   return s.campaign_dir + "/" + job.name;
 }
 
+// The line's deck (deck_name); "deck" when it has none, so that the run fails on it.
+std::string deck_of(const std::string& line_dir) {
+  const std::string name = deck_name(line_dir);
+  return name.empty() ? "deck" : name;
+}
+
 // The deck's own files, or none when beamfall cannot read the deck (the run then fails).
 std::optional<bftools::DeckFiles> deck_files_of(const std::string& line_dir) {
   try {
-    return bftools::deck_files(bftools::read_deck_file(line_dir + "/deck"));
+    return bftools::deck_files(bftools::read_deck_file(line_dir + "/" + deck_of(line_dir)));
   } catch (const bf::Stop&) {
     return std::nullopt;
   }
@@ -37,7 +45,7 @@ std::optional<bftools::DeckFiles> deck_files_of(const std::string& line_dir) {
 
 std::vector<FileStamp> input_stamps(const std::string& line_dir,
                                     const std::optional<bftools::DeckFiles>& files) {
-  std::vector<FileStamp> in = {stamp_file(line_dir, "deck")};
+  std::vector<FileStamp> in = {stamp_file(line_dir, deck_of(line_dir))};
   if (files)
     for (const std::string& name : files->inputs)
       in.push_back(stamp_file(line_dir, name));
@@ -80,7 +88,7 @@ int run_beamfall(const TaskSettings& s, const LineJob& job, const std::string& l
   Command c;
   c.argv = beamfall_arguments(s, job);
   c.dir = line_dir;
-  c.stdin_file = "deck";
+  c.stdin_file = deck_of(line_dir);
   c.stdout_file = "report.txt";
   if (s.las) c.env.emplace_back("SOURCE_DATE_EPOCH", source_date_epoch(job.date));
   return run_command(c);
@@ -89,7 +97,7 @@ int run_beamfall(const TaskSettings& s, const LineJob& job, const std::string& l
 int run_quicklook(const TaskSettings& s, const std::string& line_dir,
                   const std::optional<bftools::DeckFiles>& files) {
   Command c;
-  c.argv = {s.quicklook_program, "deck", kManifestFile};
+  c.argv = {s.quicklook_program, deck_of(line_dir), kManifestFile};
   // A deck that writes its points to the LAS file only: the quick look reads them there.
   if (s.las && files && files->points.empty()) c.argv.insert(c.argv.end(), {"--las", "points.las"});
   c.dir = line_dir;
@@ -98,14 +106,12 @@ int run_quicklook(const TaskSettings& s, const std::string& line_dir,
   return run_command(c);
 }
 
-nlohmann::json take_manifest(const std::string& line_dir) {
-  const std::string path = line_dir + "/" + kManifestFile;
-  std::ifstream in(path, std::ios::binary);
+// The manifest beamfall wrote, left in place for the quick look; null when there is none.
+nlohmann::json read_manifest_file(const std::string& line_dir) {
+  std::ifstream in(line_dir + "/" + kManifestFile, std::ios::binary);
   if (!in) return nullptr;
   std::ostringstream text;
   text << in.rdbuf();
-  in.close();
-  std::remove(path.c_str());
   nlohmann::json j = nlohmann::json::parse(text.str(), nullptr, false);
   return j.is_object() ? j : nlohmann::json(nullptr);
 }
@@ -156,11 +162,34 @@ std::string seconds_text(double seconds) {
   return std::string(buf, r.ptr);
 }
 
+Failure line_failure(int status, const nlohmann::json& manifest) {
+  const std::optional<bftools::Manifest> m =
+      manifest.is_object() ? bftools::manifest_from_json(manifest) : std::nullopt;
+  if (m && m->summary && m->summary->points_output == 0) return Failure::no_points;
+  return status != 0 ? Failure::exit_status : Failure::none;
+}
+
+Failure line_failure(const LineRecord& record) {
+  return line_failure(record.status, record.manifest);
+}
+
+std::string failure_text(Failure f, int status) {
+  switch (f) {
+    case Failure::none:
+      return "";
+    case Failure::exit_status:
+      return "exit status " + std::to_string(status);
+    case Failure::no_points:
+      return "no points";
+  }
+  return "";
+}
+
 std::string line_result(const std::string& name, const std::optional<LineRecord>& record) {
-  if (record && record->status == 0)
-    return name + ": done in " + seconds_text(record->seconds) + " s";
-  return name + ": FAILED (exit status " +
-         (record ? std::to_string(record->status) : std::string("none, no record")) + ")";
+  if (!record) return name + ": FAILED (exit status none, no record)";
+  const Failure f = line_failure(*record);
+  if (f == Failure::none) return name + ": done in " + seconds_text(record->seconds) + " s";
+  return name + ": FAILED (" + failure_text(f, record->status) + ")";
 }
 
 int run_line_task(const TaskSettings& s, const LineJob& job) {
@@ -171,6 +200,10 @@ int run_line_task(const TaskSettings& s, const LineJob& job) {
   const auto start = std::chrono::steady_clock::now();
   const std::optional<bftools::DeckFiles> files = deck_files_of(line_dir);
   int status = run_beamfall(s, job, line_dir);
+  nlohmann::json manifest = read_manifest_file(line_dir);
+  // A run that ended normally but output no point failed as a line: status 1, as for
+  // GNU parallel, Slurm and every reader of the record, and no quick look of nothing.
+  if (status == 0 && line_failure(status, manifest) != Failure::none) status = 1;
   // An interrupt that came as beamfall ended stops the line before its quick look.
   if (status == 0 && s.quicklook && interrupted == 0) status = run_quicklook(s, line_dir, files);
   if (interrupted != 0 || interrupted_status(status)) {
@@ -186,7 +219,8 @@ int run_line_task(const TaskSettings& s, const LineJob& job) {
   r.inputs = input_stamps(line_dir, files);
   for (const std::string& name : output_names(s, files))
     r.outputs.push_back(stamp_file(line_dir, name));
-  r.manifest = take_manifest(line_dir);
+  r.manifest = std::move(manifest);
+  ::unlink((line_dir + "/" + kManifestFile).c_str());
   save_record(line_dir, r);
   if (!s.quiet) std::printf("%s\n", line_result(job.name, r).c_str());
   return status;
@@ -195,7 +229,8 @@ int run_line_task(const TaskSettings& s, const LineJob& job) {
 bool line_is_current(const TaskSettings& s, const LineJob& job) {
   const std::string line_dir = line_dir_of(s, job);
   const std::optional<LineRecord> r = load_record(line_dir);
-  if (!r || r->status != 0 || r->options != line_options(s, job) || r->outputs.empty())
+  if (!r || line_failure(*r) != Failure::none || r->options != line_options(s, job) ||
+      r->outputs.empty())
     return false;
   const std::vector<FileStamp> inputs = input_stamps(line_dir, deck_files_of(line_dir));
   const FileStamp binary = stamp_file(line_dir, s.beamfall);

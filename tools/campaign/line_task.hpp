@@ -25,7 +25,18 @@ LineOptions line_options(const TaskSettings& s, const LineJob& job);
 // recorded outputs unchanged and not older than any of those.
 bool line_is_current(const TaskSettings& s, const LineJob& job);
 
-// "NAME: done in S s" or "NAME: FAILED (exit status N)", from the line's record.
+// Why a finished line has no result to use: no points when beamfall's manifest says the run
+// output none (a run without usable input; beamfall may end it with status 0), else a status
+// that is not 0. One rule for the task's status, the run's table of failures, the summary and
+// "up to date".
+enum class Failure { none, exit_status, no_points };
+Failure line_failure(int status, const nlohmann::json& manifest);
+Failure line_failure(const LineRecord& record);
+// "exit status N" or "no points"; empty for none.
+std::string failure_text(Failure f, int status);
+
+// "NAME: done in S s" or "NAME: FAILED (exit status N)" (or another failure), from the line's
+// record.
 std::string line_result(const std::string& name, const std::optional<LineRecord>& record);
 
 // Seconds with three decimals, whatever the locale.

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <set>
 
+#include "error.hpp"
+
 namespace campaign {
 
 namespace fs = std::filesystem;
@@ -17,10 +19,19 @@ std::vector<std::string> list_lines(const std::string& dir) {
     const std::string name = e.path().filename().string();
     std::error_code ec;
     if (name.empty() || name[0] == '.' || !e.is_directory(ec)) continue;
-    if (fs::is_regular_file(e.path() / "deck", ec)) names.push_back(name);
+    if (!deck_name(e.path().string()).empty()) names.push_back(name);
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::string deck_name(const std::string& line_dir) {
+  std::error_code ec;
+  const bool deck = fs::is_regular_file(fs::path(line_dir) / "deck", ec);
+  const bool deck_txt = fs::is_regular_file(fs::path(line_dir) / "deck.txt", ec);
+  if (deck && deck_txt)
+    throw kit::ToolError(line_dir + ": both deck and deck.txt; keep the one to run");
+  return deck ? "deck" : deck_txt ? "deck.txt" : "";
 }
 
 namespace {

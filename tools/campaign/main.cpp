@@ -27,8 +27,9 @@ const char* const kUsage =
        beamfall-campaign calibrate DIR [--control FILE] [--solve roll,pitch,heading,range]
        beamfall-campaign --help
 
-A campaign DIR holds one folder per flight line, each with its input `deck` and the input
-files the deck names. `run` processes every line that is not up to date, in its own folder:
+A campaign DIR holds one folder per flight line, each with its input deck, `deck` or
+`deck.txt` (not both), and the input files the deck names. `run` processes every line that
+is not up to date, in its own folder:
   beamfall [--las points.las --line-id N --date D] [--roll0 VALUE] [--rigorous]
            [--boresight R,P,H] [--range-offset M] < deck > report.txt
 then writes DIR/summary.csv and DIR/summary.html (`summary` does only that). `calibrate`
@@ -64,6 +65,8 @@ Environment: BEAMFALL, BEAMFALL_QUICKLOOK name the programs (default: beside thi
 else on PATH); BEAMFALL_CAMPAIGN_SUMMARY names a program to run for the summary instead of
 this one's. DIR/.campaign holds the run's lock, list of lines, GNU parallel's job log and
 Slurm's logs.
+A line fails when its run fails or outputs no point; failed lines are named and left out of
+the roll estimate and the cross-line check.
 Exit status: 0 all lines succeeded, 1 a line failed or an error, 2 usage error.
 )";
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <unordered_map>
 #include <utility>
 
@@ -65,56 +66,28 @@ kit::GridFrame common_frame(double cell) {
   return f;
 }
 
-// A tile's cells that hold points, as GridCells.
-void append_cells(std::int64_t tx, std::int64_t ty, const kit::TileGrid::Tile& t,
-                  std::vector<GridCell>& out) {
-  constexpr int n = kit::TileGrid::kTile;
-  for (int r = 0; r < n; ++r) {
-    for (int c = 0; c < n; ++c) {
-      const auto at = static_cast<std::size_t>(r * n + c);
-      if (t.count[at] == 0) continue;
-      GridCell g;
-      g.j = static_cast<std::int32_t>(ty * n + r);
-      g.i = static_cast<std::int32_t>(tx * n + c);
-      g.mean = static_cast<float>(t.sum[at] / static_cast<double>(t.count[at]));
-      out.push_back(g);
-    }
-  }
-}
-
-LineGrid sorted_grid(std::vector<GridCell> cells) {
-  LineGrid g;
-  g.cells = std::move(cells);
-  std::sort(g.cells.begin(), g.cells.end(), by_row_then_column);
-  set_box(g);
-  return g;
-}
-
 }  // namespace
-
-GridAccumulator::GridAccumulator(double cell) : grid_(common_frame(cell)) {
-  grid_.stream_to([this](std::int64_t tx, std::int64_t ty,
-                         const kit::TileGrid::Tile& t) { append_cells(tx, ty, t, cells_); },
-                  std::numeric_limits<double>::infinity());
-}
-
-void GridAccumulator::add(std::span<const double> x, std::span<const double> y,
-                          std::span<const double> h) {
-  const std::size_t n = std::min({x.size(), y.size(), h.size()});
-  for (std::size_t k = 0; k < n; ++k)
-    grid_.add(x[k], y[k], h[k]);
-}
-
-LineGrid GridAccumulator::grid() {
-  grid_.finish();
-  return sorted_grid(cells_);
-}
 
 LineGrid grid_points(const std::vector<double>& x, const std::vector<double>& y,
                      const std::vector<double>& h, double cell) {
-  GridAccumulator acc(cell);
-  acc.add(x, y, h);
-  return acc.grid();
+  const kit::GridFrame f = common_frame(cell);
+  const auto lo = static_cast<double>(f.ix_min), hi = static_cast<double>(f.ix_min + f.nx);
+  std::map<std::pair<std::int64_t, std::int64_t>, std::pair<double, std::uint32_t>> sums;
+  const std::size_t n = std::min({x.size(), y.size(), h.size()});
+  for (std::size_t k = 0; k < n; ++k) {
+    const double i = std::floor(x[k] / cell), j = std::floor(y[k] / cell);
+    if (!(i >= lo && i < hi && j >= lo && j < hi && std::isfinite(h[k]))) continue;
+    auto& [sum, count] = sums[{static_cast<std::int64_t>(j), static_cast<std::int64_t>(i)}];
+    sum += h[k];
+    ++count;
+  }
+  LineGrid g;
+  for (const auto& [at, s] : sums) {
+    g.cells.push_back({static_cast<std::int32_t>(at.first), static_cast<std::int32_t>(at.second),
+                       static_cast<float>(s.first / static_cast<double>(s.second))});
+  }
+  set_box(g);
+  return g;
 }
 
 Overlap compare_lines(const LineGrid& ga, const LineGrid& gb, double cell) {

@@ -38,24 +38,10 @@ struct LineGrid {
   }
 };
 
-// A line's grid built from its points batch by batch, on the kit's tile grid: cell (i, j) is
-// the grid's cell (ix, iy) from the origin. grid() ends the accumulation.
-class GridAccumulator {
- public:
-  explicit GridAccumulator(double cell);
-  // x east, y north (metres, common projection), h height (metres); points with a non-finite
-  // value or beyond +-2^31 cells are left out.
-  void add(std::span<const double> x, std::span<const double> y, std::span<const double> h);
-  // The mean of every cell that received a point, the points summed in the order given.
-  LineGrid grid();
-
- private:
-  kit::TileGrid grid_;
-  std::vector<GridCell> cells_;
-};
-
-// All of a line's points at once: one batch of a GridAccumulator. With compare_lines, the
-// check held wholly in memory: the reference of the streamed check below.
+// All of a line's points at once, each cell found and summed point by point in the order given,
+// apart from the kit's tile grid: with compare_lines, the check held wholly in memory, the
+// reference of the streamed check below. Points with a non-finite value or beyond +-2^31 cells
+// are left out, as the streamed grid leaves them out.
 LineGrid grid_points(const std::vector<double>& x, const std::vector<double>& y,
                      const std::vector<double>& h, double cell);
 

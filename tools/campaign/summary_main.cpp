@@ -21,12 +21,10 @@
 #include "command_line.hpp"
 #include "gdal_io.hpp"
 #include "html.hpp"
-#include "las_reader.hpp"
 #include "line_info.hpp"
 #include "lines.hpp"
 #include "overlap.hpp"
 #include "plots.hpp"
-#include "run_files.hpp"
 #include "run_options.hpp"
 #include "textio/wholefile.hpp"
 
@@ -135,27 +133,23 @@ std::string roll_sentence(const RollEstimate& r) {
          ", range " + fmt(s.lo, 3) + " to " + fmt(s.hi, 3) + ")";
 }
 
+// The lines that ran and failed, named: they are out of the roll estimate and the cross-line
+// check. Empty when there is none.
+std::string failed_sentence(const std::vector<LineInfo>& lines) {
+  std::string names;
+  for (const LineInfo& l : lines) {
+    if (!l.record || l.succeeded()) continue;
+    names += (names.empty() ? "" : ", ") + l.name + " (" +
+             failure_text(l.failure, l.record->status) + ")";
+  }
+  if (names.empty()) return "";
+  return "failed lines, left out of the roll estimate and the cross-line check: " + names;
+}
+
 std::string residual_sentence(const RollEstimate& r) {
   if (r.residual.n == 0) return "";
   return "residual roll after the decks' roll0: " + fmt(r.residual.median, 3) +
          " degrees (median of the lines' estimates)";
-}
-
-// The campaign's centre: mean of every centre-track point, the projection's origin.
-bool campaign_centre(const std::vector<LineInfo>& lines, double& lat0, double& lon0) {
-  double slat = 0.0, slon = 0.0;
-  std::size_t n = 0;
-  for (const LineInfo& l : lines) {
-    for (std::size_t k = 0; k < l.track_lat.size(); ++k) {
-      slat += l.track_lat[k];
-      slon += l.track_lon[k];
-      ++n;
-    }
-  }
-  if (n == 0) return false;
-  lat0 = slat / static_cast<double>(n);
-  lon0 = slon / static_cast<double>(n);
-  return true;
 }
 
 // A line's points, a batch at a time, projected and summed into its grid, whose finished tiles
@@ -164,16 +158,7 @@ bool campaign_centre(const std::vector<LineInfo>& lines, double& lat0, double& l
 TiledGrid grid_line(const LineInfo& l, const LocalProjection& proj, double cell,
                     const std::string& scratch) {
   if (l.points_file.empty() || !fs::exists(l.points_file)) return {};
-  return grid_to_file(
-      [&](int, const kit::GridBatchFn& batch) {
-        runfiles::for_each_lon_lat_height(
-            l.points_file, l.las_points, l.binary_points, l.averaged,
-            [&](std::vector<double>& lon, std::vector<double>& lat, std::vector<double>& h) {
-              proj.forward(lon, lat);
-              batch(lon, lat, h);
-            });
-      },
-      cell, scratch);
+  return grid_to_file(point_source(l, proj), cell, scratch);
 }
 
 // A line whose points cannot be read stays out of the check; the others go on. A scratch file
@@ -360,6 +345,12 @@ std::string overlap_html(const Campaign& c) {
   return t;
 }
 
+std::string failed_html(const Campaign& c) {
+  const std::string failed = failed_sentence(c.lines);
+  if (failed.empty()) return "";
+  return "<p><strong>" + html_escape(failed) + "</strong></p>\n";
+}
+
 std::string html_text(const Campaign& c, const RollEstimate& roll) {
   const PlotDir plots;
   std::vector<std::string> names;
@@ -375,7 +366,7 @@ std::string html_text(const Campaign& c, const RollEstimate& roll) {
       "td,th{border:1px solid #999;padding:2px 8px;text-align:right}"
       "td:first-child{text-align:left}svg "
       "image{image-rendering:pixelated}</style></head><body>\n<h1>Campaign " +
-      html_escape(fs::path(c.dir).filename().string()) + "</h1>\n<p>" +
+      html_escape(fs::path(c.dir).filename().string()) + "</h1>\n" + failed_html(c) + "<p>" +
       html_escape(roll_sentence(roll)) + "<br>" + html_escape(residual_sentence(roll)) +
       "</p>\n<h2>Lines</h2>\n" + line_table_html(c);
   t += "<h2>Tracks</h2>\n<figure>" + track_map_svg(plots, c.tracks) + "</figure>\n";
@@ -408,6 +399,8 @@ int summary_main(const std::vector<std::string>& arguments) {
   const RollEstimate roll = roll_estimate(c.lines);
   write_atomically(c.dir + "/summary.csv", csv_text(c));
   write_atomically(c.dir + "/summary.html", html_text(c, roll));
+  if (const std::string failed = failed_sentence(c.lines); !failed.empty())
+    std::printf("%s\n", failed.c_str());
   std::printf("%s\n", roll_sentence(roll).c_str());
   if (roll.residual.n > 0) std::printf("%s\n", residual_sentence(roll).c_str());
   print_overlaps(c);

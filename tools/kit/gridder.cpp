@@ -56,7 +56,8 @@ bool TileGrid::add(double x, double y, double h) {
   const auto ix = static_cast<std::int64_t>(fx);
   const auto iy = static_cast<std::int64_t>(fy);
   const std::uint64_t k = key(ix >> kShift, iy >> kShift);
-  if (k != last_key_) {
+  if (!have_last_ || k != last_key_) {
+    have_last_ = true;
     last_key_ = k;
     last_tile_ = nullptr;
     if (handed_out_.contains(k)) {
@@ -102,8 +103,8 @@ void TileGrid::hand_out(std::uint64_t k) {
   sink_(tx, ty, *it->second);
   tiles_.erase(it);
   handed_out_.insert(k);
-  if (k == last_key_) {
-    last_key_ = ~std::uint64_t{0};
+  if (have_last_ && k == last_key_) {
+    have_last_ = false;
     last_tile_ = nullptr;
   }
 }

@@ -70,7 +70,10 @@ class TileGrid {
 
   GridFrame frame_;
   std::unordered_map<std::uint64_t, std::unique_ptr<Tile>> tiles_;
-  std::uint64_t last_key_ = ~std::uint64_t{0};  // the tile of the previous point
+  // The previous point's tile, and where its points go (null: nowhere). Every 64-bit value is
+  // some tile's key (~0 is tile (-1, -1)'s), so "no previous tile" is a flag of its own.
+  bool have_last_ = false;
+  std::uint64_t last_key_ = 0;
   Tile* last_tile_ = nullptr;
   Sink sink_;
   std::int64_t margin_cells_ = 0;
