@@ -96,12 +96,23 @@ las_points)
     fail "the DEM from the LAS file differs"
   ;;
 page)
-  # The page in a real browser: no console error, no request, every picture drawn.
+  # The page in a real browser, on a desktop screen and a phone's: no console error, no
+  # request, every picture drawn, laid out for the phone's width (it was shrunk from 980 px).
+  # Then each plot on its own: no text cut off at its edge or over another (the map's title
+  # was cut off, its key hid the axis label), no axis repeating a tick label.
   simulate --duration 10 --nmeas 120 --surface ice --on-geoid --surface-height 0.35 --geoid "$grid"
   process
   "$quicklook" "$work/deck.txt" "$work/run.json" > /dev/null
-  node "$here/render_page.mjs" "$work/quicklook/index.html" || fail "page check"
+  for width in 1400 390; do
+    node "$here/render_page.mjs" --width "$width" "$work/quicklook/index.html" ||
+      fail "page check at $width px"
+  done
   [ "$(grep -c '<img ' "$work/quicklook/index.html")" = 4 ] || fail "not four pictures"
+  for svg in "$work"/quicklook/plots/*.svg; do
+    { echo '<!DOCTYPE html><html><body style="margin:0">'; sed '/^<?xml/d' "$svg"
+      echo '</body></html>'; } > "$work/plot.html"
+    node "$here/render_page.mjs" --width 1400 "$work/plot.html" || fail "$(basename "$svg")"
+  done
   ;;
 profile_mode)
   # useatt F: no map products, the three plots that need no coordinates, and a note saying so.

@@ -403,6 +403,18 @@ HeightHistogram map_products(Run& r, Plotter& plot) {
   return g.histogram;
 }
 
+// "every point", "every 2nd point", "every 37th point".
+std::string every_nth(std::size_t n) {
+  if (n == 1) return "every point";
+  const std::size_t tens = n % 100, ones = n % 10;
+  const char* suffix = tens >= 11 && tens <= 13 ? "th"
+                       : ones == 1              ? "st"
+                       : ones == 2              ? "nd"
+                       : ones == 3              ? "rd"
+                                                : "th";
+  return "every " + std::to_string(n) + suffix + " point";
+}
+
 void cross_profiles(const Run& r, Plotter& plot, PageContent& page) {
   if (!r.deck.calib) {
     page.notes.push_back("The deck does not ask for cross profiles: no cross-profile plot.");
@@ -428,8 +440,8 @@ void cross_profiles(const Run& r, Plotter& plot, PageContent& page) {
   const std::string label =
       "bias " + f2(r.figures.bias) + " m, roll " + f2(r.figures.roll) + " degrees (report)";
   add_figure(page,
-             "Cross profiles: every " + std::to_string(stride) +
-                 ". point of scan.cal and the least-squares line; " + label + ".",
+             "Cross profiles: " + every_nth(stride) + " of scan.cal and the least-squares line; " +
+                 label + ".",
              plot.cross_profiles(kept, bias, slope, label));
 }
 
