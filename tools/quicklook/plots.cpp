@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "axis.hpp"
 #include "gnuplot.hpp"
 #include "text.hpp"
 
@@ -20,15 +21,6 @@ constexpr const char* kStyle =
     "set border lc rgb '#444444'\n"
     "set grid lc rgb '#dddddd'\n"
     "unset key\n";
-
-// About four ticks over `span`: 1, 2 or 5 times a power of ten.
-double tick_step(double span) {
-  const double raw = std::max(span, 1e-9) / 4.0;
-  const double decade = std::pow(10.0, std::floor(std::log10(raw)));
-  for (double m : {1.0, 2.0, 5.0})
-    if (m * decade >= raw) return m * decade;
-  return 10.0 * decade;
-}
 
 }  // namespace
 
@@ -71,8 +63,8 @@ Plotter::Picture Plotter::map(const Image& im, const Rows& track, const std::str
   s += "set size ratio -1\nset format x '%.0f'\nset format y '%.0f'\nunset grid\n";
   s += "set xrange [" + num(im.west) + ":" + num(im.east) + "]\nset yrange [" + num(im.south) +
        ":" + num(im.north) + "]\n";
-  s += "set xtics " + num(tick_step(width_m)) + " rotate by -30\nset ytics " +
-       num(tick_step(height_m)) + "\n";
+  s += "set xtics " + num(kit::tick_step(width_m)) + " rotate by -30\nset ytics " +
+       num(kit::tick_step(height_m)) + "\n";
   // Pixel centres: the image's edges fall on the extent.
   const double dx = width_m / im.columns, dy = height_m / im.rows;
   s += "plot '" + im.png + "' binary filetype=png dx=" + num(dx) + " dy=" + num(dy) + " origin=(" +
