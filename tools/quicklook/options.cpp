@@ -32,7 +32,8 @@ const char* usage_text() {
          "  --las FILE       read the points from this LAS 1.4 file (X longitude, Y latitude,\n"
          "                   Z height) instead of the deck's point file\n"
          "  --manifest FILE  the run's manifest, the file of beamfall --manifest FILE\n"
-         "  --help           this text\n";
+         "  --help           this text\n"
+         "  --version        the program's version\n";
 }
 
 Options parse_options(int argc, char** argv) {
