@@ -59,25 +59,42 @@ TrackGeometry straight_track(double length, double half_swath) {
 
 // A cell far finer than the points (1 cm over a 2 km swath: billions of cells) once gridded
 // for minutes; it is refused, the message giving the grid's size and the smallest cell that
-// fits, which is accepted while the two-digit cell below it is not.
+// fits, which is accepted while the two-digit cell below it is not. On a short flight the
+// cells held at once around the swath front bound the cell (at 4 cm they took 840 MB); on a
+// long one the cells under the swath do.
 TEST(DemGrid, RefusesAGridBeyondTheLargestAndNamesTheSmallestCellThatFits) {
-  const TrackGeometry t = straight_track(2000.0, 150.0);
-  const double smallest = smallest_cell(t);
-  EXPECT_DOUBLE_EQ(smallest, 0.038);  // (2000 + 300) x 300 m^2 in 500 million cells: 0.0371 m
-  EXPECT_LE(dem_cells(t, smallest), kMostDemCells);
-  EXPECT_GT(dem_cells(t, 0.037), kMostDemCells);
-  EXPECT_NO_THROW(checked_frame(t, smallest));
+  const TrackGeometry short_track = straight_track(2000.0, 150.0);
+  // 300 m x 400 m around the front in 20 million cells: 0.0775 m.
+  EXPECT_DOUBLE_EQ(smallest_cell(short_track), 0.078);
+  EXPECT_LE(held_cells(short_track, 0.078), kMostHeldCells);
+  EXPECT_GT(held_cells(short_track, 0.077), kMostHeldCells);
+  EXPECT_NO_THROW(checked_frame(short_track, 0.078));
   try {
-    checked_frame(t, 0.01);
+    checked_frame(short_track, 0.01);
     FAIL() << "a 1 cm grid of a 2 km swath was not refused";
   } catch (const kit::UsageError& e) {
     EXPECT_STREQ(e.what(),
                  "--cell 0.01: the DEM would have about 6900 million cells under the swath, "
                  "more than the 500 million a quick look grids; the smallest cell that fits is "
-                 "0.038 m");
+                 "0.078 m");
   }
-  EXPECT_THROW(checked_frame(t, 0.037), kit::UsageError);
-  EXPECT_THROW(checked_frame(t, 1e-12), kit::UsageError);  // beyond a GeoTIFF's side
+  try {
+    checked_frame(short_track, 0.077);
+    FAIL() << "0.077 m was not refused";
+  } catch (const kit::UsageError& e) {
+    EXPECT_STREQ(e.what(),
+                 "--cell 0.077: the DEM would hold about 20.2 million cells at once around the "
+                 "swath front, more than the 20 million a quick look holds; the smallest cell "
+                 "that fits is 0.078 m");
+  }
+  EXPECT_THROW(checked_frame(short_track, 1e-12), kit::UsageError);  // beyond a GeoTIFF's side
+  // 300 km: (300000 + 300) x 300 m^2 in 500 million cells: 0.4245 m.
+  const TrackGeometry long_track = straight_track(300000.0, 150.0);
+  EXPECT_DOUBLE_EQ(smallest_cell(long_track), 0.43);
+  EXPECT_LE(dem_cells(long_track, 0.43), kMostDemCells);
+  EXPECT_GT(dem_cells(long_track, 0.42), kMostDemCells);
+  EXPECT_NO_THROW(checked_frame(long_track, 0.43));
+  EXPECT_THROW(checked_frame(long_track, 0.42), kit::UsageError);
 }
 
 // The work follows the swath, not the frame: a long diagonal flight at 1 m cells, whose frame

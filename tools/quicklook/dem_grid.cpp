@@ -40,14 +40,22 @@ TrackBox track_box(const TrackGeometry& t) {
   return {b.xlo - pad, b.xhi + pad, b.ylo - pad, b.yhi + pad};
 }
 
-// Each cell goes through the scratch file and dem.tif: the work follows the cells under the
-// swath, not the frame, which for a long diagonal flight is mostly empty.
-double cells_within(const TrackGeometry& t, const TrackBox& b, double cell) {
+// The grid's size at one cell: the cells under the swath, which each go through the scratch
+// file and dem.tif (the work follows them, not the frame, which for a long diagonal flight is
+// mostly empty), and those held in memory at once, in the tiles within the streaming margin
+// of the swath front. Infinite when a side of the frame is beyond what a GeoTIFF holds.
+struct GridSize {
+  double cells = INFINITY, held = INFINITY;
+  bool fits() const { return cells <= kMostDemCells && held <= kMostHeldCells; }
+};
+
+GridSize size_at(const TrackGeometry& t, const TrackBox& b, double cell) {
   const double nx = std::ceil((b.xhi - b.xlo) / cell + 1.0);
   const double ny = std::ceil((b.yhi - b.ylo) / cell + 1.0);
-  if (nx > 2e9 || ny > 2e9) return INFINITY;
-  const double width = std::max(2.0 * t.half_swath, cell);
-  return std::min((t.length + width) * width / (cell * cell), nx * ny);
+  if (nx > 2e9 || ny > 2e9) return {};
+  const double width = std::max(2.0 * t.half_swath, cell), area = cell * cell;
+  const double cells = std::min((t.length + width) * width / area, nx * ny);
+  return {cells, std::min(width * 2.0 * kStreamMargin / area, cells)};
 }
 
 // m x 10^e for m of two digits: divided, not multiplied, below 1 so that 0.039 is the double
@@ -56,10 +64,18 @@ double smallest_within(const TrackGeometry& t, const TrackBox& b) {
   for (int e = -5; e <= 6; ++e) {
     for (int m = 10; m < 100; ++m) {
       const double cell = e < 0 ? m / std::pow(10.0, -e) : m * std::pow(10.0, e);
-      if (cells_within(t, b, cell) <= kMostDemCells) return cell;
+      if (size_at(t, b, cell).fits()) return cell;
     }
   }
   return INFINITY;
+}
+
+// "6900 million", "20.2 million", "20 million".
+std::string millions(double cells) {
+  const double m = cells / 1e6;
+  std::string text = m >= 100.0 ? std::to_string(std::llround(m)) : runfiles::fixed(m, 1);
+  if (text.ends_with(".0")) text.resize(text.size() - 2);
+  return text + " million";
 }
 
 }  // namespace
@@ -71,7 +87,11 @@ double default_cell(const TrackGeometry& t, double points) {
 }
 
 double dem_cells(const TrackGeometry& t, double cell) {
-  return cells_within(t, track_box(t), cell);
+  return size_at(t, track_box(t), cell).cells;
+}
+
+double held_cells(const TrackGeometry& t, double cell) {
+  return size_at(t, track_box(t), cell).held;
 }
 
 double smallest_cell(const TrackGeometry& t) {
@@ -80,15 +100,16 @@ double smallest_cell(const TrackGeometry& t) {
 
 GridFrame checked_frame(const TrackGeometry& t, double cell) {
   const TrackBox b = track_box(t);
-  const double cells = cells_within(t, b, cell);
-  if (cells > kMostDemCells) {
-    const std::string size = std::isfinite(cells)
-                                 ? "have about " + std::to_string(std::llround(cells / 1e6)) +
-                                       " million cells under the swath, more than the " +
-                                       std::to_string(std::llround(kMostDemCells / 1e6)) +
-                                       " million a quick look grids"
-                                 : "be more than 2 billion cells a side";
-    throw kit::UsageError("--cell " + runfiles::exact(cell) + ": the DEM would " + size +
+  const GridSize size = size_at(t, b, cell);
+  if (!size.fits()) {
+    const std::string why =
+        !std::isfinite(size.cells) ? "be more than 2 billion cells a side"
+        : size.cells > kMostDemCells
+            ? "have about " + millions(size.cells) + " cells under the swath, more than the " +
+                  millions(kMostDemCells) + " a quick look grids"
+            : "hold about " + millions(size.held) + " cells at once around the swath front, " +
+                  "more than the " + millions(kMostHeldCells) + " a quick look holds";
+    throw kit::UsageError("--cell " + runfiles::exact(cell) + ": the DEM would " + why +
                           "; the smallest cell that fits is " +
                           runfiles::exact(smallest_within(t, b)) + " m");
   }

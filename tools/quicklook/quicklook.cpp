@@ -309,9 +309,6 @@ struct Gridded {
   HeightHistogram histogram;
 };
 
-// Beyond this distance from the latest batch of points a tile is written out: the batch
-// spans the swath already, so this covers attitude swings and the ends of scan lines.
-constexpr double kStreamMargin = 200.0;  // metres
 
 // Streams the points through the grid into the DEM writer; the histogram on the first pass.
 // Projected on every core, gridded in file order.
