@@ -309,7 +309,6 @@ struct Gridded {
   HeightHistogram histogram;
 };
 
-
 // Streams the points through the grid into the DEM writer; the histogram on the first pass.
 // Projected on every core, gridded in file order.
 Gridded grid_points(const Run& r, const std::string& crs, const GridFrame& frame, DemWriter& dem) {
