@@ -202,9 +202,10 @@ void check_options_for_mode(const RunOptions& options, bool useatt) {
 const char* usage_text() {
   return R"(usage: beamfall [options] < deck > report
 
-Geolocates airborne laser scanner measurements. The deck on standard input is
-the whole processing configuration; the report goes to standard output.
-Options only add products or modes; without them every output is as the deck says.
+Geolocates airborne laser scanner measurements. Without options the deck on
+standard input is the whole processing configuration and every output is as it
+says; the report goes to standard output. Most options add a product or a mode;
+--roll0, --boresight and --range-offset override what the deck says.
 
 options:
   --las FILE           also write the surface points as LAS 1.4 (point format 6) to FILE;

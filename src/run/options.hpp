@@ -1,6 +1,7 @@
-// Command-line options. The deck stays the whole processing configuration;
-// options only add products (a LAS file, progress), the rigorous geometry and
-// the sensor's boresight and range offset.
+// Command-line options. Without them the deck is the whole processing
+// configuration; most add a product (a LAS file, the manifest, progress) or the
+// rigorous geometry, and --roll0, --boresight and --range-offset override what
+// the deck says.
 #pragma once
 
 #include <cstdint>

@@ -1,8 +1,11 @@
-// The tools' option parser: what each kind of mistake is told, and what reaches the setters.
+// The tools' option parser: what each kind of mistake is told, what reaches the setters, and
+// --version.
 #include "command_line.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -72,6 +75,19 @@ TEST(CommandLine, MainsArgumentsSkipTheProgramName) {
       kit::parse_command_line(3, argv, {{"--quiet", "", false, kit::flag(quiet)}});
   EXPECT_TRUE(quiet);
   EXPECT_EQ(positional, (std::vector<std::string>{"f"}));
+}
+
+// Every tool's parse knows --version: the program's file name and version on standard output,
+// exit status 0, whatever comes before it; after "--" it is a positional argument.
+TEST(CommandLineDeathTest, VersionEndsTheProgram) {
+  EXPECT_EXIT(parse({"a", "--quiet", "--version", "--count", "x"}), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(
+      {
+        if (std::freopen("/dev/full", "w", stdout) == nullptr) std::exit(3);
+        parse({"--version"});
+      },
+      testing::ExitedWithCode(1), "");  // standard output could not be written
+  EXPECT_EQ(parse({"--", "--version"}).positional, (std::vector<std::string>{"--version"}));
 }
 
 }  // namespace

@@ -49,13 +49,21 @@ for f in bin/beamfall bin/beamfall-sim bin/beamfall-check bin/beamfall-quicklook
          share/man/man1/beamfall-trajectory.1; do
   [ -e "$usr/$f" ] || fail "the package has no /usr/$f"
 done
+if [ -x "$build/beamfall-calibrate" ]; then  # built when Ceres Solver is there
+  for f in bin/beamfall-calibrate share/man/man1/beamfall-calibrate.1; do
+    [ -e "$usr/$f" ] || fail "the package has no /usr/$f"
+  done
+fi
 for program in "$usr"/bin/*; do
   [ -x "$program" ] || fail "$program is not executable"
 done
 
 # Only the installed programs: the build tree is neither on PATH nor beside them.
 export PATH=$usr/bin:/usr/bin:/bin
-[ "$(beamfall --version)" = "beamfall $version" ] || fail "beamfall --version: $(beamfall --version)"
+for program in "$usr"/bin/*; do
+  name=$(basename "$program")
+  [ "$("$name" --version)" = "$name $version" ] || fail "$name --version: $("$name" --version)"
+done
 demo=$work/demo
 beamfall-sim --out "$demo" --duration 20 --nmeas 208 --scan-rate 20 --lat 78.5 --lon -15 \
   --track 30 --height 350 --surface ice --on-geoid --surface-height 0.35 \

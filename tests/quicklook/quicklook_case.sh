@@ -96,12 +96,23 @@ las_points)
     fail "the DEM from the LAS file differs"
   ;;
 page)
-  # The page in a real browser: no console error, no request, every picture drawn.
+  # The page in a real browser, on a desktop screen and a phone's: no console error, no
+  # request, every picture drawn, laid out for the phone's width (it was shrunk from 980 px).
+  # Then each plot on its own: no text cut off at its edge or over another (the map's title
+  # was cut off, its key hid the axis label), no axis repeating a tick label.
   simulate --duration 10 --nmeas 120 --surface ice --on-geoid --surface-height 0.35 --geoid "$grid"
   process
   "$quicklook" "$work/deck.txt" "$work/run.json" > /dev/null
-  node "$here/render_page.mjs" "$work/quicklook/index.html" || fail "page check"
+  for width in 1400 390; do
+    node "$here/render_page.mjs" --width "$width" "$work/quicklook/index.html" ||
+      fail "page check at $width px"
+  done
   [ "$(grep -c '<img ' "$work/quicklook/index.html")" = 4 ] || fail "not four pictures"
+  for svg in "$work"/quicklook/plots/*.svg; do
+    { echo '<!DOCTYPE html><html><body style="margin:0">'; sed '/^<?xml/d' "$svg"
+      echo '</body></html>'; } > "$work/plot.html"
+    node "$here/render_page.mjs" --width 1400 "$work/plot.html" || fail "$(basename "$svg")"
+  done
   ;;
 profile_mode)
   # useatt F: no map products, the three plots that need no coordinates, and a note saying so.
@@ -225,6 +236,112 @@ flat_memory)
   done
   [ $((peak[1] - peak[0])) -le 12000 ] ||
     fail "peak RSS grew from ${peak[0]} KB to ${peak[1]} KB as the flight doubled"
+  ;;
+too_fine_cell)
+  # A cell far finer than the points (1 cm on a 30 s flight: billions of cells) used to grid
+  # for minutes; it is refused at once, with the grid's size and the smallest cell that fits,
+  # before any product is begun. (Where that smallest cell lies is the unit test's: a grid of
+  # that size takes half a minute.)
+  simulate --duration 30 --nmeas 120
+  process
+  status=0
+  (cd "$work" && timeout 20 "$quicklook" deck.txt run.json --cell 0.01) > "$work/out" \
+    2> "$work/err" || status=$?
+  [ "$status" = 2 ] || fail "--cell 0.01 exits $status, not 2"
+  grep -Eq "^beamfall-quicklook: --cell 0.01: the DEM would have about [0-9]+ million cells under the swath, more than the 500 million a quick look grids; the smallest cell that fits is [0-9.]+ m$" \
+    "$work/err" || fail "no size and smallest cell in: $(head -1 "$work/err")"
+  grep -q "^Try 'beamfall-quicklook --help'" "$work/err" || fail "no pointer to --help"
+  [ ! -e "$work/quicklook" ] || fail "products begun for a grid that is refused"
+  [ -z "$(find "$work" -maxdepth 1 -name '.quicklook*')" ] || fail "a work folder is left"
+  ;;
+failure_keeps_folder)
+  # A quick look that fails (here gnuplot is not found) used to leave plots/ and track.gpkg
+  # behind. The products are made in a work folder beside the output folder and moved in
+  # at the end: a failure leaves no output folder, or an earlier quick look in it untouched,
+  # and no work folder.
+  simulate --duration 4 --nmeas 120
+  process
+  status=0
+  env PATH=/nonexistent "$quicklook" "$work/deck.txt" "$work/run.json" > /dev/null \
+    2> "$work/err" || status=$?
+  [ "$status" = 1 ] || fail "without gnuplot: exit $status, not 1"
+  grep -q "gnuplot not found" "$work/err" || fail "the error does not name gnuplot"
+  [ ! -e "$work/quicklook" ] || fail "a failed quick look left $(ls "$work/quicklook")"
+  "$quicklook" "$work/deck.txt" "$work/run.json" > /dev/null || fail "the quick look fails"
+  echo "mine" > "$work/quicklook/notes.txt"
+  before=$(cd "$work/quicklook" && find . -type f -printf '%p %s %T@\n' | sort | tee "$work/before")
+  [ -n "$before" ] || fail "no products"
+  status=0
+  env PATH=/nonexistent "$quicklook" "$work/deck.txt" "$work/run.json" > /dev/null 2>&1 ||
+    status=$?
+  [ "$status" = 1 ] || fail "without gnuplot, over an earlier quick look: exit $status, not 1"
+  after=$(cd "$work/quicklook" && find . -type f -printf '%p %s %T@\n' | sort)
+  [ "$before" = "$after" ] || fail "the failed quick look changed the earlier one"
+  leftovers=$(find "$work" -maxdepth 1 -name '.quicklook*')
+  [ -z "$leftovers" ] || fail "left behind: $leftovers"
+  # A quick look that succeeds replaces the earlier one's products and keeps the rest; one of
+  # profile mode makes no DEM, and the earlier dem.tif goes rather than pass for its own.
+  touch -d '1 hour ago' "$work/quicklook/index.html"
+  "$quicklook" "$work/deck.txt" "$work/run.json" > /dev/null || fail "the second quick look fails"
+  [ "$work/quicklook/index.html" -nt "$work/quicklook/notes.txt" ] || fail "index.html not replaced"
+  [ -s "$work/quicklook/notes.txt" ] || fail "the user's own file in the folder is gone"
+  LC_ALL=C awk 'NR == 9 { $7 = "F" } { print }' "$work/deck.txt" > "$work/profile.txt"
+  (cd "$work" && "$beamfall" --manifest profile.json < profile.txt > profile_report.txt)
+  "$quicklook" "$work/profile.txt" "$work/profile.json" --out "$work/quicklook" > /dev/null
+  [ ! -e "$work/quicklook/dem.tif" ] || fail "an earlier dem.tif is left beside a profile-mode page"
+  grep -q "Profile mode" "$work/quicklook/index.html" || fail "not the profile-mode page"
+  [ -s "$work/quicklook/plots/histogram.svg" ] && [ ! -e "$work/quicklook/plots/map.svg" ] ||
+    fail "plots/ is not the profile-mode quick look's"
+  ;;
+stopped_run)
+  # The quick look of a run that stopped (docs/quicklook.md): shown, under a banner saying so,
+  # when its files are its own whole records; refused, naming the stop, when it stopped
+  # before writing them. Earlier, such a run's manifest was refused after products were
+  # begun ("no centre point"), and an earlier run's files could pass for the stopped one's.
+  simulate --duration 10 --nmeas 120
+  process
+  mkdir "$work/earlier"
+  cp -p "$work/points.bin" "$work/centre.txt" "$work/scan.cal" "$work/earlier/"
+  touch -d '1 hour ago' "$work"/earlier/*
+  # Stopped mid-run: a file size limit cuts points.bin (exit status 1, a write error).
+  status=0
+  (cd "$work" && ulimit -f 300 && "$beamfall" --manifest cut.json < deck.txt > cut.txt 2>/dev/null) ||
+    status=$?
+  [ "$status" = 1 ] || fail "the cut run exits $status, not 1"
+  "$quicklook" "$work/deck.txt" "$work/cut.json" --out "$work/cut" > "$work/stdout" ||
+    fail "the stopped run's quick look fails"
+  grep -q '<p class="stopped">This run stopped (exit status 1): \*\*\* write error' \
+    "$work/cut/index.html" || fail "no banner on the stopped run's page"
+  grep -q "^note: This run stopped (exit status 1)" "$work/stdout" || fail "stdout does not say so"
+  [ -s "$work/cut/dem.tif" ] || fail "no DEM of the stopped run's points"
+  # Stopped before writing (a geoid that is not there): nothing of its own to show.
+  # A run that checks its inputs before writing leaves its outputs as they were (older than
+  # the run); one that empties them first leaves them empty: both are told the same way.
+  touch -d '1 hour ago' "$work/points.bin" "$work/centre.txt" "$work/scan.cal"
+  LC_ALL=C awk 'NR == 3 { print "nogeoid.grid"; next } 1' "$work/deck.txt" > "$work/nogeoid.txt"
+  status=0
+  (cd "$work" && "$beamfall" --manifest nogeoid.json < nogeoid.txt > nogeoid_report.txt 2>/dev/null) ||
+    status=$?
+  [ "$status" != 0 ] || fail "the run without its geoid succeeds"
+  expect_refused() {  # WHAT
+    local got=0
+    "$quicklook" "$work/nogeoid.txt" "$work/nogeoid.json" --out "$work/refused" > /dev/null \
+      2> "$work/err" || got=$?
+    [ "$got" = 1 ] || fail "$1: exit $got, not 1"
+    grep -q "^beamfall-quicklook: $work/nogeoid.json: the run stopped before writing $1 (\*\*\* open error: 'nogeoid.grid'.*); it has nothing to show$" \
+      "$work/err" || fail "$1: $(cat "$work/err")"
+    [ "$(wc -l < "$work/err")" = 1 ] || fail "the error is not one line"
+    [ ! -e "$work/refused" ] || fail "products begun for a run with nothing to show"
+  }
+  # Its outputs as the run left them (emptied, or not there) ...
+  if [ -s "$work/centre.txt" ]; then
+    expect_refused "centre.txt"
+  else
+    expect_refused "a centre point"
+  fi
+  # ... or an earlier run's, older than the stopped run.
+  cp -p "$work"/earlier/* "$work/"
+  expect_refused "centre.txt"
   ;;
 *)
   echo "unknown case $case"; exit 2

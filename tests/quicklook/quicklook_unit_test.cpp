@@ -1,11 +1,15 @@
 // The quick-look's own pieces: the CRS chosen from a track centre, the PROJ transformation on
-// a batch, the sparse tile grid and the constant-memory height histogram.
+// a batch, the DEM's grid and its largest size, the sparse tile grid and the constant-memory
+// height histogram.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+#include <string>
 #include <vector>
 
+#include "dem_grid.hpp"
+#include "error.hpp"
 #include "histogram.hpp"
 #include "projection.hpp"
 #include "tile_grid.hpp"
@@ -39,6 +43,89 @@ TEST(Projector, UtmOnTheCentralMeridianAndABatch) {
   EXPECT_NEAR(y[1], 0.0, 1e-6);
   EXPECT_GT(x[2], 578000.0);  // one degree east at 45 N: about 78.8 km
   EXPECT_LT(x[2], 579500.0);
+}
+
+// A straight track northwards, `length` metres, with a swath of 2 x `half_swath` metres.
+TrackGeometry straight_track(double length, double half_swath) {
+  TrackGeometry t;
+  for (int k = 0; k <= 100; ++k) {
+    t.x.push_back(600000.0);
+    t.y.push_back(-1080000.0 + length * k / 100.0);
+  }
+  t.length = length;
+  t.half_swath = half_swath;
+  return t;
+}
+
+// A cell far finer than the points (1 cm over a 2 km swath: billions of cells) once gridded
+// for minutes; it is refused, the message giving the grid's size and the smallest cell that
+// fits, which is accepted while the two-digit cell below it is not. On a short flight the
+// cells held at once around the swath front bound the cell (at 4 cm they took 840 MB); on a
+// long one the cells under the swath do.
+TEST(DemGrid, RefusesAGridBeyondTheLargestAndNamesTheSmallestCellThatFits) {
+  const TrackGeometry short_track = straight_track(2000.0, 150.0);
+  // 300 m x 400 m around the front in 20 million cells: 0.0775 m.
+  EXPECT_DOUBLE_EQ(smallest_cell(short_track), 0.078);
+  EXPECT_LE(held_cells(short_track, 0.078), kMostHeldCells);
+  EXPECT_GT(held_cells(short_track, 0.077), kMostHeldCells);
+  EXPECT_NO_THROW(checked_frame(short_track, 0.078));
+  try {
+    checked_frame(short_track, 0.01);
+    FAIL() << "a 1 cm grid of a 2 km swath was not refused";
+  } catch (const kit::UsageError& e) {
+    EXPECT_STREQ(e.what(),
+                 "--cell 0.01: the DEM would have about 6900 million cells under the swath, "
+                 "more than the 500 million a quick look grids; the smallest cell that fits is "
+                 "0.078 m");
+  }
+  try {
+    checked_frame(short_track, 0.077);
+    FAIL() << "0.077 m was not refused";
+  } catch (const kit::UsageError& e) {
+    EXPECT_STREQ(e.what(),
+                 "--cell 0.077: the DEM would hold about 20.2 million cells at once around the "
+                 "swath front, more than the 20 million a quick look holds; the smallest cell "
+                 "that fits is 0.078 m");
+  }
+  EXPECT_THROW(checked_frame(short_track, 1e-12), kit::UsageError);  // beyond a GeoTIFF's side
+  // 300 km: (300000 + 300) x 300 m^2 in 500 million cells: 0.4245 m.
+  const TrackGeometry long_track = straight_track(300000.0, 150.0);
+  EXPECT_DOUBLE_EQ(smallest_cell(long_track), 0.43);
+  EXPECT_LE(dem_cells(long_track, 0.43), kMostDemCells);
+  EXPECT_GT(dem_cells(long_track, 0.42), kMostDemCells);
+  EXPECT_NO_THROW(checked_frame(long_track, 0.43));
+  EXPECT_THROW(checked_frame(long_track, 0.42), kit::UsageError);
+}
+
+// The work follows the swath, not the frame: a long diagonal flight at 1 m cells, whose frame
+// would hold 5 billion cells, fits; a flight with no swath (ranges all at nadir) still counts
+// one cell across.
+TEST(DemGrid, CountsTheCellsUnderTheSwathNotTheEmptyFrame) {
+  TrackGeometry diagonal;
+  for (int k = 0; k <= 100; ++k) {
+    diagonal.x.push_back(700.0 * k);
+    diagonal.y.push_back(700.0 * k);
+  }
+  diagonal.length = std::hypot(70000.0, 70000.0);
+  diagonal.half_swath = 150.0;
+  EXPECT_NEAR(dem_cells(diagonal, 1.0), (diagonal.length + 300.0) * 300.0, 1.0);
+  const GridFrame f = checked_frame(diagonal, 1.0);
+  EXPECT_GT(static_cast<double>(f.nx) * static_cast<double>(f.ny), 4.9e9);
+  const TrackGeometry nadir = straight_track(2000.0, 0.0);
+  EXPECT_NEAR(dem_cells(nadir, 0.5), (2000.0 + 0.5) * 0.5 / 0.25, 1e-6);
+}
+
+// The frame holds the track and its swath with the margin, its edges on multiples of the cell.
+TEST(DemGrid, FrameCoversTheSwathOnCellMultiples) {
+  const TrackGeometry t = straight_track(2000.0, 150.0);
+  const GridFrame f = checked_frame(t, 3.0);
+  const double pad = 1.25 * 150.0 + 50.0;
+  EXPECT_DOUBLE_EQ(f.x0, std::floor((600000.0 - pad) / 3.0) * 3.0);
+  EXPECT_DOUBLE_EQ(f.y0, std::floor((-1080000.0 - pad) / 3.0) * 3.0);
+  EXPECT_GE(f.x0 + 3.0 * static_cast<double>(f.nx), 600000.0 + pad);
+  EXPECT_GE(f.y0 + 3.0 * static_cast<double>(f.ny), -1078000.0 + pad);
+  EXPECT_LT(f.x0 + 3.0 * static_cast<double>(f.nx - 1), 600000.0 + pad);
+  EXPECT_EQ(default_cell(t, 1e6), 1.5);  // twice the spacing sqrt(2000 x 300 / 1e6 m^2), rounded
 }
 
 TEST(TileGrid, CellsTilesAndTheOccupiedWindow) {

@@ -2,9 +2,12 @@
 // driven over the DevTools protocol on a pipe (file descriptors 3 and 4 of the browser), and
 // checks it: no console error or uncaught exception, no request beyond the page itself and
 // its data: URIs, and every picture (an image, or an inline SVG figure) decoded and visibly
-// drawn, judged from the pixels of a screenshot of the whole page.
+// drawn, judged from the pixels of a screenshot of the whole page. At a phone's width (--width
+// 600 or less, laid out as a phone browser does) the page must also fit: nothing wider than
+// the screen, so that no figure is cut off or needs sideways scrolling.
 //
-// usage: node render_page.mjs PAGE.html [SCREENSHOT.png]   (exit 0: all checks passed)
+// usage: node render_page.mjs [--width PX] PAGE.html [SCREENSHOT.png]   (exit 0: all checks
+//        passed; the default width is 1100 px)
 import { spawn } from 'node:child_process';
 import { mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -12,11 +15,18 @@ import { join, resolve } from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { inflateSync } from 'node:zlib';
 
-const [page, shotPath] = process.argv.slice(2);
-if (!page) {
-  console.error('usage: node render_page.mjs PAGE.html [SCREENSHOT.png]');
+const args = process.argv.slice(2);
+let width = 1100;
+if (args[0] === '--width') {
+  width = Number(args[1]);
+  args.splice(0, 2);
+}
+const [page, shotPath] = args;
+if (!page || !(width >= 200 && width <= 4000)) {
+  console.error('usage: node render_page.mjs [--width PX] PAGE.html [SCREENSHOT.png]');
   process.exit(2);
 }
+const phone = width <= 600;
 const chromium = process.env.CHROMIUM || '/usr/bin/chromium';
 const profile = mkdtempSync(join(tmpdir(), 'quicklook-chromium-'));
 const browser = spawn(chromium, [
@@ -116,7 +126,7 @@ async function check() {
   });
   for (const domain of ['Page', 'Runtime', 'Log', 'Network']) await send(`${domain}.enable`, {}, sessionId);
   await send('Emulation.setDeviceMetricsOverride',
-    { width: 1100, height: 900, deviceScaleFactor: 1, mobile: false }, sessionId);
+    { width, height: 900, deviceScaleFactor: 1, mobile: phone }, sessionId);
   const loaded = waitFor('Page.loadEventFired', 30000);
   await send('Page.navigate', { url }, sessionId);
   await loaded;
@@ -132,6 +142,9 @@ async function check() {
                x: r.x + scrollX, y: r.y + scrollY, w: r.width, h: r.height }; }))`,
     awaitPromise: true, returnByValue: true }, sessionId);
   const images = JSON.parse(result.value);
+  if (phone) await checkFits(sessionId);
+  await checkTickLabels(sessionId);
+  await checkFigureText(sessionId);
   const { cssContentSize: size } = await send('Page.getLayoutMetrics', {}, sessionId);
   const shot = await send('Page.captureScreenshot', { format: 'png', captureBeyondViewport: true,
     clip: { x: 0, y: 0, width: size.width, height: size.height, scale: 1 } }, sessionId);
@@ -149,6 +162,82 @@ async function check() {
     else if (im.w < 100 || im.h < 100) failures.push(`image drawn too small: ${im.alt}`);
     else if (s.ink < 0.01 || s.colours < 16) failures.push(`image blank in the screenshot: ${im.alt}`);
   }
+}
+
+// At a phone's width: the page is laid out for the screen (not shrunk from a desktop width) and
+// nothing sticks out of it, but what scrolls sideways in a box of its own (a wide table).
+async function checkFits(sessionId) {
+  const { result } = await send('Runtime.evaluate', {
+    expression: `(() => {
+      const scrolled = (e) => {
+        for (let a = e.parentElement; a && a !== document.body; a = a.parentElement)
+          if (['auto', 'scroll'].includes(getComputedStyle(a).overflowX)) return true;
+        return false;
+      };
+      return JSON.stringify({ inner: innerWidth, scroll: document.documentElement.scrollWidth,
+        wide: [...document.body.querySelectorAll('*')].filter((e) =>
+          e.getBoundingClientRect().right > innerWidth + 1 && !scrolled(e)).map((e) =>
+          e.tagName.toLowerCase() + (e.closest('figure') ? ' in a figure' : '')).slice(0, 5) });
+    })()`,
+    returnByValue: true }, sessionId);
+  const fit = JSON.parse(result.value);
+  console.log(`phone layout: ${fit.inner} px wide, content ${fit.scroll} px`);
+  if (fit.inner > width + 1) failures.push(`laid out ${fit.inner} px wide on a ${width} px screen`);
+  if (fit.scroll > fit.inner + 1 || fit.wide.length)
+    failures.push(`wider than the screen (${fit.scroll} px): ${fit.wide.join(', ')}`);
+}
+
+// No axis of an inline figure labels two of its ticks alike (gnuplot's own ticks did, for
+// values all alike: 0.00100, 0.00100, 0.00101). An axis's labels are the numbers in one row
+// (centred on one height) or one column (ending at one right edge) of the figure.
+async function checkTickLabels(sessionId) {
+  const { result } = await send('Runtime.evaluate', {
+    expression: `JSON.stringify([...document.querySelectorAll('svg')]
+      .filter((s) => !s.parentElement.closest('svg')).flatMap((svg, n) => {
+        const axes = new Map();
+        for (const t of svg.querySelectorAll('text')) {
+          const label = t.textContent.trim(), r = t.getBoundingClientRect();
+          if (!/^[-+]?[0-9]*[.]?[0-9]+$/.test(label) || r.width === 0) continue;
+          for (const key of ['row ' + Math.round(r.top + r.height / 2), 'column ' + Math.round(r.right)])
+            axes.set(key, [...(axes.get(key) ?? []), label]);
+        }
+        return [...axes].filter(([, labels]) => labels.length >= 3 &&
+                                  new Set(labels).size < labels.length)
+          .map(([key, labels]) => 'figure ' + (n + 1) + ', ' + key + ': ' + labels.join(' '));
+      }))`,
+    returnByValue: true }, sessionId);
+  for (const repeat of JSON.parse(result.value)) failures.push(`tick labels repeated: ${repeat}`);
+}
+
+// Every text of an inline figure is inside the figure and clear of the others: a title wider
+// than its picture was cut off, and a key drawn over an axis label hid it.
+async function checkFigureText(sessionId) {
+  const { result } = await send('Runtime.evaluate', {
+    expression: `JSON.stringify([...document.querySelectorAll('svg')]
+      .filter((s) => !s.parentElement.closest('svg')).flatMap((svg, n) => {
+        const box = svg.getBoundingClientRect(), found = [];
+        const texts = [...svg.querySelectorAll('text')].map((t) =>
+          ({ s: t.textContent.trim(), r: t.getBoundingClientRect() })).filter((t) => t.s && t.r.width);
+        for (const t of texts)
+          if (t.r.left < box.left - 1 || t.r.right > box.right + 1 || t.r.top < box.top - 1 ||
+              t.r.bottom > box.bottom + 1)
+            found.push('figure ' + (n + 1) + ': "' + t.s + '" cut off at its edge');
+        const area = (r) => Math.max(0, r.width) * Math.max(0, r.height);
+        for (let i = 0; i < texts.length; i++)
+          for (let j = i + 1; j < texts.length; j++) {
+            const a = texts[i].r, b = texts[j].r;
+            // gnuplot writes a boxed label twice at one place: the box's text and its own.
+            if (texts[i].s === texts[j].s && Math.abs(a.left - b.left) < 1 &&
+                Math.abs(a.top - b.top) < 1) continue;
+            const common = area({ width: Math.min(a.right, b.right) - Math.max(a.left, b.left),
+                                  height: Math.min(a.bottom, b.bottom) - Math.max(a.top, b.top) });
+            if (common > 0.25 * Math.min(area(a), area(b)))
+              found.push('figure ' + (n + 1) + ': "' + texts[i].s + '" over "' + texts[j].s + '"');
+          }
+        return found;
+      }))`,
+    returnByValue: true }, sessionId);
+  for (const problem of JSON.parse(result.value)) failures.push(`figure text: ${problem}`);
 }
 
 const exited = new Promise((ok) => browser.once('exit', ok));

@@ -53,6 +53,7 @@ prints the values with their standard errors and the command that applies them.
                     plane [1.5 x the 20th percentile of the candidates, at least 0.005]
   --threads N       threads [2]
   --no-progress     no progress line on a terminal
+  --version         the program's version
 
 A parameter the flight pattern cannot determine (standard error beyond 0.01 deg roll,
 0.03 deg pitch, 0.05 deg heading, 0.03 m range offset) is reported as not observable.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "axis.hpp"
 #include "html.hpp"
 #include "report.hpp"
 
@@ -96,10 +97,74 @@ std::string control_table(const Results& r) {
                          rows);
 }
 
-// The patches on a map (east right, north up), coloured by misfit RMS.
-std::string patch_map(const Results& r, const std::vector<double>& rms, double vmax,
-                      const std::string& title) {
-  const double size = 420, pad = 10;
+// ---- the figures: inline SVG with axes, ticks and labels ---------------------------------
+
+// A figure's drawing area in pixels, and the data ranges it shows.
+struct Frame {
+  double left, top, width, height;  // pixels
+  double x0, x1, y0, y1;            // data at the left, right, bottom and top edges
+  double px(double x) const { return left + (x - x0) / (x1 - x0) * width; }
+  double py(double y) const { return top + height - (y - y0) / (y1 - y0) * height; }
+};
+
+std::string svg_text(double x, double y, const std::string& anchor, const std::string& text,
+                     const std::string& extra = "") {
+  return "<text x='" + num(x, 1) + "' y='" + num(y, 1) + "' text-anchor='" + anchor + "'" + extra +
+         ">" + esc(text) + "</text>";
+}
+
+std::string svg_line(double x1, double y1, double x2, double y2) {
+  return "<line x1='" + num(x1, 1) + "' y1='" + num(y1, 1) + "' x2='" + num(x2, 1) + "' y2='" +
+         num(y2, 1) + "' stroke='#444'/>";
+}
+
+// The frame's border, round ticks on its left and bottom edges, and the two axis labels.
+std::string axes(const Frame& f, const std::string& xlabel, const std::string& ylabel,
+                 double ystep) {
+  std::string h = "<rect x='" + num(f.left, 1) + "' y='" + num(f.top, 1) + "' width='" +
+                  num(f.width, 1) + "' height='" + num(f.height, 1) +
+                  "' fill='none' stroke='#444'/>";
+  const double bottom = f.top + f.height;
+  const double xstep = kit::tick_step(f.x1 - f.x0, 4);
+  for (double x : kit::ticks_within(f.x0, f.x1, xstep))
+    h += svg_line(f.px(x), bottom, f.px(x), bottom + 4) +
+         svg_text(f.px(x), bottom + 16, "middle", kit::tick_label(x, kit::tick_decimals(xstep)));
+  for (double y : kit::ticks_within(f.y0, f.y1, ystep))
+    h += svg_line(f.left - 4, f.py(y), f.left, f.py(y)) +
+         svg_text(f.left - 6, f.py(y) + 4, "end", kit::tick_label(y, kit::tick_decimals(ystep)));
+  h += svg_text(f.left + f.width / 2, bottom + 34, "middle", xlabel);
+  const double ly = f.top + f.height / 2;
+  return h + svg_text(14, ly, "middle", ylabel, " transform='rotate(-90 14 " + num(ly, 1) + ")'");
+}
+
+std::string svg_open(double width, double height) {
+  return "<svg width='" + num(width, 0) + "' height='" + num(height, 0) + "' viewBox='0 0 " +
+         num(width, 0) + " " + num(height, 0) +
+         "' role='img' font-family='sans-serif' font-size='11'>";
+}
+
+// A vertical colour bar from 0 (bottom) to vmax (top) right of the map, with round ticks.
+std::string colour_bar(const Frame& map, double vmax, const std::string& id) {
+  const double x = map.left + map.width + 16, w = 12;
+  std::string h = "<defs><linearGradient id='" + id + "' x1='0' y1='1' x2='0' y2='0'>";
+  for (int k = 0; k <= 8; ++k)
+    h += "<stop offset='" + num(k / 8.0, 3) + "' stop-color='" + ramp(k / 8.0) + "'/>";
+  h += "</linearGradient></defs><rect x='" + num(x, 1) + "' y='" + num(map.top, 1) + "' width='" +
+       num(w, 0) + "' height='" + num(map.height, 1) + "' fill='url(#" + id + ")' stroke='#444'/>";
+  const Frame bar{x, map.top, w, map.height, 0, 1, 0, vmax};
+  const double step = kit::tick_step(vmax, 4);
+  for (double v : kit::ticks_within(0, vmax, step))
+    h += svg_line(x + w, bar.py(v), x + w + 4, bar.py(v)) +
+         svg_text(x + w + 6, bar.py(v) + 4, "start", kit::tick_label(v, kit::tick_decimals(step)));
+  const double ly = map.top + map.height / 2, lx = x + w + 52;
+  return h + svg_text(lx, ly, "middle", "misfit RMS (m)",
+                      " transform='rotate(-90 " + num(lx, 1) + " " + num(ly, 1) + ")'");
+}
+
+// The patches on a map (east and north in metres from their mean place), coloured by misfit
+// RMS on the panel's own scale: 0 to the 95th percentile of its patches, yellow beyond. On a
+// scale shared with "before", the misfits left after the calibration were all one dark colour.
+std::string patch_map(const Results& r, const std::vector<double>& rms, const std::string& title) {
   double lat = 0, lon = 0;
   for (const Patch& p : r.patches) {
     lat += p.frame.lat0;
@@ -116,23 +181,28 @@ std::string patch_map(const Results& r, const std::vector<double>& rms, double v
     xmin = std::min(xmin, x), xmax = std::max(xmax, x), ymin = std::min(ymin, y),
     ymax = std::max(ymax, y);
   }
-  const double span = std::max({xmax - xmin, ymax - ymin, 1.0});
-  const double scale = (size - 2 * pad) / span;
-  std::string h = "<figure><svg width='" + num(size, 0) + "' height='" + num(size, 0) +
-                  "' viewBox='0 0 " + num(size, 0) + " " + num(size, 0) +
-                  "' role='img'><rect width='100%' height='100%' fill='#f4f4f4'/>";
+  // A square frame a little larger than the patches, east and north to the same scale.
+  const double half = 0.55 * std::max({xmax - xmin, ymax - ymin, 1.0});
+  const double cx = (xmin + xmax) / 2, cy = (ymin + ymax) / 2;
+  const Frame f{62, 12, 320, 320, cx - half, cx + half, cy - half, cy + half};
+  const double vmax = std::max(1e-6, percentile(rms, 0.95));
+  std::string h = "<figure>" + svg_open(470, 380) +
+                  "<rect width='100%' height='100%' fill='#fff'/><rect x='62' y='12' "
+                  "width='320' height='320' fill='#f4f4f4'/>";
   for (std::size_t k = 0; k < xy.size(); ++k) {
-    const double cx = pad + (xy[k].first - xmin) * scale,
-                 cy = size - pad - (xy[k].second - ymin) * scale;
     const bool control = !r.patches[k].control.empty();
-    h += "<circle cx='" + num(cx, 1) + "' cy='" + num(cy, 1) + "' r='" + (control ? "5" : "2.5") +
-         "' fill='" + ramp(rms[k] / vmax) + "'" + (control ? " stroke='red'" : "") + "/>";
+    const std::string fill = std::isfinite(rms[k]) ? ramp(rms[k] / vmax) : "#bbb";
+    h += "<circle cx='" + num(f.px(xy[k].first), 1) + "' cy='" + num(f.py(xy[k].second), 1) +
+         "' r='" + (control ? "5" : "2.5") + "' fill='" + fill + "'" +
+         (control ? " stroke='red'" : "") + "/>";
   }
-  h += "</svg><figcaption>" + esc(title) + " (" + num(span, 0) +
-       " m across; red rings: control points)</figcaption></figure>";
+  h += axes(f, "east (m)", "north (m)", kit::tick_step(f.y1 - f.y0, 4)) +
+       colour_bar(f, vmax, "ramp-" + title) + "</svg><figcaption>" + esc(title) + ": 0 to " +
+       num(vmax, 4) + " m, yellow beyond</figcaption></figure>";
   return h;
 }
 
+// The distances of every point to the other line's plane, from -range to +range metres.
 std::string histogram(const std::vector<double>& d, double range, const std::string& title) {
   constexpr int kBins = 41;
   std::array<int, kBins> count{};
@@ -141,18 +211,18 @@ std::string histogram(const std::vector<double>& d, double range, const std::str
     if (!(x >= 0 && x < kBins)) continue;  // also skips NaN
     ++count[static_cast<int>(x)];
   }
-  const int top = std::max(1, *std::max_element(count.begin(), count.end()));
-  const double w = 420, hgt = 160, bw = w / kBins;
-  std::string h = "<figure><svg width='420' height='180' viewBox='0 0 420 180' role='img'>";
+  const int most = std::max(1, *std::max_element(count.begin(), count.end()));
+  const double ystep = std::max(1.0, kit::tick_step(most, 4));  // whole counts
+  const Frame f{66, 10, 380, 170, -range, range, 0, std::ceil(most / ystep) * ystep};
+  std::string h = "<figure>" + svg_open(460, 230);
+  const double bw = f.width / kBins;
   for (int b = 0; b < kBins; ++b) {
-    const double bh = hgt * count[b] / top;
-    h += "<rect x='" + num(b * bw, 1) + "' y='" + num(hgt - bh, 1) + "' width='" + num(bw - 1, 1) +
-         "' height='" + num(bh, 1) + "' fill='#3b528b'/>";
+    const double top = f.py(count[b]);
+    h += "<rect x='" + num(f.left + b * bw, 1) + "' y='" + num(top, 1) + "' width='" +
+         num(bw - 1, 1) + "' height='" + num(f.top + f.height - top, 1) + "' fill='#3b528b'/>";
   }
-  h += "<text x='0' y='176' font-size='11'>" + num(-range, 3) +
-       " m</text><text x='200' y='176' "
-       "font-size='11'>0</text><text x='370' y='176' font-size='11'>" +
-       num(range, 3) + " m</text></svg><figcaption>" + esc(title) + "</figcaption></figure>";
+  h += axes(f, "distance to the other line's plane (m)", "distances", ystep) +
+       "</svg><figcaption>" + esc(title) + "</figcaption></figure>";
   return h;
 }
 
@@ -167,9 +237,11 @@ static double spread(const std::vector<double>& d) {
 }
 
 std::string calibration_html(const Results& r) {
-  const double vmax = std::max(1e-6, percentile(r.before.patch_rms, 0.95));
   std::string h =
-      "<!DOCTYPE html>\n<html lang='en'><head><meta charset='utf-8'><title>Boresight calibration"
+      "<!DOCTYPE html>\n<html lang='en'><head><meta charset='utf-8'><meta name='viewport' "
+      "content='width=device-width, initial-scale=1'><style>figure svg{max-width:100%;"
+      "height:auto}@media (max-width:600px){body{margin:1em!important}table{display:block;"
+      "overflow-x:auto}}</style><title>Boresight calibration"
       "</title><style>body{font-family:sans-serif;margin:1.5em;max-width:70em}"
       "table{border-collapse:collapse;margin:.5em 0}td,th{border:1px solid #ccc;padding:.2em .6em;"
       "text-align:right}figure{display:inline-block;margin:.5em}code{background:#eee;padding:.2em}"
@@ -192,9 +264,10 @@ std::string calibration_html(const Results& r) {
          "points around it, with the estimated values. One far off while the others agree is "
          "likely surveyed or typed wrong.</p>" +
          control_table(r) + "\n";
-  h += "<h2>Patches</h2><p>Colour: misfit RMS of the patch, 0 (dark) to " + num(vmax, 4) +
-       " m (yellow) and beyond.</p>" + patch_map(r, r.before.patch_rms, vmax, "before") +
-       patch_map(r, r.after.patch_rms, vmax, "after") + "\n";
+  h += "<h2>Patches</h2><p>Colour: misfit RMS of the patch, each map on its own scale (its "
+       "colour bar): after the calibration the misfits are many times smaller. Grey: a patch "
+       "without a pair of lines; red rings: control points.</p>" +
+       patch_map(r, r.before.patch_rms, "before") + patch_map(r, r.after.patch_rms, "after") + "\n";
   // Each on its own scale: after the calibration the distances are a hundred times smaller.
   h += "<h2>Distances</h2>" + histogram(r.before.distances, spread(r.before.distances), "before") +
        histogram(r.after.distances, spread(r.after.distances), "after") + "\n</body></html>\n";

@@ -10,6 +10,7 @@
 
 #include "campaign_run.hpp"
 #include "run_options.hpp"
+#include "version.hpp"
 #ifdef BEAMFALL_WITH_CALIBRATE
 #include "calibrate.hpp"
 #include "child_status.hpp"
@@ -25,7 +26,7 @@ const char* const kUsage =
                          [--slurm [--partition P] [--max-running M]]
        beamfall-campaign summary DIR
        beamfall-campaign calibrate DIR [--control FILE] [--solve roll,pitch,heading,range]
-       beamfall-campaign --help
+       beamfall-campaign --help | --version
 
 A campaign DIR holds one folder per flight line, each with its input deck, `deck` or
 `deck.txt` (not both), and the input files the deck names. `run` processes every line that
@@ -76,6 +77,10 @@ int calibrate_main(const std::vector<std::string>& args) {
 }
 #endif
 
+int version_main(const std::vector<std::string>&) {
+  runfiles::show_version();
+}
+
 int help_main(const std::vector<std::string>&) {
   std::fputs(kUsage, stdout);
   return 0;
@@ -90,6 +95,7 @@ constexpr Subcommand kSubcommands[] = {
     {"run", run_main},
     {"summary", summary_main},
     {"--help", help_main},
+    {"--version", version_main},
     {"-h", help_main},
     {"_task", task_main},
     {"_array", array_main},

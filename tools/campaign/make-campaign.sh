@@ -48,10 +48,19 @@ control points
   --control-points N    also write DIR/control.csv: N points on level ground under the first
                         line's swath, latitude,longitude,height in the decks' height system
   --sim PATH            the simulator [beamfall-sim beside this script, else on PATH]
+  --version             the program's version (the simulator's)
 EOF
 }
 
 [[ ${1:-} == --help ]] && { usage; exit 0; }
+# Its version is the simulator's it is shipped with.
+if [[ ${1:-} == --version ]]; then
+  sim=$(dirname -- "$(readlink -f -- "${BASH_SOURCE[0]}")")/beamfall-sim
+  [[ -x $sim ]] || sim=beamfall-sim
+  version=$("$sim" --version) || exit 1
+  echo "beamfall-sim-campaign ${version##* }"
+  exit 0
+fi
 [[ $# -ge 2 && $1 =~ ^[1-9][0-9]*$ ]] || { usage >&2; exit 2; }
 count=$1 dir=$2
 shift 2

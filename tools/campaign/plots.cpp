@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
+#include "axis.hpp"
 #include "error.hpp"
 #include "gnuplot.hpp"
 #include "text.hpp"
@@ -58,6 +60,34 @@ std::string num(double v) {
 
 }  // namespace
 
+namespace {
+
+// The ranges and ticks of the track map. Each side is at least a third of the other: lines
+// flown over one track, on gnuplot's own range, made a strip a few metres wide whose tick
+// labels were written over each other.
+std::string map_ranges(const std::vector<Track>& tracks) {
+  double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
+  for (const Track& t : tracks) {
+    for (std::size_t p = 0; p < t.x.size(); ++p) {
+      x0 = std::min(x0, t.x[p]), x1 = std::max(x1, t.x[p]);
+      y0 = std::min(y0, t.y[p]), y1 = std::max(y1, t.y[p]);
+    }
+  }
+  if (!(x0 <= x1 && y0 <= y1)) return "";
+  const double least = std::max({x1 - x0, y1 - y0, 300.0}) / 3.0;
+  std::string s;
+  for (const auto& [axis, lo, hi] : {std::tuple{"x", x0, x1}, std::tuple{"y", y0, y1}}) {
+    const double mid = (lo + hi) / 2, half = std::max(hi - lo, least) / 2;
+    const double step = kit::tick_step(2 * half, 5);
+    s += std::string("set ") + axis + "range [" + num(std::floor((mid - half) / step) * step) +
+         ":" + num(std::ceil((mid + half) / step) * step) + "]\nset " + axis + "tics " + num(step) +
+         "\nset format " + axis + " '%." + std::to_string(kit::tick_decimals(step)) + "f'\n";
+  }
+  return s;
+}
+
+}  // namespace
+
 std::string track_map_svg(const PlotDir& dir, const std::vector<Track>& tracks) {
   std::string data, plot;
   for (std::size_t k = 0; k < tracks.size(); ++k) {
@@ -78,8 +108,30 @@ std::string track_map_svg(const PlotDir& dir, const std::vector<Track>& tracks) 
   return run_gnuplot(dir, "cd " + gnuplot_quote(dir.path()) +
                               "\nset size ratio -1\nset xlabel 'east (m)'\nset ylabel "
                               "'north (m)'\nset key outside right\nset grid\n" +
-                              plot);
+                              map_ranges(tracks) + plot);
 }
+
+namespace {
+
+// The value axis of a per-line plot, with round ticks a step beyond the values and labels of
+// fixed decimals. gnuplot's own, for lines whose values were all alike, widened the range by
+// a hair and labelled it 0.00100, 0.00100, 0.00101, ... with its points on the frame.
+std::string value_axis(const std::vector<double>& values) {
+  double lo = INFINITY, hi = -INFINITY;
+  for (double v : values) {
+    if (!std::isfinite(v)) continue;
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  }
+  // The values are written with three decimals: a range of a few of those at least.
+  const double step = kit::tick_step(std::max(hi - lo, 0.004), 4);
+  const double from = (std::floor(lo / step) - 1.0) * step,
+               to = (std::ceil(hi / step) + 1.0) * step;
+  return "set yrange [" + num(from) + ":" + num(to) + "]\nset ytics " + num(step) +
+         "\nset format y '%." + std::to_string(kit::tick_decimals(step)) + "f'\n";
+}
+
+}  // namespace
 
 std::string per_line_svg(const PlotDir& dir, const std::vector<std::string>& names,
                          const std::vector<double>& values, const std::string& ylabel) {
@@ -93,8 +145,9 @@ std::string per_line_svg(const PlotDir& dir, const std::vector<std::string>& nam
   write_text(dir.path() + "/values.dat", data);
   return run_gnuplot(dir, "cd " + gnuplot_quote(dir.path()) + "\nset xtics (" + tics +
                               ") rotate by -30\nset xrange [0.5:" + std::to_string(names.size()) +
-                              ".5]\nset ylabel " + gnuplot_quote(ylabel) +
-                              "\nset grid\nset key off\n"
+                              ".5]\nset ylabel " + gnuplot_quote(ylabel) + "\n" +
+                              value_axis(values) +
+                              "set grid\nset key off\n"
                               "plot 'values.dat' using 1:2 with linespoints pt 7 ps 1.2");
 }
 
@@ -103,13 +156,14 @@ namespace {
 // The overlap's cells as an image over their bounding box, blocks of f x f cells averaged so
 // that it has at most kMaxPixels pixels; NaN (transparent) where no cell is. Returns f.
 std::int32_t overlap_image(const PairOverlap& o, const TiledGrid& ga, const TiledGrid& gb,
-                           std::string& data, double& span) {
+                           std::string& data, double& span, double& width) {
   const OverlapBlocks blocks = overlap_blocks(ga, gb, o, kMaxPixels);
   const std::int64_t f = blocks.f, bx = blocks.bx, by = blocks.by;
   const std::int32_t ilo = o.ilo, jlo = o.jlo;
   const std::vector<double>& sum = blocks.sum;
   const std::vector<std::int64_t>& count = blocks.count;
   span = 0.0;
+  width = static_cast<double>(bx * f) * o.cell;
   for (std::int64_t r = 0; r < by; ++r) {
     for (std::int64_t col = 0; col < bx; ++col) {
       const auto b = static_cast<std::size_t>(r * bx + col);
@@ -130,16 +184,21 @@ std::string overlap_svg(const PlotDir& dir, const PairOverlap& o, const TiledGri
                         const TiledGrid& gb, const std::string& title) {
   if (o.cells == 0) return "";
   std::string data;
-  double span = 0.0;
-  const std::int32_t f = overlap_image(o, ga, gb, data, span);
+  double span = 0.0, width = 0.0;
+  const std::int32_t f = overlap_image(o, ga, gb, data, span, width);
   write_text(dir.path() + "/overlap.dat", data);
   if (span == 0.0) span = 0.01;
+  // A few ticks across: gnuplot's own crowded the narrow strip of an overlap.
+  const double xstep = kit::tick_step(width, 3);
   const std::string note =
       f > 1 ? " (" + std::to_string(f) + " x " + std::to_string(f) + " cells averaged)" : "";
   return run_gnuplot(dir, "cd " + gnuplot_quote(dir.path()) + "\nset title " +
                               gnuplot_quote(title + note) +
                               "\nset size ratio -1\nset xlabel 'east (m)'\nset ylabel 'north "
-                              "(m)'\nset xtics rotate by -45\nset cblabel 'height difference "
+                              "(m)'\nset xtics " +
+                              num(xstep) + " rotate by -45\nset format x '%." +
+                              std::to_string(kit::tick_decimals(xstep)) +
+                              "f'\nset cblabel 'height difference "
                               "(m)'\nset palette defined (-1 'blue', 0 'white', 1 'red')\n"
                               "set cbrange [" +
                               num(-span) + ":" + num(span) +

@@ -362,10 +362,14 @@ std::string html_text(const Campaign& c, const RollEstimate& roll) {
   }
   std::string t =
       "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Campaign summary</title>\n"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
       "<style>body{font-family:sans-serif;margin:2em}table{border-collapse:collapse}"
       "td,th{border:1px solid #999;padding:2px 8px;text-align:right}"
       "td:first-child{text-align:left}svg "
-      "image{image-rendering:pixelated}</style></head><body>\n<h1>Campaign " +
+      "image{image-rendering:pixelated}figure{margin:1em 0}"
+      "figure svg{display:block;width:100%;max-width:900px;height:auto}"
+      "@media (max-width:600px){body{margin:1em}table{display:block;overflow-x:auto}}"
+      "</style></head><body>\n<h1>Campaign " +
       html_escape(fs::path(c.dir).filename().string()) + "</h1>\n" + failed_html(c) + "<p>" +
       html_escape(roll_sentence(roll)) + "<br>" + html_escape(residual_sentence(roll)) +
       "</p>\n<h2>Lines</h2>\n" + line_table_html(c);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "version.hpp"
+
 namespace kit {
 
 namespace {
@@ -47,6 +49,7 @@ std::vector<std::string> parse_command_line(std::span<const std::string> args,
                         args.end());
       break;
     }
+    if (arg == "--version") runfiles::show_version();
     const Option* o = find_option(options, arg);
     if (o == nullptr) {
       if (arg.size() > 1 && arg[0] == '-') throw UsageError("unknown option '" + arg + "'");

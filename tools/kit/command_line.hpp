@@ -1,6 +1,7 @@
 // One command-line parser for the tools: long options with or without a value, the rest
 // positional, in any order; "--" ends the options. Every mistake is a kit::UsageError naming
-// the option.
+// the option. Every parse also knows --version: it writes "<program> <version>" on standard
+// output and ends the program (runfiles::show_version).
 #pragma once
 
 #include <functional>

@@ -18,7 +18,9 @@ int main(int argc, char** argv) {
     quicklook::run(options);
     return std::fflush(stdout) == 0 ? 0 : 1;
   } catch (const kit::UsageError& e) {
-    std::fprintf(stderr, "beamfall-quicklook: %s\n%s", e.what(), quicklook::usage_text());
+    std::fprintf(stderr,
+                 "beamfall-quicklook: %s\nTry 'beamfall-quicklook --help' for more information.\n",
+                 e.what());
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "beamfall-quicklook: %s\n", e.what());

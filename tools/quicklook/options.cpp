@@ -22,14 +22,19 @@ const char* usage_text() {
          "The deck is read as beamfall reads it. The run's figures come from its manifest\n"
          "(beamfall --manifest run.json < DECK > report.txt), given as REPORT (a manifest is\n"
          "known by its content) or with --manifest, the human report then being unused; a\n"
-         "report without a manifest is refused.\n"
+         "report without a manifest is refused. A run that stopped is shown under a banner\n"
+         "saying so; one that stopped before writing its files is refused. The products are\n"
+         "made in a work folder beside DIR and moved into it when all are made.\n"
          "\n"
          "  --out DIR        product folder (default: quicklook/ beside the deck)\n"
-         "  --cell METRES    DEM cell size (default: about twice the mean point spacing)\n"
+         "  --cell METRES    DEM cell size (default: about twice the mean point spacing); a\n"
+         "                   grid of more than 500 million cells under the swath, or 20\n"
+         "                   million held at once, is refused\n"
          "  --las FILE       read the points from this LAS 1.4 file (X longitude, Y latitude,\n"
          "                   Z height) instead of the deck's point file\n"
          "  --manifest FILE  the run's manifest, the file of beamfall --manifest FILE\n"
-         "  --help           this text\n";
+         "  --help           this text\n"
+         "  --version        the program's version\n";
 }
 
 Options parse_options(int argc, char** argv) {

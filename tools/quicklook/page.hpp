@@ -10,6 +10,7 @@ namespace quicklook {
 
 struct PageContent {
   std::string title;
+  std::string banner;  // shown first, in red: the run stopped; empty when it did not
   std::vector<std::pair<std::string, std::string>> summary;  // label, value
   std::vector<std::string> notes;                            // shown above the figures
   struct Figure {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "axis.hpp"
 #include "gnuplot.hpp"
 #include "text.hpp"
 
@@ -14,19 +15,12 @@ std::string num(double v) {
   return runfiles::exact(v);
 }
 
+// No key: inside the plot it hid data, below it the axis label. The title names each
+// curve by its colour, and a second axis's label takes its curve's colour.
 constexpr const char* kStyle =
     "set border lc rgb '#444444'\n"
     "set grid lc rgb '#dddddd'\n"
-    "set key top right opaque box lc rgb '#cccccc'\n";
-
-// About four ticks over `span`: 1, 2 or 5 times a power of ten.
-double tick_step(double span) {
-  const double raw = std::max(span, 1e-9) / 4.0;
-  const double decade = std::pow(10.0, std::floor(std::log10(raw)));
-  for (double m : {1.0, 2.0, 5.0})
-    if (m * decade >= raw) return m * decade;
-  return 10.0 * decade;
-}
+    "unset key\n";
 
 }  // namespace
 
@@ -58,18 +52,19 @@ Plotter::Picture Plotter::draw(const std::string& name, const std::string& scrip
 Plotter::Picture Plotter::map(const Image& im, const Rows& track, const std::string& crs) {
   write_rows("map_track.dat", track);
   const double width_m = im.east - im.west, height_m = im.north - im.south;
-  // The plot area keeps the map's shape within about 800 x 1000 pixels.
+  // The plot area keeps the map's shape within about 800 x 1000 pixels; the picture is at
+  // least wide enough for its title and key over a narrow strip.
   const double scale = std::min(800.0 / std::max(width_m, 1.0), 1000.0 / std::max(height_m, 1.0));
-  const int w = std::max(420, static_cast<int>(width_m * scale) + 160);
-  const int h = std::max(300, static_cast<int>(height_m * scale) + 120);
+  const int w = std::max(560, static_cast<int>(width_m * scale) + 160);
+  const int h = std::max(300, static_cast<int>(height_m * scale) + 160);
   std::string s = kStyle;
-  s += "set title 'Colour-relief hillshade of dem.tif with the centre track'\n";
+  s += "set title 'Hillshade of dem.tif, centre track in black'\n";
   s += "set xlabel " + kit::gnuplot_quote("easting (m), " + crs) + "\nset ylabel 'northing (m)'\n";
-  s += "set key below\nset size ratio -1\nset format x '%.0f'\nset format y '%.0f'\nunset grid\n";
+  s += "set size ratio -1\nset format x '%.0f'\nset format y '%.0f'\nunset grid\n";
   s += "set xrange [" + num(im.west) + ":" + num(im.east) + "]\nset yrange [" + num(im.south) +
        ":" + num(im.north) + "]\n";
-  s += "set xtics " + num(tick_step(width_m)) + " rotate by -30\nset ytics " +
-       num(tick_step(height_m)) + "\n";
+  s += "set xtics " + num(kit::tick_step(width_m)) + " rotate by -30\nset ytics " +
+       num(kit::tick_step(height_m)) + "\n";
   // Pixel centres: the image's edges fall on the extent.
   const double dx = width_m / im.columns, dy = height_m / im.rows;
   s += "plot '" + im.png + "' binary filetype=png dx=" + num(dx) + " dy=" + num(dy) + " origin=(" +
@@ -82,9 +77,10 @@ Plotter::Picture Plotter::cross_profiles(const Rows& points, double bias, double
                                          const std::string& label) {
   write_rows("cross_profiles.dat", points);
   std::string s = kStyle;
-  s += "set title 'Cross profiles (scan.cal, thinned) and the fitted line'\n";
+  s += "set title 'Cross profiles: points of scan.cal (blue) and the fitted line (red)'\n";
   s += "set xlabel 'cross-track distance (m)'\nset ylabel 'height (m)'\n";
-  s += "set label 1 " + kit::gnuplot_quote(label) + " at graph 0.02, graph 0.95 front\n";
+  s += "set style textbox opaque noborder\nset label 1 " + kit::gnuplot_quote(label) +
+       " at graph 0.02, graph 0.95 front boxed\n";
   s += "fit_h(x) = " + num(bias) + " + " + num(slope) + " * x\n";
   s += "plot 'cross_profiles.dat' using 1:2 with points pt 7 ps 0.15 lc rgb '#4575b4' "
        "title 'points', \\\n     fit_h(x) with lines lw 2 lc rgb '#d73027' title 'fitted line'\n";
@@ -94,10 +90,12 @@ Plotter::Picture Plotter::cross_profiles(const Rows& points, double bias, double
 Plotter::Picture Plotter::along_track(const Rows& rows, const std::string& height_kind) {
   write_rows("along_track.dat", rows);
   std::string s = kStyle;
-  s += "set title 'Heights along track (centre file)'\n";
+  s += "set title 'Heights along track (centre file): surface (blue), aircraft (red)'\n";
   s += "set xlabel 'time since the first centre point (s)'\n";
-  s += "set ylabel " + kit::gnuplot_quote("surface height (m, " + height_kind + ")") + "\n";
-  s += "set y2label 'aircraft height (m, ellipsoidal)'\nset y2tics\nset ytics nomirror\n";
+  s += "set ylabel " + kit::gnuplot_quote("surface height (m, " + height_kind + ")") +
+       " tc rgb '#4575b4'\n";
+  s += "set y2label 'aircraft height (m, ellipsoidal)' tc rgb '#d73027'\nset y2tics\n"
+       "set ytics nomirror\n";
   s += "plot 'along_track.dat' using 1:2 with lines lc rgb '#4575b4' title 'surface', \\\n"
        "     'along_track.dat' using 1:3 axes x1y2 with lines lc rgb '#d73027' title 'aircraft'\n";
   return draw("along_track", s, 900, 400);

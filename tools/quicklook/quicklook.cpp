@@ -13,6 +13,7 @@
 
 #include "block_reader.hpp"
 #include "deck_files.hpp"
+#include "dem_grid.hpp"
 #include "error.hpp"
 #include "gdal_io.hpp"
 #include "gdal_products.hpp"
@@ -21,6 +22,7 @@
 #include "manifest.hpp"
 #include "page.hpp"
 #include "plots.hpp"
+#include "product_folder.hpp"
 #include "projection.hpp"
 #include "run/runpar.hpp"
 #include "run_files.hpp"
@@ -55,14 +57,23 @@ struct RunFigures {
   long long rej_ampl = -1, rej_scan = -1, rej_range = -1;
 };
 
+// The DEM's CRS and grid, decided from the centre track before any product is made.
+struct DemPlan {
+  int epsg = 0;
+  TrackGeometry track;
+  GridFrame frame;
+};
+
 struct Run {
   Options options;
   DeckView deck;
   RunFigures figures;
   fs::path base;  // the deck's folder: the run's file names are relative to it
-  fs::path out;
+  fs::path out;   // the product folder
+  fs::path work;  // where the products are made, moved to `out` at the end
   std::vector<runfiles::CentreRecord> centre;
   bool has_points = false;
+  std::optional<DemPlan> dem;  // for the map products
   std::string height_kind;
   PageContent page;
 };
@@ -82,9 +93,9 @@ std::size_t stride_for(std::size_t n, std::size_t keep) {
   return std::max<std::size_t>(1, n / keep);
 }
 
-// Every input is opened before anything is written: a missing one stops the run with its
-// name and leaves no half-made products.
-void check_inputs(const Run& r) {
+// The files the products are made from: the centre file, the points (the deck's or the LAS
+// file) and the cross profiles.
+std::vector<std::string> run_inputs(const Run& r) {
   std::vector<std::string> inputs = {(r.base / r.deck.centre).string()};
   if (!r.options.las.empty()) {
     inputs.push_back(r.options.las);
@@ -92,7 +103,13 @@ void check_inputs(const Run& r) {
     inputs.push_back((r.base / r.deck.points).string());
   }
   if (r.has_points && r.deck.calib) inputs.push_back((r.base / "scan.cal").string());
-  for (const std::string& path : inputs)
+  return inputs;
+}
+
+// Every input is opened before anything is written: a missing one stops the run with its
+// name and leaves no half-made products.
+void check_inputs(const Run& r) {
+  for (const std::string& path : run_inputs(r))
     runfiles::BlockReader probe(path, 1);
 }
 
@@ -165,31 +182,34 @@ void check_same_run(const DeckView& d, const bftools::Manifest& m, const std::st
     throw kit::ToolError(manifest + " is the manifest of another deck than " + deck);
 }
 
-Run open_run(const Options& o) {
-  Run r;
-  r.options = o;
-  r.deck = read_deck(o.deck);
-  const std::string manifest = o.manifest.empty() ? o.report : o.manifest;
-  const bftools::Manifest m = read_run_manifest(manifest);
-  check_same_run(r.deck, m, o.deck, manifest);
-  r.figures = figures_of(m);
-  if (m.status != 0)
-    r.page.notes.push_back("The run ended with exit status " + std::to_string(m.status) +
-                           (m.stop.empty() ? "" : ": " + m.stop) + ".");
-  r.base = fs::path(o.deck).parent_path();
-  r.out = o.out.empty() ? r.base / "quicklook" : fs::path(o.out);
-  r.has_points = !o.las.empty() || r.deck.points != "0";
-  check_inputs(r);
+// A run that stopped is shown when the files the products are made from are its own: the
+// whole records it wrote before the stop. One that stopped before writing them (an input it
+// could not read) left none, or an earlier run's, which are not this run's to show: such a
+// file is older than the run's start (the manifest is written at its end).
+void check_stopped_run_wrote(const Run& r, const bftools::Manifest& m, const std::string& path) {
+  if (m.status == 0) return;
   std::error_code ec;
-  fs::create_directories(r.out / "plots", ec);
-  if (ec) throw kit::ToolError("cannot create " + (r.out / "plots").string() + ": " + ec.message());
-  std::int64_t bad = 0;
-  r.centre = runfiles::read_centre((r.base / r.deck.centre).string(), bad);
-  if (bad > 0)
-    r.page.notes.push_back(std::to_string(bad) + " lines of the centre file " + r.deck.centre +
-                           " could not be read and are left out.");
-  r.height_kind = r.deck.geoid != "0" ? "above the geoid" : "ellipsoidal";
-  return r;
+  const auto ended = fs::last_write_time(path, ec);
+  const double seconds = std::isfinite(m.elapsed_seconds) ? m.elapsed_seconds : 0.0;
+  // A second's slack for file systems with coarse times.
+  const auto started = ended - std::chrono::duration_cast<fs::file_time_type::duration>(
+                                   std::chrono::duration<double>(seconds + 1.0));
+  for (const std::string& input : run_inputs(r)) {
+    if (input == r.options.las) continue;  // made by the user, not by the run
+    const auto written = fs::last_write_time(input, ec);
+    if (ec || written < started)
+      throw kit::ToolError(path + ": the run stopped before writing " +
+                           fs::path(input).filename().string() + " (" + m.stop +
+                           "); it has nothing to show");
+  }
+}
+
+// What the page says first of a run that stopped.
+std::string stop_banner(const bftools::Manifest& m) {
+  return "This run stopped (exit status " + std::to_string(m.status) + ")" +
+         (m.stop.empty() ? "" : ": " + m.stop) +
+         ". Its files hold the whole records written before the stop; the figures it had not "
+         "reached are shown as -.";
 }
 
 // Streams every point of the run (the deck's point file or the LAS file) as batches of
@@ -201,12 +221,6 @@ void stream_points(const Run& r, const runfiles::LonLatHeightFn& batch) {
 }
 
 // ---- the DEM's frame -------------------------------------------------------------------
-
-struct TrackGeometry {
-  std::vector<double> x, y;  // projected centre points, metres
-  double length = 0.0;       // metres along the centre points
-  double half_swath = 0.0;   // metres
-};
 
 double median(std::vector<double> v) {
   if (v.empty()) return NAN;
@@ -241,46 +255,51 @@ TrackGeometry project_track(const Run& r, const Projector& proj) {
   return t;
 }
 
-// A round number of metres (1, 1.5, 2, 2.5, 3, 4, 5, 6 or 8 times a power of ten), the
-// nearest to v on a log scale.
-double round_cell(double v) {
-  const double decade = std::pow(10.0, std::floor(std::log10(v)));
-  double best = decade;
-  for (double m : {1.0, 1.5, 2.0, 2.5, 3.0, 4.0, 5.0, 6.0, 8.0, 10.0})
-    if (std::fabs(std::log(m * decade / v)) < std::fabs(std::log(best / v))) best = m * decade;
-  return best;
-}
-
-double default_cell(const TrackGeometry& t, double points) {
-  const double area = std::max(t.length, 1.0) * 2.0 * t.half_swath;
-  const double spacing = std::sqrt(area / std::max(points, 1.0));
-  return round_cell(std::clamp(2.0 * spacing, 0.01, 10000.0));
-}
-
-GridFrame frame_for(const TrackGeometry& t, double cell) {
-  double xlo = INFINITY, xhi = -INFINITY, ylo = INFINITY, yhi = -INFINITY;
-  for (std::size_t k = 0; k < t.x.size(); ++k) {
-    if (!std::isfinite(t.x[k]) || !std::isfinite(t.y[k])) continue;
-    xlo = std::min(xlo, t.x[k]);
-    xhi = std::max(xhi, t.x[k]);
-    ylo = std::min(ylo, t.y[k]);
-    yhi = std::max(yhi, t.y[k]);
+DemPlan plan_dem(const Run& r) {
+  if (r.centre.empty()) throw kit::ToolError(r.deck.centre + ": no centre point to place the DEM");
+  double lat = 0.0, lon = 0.0;
+  for (const runfiles::CentreRecord& c : r.centre) {
+    lat += c.lat / static_cast<double>(r.centre.size());
+    lon += c.lon / static_cast<double>(r.centre.size());
   }
-  if (!(xlo <= xhi)) throw kit::ToolError("no centre point could be projected");
-  // Every point lies within the swath of the track; a margin for attitude and the lever arm.
-  const double pad = 1.25 * t.half_swath + 50.0;
-  GridFrame f;
-  f.cell = cell;
-  f.x0 = std::floor((xlo - pad) / cell) * cell;
-  f.y0 = std::floor((ylo - pad) / cell) * cell;
-  const double nx = std::ceil((xhi + pad - f.x0) / cell), ny = std::ceil((yhi + pad - f.y0) / cell);
-  if (nx * ny > 4e12 || nx > 2e9 || ny > 2e9)
-    throw kit::ToolError("a DEM at " + runfiles::exact(cell) + " m cells would be " +
-                         runfiles::exact(nx) + " x " + runfiles::exact(ny) +
-                         " cells; give a larger --cell");
-  f.nx = static_cast<std::int64_t>(nx);
-  f.ny = static_cast<std::int64_t>(ny);
-  return f;
+  DemPlan plan;
+  plan.epsg = choose_epsg(lat, lon);
+  plan.track = project_track(r, Projector(plan.epsg));
+  const double cell =
+      r.options.cell > 0.0
+          ? r.options.cell
+          : default_cell(plan.track, static_cast<double>(std::max(r.figures.npout, 1LL)));
+  plan.frame = checked_frame(plan.track, cell);
+  return plan;
+}
+
+// Reads what the products need (deck, manifest, centre file) and decides the DEM's grid:
+// everything that can refuse the run does so here, before any product is begun.
+Run open_run(const Options& o) {
+  Run r;
+  r.options = o;
+  r.deck = read_deck(o.deck);
+  const std::string manifest = o.manifest.empty() ? o.report : o.manifest;
+  const bftools::Manifest m = read_run_manifest(manifest);
+  check_same_run(r.deck, m, o.deck, manifest);
+  r.figures = figures_of(m);
+  r.base = fs::path(o.deck).parent_path();
+  r.out = o.out.empty() ? r.base / "quicklook" : fs::path(o.out);
+  r.has_points = !o.las.empty() || r.deck.points != "0";
+  check_stopped_run_wrote(r, m, manifest);
+  check_inputs(r);
+  if (m.status != 0) r.page.banner = stop_banner(m);
+  std::int64_t bad = 0;
+  r.centre = runfiles::read_centre((r.base / r.deck.centre).string(), bad);
+  if (bad > 0)
+    r.page.notes.push_back(std::to_string(bad) + " lines of the centre file " + r.deck.centre +
+                           " could not be read and are left out.");
+  if (m.status != 0 && r.centre.empty())
+    throw kit::ToolError(manifest + ": the run stopped before writing a centre point (" + m.stop +
+                         "); it has nothing to show");
+  r.height_kind = r.deck.geoid != "0" ? "above the geoid" : "ellipsoidal";
+  if (r.has_points && r.deck.useatt) r.dem = plan_dem(r);
+  return r;
 }
 
 // ---- products ---------------------------------------------------------------------------
@@ -289,10 +308,6 @@ struct Gridded {
   kit::GridStats stats;
   HeightHistogram histogram;
 };
-
-// Beyond this distance from the latest batch of points a tile is written out: the batch
-// spans the swath already, so this covers attitude swings and the ends of scan lines.
-constexpr double kStreamMargin = 200.0;  // metres
 
 // Streams the points through the grid into the DEM writer; the histogram on the first pass.
 // Projected on every core, gridded in file order.
@@ -342,25 +357,16 @@ void add_histogram(Run& r, Plotter& plot, const HeightHistogram& hist) {
 
 // DEM, hillshade, GeoPackage and map; returns the histogram of the heights.
 HeightHistogram map_products(Run& r, Plotter& plot) {
-  double lat = 0.0, lon = 0.0;
-  for (const runfiles::CentreRecord& c : r.centre) {
-    lat += c.lat / static_cast<double>(r.centre.size());
-    lon += c.lon / static_cast<double>(r.centre.size());
-  }
-  if (r.centre.empty()) throw kit::ToolError(r.deck.centre + ": no centre point to place the DEM");
-  const int epsg = choose_epsg(lat, lon);
-  const Projector proj(epsg);
-  const TrackGeometry track = project_track(r, proj);
-  const double cell =
-      r.options.cell > 0.0
-          ? r.options.cell
-          : default_cell(track, static_cast<double>(std::max(r.figures.npout, 1LL)));
-  const GridFrame frame = frame_for(track, cell);
-  DemWriter dem(frame, r.out.string(), kHillshadeSide);
+  const DemPlan& plan = *r.dem;
+  const int epsg = plan.epsg;
+  const TrackGeometry& track = plan.track;
+  const GridFrame& frame = plan.frame;
+  DemWriter dem(frame, r.work.string(), kHillshadeSide);
   const std::string crs = "EPSG:" + std::to_string(epsg);
   const Gridded g = grid_points(r, crs, frame, dem);
   const std::int64_t points = g.stats.points, outside = g.stats.outside;
-  r.page.summary.push_back({"DEM (dem.tif)", crs + ", " + runfiles::exact(cell) + " m cells"});
+  r.page.summary.push_back(
+      {"DEM (dem.tif)", crs + ", " + runfiles::exact(frame.cell) + " m cells"});
   r.page.summary.push_back(
       {"Points gridded", std::to_string(points - outside) + " of " + std::to_string(points)});
   if (outside > 0)
@@ -372,13 +378,13 @@ HeightHistogram map_products(Run& r, Plotter& plot) {
     return g.histogram;
   }
   const RasterExtent dem_extent = dem.write_dem(g.stats.ix_lo, g.stats.ix_hi, g.stats.iy_lo,
-                                                g.stats.iy_hi, epsg, (r.out / "dem.tif").string());
+                                                g.stats.iy_hi, epsg, (r.work / "dem.tif").string());
   r.page.summary.push_back({"DEM size", std::to_string(dem_extent.width) + " x " +
                                             std::to_string(dem_extent.height) + " cells"});
   const double lo = g.histogram.quantile(0.01), hi = g.histogram.quantile(0.99);
   const RasterExtent png =
-      dem.write_hillshade(lo, hi, epsg, (r.out / "hillshade.png").string(),
-                          (r.out / "plots" / "map_hillshade.png").string(), kMapSide)
+      dem.write_hillshade(lo, hi, epsg, (r.work / "hillshade.png").string(),
+                          (r.work / "plots" / "map_hillshade.png").string(), kMapSide)
           .page;
   Rows xy;
   for (std::size_t k = 0; k < track.x.size(); k += stride_for(track.x.size(), kTrackPoints))
@@ -391,6 +397,18 @@ HeightHistogram map_products(Run& r, Plotter& plot) {
                        png.north},
                       xy, crs));
   return g.histogram;
+}
+
+// "every point", "every 2nd point", "every 37th point".
+std::string every_nth(std::size_t n) {
+  if (n == 1) return "every point";
+  const std::size_t tens = n % 100, ones = n % 10;
+  const char* suffix = tens >= 11 && tens <= 13 ? "th"
+                       : ones == 1              ? "st"
+                       : ones == 2              ? "nd"
+                       : ones == 3              ? "rd"
+                                                : "th";
+  return "every " + std::to_string(n) + suffix + " point";
 }
 
 void cross_profiles(const Run& r, Plotter& plot, PageContent& page) {
@@ -418,8 +436,8 @@ void cross_profiles(const Run& r, Plotter& plot, PageContent& page) {
   const std::string label =
       "bias " + f2(r.figures.bias) + " m, roll " + f2(r.figures.roll) + " degrees (report)";
   add_figure(page,
-             "Cross profiles: every " + std::to_string(stride) +
-                 ". point of scan.cal and the least-squares line; " + label + ".",
+             "Cross profiles: " + every_nth(stride) + " of scan.cal and the least-squares line; " +
+                 label + ".",
              plot.cross_profiles(kept, bias, slope, label));
 }
 
@@ -439,7 +457,7 @@ void along_track(const Run& r, Plotter& plot, PageContent& page) {
 // the heights along track. They run on a thread of their own beside the gridding, into a page
 // of their own.
 void side_products(const Run& r, Plotter& plot, PageContent& page) {
-  if (r.has_points && r.deck.useatt) write_track(r.centre, (r.out / "track.gpkg").string());
+  if (r.has_points && r.deck.useatt) write_track(r.centre, (r.work / "track.gpkg").string());
   if (r.has_points) cross_profiles(r, plot, page);
   along_track(r, plot, page);
 }
@@ -464,15 +482,13 @@ void summary_rows(Run& r) {
   s.push_back({"Centre points", std::to_string(r.centre.size())});
 }
 
-}  // namespace
-
-void run(const Options& options) {
-  const auto started = std::chrono::steady_clock::now();
-  kit::start_gdal(16);
-  Run r = open_run(options);
-  r.page.title = "Quick look: " + (r.base / r.deck.scanner).filename().string();
-  summary_rows(r);
-  Plotter plot((r.out / "plots").string());
+// The products of a run into `r.work`.
+void make_products(Run& r) {
+  std::error_code ec;
+  fs::create_directory(r.work / "plots", ec);
+  if (ec)
+    throw kit::ToolError("cannot create " + (r.work / "plots").string() + ": " + ec.message());
+  Plotter plot((r.work / "plots").string());
   PageContent side;
   std::exception_ptr side_error;
   std::jthread beside([&] {
@@ -499,12 +515,27 @@ void run(const Options& options) {
   r.page.notes.insert(r.page.notes.end(), side.notes.begin(), side.notes.end());
   r.page.figures.insert(r.page.figures.end(), side.figures.begin(), side.figures.end());
   if (hist) add_histogram(r, plot, *hist);
-  runfiles::write_file((r.out / "index.html").string(), render_page(r.page));
+  runfiles::write_file((r.work / "index.html").string(), render_page(r.page));
+}
+
+}  // namespace
+
+void run(const Options& options) {
+  const auto started = std::chrono::steady_clock::now();
+  kit::start_gdal(16);
+  Run r = open_run(options);
+  r.page.title = "Quick look: " + (r.base / r.deck.scanner).filename().string();
+  summary_rows(r);
+  ProductFolder folder(r.out);
+  r.work = folder.work();
+  make_products(r);
+  folder.commit({"dem.tif", "hillshade.png", "track.gpkg", "index.html", "plots"});
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::printf("quick-look products in %s (%.1f s):\n", r.out.string().c_str(), seconds);
   for (const char* name : {"dem.tif", "hillshade.png", "track.gpkg", "index.html"})
     if (fs::exists(r.out / name)) std::printf("  %s\n", (r.out / name).string().c_str());
+  if (!r.page.banner.empty()) std::printf("note: %s\n", r.page.banner.c_str());
   for (const std::string& note : r.page.notes)
     std::printf("note: %s\n", note.c_str());
 }

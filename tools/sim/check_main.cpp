@@ -45,6 +45,7 @@ the injected errors.
   --range-offset M       the run used beamfall --range-offset M (metres)
   --require NAME<=X      fail (exit 1) unless metric NAME is at most X (also NAME>=X);
                          repeatable; the metrics are listed at the end of the output
+  --version              the program's version
 )";
 
 struct Stat {

@@ -78,6 +78,7 @@ input deck
   --window A,B           processing window from A to B seconds after the first scan's
                          second [the whole flight]
   --out DIR              output directory, created if missing [.]
+  --version              the program's version
 )";
 
 struct Settings {

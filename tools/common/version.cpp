@@ -1,0 +1,22 @@
+#include "version.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "program_path.hpp"
+
+namespace runfiles {
+
+std::string version_line() {
+  std::string name = beamfall_tools::own_path().filename().string();
+  if (name.empty()) name = "beamfall";  // /proc not mounted
+  return name + " " + BEAMFALL_VERSION + "\n";
+}
+
+void show_version() {
+  const std::string line = version_line();
+  const bool written = std::fputs(line.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+  std::exit(written ? 0 : 1);
+}
+
+}  // namespace runfiles
