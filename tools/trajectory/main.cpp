@@ -23,8 +23,6 @@ int main(int argc, char** argv) {
     const sbet::Options o = sbet::parse_options(argc, argv);
     if (o.help) {
       std::fputs(sbet::usage_text(), stdout);
-    } else if (o.version) {
-      std::printf("beamfall-trajectory %s\n", BEAMFALL_VERSION);
     } else {
       const sbet::ConvertSummary s = sbet::convert(o.convert);
       print_summary(o.convert.sbet, s.trajectory, o.convert.out);

@@ -98,14 +98,13 @@ Options parse_options(int argc, char** argv) {
   const std::vector<std::string> positional = kit::parse_command_line(
       argc, argv,
       {{"--help", "-h", false, kit::flag(o.help)},
-       {"--version", "", false, kit::flag(o.version)},
        {"--out", "", true, kit::store_nonempty(c.out), "a file name"},
        {"--leap-seconds", "", true, kit::store_as(c.leap_seconds, leap_seconds_value)},
        {"--from", "", true, hours(c.from, "--from")},
        {"--to", "", true, hours(c.to, "--to")},
        {"--accuracy", "", true, kit::store_nonempty(c.accuracy), "a file name"},
        {"--sigma-out", "", true, kit::store_nonempty(c.sigma_out), "a file name"}});
-  if (o.help || o.version) return o;
+  if (o.help) return o;
   if (positional.size() != 1) throw kit::UsageError("needs one SBET file");
   c.sbet = positional[0];
   if (c.out.empty()) throw kit::UsageError("needs --out FILE");

@@ -8,7 +8,6 @@ namespace sbet {
 struct Options {
   ConvertOptions convert;
   bool help = false;
-  bool version = false;
 };
 
 const char* usage_text();
