@@ -27,35 +27,36 @@
 #include "input/trajectory.hpp"
 #include "pipeline/pipeline.hpp"
 #include "run/deck.hpp"
+#include "run/session.hpp"
 #include "textio/error.hpp"
 
 namespace {
 
 struct Inputs {
-  bf::RunPar par;
-  bf::TrajectoryTable traj;
-  std::unique_ptr<bf::GeoidGrid> geoid;
-  std::string scan;  // the whole scanner file
+  explicit Inputs(bf::RunParameters parameters) : session(std::move(parameters)) {}
+  bf::Session session;  // the deck, the geoid grid and the trajectory
+  std::string scan;     // the whole scanner file
 };
 
 // One pass of the arithmetic over the scanner file in memory; the geoid
 // lookup only when `with_geoid`. Returns measurements per second.
 template <bool Rigorous>
 double measure(const Inputs& in, bool with_geoid, std::int64_t& count) {
-  bf::OutFile sink;
-  sink.create("/dev/null");
+  bf::OutFile quiet;
+  quiet.discard();
   bf::BinaryInput bytes(in.scan);
-  const bf::ScanLayout layout = bf::readhdr(bytes, sink);
+  const bf::ScanLayout layout = bf::readhdr(bytes, quiet);
   const bf::BeamTable beams(layout.aunit);
-  const bf::RunPar& par = in.par;
-  bf::BinaryScanReader reader(bytes, layout, {par.t0, par.tstart, par.tend, par.nthin}, sink);
-  bf::TrajectoryCursor cursor(in.traj);
-  const bf::Misalignment mis{par.pitch0, par.roll0, par.heading0};
-  const bf::LeverArm arm{par.dx, par.dy, par.dz};
+  const bf::RunParameters& run = in.session.parameters();
+  bf::BinaryScanReader reader(bytes, layout, run.window(), quiet);
+  const bf::TrajectoryTable& traj = in.session.trajectory();
+  bf::TrajectoryCursor cursor(traj);
+  const bf::Misalignment mis = run.misalignment();
+  const bf::LeverArm arm = run.lever_arm();
   bf::AttitudeTrigCache trig_cache;
-  bf::SeriesTermsTrack series(in.traj);
+  bf::SeriesTermsTrack series(traj);
   std::optional<bf::GeoidLookup> geoid;
-  if (with_geoid && in.geoid) geoid.emplace(*in.geoid);
+  if (with_geoid && in.session.geoid()) geoid.emplace(*in.session.geoid());
 
   const auto start = std::chrono::steady_clock::now();
   bf::Measurement m;
@@ -71,7 +72,7 @@ double measure(const Inputs& in, bool with_geoid, std::int64_t& count) {
       bf::GeoidLookup* g = geoid ? &*geoid : nullptr;
       const bf::SurfacePoint p =
           Rigorous ? bf::geolocate_rigorous(m.range, beams[m.angle_count], s, trig,
-                                            series.at(cursor, s, trig.cL), arm, g)
+                                            series.at(cursor.place(), s, trig.cL), arm, g)
                          .point
                    : bf::geolocate_full(m.range, beams[m.angle_count], s, trig, arm, g);
       checksum += p.lat + p.lon + p.h;
@@ -91,33 +92,19 @@ int main(int argc, char** argv) {
   const bool rigorous = argc > 1 && std::string(argv[1]) == "--rigorous";
   auto measure_mode = rigorous ? measure<true> : measure<false>;
   try {
-    Inputs in;
     bf::TextInput deck(STDIN_FILENO, "standard input");
-    in.par = bf::read_deck(deck);
-    bf::derive_times(in.par);
-    bf::OutFile sink;
-    sink.create("/dev/null");
-    if (!bf::is_no_file(in.par.geoidname)) {
-      const std::string name = bf::file_name(in.par.geoidname);
-      bf::TextInput text(bf::open_for_reading(name), name);
-      bf::FreeReader reader(text);
-      in.geoid = std::make_unique<bf::GeoidGrid>();
-      bf::load_geoid(reader, name.c_str(), *in.geoid, sink);
-    }
-    const std::string gpsname = bf::file_name(in.par.gpsname);
-    bf::TextInput gps(bf::open_for_reading(gpsname), gpsname);
-    bf::FreeReader gps_reader(gps);
-    bf::load_trajectory(gps_reader, gpsname.c_str(), in.par.tstart, in.par.tend, in.par.gpsatt,
-                        in.traj);
-    bf::compute_speeds(in.traj);
-    std::ifstream file(bf::file_name(in.par.scanname), std::ios::binary);
+    Inputs in(bf::finish_parameters(bf::read_deck(deck)));
+    in.session.load_geoid(nullptr);
+    in.session.load_trajectory(nullptr);
+    std::ifstream file(in.session.input_path(in.session.parameters().par.scanname),
+                       std::ios::binary);
     std::ostringstream bytes;
     bytes << file.rdbuf();
     in.scan = bytes.str();
 
     std::int64_t n = 0;
     const double plain = measure_mode(in, false, n);
-    const double with_geoid = in.geoid ? measure_mode(in, true, n) : plain;
+    const double with_geoid = in.session.geoid() ? measure_mode(in, true, n) : plain;
     std::printf("floor: %lld measurements: %.2f million/s; with the geoid lookup: %.2f million/s\n",
                 static_cast<long long>(n), plain / 1e6, with_geoid / 1e6);
     return 0;

@@ -5,29 +5,30 @@ namespace bf {
 void TrajectoryCursor::position(double thr, AircraftState& s) {
   const double* time = t_.time.get();
   const std::int32_t last = t_.ngps - 1;
+  TrajectoryPlace& p = p_;
   if (last < 1) {
     // A single sample: no interval, every time takes that sample.
-    igps_ = k2_ = 1;
-    frac_ = 0;
-    w_ = 1;
+    p.igps = p.k2 = 1;
+    p.frac = 0;
+    p.w = 1;
   } else {
-    while (!(time[igps_ + 1] >= thr)) {
-      if (++igps_ > last) {
-        igps_ = last;
+    while (!(time[p.igps + 1] >= thr)) {
+      if (++p.igps > last) {
+        p.igps = last;
         break;
       }
     }
-    k2_ = igps_ + 1;
-    double f = (thr - time[igps_]) / (time[k2_] - time[igps_]);
+    p.k2 = p.igps + 1;
+    double f = (thr - time[p.igps]) / (time[p.k2] - time[p.igps]);
     if (f < 0) f = 0;
     if (!(f <= 1)) f = 1;  // also an empty interval met exactly at its time
-    frac_ = f;
-    w_ = 1 - f;
+    p.frac = f;
+    p.w = 1 - f;
   }
-  const std::int32_t k = igps_;
-  s.lat_a = w_ * t_.lat[k] + frac_ * t_.lat[k2_];
-  s.lon_a = w_ * t_.lon[k] + frac_ * t_.lon[k2_];
-  s.h_a = w_ * t_.h[k] + frac_ * t_.h[k2_];
+  const std::int32_t k = p.igps, k2 = p.k2;
+  s.lat_a = p.w * t_.lat[k] + p.frac * t_.lat[k2];
+  s.lon_a = p.w * t_.lon[k] + p.frac * t_.lon[k2];
+  s.h_a = p.w * t_.h[k] + p.frac * t_.h[k2];
 }
 
 double interpolate_heading(double a, double b, double frac, double w, double heading0) {
@@ -39,14 +40,20 @@ double interpolate_heading(double a, double b, double frac, double w, double hea
 }
 
 void TrajectoryCursor::attitude(const Misalignment& mis, AircraftState& s) const {
-  const std::int32_t k = igps_;
-  s.pitch = (w_ * t_.pitch[k] + frac_ * t_.pitch[k2_]) + mis.pitch0;
-  s.roll = (w_ * t_.roll[k] + frac_ * t_.roll[k2_]) + mis.roll0;
-  s.heading = interpolate_heading(t_.heading[k], t_.heading[k2_], frac_, w_, mis.heading0);
+  const TrajectoryPlace& p = p_;
+  const std::int32_t k = p.igps, k2 = p.k2;
+  s.pitch = (p.w * t_.pitch[k] + p.frac * t_.pitch[k2]) + mis.pitch0;
+  s.roll = (p.w * t_.roll[k] + p.frac * t_.roll[k2]) + mis.roll0;
+  s.heading = interpolate_heading(t_.heading[k], t_.heading[k2], p.frac, p.w, mis.heading0);
+}
+
+void speed_at(const TrajectoryTable& table, const TrajectoryPlace& p, AircraftState& s) {
+  s.vel =
+      static_cast<double>(table.vel[p.igps]) * p.w + static_cast<double>(table.vel[p.k2]) * p.frac;
 }
 
 void TrajectoryCursor::speed(AircraftState& s) const {
-  s.vel = static_cast<double>(t_.vel[igps_]) * w_ + static_cast<double>(t_.vel[k2_]) * frac_;
+  speed_at(t_, p_, s);
 }
 
 }  // namespace bf

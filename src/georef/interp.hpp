@@ -18,8 +18,17 @@ struct AircraftState {
   double vel = 0;                           // km/h (profile mode only)
 };
 
-// Interpolation position in the table: interval igps joins entries igps and
-// igps + 1. Requires ngps >= 1; with one sample every time gives that sample.
+// Where a time lies in the trajectory table: interval igps joins entries
+// igps and k2 (igps + 1, or 1 for a single sample), at fraction frac of the
+// way from the first to the second (w = 1 - frac).
+struct TrajectoryPlace {
+  std::int32_t igps = 1;
+  std::int32_t k2 = 1;
+  double frac = 0, w = 1;
+};
+
+// Interpolation position in the table, found by a search that only moves
+// forward. Requires ngps >= 1; with one sample every time gives that sample.
 class TrajectoryCursor {
  public:
   explicit TrajectoryCursor(const TrajectoryTable& table) : t_(table) {}
@@ -31,16 +40,19 @@ class TrajectoryCursor {
   // Ground speed at the same time.
   void speed(AircraftState& s) const;
 
-  std::int32_t igps() const { return igps_; }
-  std::int32_t k2() const { return k2_; }
-  double frac() const { return frac_; }
+  const TrajectoryPlace& place() const { return p_; }
+  std::int32_t igps() const { return p_.igps; }
+  std::int32_t k2() const { return p_.k2; }
+  double frac() const { return p_.frac; }
 
  private:
   const TrajectoryTable& t_;
-  std::int32_t igps_ = 1;
-  std::int32_t k2_ = 1;  // the interval's later entry (igps + 1, or 1 for a single sample)
-  double frac_ = 0, w_ = 1;
+  TrajectoryPlace p_;
 };
+
+// The ground speed at `place` (profile mode), into s.vel. Reads the table
+// only: the cursor that found the place may have moved on.
+void speed_at(const TrajectoryTable& table, const TrajectoryPlace& place, AircraftState& s);
 
 // Heading between samples a and b (degrees, -180 .. 180) at fraction frac,
 // folding across +-180, plus heading0.

@@ -105,7 +105,7 @@ inline GeodeticOffset ned_to_geodetic(const SeriesTerms& terms, double sL, doubl
 GeodeticOffset ned_to_geodetic(double sL, double cL, double h, double n, double e, double d);
 
 // The series terms along the trajectory: exact at the two samples of the
-// cursor's interval and linear in between, as the aircraft's position is.
+// interval a time lies in and linear in between, as the aircraft's position is.
 // Over an interval short enough that their curvature stays below 1e-9 of
 // them (samples up to about 80 m apart in latitude at 78.5 degrees, 330 m at
 // 45) that is what the aircraft's own terms are; over longer intervals they
@@ -115,12 +115,12 @@ class SeriesTermsTrack {
  public:
   explicit SeriesTermsTrack(const TrajectoryTable& table) : t_(table) {}
 
-  // At the cursor's time; s is the aircraft's state there, cL the cosine of
-  // its latitude.
-  SeriesTerms at(const TrajectoryCursor& c, const AircraftState& s, double cL) {
-    if (c.igps() != igps_ || c.k2() != k2_) enter(c.igps(), c.k2());
+  // At `place` in the table; s is the aircraft's state there, cL the cosine
+  // of its latitude.
+  SeriesTerms at(const TrajectoryPlace& place, const AircraftState& s, double cL) {
+    if (place.igps != igps_ || place.k2 != k2_) enter(place.igps, place.k2);
     if (!linear_) return make_series_terms(std::sin(s.lat_a * kDegToRad), cL, s.h_a);
-    const double f = c.frac();
+    const double f = place.frac;
     SeriesTerms r = first_;
     r.inv_p += f * step_.inv_p;
     r.cL_p += f * step_.cL_p;

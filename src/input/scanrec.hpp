@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "input/measurement.hpp"
 #include "input/scanfile.hpp"
 #include "textio/bytes.hpp"
 #include "textio/freeread.hpp"
@@ -18,27 +19,6 @@ namespace bf {
 constexpr double range_addend(double range_offset) {
   return range_offset == 0 ? -0.0 : range_offset;
 }
-
-// One laser measurement, overwritten by the next.
-struct Measurement {
-  double thr = 0;                 // decimal hours on the trajectory's time scale
-  double tsec = 0;                // timer value, seconds (fraction of the current second)
-  double range = 0;               // metres
-  double angle = 0;               // gon, 100 = straight down
-  std::int32_t angle_count = -1;  // binary form: angle count mod 10000; -1 in the text form
-  std::int8_t ampl = 0;
-  std::int32_t i = 0;  // index within the scan, 1 = first
-  bool newscan = false;
-  std::int64_t scanno = 0;
-};
-
-// The parts of the run parameters that timing and thinning need.
-struct ScanWindow {
-  double t0 = 0;      // decimal hours at which the timer counts from zero
-  double tstart = 0;  // decimal hours, never before t0
-  double tend = 0;
-  std::int32_t nthin = 1;
-};
 
 // Reader state shared by both forms. Counters are 64-bit so that no file is
 // too long for them.

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "input/scanrec.hpp"
+
 namespace bf {
 
 BeamTable::BeamTable(double aunit, const std::optional<Boresight>& boresight)
@@ -19,7 +21,6 @@ PointPipeline::PointPipeline(const PipelineConfig& cfg, const TrajectoryTable& t
                              const GeoidGrid* geoid, const BeamTable* beams, Outputs out)
     : cfg_(cfg),
       traj_(traj),
-      cursor_(traj),
       beams_(beams),
       out_(out),
       series_(traj),
@@ -30,48 +31,13 @@ PointPipeline::PointPipeline(const PipelineConfig& cfg, const TrajectoryTable& t
   if (cfg.boresight) bore_ = boresight_trig(*cfg.boresight);
 }
 
-bool PointPipeline::rejected(const Measurement& m) {
-  switch (rejection(cfg_, m)) {
-    case Rejection::none:
-      return false;
-    case Rejection::amplitude:
-      ++stats_.nrejampl;
-      break;
-    case Rejection::scan_index:
-      ++stats_.nrejscan;
-      break;
-    case Rejection::range:
-      ++stats_.nrejrange;
-      break;
-  }
-  return true;
-}
-
-void PointPipeline::update_stats(double range, const AircraftState& s) {
-  auto track = [](double v, double& lo, double& hi) {
-    if (v < lo) lo = v;
-    if (v > hi) hi = v;
-  };
-  track(s.h_a, stats_.h_a_min, stats_.h_a_max);
-  track(range, stats_.range_min, stats_.range_max);
-  track(s.lat_a, stats_.lat_a_min, stats_.lat_a_max);
-  track(s.lon_a, stats_.lon_a_min, stats_.lon_a_max);
-}
-
 template <Geometry G, bool Geoid, PointFormat Format, bool Las>
-void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
-  if (rejected(m)) return;
-  if (traj_.ngps == 0) return;  // no aircraft position: as outside the area
-  AircraftState s;
-  cursor_.position(m.thr, s);
-  if (outside_area(cfg_, s)) return;
-  update_stats(m.range, s);
-
+void PointPipeline::process_as(Measurement& m, const AircraftState& s, const TrajectoryPlace& place,
+                               std::int64_t nscans) {
   const Beam beam = m.angle_count >= 0 ? (*beams_)[m.angle_count]
                     : bore_            ? make_beam(m.angle, *bore_)
                                        : make_beam(m.angle);
   GeoidLookup* geoid = Geoid ? &*geoid_lookup_ : nullptr;
-  cursor_.attitude(cfg_.mis, s);
   SurfacePoint sp;
   double xdist = 0;  // rigorous mode: the offset across the heading
   AttitudeTrig trig;
@@ -79,13 +45,14 @@ void PointPipeline::process_as(Measurement& m, std::int64_t nscans) {
   if constexpr (G == Geometry::flat) {
     sp = geolocate_full(m.range, beam, s, trig, cfg_.arm, geoid);
   } else if constexpr (G == Geometry::rigorous) {
-    const RigorousPoint r = geolocate_rigorous(m.range, beam, s, trig,
-                                               series_.at(cursor_, s, trig.cL), cfg_.arm, geoid);
+    const RigorousPoint r =
+        geolocate_rigorous(m.range, beam, s, trig, series_.at(place, s, trig.cL), cfg_.arm, geoid);
     sp = r.point;
     xdist = r.xdist;
   } else {
-    cursor_.speed(s);
-    sp = geolocate_profile(m.range, beam, m.thr, s, cfg_.arm, geoid);
+    AircraftState moving = s;
+    speed_at(traj_, place, moving);
+    sp = geolocate_profile(m.range, beam, m.thr, moving, cfg_.arm, geoid);
   }
 
   OutPoint p;
@@ -170,30 +137,31 @@ struct PointPipeline::LoopPick<Reader>::With {
   static constexpr auto fn = &PointPipeline::loop_as<Reader, G, Geoid, Format, Las>;
 };
 
-void PointPipeline::process(Measurement& m, std::int64_t nscans) {
-  using Fn = void (PointPipeline::*)(Measurement&, std::int64_t);
+void PointPipeline::process(Measurement& m, const AircraftState& s, const TrajectoryPlace& place,
+                            std::int64_t nscans) {
+  using Fn = void (PointPipeline::*)(Measurement&, const AircraftState&, const TrajectoryPlace&,
+                                     std::int64_t);
   (this->*pick<Fn, ProcessPick>(geometry_, geoid_lookup_.has_value(), format(),
-                                out_.las != nullptr))(m, nscans);
+                                out_.las != nullptr))(m, s, place, nscans);
 }
 
 template <class Reader, Geometry G, bool Geoid, PointFormat Format, bool Las>
-void PointPipeline::loop_as(Reader& reader, Measurement& m, const LoopTick& tick) {
-  std::int64_t countdown = tick.stride, n = 0;
-  while (reader.next(m)) {
-    process_as<G, Geoid, Format, Las>(m, reader.timing().nscans);
-    if (--countdown == 0) {
-      countdown = tick.stride;
-      n += tick.stride;
-      tick.fn(tick.ctx, n);
-    }
-  }
+void PointPipeline::loop_as(Reader& reader, MeasurementGate& gate, Measurement& m,
+                            const LoopTick& tick) {
+  gate.for_each(
+      reader, m,
+      [this, &reader](Measurement& accepted, const AircraftState& s, const TrajectoryPlace& place) {
+        process_as<G, Geoid, Format, Las>(accepted, s, place, reader.timing().nscans);
+      },
+      tick);
 }
 
 template <class Reader>
-void PointPipeline::run_loop(Reader& reader, Measurement& m, const LoopTick& tick) {
-  using Fn = void (PointPipeline::*)(Reader&, Measurement&, const LoopTick&);
+void PointPipeline::run_loop(Reader& reader, MeasurementGate& gate, Measurement& m,
+                             const LoopTick& tick) {
+  using Fn = void (PointPipeline::*)(Reader&, MeasurementGate&, Measurement&, const LoopTick&);
   (this->*pick<Fn, LoopPick<Reader>::template With>(geometry_, geoid_lookup_.has_value(), format(),
-                                                    out_.las != nullptr))(reader, m, tick);
+                                                    out_.las != nullptr))(reader, gate, m, tick);
 }
 
 // Averaging groups within a scan. Returns true when a group was closed; its
@@ -253,12 +221,14 @@ void PointPipeline::emit(const OutPoint& p, double xdist, double roll, std::int6
   if constexpr (Las) out_.las->add(p, roll, scanno);
   if (is_centre_point(p, centre_))
     centre_test(p, scanno, nscans, centre_, *out_.centre, *out_.console);
-  ++stats_.npout;
+  ++npout_;
   centre_.prevang = p.scanang;
   if (cfg_.calib) add_cross_distance(xdist, p.h, sums_, *out_.cal);
 }
 
-template void PointPipeline::run_loop(BinaryScanReader&, Measurement&, const LoopTick&);
-template void PointPipeline::run_loop(TextScanReader&, Measurement&, const LoopTick&);
+template void PointPipeline::run_loop(BinaryScanReader&, MeasurementGate&, Measurement&,
+                                      const LoopTick&);
+template void PointPipeline::run_loop(TextScanReader&, MeasurementGate&, Measurement&,
+                                      const LoopTick&);
 
 }  // namespace bf

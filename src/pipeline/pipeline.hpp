@@ -1,10 +1,8 @@
-// The per-measurement pipeline: rejection tests, area test and statistics,
-// geolocation, averaging, the point file, then the centre track and the
-// cross profiles.
+// The per-measurement pipeline after the gate: geolocation, averaging, the
+// point file, then the centre track and the cross profiles.
 #pragma once
 
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <optional>
 
@@ -12,54 +10,24 @@
 #include "georef/interp.hpp"
 #include "georef/rigorous.hpp"
 #include "input/geoid.hpp"
-#include "input/scanrec.hpp"
+#include "input/measurement.hpp"
 #include "input/trajectory.hpp"
 #include "output/calib.hpp"
 #include "output/centre.hpp"
 #include "output/las.hpp"
 #include "output/points.hpp"
+#include "pipeline/gate.hpp"
 #include "textio/outfile.hpp"
 
 namespace bf {
 
+// How the pipeline geolocates and writes the measurements the gate accepts.
 struct PipelineConfig {
-  double latmin = 0, latmax = 0, lonmin = 0, lonmax = 0;  // area window, degrees
-  std::int32_t naver = 0;                                 // averaging span; 1 or less: none
+  std::int32_t naver = 0;  // averaging span; 1 or less: none
   bool wrtpts = false, binout = false, calib = false, useatt = false;
   bool rigorous = false;  // with useatt: points on the ellipsoid
-  std::int32_t amin = 0, ilo = 0, ihi = 0;
-  double rmin = 0;
   LeverArm arm;
-  Misalignment mis;
   std::optional<Boresight> boresight;  // full geolocation: the scanner's rotation
-};
-
-// Why the deck's limits turn a measurement away, tested in the run's order.
-// Limits: anything with the deck's amin, ilo, ihi and rmin (the run
-// parameters or the pipeline's configuration).
-enum class Rejection { none, amplitude, scan_index, range };
-
-template <class Limits>
-inline Rejection rejection(const Limits& l, const Measurement& m) {
-  if (m.ampl < l.amin) return Rejection::amplitude;
-  if (m.i < l.ilo || m.i > l.ihi) return Rejection::scan_index;
-  if (m.range <= l.rmin) return Rejection::range;
-  return Rejection::none;
-}
-
-// The aircraft outside the deck's area window (latmin to lonmax, degrees).
-template <class Limits>
-inline bool outside_area(const Limits& l, const AircraftState& s) {
-  return s.lat_a < l.latmin || s.lat_a > l.latmax || s.lon_a < l.lonmin || s.lon_a > l.lonmax;
-}
-
-// Counters and statistics that the run summary prints.
-struct RunStats {
-  std::int64_t npout = 0, nrejampl = 0, nrejscan = 0, nrejrange = 0;
-  double range_min = 9999, range_max = -9999;
-  double h_a_min = 9999, h_a_max = -9999;
-  double lat_a_min = 9999, lat_a_max = -9999;
-  double lon_a_min = 9999, lon_a_max = -9999;
 };
 
 // The beam and the tan of its scan angle for every angle count of the binary
@@ -76,14 +44,6 @@ class BeamTable {
   std::unique_ptr<double[]> tans_;
 };
 
-// A call from the measurement loop every `stride` measurements, with the
-// number delivered so far; by default never.
-struct LoopTick {
-  std::int64_t stride = std::numeric_limits<std::int64_t>::max();
-  void (*fn)(void* ctx, std::int64_t measurements) = [](void*, std::int64_t) {};
-  void* ctx = nullptr;
-};
-
 // How points are written: not at all, as binary records or as text lines.
 enum class PointFormat { none, binary, text };
 
@@ -91,39 +51,45 @@ enum class PointFormat { none, binary, text };
 // rotation, or on the ellipsoid.
 enum class Geometry { profile, flat, rigorous };
 
+// The files a pipeline writes.
+struct PointOutputs {
+  OutFile* points = nullptr;  // null when no point file is written
+  OutFile* centre = nullptr;
+  OutFile* cal = nullptr;  // null unless cross profiles are wanted
+  OutFile* console = nullptr;
+  LasWriter* las = nullptr;  // null unless a LAS file is written
+};
+
 class PointPipeline {
  public:
-  struct Outputs {
-    OutFile* points = nullptr;  // null when no point file is written
-    OutFile* centre = nullptr;
-    OutFile* cal = nullptr;  // null unless cross profiles are wanted
-    OutFile* console = nullptr;
-    LasWriter* las = nullptr;  // null unless a LAS file is written
-  };
+  using Outputs = PointOutputs;
 
   PointPipeline(const PipelineConfig& cfg, const TrajectoryTable& traj, const GeoidGrid* geoid,
                 const BeamTable* beams, Outputs out);
 
-  // One measurement delivered by the scan reader; lowers m.newscan when it
-  // opens an averaging group.
-  void process(Measurement& m, std::int64_t nscans);
+  // One measurement the gate accepted, with the aircraft's state `s` and the
+  // place in the trajectory table the gate found for it; nscans: the scans
+  // read so far. Lowers m.newscan when it opens an averaging group.
+  void process(Measurement& m, const AircraftState& s, const TrajectoryPlace& place,
+               std::int64_t nscans);
 
-  // The measurement loop: every measurement `reader` delivers, into m. The
-  // settings that never change during a run (attitude or profile mode, geoid,
-  // point format, LAS file) are fixed at compile time, so the loop does not
-  // test them.
-  // `tick` is called every tick.stride measurements (a progress display).
+  // The measurement loop: every measurement `reader` delivers, into m,
+  // through `gate`, and those it accepts on into the files. The settings
+  // that never change during a run (attitude or profile mode, geoid, point
+  // format, LAS file) are fixed at compile time, so the loop does not test
+  // them. `tick` is called every tick.stride measurements (a progress display).
   template <class Reader>
-  void run_loop(Reader& reader, Measurement& m, const LoopTick& tick = {});
+  void run_loop(Reader& reader, MeasurementGate& gate, Measurement& m, const LoopTick& tick = {});
 
-  const RunStats& stats() const { return stats_; }
+  std::int64_t points_out() const { return npout_; }
   const CrossSums& cross_sums() const { return sums_; }
 
  private:
   template <Geometry G, bool Geoid, PointFormat Format, bool Las>
-  void process_as(Measurement& m, std::int64_t nscans);
+  void process_as(Measurement& m, const AircraftState& s, const TrajectoryPlace& place,
+                  std::int64_t nscans);
   template <class Reader, Geometry G, bool Geoid, PointFormat Format, bool Las>
-  void loop_as(Reader& reader, Measurement& m, const LoopTick& tick);
+  void loop_as(Reader& reader, MeasurementGate& gate, Measurement& m, const LoopTick& tick);
   PointFormat format() const;
   template <Geometry G, bool Geoid, PointFormat Format, bool Las>
   struct ProcessPick;
@@ -133,8 +99,6 @@ class PointPipeline {
     struct With;
   };
 
-  bool rejected(const Measurement& m);
-  void update_stats(double range, const AircraftState& s);
   // xdist: the point's offset across the heading (rigorous mode), the
   // group's mean when a group closes.
   template <Geometry G>
@@ -152,11 +116,10 @@ class PointPipeline {
 
   PipelineConfig cfg_;
   const TrajectoryTable& traj_;
-  TrajectoryCursor cursor_;
   std::optional<GeoidLookup> geoid_lookup_;
   const BeamTable* beams_;
   Outputs out_;
-  RunStats stats_;
+  std::int64_t npout_ = 0;
   AttitudeTrigCache trig_;
   SeriesTermsTrack series_;           // rigorous mode
   std::optional<AttitudeTrig> bore_;  // text scanner form: turns each beam as it is made

@@ -185,22 +185,7 @@ std::optional<std::string> manifest_clash(const RunPar& par, const RunOptions& o
   return std::nullopt;
 }
 
-void open_inputs(RunPar& par, RunFiles& f, const RunOptions& options, StandardStreams streams) {
-  par.wrtpts = !is_no_file(par.ptname);
-  if (!par.wrtpts) par.calib = false;
-  check_file_clashes(par, options, streams);
-
-  const std::string scanname = file_name(par.scanname);
-  int scan_fd = open_for_reading(scanname);
-  if (par.bin2dd) {
-    f.scan_binary = std::make_unique<BinaryInput>(scan_fd, scanname);
-  } else {
-    f.scan_text = std::make_unique<TextInput>(scan_fd, scanname);
-  }
-
-  const std::string gpsname = file_name(par.gpsname);
-  f.trajectory = std::make_unique<TextInput>(open_for_reading(gpsname), gpsname);
-
+void check_outputs_creatable(const RunPar& par, const RunOptions& options) {
   if (par.wrtpts) OutFile::check_creatable(file_name(par.ptname), point_file_mode(par));
   OutFile::check_creatable(file_name(par.cenname));
   if (par.calib) OutFile::check_creatable("scan.cal");

@@ -1,26 +1,21 @@
-// The run's files: the inputs opened at start, the outputs created once the
-// inputs are known to be good.
+// The run's files: the checks of every name it reads and writes before it
+// starts, and its outputs, created once the inputs are known to be good.
 #pragma once
 
-#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "output/las.hpp"
 #include "run/options.hpp"
 #include "run/runpar.hpp"
+#include "run/session.hpp"
 #include "textio/error.hpp"
-#include "textio/freeread.hpp"
-#include "textio/infile.hpp"
 #include "textio/outfile.hpp"
 
 namespace bf {
 
+// The run's outputs (its inputs are read by its Session).
 struct RunFiles {
-  std::unique_ptr<BinaryInput> scan_binary;  // when bin2dd
-  std::unique_ptr<TextInput> scan_text;      // otherwise
-  std::unique_ptr<TextInput> trajectory;
   OutFile points;  // open only when wrtpts
   OutFile centre;
   OutFile cal;    // "scan.cal", open only when calib
@@ -41,13 +36,10 @@ class ReportClash : public Stop {
   using Stop::Stop;
 };
 
-// Sets wrtpts and forces calib false without a point file; checks that no
-// output is an input or another output (check_file_clashes); opens the
-// scanner file and the trajectory file; then checks that each output can be
-// created (OutFile::check_creatable), in the order create_outputs() creates
-// them. No output is touched. A failure stops the run (Stop).
-void open_inputs(RunPar& par, RunFiles& files, const RunOptions& options = {},
-                 StandardStreams streams = {});
+// Checks that each output can be created (OutFile::check_creatable), in the
+// order create_outputs() creates them; par: finished (wrtpts, calib). No
+// output is touched. A failure stops the run (Stop).
+void check_outputs_creatable(const RunPar& par, const RunOptions& options = {});
 
 // Creates the point file (a binary one is deleted and created anew), the
 // centre file, "scan.cal" and the LAS file, in this order. Called once every
@@ -67,19 +59,6 @@ void create_outputs(const RunPar& par, RunFiles& files, const RunOptions& option
 // take several outputs. Touches no file. A clash with the report throws
 // ReportClash.
 void check_file_clashes(const RunPar& par, const RunOptions& options, StandardStreams streams = {});
-
-// A file the run reads or writes, as the deck or an option names it.
-struct RunFileName {
-  std::string role;   // scanner, trajectory, geoid, points, centre, cross_profiles, las, manifest
-  std::string label;  // for messages: "name line 1 (scanner file)"
-  std::string name;   // as given: a name field without its trailing blanks
-  bool output = false;
-};
-
-// The files a run with this deck and these options reads and writes: the
-// inputs, then the outputs in the order they are opened. Names the deck has
-// not given yet (one cut short) are left out. Touches no file.
-std::vector<RunFileName> run_file_names(const RunPar& par, const RunOptions& options);
 
 // Why the --manifest file may not be written: the message when it is an
 // input or another output of the run (as far as the deck has been read),

@@ -10,15 +10,12 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "input/geoid.hpp"
-#include "input/scanfile.hpp"
-#include "input/scanrec.hpp"
 #include "input/trajectory.hpp"
-#include "pipeline/pipeline.hpp"
 #include "run/deck.hpp"
 #include "run/files.hpp"
 #include "run/progress.hpp"
 #include "run/report.hpp"
+#include "run/session.hpp"
 #include "textio/error.hpp"
 #include "textio/interrupt.hpp"
 #include "textio/wholefile.hpp"
@@ -28,7 +25,8 @@ namespace {
 
 // What every phase of a run works with.
 struct RunContext {
-  RunPar& par;
+  Session& session;
+  const RunPar& par;
   RunFiles& files;
   OutFile& console;
   const RunOptions& options;
@@ -36,75 +34,12 @@ struct RunContext {
   RunRecord* record;
 };
 
-std::unique_ptr<GeoidGrid> load_geoid_phase(const RunPar& par, OutFile& console) {
-  const std::string name = file_name(par.geoidname);
-  TextInput in(open_for_reading(name), name);
-  FreeReader reader(in);
-  auto grid = std::make_unique<GeoidGrid>();
-  load_geoid(reader, ("geoid grid file " + quoted(name)).c_str(), *grid, console);
-  return grid;
-}
-
-void load_trajectory_phase(const RunPar& par, RunFiles& files, TrajectoryTable& traj,
-                           OutFile& console, RunRecord* record) {
-  FreeReader reader(*files.trajectory);
-  const std::string source = "trajectory file " + quoted(file_name(par.gpsname));
-  load_trajectory(reader, source.c_str(), par.tstart, par.tend, par.gpsatt, traj);
-  files.trajectory->close();
-  const TrajectoryStats speeds = compute_speeds(traj);
-  if (record != nullptr) {
-    record->ngps = traj.ngps;
-    record->trajectory = speeds;
+void load_trajectory_phase(const RunContext& c) {
+  c.session.load_trajectory(&c.console);
+  if (c.record != nullptr) {
+    c.record->ngps = c.session.trajectory().ngps;
+    c.record->trajectory = c.session.trajectory_stats();
   }
-  report_trajectory(console, traj.ngps, speeds);
-  if (traj.ngps == 0) console.free_line({"*** warning: no trajectory data in the time window"});
-}
-
-PipelineConfig pipeline_config(const RunPar& p) {
-  PipelineConfig c;
-  c.latmin = p.latmin;
-  c.latmax = p.latmax;
-  c.lonmin = p.lonmin;
-  c.lonmax = p.lonmax;
-  c.naver = p.naver;
-  c.wrtpts = p.wrtpts;
-  c.binout = p.binout;
-  c.calib = p.calib;
-  c.useatt = p.useatt;
-  c.amin = p.amin;
-  c.ilo = p.ilo;
-  c.ihi = p.ihi;
-  c.rmin = p.rmin;
-  c.arm = LeverArm{p.dx, p.dy, p.dz};
-  c.mis = Misalignment{p.pitch0, p.roll0, p.heading0};
-  return c;
-}
-
-using LoopResult = SummaryFigures;
-
-template <class Reader>
-LoopResult measurement_loop(Reader& reader, bool started, PointPipeline& pipe,
-                            const BinaryInput* bin, const TextInput* text, Progress& progress) {
-  Measurement m;
-  if (started) {
-    struct Source {
-      Progress* progress;
-      const BinaryInput* bin;
-      const TextInput* text;
-    } source{&progress, bin, text};
-    LoopTick tick;
-    if (progress.active()) {
-      tick.stride = Progress::kStride;
-      tick.ctx = &source;
-      tick.fn = [](void* ctx, std::int64_t n) {
-        const auto* s = static_cast<const Source*>(ctx);
-        s->progress->update(s->bin ? s->bin->bytes_read() : s->text->bytes_read(), n);
-      };
-    }
-    pipe.run_loop(reader, m, tick);
-  }
-  progress.clear();
-  return LoopResult{reader.timing().nscans, reader.timing().nskip, pipe.stats(), pipe.cross_sums()};
 }
 
 // What the LAS file needs that the deck and the options give: the GPS time
@@ -192,32 +127,13 @@ PointPipeline::Outputs pipeline_outputs(const RunContext& c) {
 // The scanner data: the header or the first record read before the outputs
 // are created, then the measurement loop. `unusable`: why the run has no
 // usable input, or empty.
-LoopResult scanner_phase(const RunContext& c, const TrajectoryTable& traj, const GeoidGrid* geoid,
-                         std::string& unusable) {
-  const RunPar& par = c.par;
+SummaryFigures scanner_phase(const RunContext& c, std::string& unusable) {
   c.console.free_line({});
-  c.console.free_line({"Reading scanner data from: ", par.scanname});
-  const ScanWindow window{par.t0, par.tstart, par.tend, par.nthin};
-  Progress progress(c.options.progress, file_name(par.scanname));
-  PipelineConfig config = pipeline_config(par);
-  config.rigorous = c.options.rigorous;
-  config.boresight = c.options.boresight;
-  if (par.bin2dd) {
-    BinaryInput& in = *c.files.scan_binary;
-    const ScanLayout layout = readhdr(in, c.console);
-    unusable = prepare_outputs(c, traj, holds_measurement(in, layout));
-    const BeamTable beams(layout.aunit, c.options.boresight);
-    PointPipeline pipe(config, traj, geoid, &beams, pipeline_outputs(c));
-    BinaryScanReader reader(in, layout, window, c.console, c.options.range_offset);
-    const bool started = reader.start();
-    return measurement_loop(reader, started, pipe, &in, nullptr, progress);
-  }
-  FreeReader text(*c.files.scan_text);
-  TextScanReader reader(text, window, c.console, c.options.range_offset);
-  reader.start();
-  unusable = prepare_outputs(c, traj, reader.read_ahead());
-  PointPipeline pipe(config, traj, geoid, nullptr, pipeline_outputs(c));
-  return measurement_loop(reader, true, pipe, nullptr, c.files.scan_text.get(), progress);
+  c.console.free_line({"Reading scanner data from: ", c.par.scanname});
+  Progress progress(c.options.progress, file_name(c.par.scanname));
+  const bool any_measurement = c.session.open_scanner(&c.console);
+  unusable = prepare_outputs(c, c.session.trajectory(), any_measurement);
+  return c.session.write_points(pipeline_outputs(c), progress);
 }
 
 // The creation day of a LAS file: SOURCE_DATE_EPOCH when set (reproducible
@@ -244,22 +160,18 @@ void report_las_left_out(const LasWriter& las) {
 
 // The phases in order; returns why the run had no usable input, or empty.
 std::string run_phases(const RunContext& c) {
-  RunPar& par = c.par;
-  derive_times(par);
+  const RunPar& par = c.par;
   print_opening_report(par, c.console);
   if (c.options.rigorous && !par.useatt)
     c.console.free_line({"*** profile mode: --rigorous changes nothing"});
   if (c.options.boresight && !par.useatt)
     c.console.free_line({"*** profile mode: --boresight changes nothing"});
 
-  std::unique_ptr<GeoidGrid> geoid;
-  if (par.usegeoid) geoid = load_geoid_phase(par, c.console);
-
-  TrajectoryTable traj;
-  load_trajectory_phase(par, c.files, traj, c.console, c.record);
+  c.session.load_geoid(&c.console);
+  load_trajectory_phase(c);
 
   std::string unusable;
-  const LoopResult result = scanner_phase(c, traj, geoid.get(), unusable);
+  const SummaryFigures result = scanner_phase(c, unusable);
   if (c.record != nullptr) c.record->summary = result;
   print_summary(par, result.nscans, result.stats, result.sums, c.console);
   return unusable;
@@ -296,23 +208,24 @@ void run(TextInput& deck, OutFile& console, const RunOptions& options, RunRecord
     record->deck = par;
     record->deck_read = true;
   }
-  if (options.roll0) par.roll0 = *options.roll0;
-  par.usegeoid = !is_no_file(par.geoidname);
-  check_options_for_mode(options, par.useatt);
+  Session session(finish_parameters(par, options));
+  const RunPar& finished = session.parameters().par;
   const LasCreationDate created = options.las_file.empty() ? LasCreationDate{} : las_creation_day();
+  check_file_clashes(finished, options, StandardStreams{deck.fd(), console.fd()});
+  session.open_inputs();
+  check_outputs_creatable(finished, options);
   RunFiles files;
-  open_inputs(par, files, options, StandardStreams{deck.fd(), console.fd()});
   // Held until the outputs are created (prepare_outputs).
   console.hold();
-  const RunContext context{par, files, console, options, created, record};
+  const RunContext context{session, finished, files, console, options, created, record};
   std::string unusable;
   try {
     unusable = run_phases(context);
   } catch (const Interrupted&) {
-    close_after_stop(par, options, created, files, &console);
+    close_after_stop(finished, options, created, files, &console);
     throw;
   } catch (const Stop&) {
-    close_after_stop(par, options, created, files, nullptr);
+    close_after_stop(finished, options, created, files, nullptr);
     throw;
   }
   close_outputs(files);

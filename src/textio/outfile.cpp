@@ -99,10 +99,16 @@ void OutFile::check_creatable(const std::string& name, CreateMode mode) {
 void OutFile::attach(int fd, std::string name, std::size_t block) {
   fd_ = fd;
   owned_ = false;
+  discarding_ = false;
   name_ = std::move(name);
   buf_ = std::make_unique_for_overwrite<char[]>(block);
   pos_ = buf_.get();
   end_ = pos_ + block;
+}
+
+void OutFile::discard(std::size_t block) {
+  attach(-1, "", block);
+  discarding_ = true;
 }
 
 void OutFile::write(std::string_view s) {
@@ -157,6 +163,11 @@ void OutFile::make_room() {
 }
 
 void OutFile::flush_buffer() {
+  if (discarding_) {
+    pos_ = buf_.get();
+    held_ = false;
+    return;
+  }
   const char* p = buf_.get();
   while (p < pos_) {
     ssize_t n = ::write(fd_, p, static_cast<std::size_t>(pos_ - p));

@@ -39,6 +39,9 @@ class OutFile {
   static void check_creatable(const std::string& name, CreateMode mode = CreateMode::truncate);
   // Writes to an already open descriptor (standard output); not closed here.
   void attach(int fd, std::string name, std::size_t block);
+  // Takes whatever is written and drops it, writing nowhere: the report of
+  // a caller that wants none. is_open() stays false.
+  void discard(std::size_t block = 4096);
 
   bool is_open() const { return fd_ >= 0; }
   const std::string& name() const { return name_; }
@@ -82,6 +85,7 @@ class OutFile {
   char* pos_ = nullptr;
   char* end_ = nullptr;
   bool held_ = false;
+  bool discarding_ = false;
   std::size_t held_from_ = 0;  // buffer offset where the held text begins
 };
 

@@ -256,7 +256,7 @@ TEST(SeriesTermsTrack, GivesTheAircraftsOwnTermsAlongTheTrajectory) {
       for (double angle : {75.0, 100.0, 125.0}) {
         for (double range : {350.0, 3000.0}) {
           const SurfacePoint a = geolocate_rigorous(range, make_beam(angle), s, t,
-                                                    track.at(cursor, s, t.cL), {}, nullptr)
+                                                    track.at(cursor.place(), s, t.cL), {}, nullptr)
                                      .point;
           const SurfacePoint b = geolocate_rigorous(range, make_beam(angle), s, {}, nullptr).point;
           const Misfit m = misfit({a.lat, a.lon, a.h}, {b.lat, b.lon, b.h});

@@ -56,7 +56,8 @@ struct Rig {
       traj.pitch[k] = traj.roll[k] = traj.heading[k] = 0;
       traj.vel[k] = 200;
     }
-    PipelineConfig c;
+    struct : PipelineConfig, GateLimits {
+    } c;
     c.latmin = 50;
     c.latmax = 60;
     c.lonmin = 0;
@@ -66,6 +67,7 @@ struct Rig {
     c.useatt = true;
     c.ihi = 1000;
     c.rmin = 0;
+    gate = std::make_unique<MeasurementGate>(c, traj);
     pipe = std::make_unique<PointPipeline>(
         c, traj, nullptr, nullptr,
         PointPipeline::Outputs{&points.file, &centre.file, nullptr, &console.file});
@@ -81,12 +83,14 @@ struct Rig {
       m.angle = angles[k];
       m.thr = 10 + static_cast<double>(k) / 3600;
       m.scanno = 1;
-      pipe->process(m, 2);
+      AircraftState s;
+      if (gate->accept(m, s)) pipe->process(m, s, gate->place(), 2);
     }
     return lines_of(centre.text());
   }
   TrajectoryTable traj;
   test::CapturedOutput points, centre, console;
+  std::unique_ptr<MeasurementGate> gate;
   std::unique_ptr<PointPipeline> pipe;
 };
 

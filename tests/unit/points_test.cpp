@@ -1,5 +1,6 @@
-// The point pipeline: rejection tests and their counters, the area test, the
-// statistics, averaging groups, and the binary and text point records.
+// The gate and the point pipeline after it: rejection tests and their
+// counters, the area test, the statistics, averaging groups, and the binary
+// and text point records.
 #include "output/points.hpp"
 #include "pipeline/pipeline.hpp"
 
@@ -126,8 +127,11 @@ void resting_trajectory(TrajectoryTable& t) {
   }
 }
 
-PipelineConfig open_config() {
-  PipelineConfig c;
+// The deck's limits for the gate and the settings of the pipeline.
+struct TestConfig : PipelineConfig, GateLimits {};
+
+TestConfig open_config() {
+  TestConfig c;
   c.latmin = 50;
   c.latmax = 60;
   c.lonmin = 0;
@@ -142,17 +146,29 @@ PipelineConfig open_config() {
   return c;
 }
 
-// A pipeline writing into captured files.
+// A gate and a pipeline writing into captured files.
 struct Rig {
-  explicit Rig(const PipelineConfig& c) : cfg(c) {
+  explicit Rig(const TestConfig& c) : cfg(c) {
     resting_trajectory(traj);
+    gate = std::make_unique<MeasurementGate>(cfg, traj);
     pipe = std::make_unique<PointPipeline>(
         cfg, traj, nullptr, nullptr,
         PointPipeline::Outputs{&points.file, &centre.file, &cal.file, &console.file});
   }
-  PipelineConfig cfg;
+  // One measurement delivered by the scan reader, as the run's loop takes it.
+  void process(Measurement& m, std::int64_t nscans) {
+    AircraftState s;
+    if (gate->accept(m, s)) pipe->process(m, s, gate->place(), nscans);
+  }
+  RunStats stats() const {
+    RunStats s = gate->stats();
+    s.npout = pipe->points_out();
+    return s;
+  }
+  TestConfig cfg;
   TrajectoryTable traj;
   test::CapturedOutput points, centre, cal, console;
+  std::unique_ptr<MeasurementGate> gate;
   std::unique_ptr<PointPipeline> pipe;
 };
 
@@ -193,15 +209,15 @@ TEST(PointPipeline, RejectionOrderAndBoundaries) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    PipelineConfig cfg = open_config();
+    TestConfig cfg = open_config();
     cfg.amin = 10;
     cfg.ilo = 2;
     cfg.ihi = 5;
     cfg.rmin = 50;
     Rig rig(cfg);
     Measurement m = meas(c.i, c.range, c.ampl);
-    rig.pipe->process(m, 1);
-    const RunStats& s = rig.pipe->stats();
+    rig.process(m, 1);
+    const RunStats s = rig.stats();
     EXPECT_EQ(s.nrejampl, c.nrejampl);
     EXPECT_EQ(s.nrejscan, c.nrejscan);
     EXPECT_EQ(s.nrejrange, c.nrejrange);
@@ -211,14 +227,14 @@ TEST(PointPipeline, RejectionOrderAndBoundaries) {
 }
 
 TEST(PointPipeline, AmplitudeByte200IsMinus56AndBelowAminZero) {
-  PipelineConfig cfg = open_config();
+  TestConfig cfg = open_config();
   cfg.amin = 0;
   Rig rig(cfg);
   Measurement m = meas(1, 100, 0);
   m.ampl = static_cast<std::int8_t>(std::uint8_t{200});
-  rig.pipe->process(m, 1);
-  EXPECT_EQ(rig.pipe->stats().nrejampl, 1);
-  EXPECT_EQ(rig.pipe->stats().npout, 0);
+  rig.process(m, 1);
+  EXPECT_EQ(rig.stats().nrejampl, 1);
+  EXPECT_EQ(rig.stats().npout, 0);
 }
 
 TEST(PointPipeline, AreaTestDropsWithoutCounting) {
@@ -235,15 +251,15 @@ TEST(PointPipeline, AreaTestDropsWithoutCounting) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    PipelineConfig cfg = open_config();
+    TestConfig cfg = open_config();
     cfg.latmin = c.latmin;
     cfg.latmax = c.latmax;
     cfg.lonmin = c.lonmin;
     cfg.lonmax = c.lonmax;
     Rig rig(cfg);
     Measurement m = meas(1, 100, 5, 10, true);
-    rig.pipe->process(m, 1);
-    const RunStats& s = rig.pipe->stats();
+    rig.process(m, 1);
+    const RunStats s = rig.stats();
     EXPECT_EQ(s.npout, c.npout);
     EXPECT_EQ(s.nrejampl + s.nrejscan + s.nrejrange, 0);
     EXPECT_EQ(s.range_min, c.npout ? 100 : 9999);
@@ -256,9 +272,9 @@ TEST(PointPipeline, NoTrajectoryDropsLikeTheAreaTest) {
   Rig rig(open_config());
   rig.traj.ngps = 0;
   Measurement m = meas(1, 100, 5, 10, true);
-  rig.pipe->process(m, 1);
-  EXPECT_EQ(rig.pipe->stats().npout, 0);
-  EXPECT_EQ(rig.pipe->stats().h_a_min, 9999);
+  rig.process(m, 1);
+  EXPECT_EQ(rig.stats().npout, 0);
+  EXPECT_EQ(rig.stats().h_a_min, 9999);
   EXPECT_EQ(rig.points.text(), "");
 }
 
@@ -273,11 +289,11 @@ TEST(PointPipeline, StatisticsOverAcceptedMeasurements) {
   const double range[] = {300, 200, 400};
   for (int k = 0; k < 3; ++k) {
     Measurement m = meas(1, range[k], 5, thr[k]);
-    rig.pipe->process(m, 1);
+    rig.process(m, 1);
   }
   Measurement rejected = meas(2000, 1, 5, 10.9);  // above ihi: no statistics
-  rig.pipe->process(rejected, 1);
-  const RunStats& s = rig.pipe->stats();
+  rig.process(rejected, 1);
+  const RunStats s = rig.stats();
   EXPECT_EQ(s.nrejscan, 1);
   EXPECT_EQ(s.range_min, 200);
   EXPECT_EQ(s.range_max, 400);
@@ -289,8 +305,8 @@ TEST(PointPipeline, StatisticsOverAcceptedMeasurements) {
   EXPECT_EQ(s.lon_a_max, 9.75);
 }
 
-PipelineConfig averaging_config() {
-  PipelineConfig c = open_config();
+TestConfig averaging_config() {
+  TestConfig c = open_config();
   c.naver = 3;
   c.amin = 0;
   return c;
@@ -303,12 +319,12 @@ TEST(PointPipeline, AveragingGroupsOfThreeOverIndicesOneToSeven) {
   const int ampl[] = {0, 10, 11, 13, 20, 21, 23, 30};
   for (std::int32_t i = 1; i <= 7; ++i) {
     Measurement m = meas(i, 100 + i, ampl[i], 10 + i / 100000.0, i == 1);
-    rig.pipe->process(m, 1);
+    rig.process(m, 1);
   }
   // The next scan discards the group that holds index 7.
   Measurement next = meas(1, 100, 40, 10.0001, true);
-  rig.pipe->process(next, 2);
-  EXPECT_EQ(rig.pipe->stats().npout, 2);
+  rig.process(next, 2);
+  EXPECT_EQ(rig.stats().npout, 2);
   // Means of 1-3 (written with i = 4) and of 4-6 (written with i = 7);
   // amplitudes 34/3 + 0.5 and 64/3 + 0.5 truncated.
   EXPECT_EQ(rig.points.text(),
@@ -317,7 +333,7 @@ TEST(PointPipeline, AveragingGroupsOfThreeOverIndicesOneToSeven) {
 }
 
 TEST(PointPipeline, AveragingSpanCountsIndicesNotMeasurements) {
-  PipelineConfig cfg = averaging_config();
+  TestConfig cfg = averaging_config();
   cfg.amin = 5;
   Rig rig(cfg);
   struct In {
@@ -328,7 +344,7 @@ TEST(PointPipeline, AveragingSpanCountsIndicesNotMeasurements) {
   const In seq[] = {{1, 10}, {2, 0}, {3, 20}, {4, 30}};
   for (const In& in : seq) {
     Measurement m = meas(in.i, 100, in.ampl, 10, in.i == 1);
-    rig.pipe->process(m, 1);
+    rig.process(m, 1);
   }
   EXPECT_EQ(rig.points.text(), "10.000000 55.000000    9.000000  900.00  15   4  2\n");
 }
@@ -338,27 +354,27 @@ TEST(PointPipeline, MeasurementWithNoGroupOpenOpensOne) {
   // Text form before the first record with i = 1: no scan has begun.
   for (std::int32_t i = 2; i <= 5; ++i) {
     Measurement m = meas(i, 100 + i, 10 * i, 10, false);
-    rig.pipe->process(m, 0);
+    rig.process(m, 0);
   }
-  EXPECT_EQ(rig.pipe->stats().npout, 1);
+  EXPECT_EQ(rig.stats().npout, 1);
   EXPECT_EQ(rig.points.text(), "10.000000 55.000000    9.000000  897.00  30   5  3\n");
 }
 
 TEST(PointPipeline, NewscanIsLoweredWhenAGroupOpens) {
   Rig rig(averaging_config());
   Measurement m = meas(1, 100, 10, 10, true);
-  rig.pipe->process(m, 1);
+  rig.process(m, 1);
   EXPECT_FALSE(m.newscan);
 }
 
 TEST(PointPipeline, BinaryPointFile) {
-  PipelineConfig cfg = open_config();
+  TestConfig cfg = open_config();
   cfg.binout = true;
   Rig rig(cfg);
   Measurement m = meas(258, 957.9, -3, 10.5);
-  rig.pipe->process(m, 1);
+  rig.process(m, 1);
   Measurement m2 = meas(7, 1000, 4, 10.75);
-  rig.pipe->process(m2, 1);
+  rig.process(m2, 1);
   const std::string bytes = rig.points.text();
   ASSERT_EQ(bytes.size(), 36u);
   // 10.5 h, 55 N, 9 E, 42.1 m, -3, 258 mod 256 = 2; then 10.75 h, 0 m, 4, 7.
@@ -371,17 +387,20 @@ TEST(PointPipeline, BinaryPointFile) {
 }
 
 TEST(PointPipeline, NoPointFileStillCountsAndTracksTheCentre) {
-  PipelineConfig cfg = open_config();
+  TestConfig cfg = open_config();
   cfg.wrtpts = false;
   TrajectoryTable traj;
   resting_trajectory(traj);
   test::CapturedOutput centre, console;
+  MeasurementGate gate(cfg, traj);
   PointPipeline pipe(cfg, traj, nullptr, nullptr,
                      PointPipeline::Outputs{nullptr, &centre.file, nullptr, &console.file});
   Measurement m = meas(1, 100, 5, 10, true);
   m.angle = 110;  // right of nadir: the first point of a run is a centre point
-  pipe.process(m, 1);
-  EXPECT_EQ(pipe.stats().npout, 1);
+  AircraftState s;
+  ASSERT_TRUE(gate.accept(m, s));
+  pipe.process(m, s, gate.place(), 1);
+  EXPECT_EQ(pipe.points_out(), 1);
   EXPECT_EQ(centre.text().size(), 63u);
 }
 

@@ -127,7 +127,9 @@ std::vector<Delivered> deliver(const std::string& text, const ScanWindow& w, boo
   CapturedOutput console;
   TextScanReader scan(reader, w, console.file);
   scan.start();
-  if (ahead) EXPECT_TRUE(scan.read_ahead());
+  if (ahead) {
+    EXPECT_TRUE(scan.read_ahead());
+  }
   std::vector<Delivered> got;
   Measurement m;
   while (scan.next(m)) {

@@ -1,0 +1,275 @@
+#include "run/session.hpp"
+
+#include "input/scanfile.hpp"
+#include "input/scanrec.hpp"
+#include "input/trajectory.hpp"
+#include "pipeline/gate.hpp"
+#include "pipeline/pipeline.hpp"
+#include "run/deck.hpp"
+#include "run/manifest.hpp"
+#include "run/progress.hpp"
+#include "textio/error.hpp"
+#include "textio/freeread.hpp"
+#include "textio/infile.hpp"
+
+namespace bf {
+
+RunParameters finish_parameters(const RunPar& deck, const RunOptions& options) {
+  RunParameters p;
+  p.par = deck;
+  RunPar& par = p.par;
+  if (options.roll0) par.roll0 = *options.roll0;
+  par.usegeoid = !is_no_file(par.geoidname);
+  check_options_for_mode(options, par.useatt);
+  par.wrtpts = !is_no_file(par.ptname);
+  if (!par.wrtpts) par.calib = false;
+  derive_times(par);
+  p.rigorous = options.rigorous;
+  p.boresight = options.boresight;
+  p.range_offset = options.range_offset;
+  return p;
+}
+
+RunPar read_deck_file(const std::string& path) {
+  TextInput in(open_for_reading(path), path);
+  return read_deck(in);
+}
+
+std::optional<std::string> option_value_error(const std::string& option, const std::string& value) {
+  const char* const words[] = {option.c_str(), value.c_str()};
+  try {
+    parse_options(words);
+  } catch (const UsageError& e) {
+    return std::string(e.what());
+  }
+  return std::nullopt;
+}
+
+struct Session::State {
+  RunParameters parameters;
+  std::string folder;
+  OutFile quiet;  // the report of a quiet phase
+
+  std::unique_ptr<BinaryInput> scan_binary;  // when bin2dd
+  std::unique_ptr<TextInput> scan_text;      // otherwise
+  std::unique_ptr<TextInput> trajectory_file;
+
+  std::shared_ptr<const GeoidGrid> geoid;
+  std::unique_ptr<TrajectoryTable> traj;
+  TrajectoryStats traj_stats;
+
+  bool scanner_open = false;
+  OutFile* scan_report = nullptr;  // where the scanner's lines go
+  ScanLayout layout;               // binary form
+  std::unique_ptr<FreeReader> text_fields;
+  std::unique_ptr<TextScanReader> text_reader;
+
+  OutFile& report(OutFile* given) { return given != nullptr ? *given : quiet; }
+};
+
+Session::Session(RunParameters parameters, std::string folder) : s_(std::make_unique<State>()) {
+  s_->parameters = std::move(parameters);
+  s_->folder = std::move(folder);
+  s_->quiet.discard();
+}
+
+Session::~Session() = default;
+
+const RunParameters& Session::parameters() const {
+  return s_->parameters;
+}
+
+std::string Session::input_path(const std::string& field) const {
+  const std::string name = file_name(field);
+  if (s_->folder.empty() || name.empty() || name.front() == '/') return name;
+  return s_->folder + (s_->folder.back() == '/' ? "" : "/") + name;
+}
+
+void Session::open_inputs() {
+  State& s = *s_;
+  const RunPar& par = s.parameters.par;
+  if (!s.scan_binary && !s.scan_text) {
+    const std::string scanner = input_path(par.scanname);
+    const int fd = open_for_reading(scanner);
+    if (par.bin2dd) {
+      s.scan_binary = std::make_unique<BinaryInput>(fd, scanner);
+    } else {
+      s.scan_text = std::make_unique<TextInput>(fd, scanner);
+    }
+  }
+  if (!s.trajectory_file && !s.traj) {
+    const std::string trajectory = input_path(par.gpsname);
+    s.trajectory_file = std::make_unique<TextInput>(open_for_reading(trajectory), trajectory);
+  }
+}
+
+void Session::load_geoid(OutFile* report) {
+  if (!s_->parameters.par.usegeoid) return;
+  const std::string name = input_path(s_->parameters.par.geoidname);
+  TextInput in(open_for_reading(name), name);
+  FreeReader reader(in);
+  auto grid = std::make_shared<GeoidGrid>();
+  bf::load_geoid(reader, ("geoid grid file " + quoted(name)).c_str(), *grid, s_->report(report));
+  s_->geoid = std::move(grid);
+}
+
+const std::shared_ptr<const GeoidGrid>& Session::geoid() const {
+  return s_->geoid;
+}
+
+void Session::load_trajectory(OutFile* report) {
+  State& s = *s_;
+  if (s.traj) return;
+  const RunPar& par = s.parameters.par;
+  open_inputs();
+  FreeReader reader(*s.trajectory_file);
+  const std::string source = "trajectory file " + quoted(input_path(par.gpsname));
+  s.traj = std::make_unique<TrajectoryTable>();
+  bf::load_trajectory(reader, source.c_str(), par.tstart, par.tend, par.gpsatt, *s.traj);
+  s.trajectory_file->close();
+  s.trajectory_file.reset();
+  s.traj_stats = compute_speeds(*s.traj);
+  OutFile& out = s.report(report);
+  report_trajectory(out, s.traj->ngps, s.traj_stats);
+  if (s.traj->ngps == 0) out.free_line({"*** warning: no trajectory data in the time window"});
+}
+
+const TrajectoryTable& Session::trajectory() const {
+  return *s_->traj;
+}
+
+const TrajectoryStats& Session::trajectory_stats() const {
+  return s_->traj_stats;
+}
+
+bool Session::open_scanner(OutFile* report) {
+  State& s = *s_;
+  open_inputs();
+  s.scan_report = &s.report(report);
+  s.scanner_open = true;
+  if (s.parameters.par.bin2dd) {
+    s.layout = readhdr(*s.scan_binary, *s.scan_report);
+    return holds_measurement(*s.scan_binary, s.layout);
+  }
+  s.text_fields = std::make_unique<FreeReader>(*s.scan_text);
+  s.text_reader = std::make_unique<TextScanReader>(*s.text_fields, s.parameters.window(),
+                                                   *s.scan_report, s.parameters.range_offset);
+  s.text_reader->start();
+  return s.text_reader->read_ahead();
+}
+
+namespace {
+
+GateLimits gate_limits(const RunParameters& p) {
+  const RunPar& par = p.par;
+  GateLimits g;
+  g.latmin = par.latmin;
+  g.latmax = par.latmax;
+  g.lonmin = par.lonmin;
+  g.lonmax = par.lonmax;
+  g.amin = par.amin;
+  g.ilo = par.ilo;
+  g.ihi = par.ihi;
+  g.rmin = par.rmin;
+  g.mis = p.misalignment();
+  return g;
+}
+
+PipelineConfig pipeline_config(const RunParameters& p) {
+  const RunPar& par = p.par;
+  PipelineConfig c;
+  c.naver = par.naver;
+  c.wrtpts = par.wrtpts;
+  c.binout = par.binout;
+  c.calib = par.calib;
+  c.useatt = par.useatt;
+  c.rigorous = p.rigorous;
+  c.arm = p.lever_arm();
+  c.boresight = p.boresight;
+  return c;
+}
+
+// The loop's tick: the scanner file's bytes read and the measurements so
+// far, to a progress display.
+template <class Input, class Show>
+struct ProgressTick {
+  const Input* input;
+  Show* show;
+
+  LoopTick every(std::int64_t stride) {
+    LoopTick tick;
+    tick.stride = stride;
+    tick.ctx = this;
+    tick.fn = [](void* ctx, std::int64_t n) {
+      const auto* t = static_cast<const ProgressTick*>(ctx);
+      (*t->show)(t->input->bytes_read(), n);
+    };
+    return tick;
+  }
+};
+
+constexpr std::int64_t kVisitorProgressStride = 1 << 16;
+
+}  // namespace
+
+void Session::for_each_measurement(std::int64_t stride, const MeasurementVisitor& visit,
+                                   const ScanProgress& progress) {
+  State& s = *s_;
+  if (!s.traj) load_trajectory(nullptr);
+  if (!s.scanner_open) open_scanner(nullptr);
+  MeasurementGate gate(gate_limits(s.parameters), *s.traj);
+  const auto take = [&visit](Measurement& m, const AircraftState& a, const TrajectoryPlace&) {
+    visit(m, a);
+  };
+  auto show = [&progress](std::int64_t bytes, std::int64_t n) { progress(bytes, n); };
+  Measurement m;
+  if (s.parameters.par.bin2dd) {
+    ProgressTick<BinaryInput, decltype(show)> ticks{s.scan_binary.get(), &show};
+    const LoopTick tick = progress ? ticks.every(kVisitorProgressStride) : LoopTick{};
+    BinaryScanReader reader(*s.scan_binary, s.layout, s.parameters.window(), *s.scan_report,
+                            s.parameters.range_offset);
+    if (reader.start()) gate.for_each_nth(reader, stride, m, take, tick);
+    return;
+  }
+  ProgressTick<TextInput, decltype(show)> ticks{s.scan_text.get(), &show};
+  const LoopTick tick = progress ? ticks.every(kVisitorProgressStride) : LoopTick{};
+  gate.for_each_nth(*s.text_reader, stride, m, take, tick);
+}
+
+namespace {
+
+template <class Reader>
+SummaryFigures pipeline_pass(Reader& reader, bool started, PointPipeline& pipe,
+                             MeasurementGate& gate, const LoopTick& tick, Progress& progress) {
+  Measurement m;
+  if (started) pipe.run_loop(reader, gate, m, tick);
+  progress.clear();
+  SummaryFigures f{reader.timing().nscans, reader.timing().nskip, gate.stats(), pipe.cross_sums()};
+  f.stats.npout = pipe.points_out();
+  return f;
+}
+
+}  // namespace
+
+SummaryFigures Session::write_points(const PointOutputs& outputs, Progress& progress) {
+  State& s = *s_;
+  const RunParameters& p = s.parameters;
+  const PipelineConfig config = pipeline_config(p);
+  MeasurementGate gate(gate_limits(p), *s.traj);
+  auto show = [&progress](std::int64_t bytes, std::int64_t n) { progress.update(bytes, n); };
+  if (p.par.bin2dd) {
+    ProgressTick<BinaryInput, decltype(show)> ticks{s.scan_binary.get(), &show};
+    const LoopTick tick = progress.active() ? ticks.every(Progress::kStride) : LoopTick{};
+    const BeamTable beams(s.layout.aunit, p.boresight);
+    PointPipeline pipe(config, *s.traj, s.geoid.get(), &beams, outputs);
+    BinaryScanReader reader(*s.scan_binary, s.layout, p.window(), *s.scan_report, p.range_offset);
+    const bool started = reader.start();
+    return pipeline_pass(reader, started, pipe, gate, tick, progress);
+  }
+  ProgressTick<TextInput, decltype(show)> ticks{s.scan_text.get(), &show};
+  const LoopTick tick = progress.active() ? ticks.every(Progress::kStride) : LoopTick{};
+  PointPipeline pipe(config, *s.traj, s.geoid.get(), nullptr, outputs);
+  return pipeline_pass(*s.text_reader, true, pipe, gate, tick, progress);
+}
+
+}  // namespace bf
