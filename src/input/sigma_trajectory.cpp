@@ -8,24 +8,6 @@
 
 namespace bf {
 
-char* put_sigma_line(char* out, const SigmaEpoch& e) {
-  char* p = put_f(out, 16, 12, e.time);
-  for (double metres : {e.north, e.east, e.down}) {
-    *p++ = ' ';
-    p = put_f(p, 12, 5, metres);
-  }
-  for (double degrees : {e.roll, e.pitch, e.heading}) {
-    *p++ = ' ';
-    p = put_f(p, 15, 10, degrees);
-  }
-  *p++ = '\n';
-  return p;
-}
-
-SigmaTrajectoryWriter::SigmaTrajectoryWriter(const std::string& name) {
-  file_.open(name);
-}
-
 namespace {
 
 constexpr int kValues = 7;

@@ -100,24 +100,4 @@ void report_trajectory(OutFile& console, std::int32_t ngps, const TrajectoryStat
        static_cast<double>(s.max_speed)});
 }
 
-char* put_trajectory_line(char* out, const TrajectorySample& s) {
-  char* p = put_f(out, 16, 12, s.time);
-  *p++ = ' ';
-  p = put_f(p, 14, 10, s.lat);
-  *p++ = ' ';
-  p = put_f(p, 15, 10, s.lon);
-  *p++ = ' ';
-  p = put_f(p, 12, 5, s.h);
-  for (double angle : {s.pitch, s.roll, s.heading}) {
-    *p++ = ' ';
-    p = put_f(p, 15, 10, angle);
-  }
-  *p++ = '\n';
-  return p;
-}
-
-TrajectoryWriter::TrajectoryWriter(const std::string& name) {
-  file_.open(name);
-}
-
 }  // namespace bf

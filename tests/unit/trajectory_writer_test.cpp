@@ -10,6 +10,7 @@
 #include <string>
 
 #include "input/trajectory.hpp"
+#include "input/trajectory_writers.hpp"
 #include "textio/freeread.hpp"
 #include "textio/infile.hpp"
 

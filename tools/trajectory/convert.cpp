@@ -4,8 +4,7 @@
 #include <numbers>
 #include <optional>
 
-#include "input/sigma_trajectory.hpp"
-#include "input/trajectory.hpp"
+#include "input/trajectory_writers.hpp"
 #include "records.hpp"
 #include "sbet.hpp"
 #include "text.hpp"
