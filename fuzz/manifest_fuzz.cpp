@@ -4,14 +4,14 @@
 #include <string_view>
 
 #include "fuzz_util.hpp"
-#include "manifest.hpp"
+#include "kit/manifest.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const std::optional<bftools::Manifest> m = bftools::read_manifest(text);
+  const std::optional<kit::Manifest> m = kit::read_manifest(text);
   if (!m) return 0;
   if (m->status < 0 || m->status > 255) fuzz::finding("an exit status outside 0 to 255");
-  for (const bftools::ManifestFile& f : m->outputs)
+  for (const kit::ManifestFile& f : m->outputs)
     (void)m->output(f.role);
   (void)m->roll0_used();
   return 0;

@@ -8,13 +8,11 @@
 
 #include "georef/geolocate.hpp"
 #include "georef/interp.hpp"
+#include "georef/wgs84.hpp"
 #include "input/trajectory.hpp"
 
 namespace bf {
 
-constexpr double kWgs84A = 6378137.0;  // semi-major axis, metres
-constexpr double kWgs84F = 1 / 298.257223563;
-constexpr double kWgs84E2 = kWgs84F * (2 - kWgs84F);  // first eccentricity squared
 constexpr double kRadToDegExact = 57.29577951308232;  // 180 / pi
 
 // The aircraft's place on the ellipsoid, as the closed-form expansion and the

@@ -1,5 +1,8 @@
 #include "run/session.hpp"
 
+#include <filesystem>
+#include <system_error>
+
 #include "input/scanfile.hpp"
 #include "input/scanrec.hpp"
 #include "input/trajectory.hpp"
@@ -101,6 +104,12 @@ void Session::open_inputs() {
     const std::string trajectory = input_path(par.gpsname);
     s.trajectory_file = std::make_unique<TextInput>(open_for_reading(trajectory), trajectory);
   }
+}
+
+std::int64_t Session::measurements_at_most() const {
+  std::error_code error;
+  const auto bytes = std::filesystem::file_size(input_path(s_->parameters.par.scanname), error);
+  return error ? 0 : static_cast<std::int64_t>(bytes) / kMeasBytes;
 }
 
 void Session::load_geoid(OutFile* report) {

@@ -106,6 +106,9 @@ class Session {
 
   // Opens the scanner file and the trajectory file (open error: Stop).
   void open_inputs();
+  // At most how many measurements the scanner file holds: its size over the bytes one
+  // measurement takes in the binary form (a bound for sampling it); 0 when it can't be sized.
+  std::int64_t measurements_at_most() const;
 
   // Each phase writes its report lines to `report`, or nowhere when null.
   // The geoid grid, when the deck names one.

@@ -8,8 +8,8 @@
 #include <iterator>
 #include <string>
 
+#include "campaign/folder/record.hpp"
 #include "control.hpp"
-#include "record.hpp"
 #include "shell.hpp"
 #include "textio/error.hpp"
 

@@ -24,10 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "gdal_io.hpp"
+#include "campaign/folder/lines.hpp"
+#include "geo/gdal_io.hpp"
 #include "line_info.hpp"
-#include "lines.hpp"
-#include "overlap.hpp"
+#include "overlap_reference.hpp"
 
 namespace campaign {
 namespace {
@@ -194,7 +194,7 @@ TileSpan check_pairs(const Checked& c, double cell, const std::map<std::string, 
 }
 
 int run(const std::string& dir, const std::string& run_output, double fine_cell) {
-  kit::start_gdal();
+  geo::start_gdal();
   std::vector<LineInfo> infos;
   for (const std::string& name : list_lines(dir))
     infos.push_back(read_line(dir, name));

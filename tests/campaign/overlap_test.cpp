@@ -1,6 +1,6 @@
 // The cross-line check's grid and comparison on hand-made points, and its projection against
 // the meridian arc.
-#include "overlap.hpp"
+#include "overlap_reference.hpp"
 
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "gdal_io.hpp"
+#include "geo/gdal_io.hpp"
 
 namespace campaign {
 namespace {
@@ -208,7 +208,7 @@ TEST_P(StreamedCheck, GivesTheInMemoryCheckOverlapsGeoTiffsAndFigureBlocks) {
       swath({{0, 0}, {3000, 0}, {3000, 20}, {-800, 20}}, 0.0),
       swath({{1500, 1500}, {1500, -1500}}, 0.25), swath({{-700, -900}, {2600, 700}}, -0.4),
       swath({{3400, 35}, {-600, 35}}, 0.1), swath({{-20, 11}, {2500, 11}}, 0.3)};
-  kit::start_gdal();
+  geo::start_gdal();
   ScratchFolder dir;
   std::vector<TiledGrid> streamed;
   std::vector<LineGrid> whole;
@@ -260,15 +260,15 @@ TEST_P(StreamedCheck, GivesTheInMemoryCheckOverlapsGeoTiffsAndFigureBlocks) {
       // Byte for byte the file of one write of the whole grid, as the summary wrote it before
       // it streamed.
       const std::string one_write = dir.path + "/one_write.tif";
-      kit::RasterLayout layout;
+      geo::RasterLayout layout;
       layout.width = w;
       layout.height = h;
       std::copy(std::begin(gt), std::end(gt), layout.geotransform);
       layout.crs = "EPSG:32633";
       layout.nodata = std::numeric_limits<double>::quiet_NaN();
-      GDALDatasetUniquePtr ds = kit::create_geotiff(one_write, layout);
-      kit::write_window(*ds, 0, 0, w, h, expected.data(), one_write);
-      kit::close_checked(std::move(ds), one_write);
+      GDALDatasetUniquePtr ds = geo::create_geotiff(one_write, layout);
+      geo::write_window(*ds, 0, 0, w, h, expected.data(), one_write);
+      geo::close_checked(std::move(ds), one_write);
       EXPECT_TRUE(same_bytes(tif, one_write)) << tif;
       std::filesystem::remove(one_write);
       EXPECT_FALSE(write_overlap_tiff(dir.path + "/big.tif", streamed[a], streamed[b], got, "",

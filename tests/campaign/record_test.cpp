@@ -1,7 +1,7 @@
 // The line record's codec: what it writes it reads back whole; anything else (corrupt text,
 // another version, a field missing or of the wrong type) is no record, so the line runs
 // again, and never a crash.
-#include "record.hpp"
+#include "campaign/folder/record.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "campaign/folder/lines.hpp"
 #include "line_task.hpp"
-#include "lines.hpp"
 
 namespace campaign {
 namespace {

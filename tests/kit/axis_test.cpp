@@ -1,6 +1,6 @@
 // The figures' ticks: round steps, as many decimals as the step needs, and no two labels of
 // an axis alike (gnuplot's own labels for values all alike read 0.00100, 0.00100, 0.00101).
-#include "axis.hpp"
+#include "kit/axis.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The tools' option parser: what each kind of mistake is told, what reaches the setters, and
 // --version.
-#include "command_line.hpp"
+#include "kit/command_line.hpp"
 
 #include <gtest/gtest.h>
 

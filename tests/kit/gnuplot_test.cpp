@@ -17,7 +17,7 @@
 #include <string>
 #include <thread>
 
-#include "gnuplot.hpp"
+#include "kit/gnuplot.hpp"
 
 namespace kit {
 namespace {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "gridder.hpp"
+#include "kit/gridder.hpp"
 
 namespace kit {
 namespace {

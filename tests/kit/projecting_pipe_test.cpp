@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "projector.hpp"
+#include "geo/projector.hpp"
 
-namespace kit {
+namespace geo {
 namespace {
 
 struct Batch {
@@ -97,4 +97,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Case>& p) { return std::string(p.param.name); });
 
 }  // namespace
-}  // namespace kit
+}  // namespace geo

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "deck_report.hpp"
-#include "run_files.hpp"
+#include "runfiles/run_files.hpp"
 
 namespace {
 

@@ -20,7 +20,7 @@
 
 #include "deck_report.hpp"
 #include "geoid_grid.hpp"
-#include "run_files.hpp"
+#include "runfiles/run_files.hpp"
 #include "surface.hpp"
 #include "truth.hpp"
 

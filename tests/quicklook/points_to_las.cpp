@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "run_files.hpp"
-#include "text.hpp"
+#include "runfiles/run_files.hpp"
+#include "runfiles/text.hpp"
 
 namespace {
 
@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
   }
   try {
     std::int64_t bad = 0;
-    const std::vector<runfiles::PointRecord> points = runfiles::read_points(argv[1], true, false, bad);
+    const std::vector<runfiles::PointRecord> points =
+        runfiles::read_points(argv[1], true, false, bad);
     std::string out = header(points.size());
     for (const runfiles::PointRecord& p : points) {
       std::string r(30, '\0');

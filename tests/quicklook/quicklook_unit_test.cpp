@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "dem_grid.hpp"
-#include "error.hpp"
 #include "histogram.hpp"
+#include "kit/error.hpp"
 #include "projection.hpp"
 #include "tile_grid.hpp"
 

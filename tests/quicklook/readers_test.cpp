@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "block_reader.hpp"
-#include "las_reader.hpp"
-#include "run_files.hpp"
-#include "text.hpp"
+#include "runfiles/block_reader.hpp"
+#include "runfiles/las_reader.hpp"
+#include "runfiles/run_files.hpp"
+#include "runfiles/text.hpp"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "deck_report.hpp"
-#include "text.hpp"
+#include "runfiles/text.hpp"
 
 namespace {
 

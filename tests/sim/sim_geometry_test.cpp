@@ -12,9 +12,9 @@
 #include <unistd.h>
 
 #include "beam.hpp"
+#include "runfiles/text.hpp"
 #include "scanner.hpp"
 #include "surface.hpp"
-#include "text.hpp"
 #include "trajectory.hpp"
 #include "truth.hpp"
 #include "wgs84.hpp"

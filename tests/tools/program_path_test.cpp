@@ -1,6 +1,6 @@
 // How the tools find each other: the installed layout (bin/ and libexec/beamfall/), the
 // build tree (side by side) and PATH, on a scratch tree of real files.
-#include "program_path.hpp"
+#include "kit/program_path.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <string>
 
 namespace fs = std::filesystem;
-using beamfall_tools::find_program;
-using beamfall_tools::find_program_from;
+using kit::find_program;
+using kit::find_program_from;
 
 namespace {
 
@@ -88,13 +88,13 @@ TEST_F(ProgramPath, SearchPath) {
   const std::string old_path = saved != nullptr ? saved : "";
   for (const Case& k : cases) {
     ::setenv("PATH", k.path.c_str(), 1);
-    EXPECT_EQ(beamfall_tools::find_on_path("tool"), k.expected) << k.path;
+    EXPECT_EQ(kit::find_on_path("tool"), k.expected) << k.path;
   }
   ::setenv("PATH", old_path.c_str(), 1);
 }
 
 TEST(ProgramPathSelf, TheRunningProgramFindsItself) {
-  EXPECT_EQ(beamfall_tools::own_path(), fs::read_symlink("/proc/self/exe"));
+  EXPECT_EQ(kit::own_path(), fs::read_symlink("/proc/self/exe"));
   const fs::path self = fs::read_symlink("/proc/self/exe");
   EXPECT_EQ(find_program(self.filename().string()), self);
 }

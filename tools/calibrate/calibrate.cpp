@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "command_line.hpp"
 #include "control.hpp"
 #include "flight_lines.hpp"
+#include "kit/command_line.hpp"
 #include "misfit.hpp"
 #include "patches.hpp"
 #include "report.hpp"

@@ -2,15 +2,15 @@
 
 #include <algorithm>
 
-#include "deck_files.hpp"
+#include "campaign/folder/lines.hpp"
+#include "campaign/folder/record.hpp"
 #include "georef/interp.hpp"
 #include "input/scanfile.hpp"
 #include "input/scanrec.hpp"
 #include "input/trajectory.hpp"
-#include "lines.hpp"
 #include "pipeline/pipeline.hpp"
-#include "record.hpp"
 #include "run/deck.hpp"
+#include "run/session.hpp"
 #include "textio/error.hpp"
 #include "textio/freeread.hpp"
 #include "textio/infile.hpp"
@@ -74,7 +74,7 @@ Line open_line(const fs::path& dir, const std::string& name) {
     line.name = name;
     line.folder = dir / name;
     line.par =
-        bftools::read_deck_file((line.folder / campaign::deck_name(line.folder.string())).string());
+        bf::read_deck_file((line.folder / campaign::deck_name(line.folder.string())).string());
     bf::derive_times(line.par);
     line.par.usegeoid = !bf::is_no_file(line.par.geoidname);
     if (!line.par.useatt)

@@ -10,10 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "georef/geolocate.hpp"
-#include "georef/interp.hpp"
-#include "input/geoid.hpp"
-#include "run/runpar.hpp"
+#include "run/session.hpp"
 
 namespace bfcal {
 

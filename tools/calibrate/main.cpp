@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "calibrate.hpp"
-#include "child_status.hpp"
+#include "kit/child_status.hpp"
 
 int main(int argc, char** argv) {
   kit::take_child_status_back();

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <string>
 
-#include "axis.hpp"
-#include "html.hpp"
+#include "kit/axis.hpp"
+#include "kit/html.hpp"
 #include "report.hpp"
 
 namespace bfcal {

@@ -10,7 +10,7 @@
 
 #include <Eigen/Dense>
 
-#include "georef/rigorous.hpp"
+#include "georef/wgs84.hpp"
 #include "input/scanfile.hpp"
 #include "parallel.hpp"
 #include "textio/error.hpp"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "flight_lines.hpp"
-#include "georef/geolocate.hpp"
+#include "georef/sensor.hpp"
 
 namespace bfcal {
 

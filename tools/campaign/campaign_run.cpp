@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <thread>
 
+#include "campaign/folder/lines.hpp"
 #include "engines.hpp"
-#include "lines.hpp"
-#include "program_path.hpp"
-#include "spawn.hpp"
+#include "kit/program_path.hpp"
+#include "kit/spawn.hpp"
 
 namespace campaign {
 
@@ -23,9 +23,8 @@ namespace {
 const char* const kProg = "beamfall-campaign";
 
 std::string absolute(const std::string& program) {
-  const std::string p = program.find('/') == std::string::npos
-                            ? beamfall_tools::find_on_path(program).string()
-                            : program;
+  const std::string p =
+      program.find('/') == std::string::npos ? kit::find_on_path(program).string() : program;
   std::error_code ec;
   const fs::path canonical = fs::canonical(p, ec);
   return ec ? p : canonical.string();
@@ -87,7 +86,8 @@ bool report_failures(const std::string& campaign_dir, const std::vector<LineJob>
 int run_summary(const std::string& campaign_dir) {
   std::fflush(stdout);
   const char* other = std::getenv("BEAMFALL_CAMPAIGN_SUMMARY");
-  if (other != nullptr && *other != '\0') return run_command(plain_command({other, campaign_dir}));
+  if (other != nullptr && *other != '\0')
+    return kit::run_command(kit::plain_command({other, campaign_dir}));
   return summary_main({campaign_dir});
 }
 
@@ -101,11 +101,11 @@ TaskSettings settings_of(const RunOptions& o, const std::string& campaign_dir) {
   s.rigorous = o.rigorous;
   s.boresight = o.boresight;
   s.range_offset = o.range_offset;
-  if (!beamfall_tools::is_program_file(s.beamfall))
+  if (!kit::is_program_file(s.beamfall))
     throw kit::ToolError("beamfall not found (" + s.beamfall + "); set BEAMFALL");
   if (o.quicklook) {
     s.quicklook_program = absolute(locate_program("BEAMFALL_QUICKLOOK", "beamfall-quicklook"));
-    if (!beamfall_tools::is_program_file(s.quicklook_program))
+    if (!kit::is_program_file(s.quicklook_program))
       throw kit::ToolError("beamfall-quicklook not found; set BEAMFALL_QUICKLOOK");
   }
   return s;
@@ -129,14 +129,14 @@ std::vector<LineJob> plan(const RunOptions& o, const TaskSettings& s,
 }  // namespace
 
 std::string self_path() {
-  const fs::path p = beamfall_tools::own_path();
+  const fs::path p = kit::own_path();
   return p.empty() ? std::string(kProg) : p.string();
 }
 
 std::string locate_program(const char* env_var, const std::string& name) {
   const char* set = std::getenv(env_var);
   if (set != nullptr && *set != '\0') return set;
-  return beamfall_tools::find_program(name).string();
+  return kit::find_program(name).string();
 }
 
 int run_main(const std::vector<std::string>& args) {

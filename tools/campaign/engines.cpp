@@ -12,7 +12,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "spawn.hpp"
+#include "kit/spawn.hpp"
 
 namespace campaign {
 
@@ -114,16 +114,16 @@ class BlockedSignals {
 // and the campaign's lock is held until no task runs. A signal sent to the whole process group
 // reaches parallel twice, which changes nothing. A signal from the terminal reached parallel
 // already. Ends by the interrupt's signal.
-void wait_for_parallel(const Command& c) {
+void wait_for_parallel(const kit::Command& c) {
   sigset_t set = stop_signals();
   // Wakes the wait when parallel ends (main has taken SIGCHLD back from an ignoring parent).
   ::sigaddset(&set, SIGCHLD);
   int interrupt = 0;
   {
     const BlockedSignals blocked(set);
-    const pid_t pid = start(c);
+    const pid_t pid = kit::start(c);
     bool forwarded = false;
-    while (poll_exit(pid) < 0) {
+    while (kit::poll_exit(pid) < 0) {
       siginfo_t info{};
       const timespec second{1, 0};
       const int signal = ::sigtimedwait(&set, &info, &second);
@@ -142,7 +142,7 @@ void wait_for_parallel(const Command& c) {
 }  // namespace
 
 void run_parallel(EngineRun& e, int jobs) {
-  Command c;
+  kit::Command c;
   c.argv = {"parallel",
             "--will-cite",
             "-q",
@@ -171,7 +171,7 @@ namespace {
 std::size_t slurm_array_limit() {
   std::string config;
   try {
-    config = capture(plain_command({"scontrol", "show", "config"})).second;
+    config = kit::capture(kit::plain_command({"scontrol", "show", "config"})).second;
   } catch (const std::exception&) {
   }
   long max = 1001;
@@ -188,9 +188,9 @@ std::size_t slurm_array_limit() {
 // The number of tasks of the job Slurm counts as running.
 std::size_t slurm_running(const std::string& jobid) {
   try {
-    const std::string out =
-        capture(plain_command({"squeue", "-h", "-r", "-j", jobid, "-t", "RUNNING", "-o", "%i"}))
-            .second;
+    const std::string out = kit::capture(kit::plain_command({"squeue", "-h", "-r", "-j", jobid,
+                                                             "-t", "RUNNING", "-o", "%i"}))
+                                .second;
     std::size_t n = 0;
     for (char ch : out)
       n += ch == '\n';
@@ -285,10 +285,10 @@ int interrupt_within(double seconds) {
 // Cancels the submitted array, ends sbatch when it still runs, and exits as the signal asks.
 [[noreturn]] void cancel_array(pid_t sbatch, const std::string& idfile, int signal) {
   const std::string id = job_id(file_text(idfile));
-  if (!id.empty()) run_command(plain_command({"scancel", id}));
+  if (!id.empty()) kit::run_command(kit::plain_command({"scancel", id}));
   if (sbatch > 0) {
     ::kill(sbatch, SIGTERM);
-    wait_for(sbatch);
+    kit::wait_for(sbatch);
   }
   end_by_signal(signal);
 }
@@ -317,7 +317,7 @@ void run_array(const EngineRun& e, SlurmProgress& progress, std::size_t first, s
   const std::string script = e.state_dir + "/slurm-task";
   write_text(script, batch_script(e.self));
   const std::string idfile = e.state_dir + "/slurm.jobid";
-  Command c;
+  kit::Command c;
   c.argv = {"sbatch",
             "--parsable",
             "--wait",
@@ -331,8 +331,8 @@ void run_array(const EngineRun& e, SlurmProgress& progress, std::size_t first, s
   for (const std::string& a : batch_arguments(e, first))
     c.argv.push_back(a);
   c.stdout_file = idfile;
-  const pid_t pid = start(c);
-  while (poll_exit(pid) < 0) {
+  const pid_t pid = kit::start(c);
+  while (kit::poll_exit(pid) < 0) {
     if (const int signal = interrupt_within(poll_seconds())) cancel_array(pid, idfile, signal);
     const std::string id = job_id(file_text(idfile));
     if (!id.empty()) progress.update(id);

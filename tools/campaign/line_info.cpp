@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <limits>
 
-#include "run_files.hpp"
+#include "runfiles/run_files.hpp"
 
 namespace campaign {
 
@@ -13,8 +13,8 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-bftools::ManifestSummary missing_summary() {
-  bftools::ManifestSummary s;
+kit::ManifestSummary missing_summary() {
+  kit::ManifestSummary s;
   s.range_min = s.range_max = s.flight_height_min = s.flight_height_max = kNaN;
   return s;
 }
@@ -34,17 +34,17 @@ std::string in_line(const std::string& line_dir, const std::string& name) {
 }
 
 // The track and the points, from the files the manifest names.
-void find_outputs(const bftools::Manifest& m, const std::string& line_dir, LineInfo& l) {
+void find_outputs(const kit::Manifest& m, const std::string& line_dir, LineInfo& l) {
   // In profile mode the position columns hold times and offsets: nothing to map.
   if (!m.deck || !m.deck->useatt) return;
   std::error_code ec;
-  if (const bftools::ManifestFile* centre = m.output("centre")) {
+  if (const kit::ManifestFile* centre = m.output("centre")) {
     const std::string path = in_line(line_dir, centre->name);
     if (fs::exists(path, ec)) read_centre_track(path, l);
   }
-  if (const bftools::ManifestFile* points = m.output("points")) {
+  if (const kit::ManifestFile* points = m.output("points")) {
     l.points_file = in_line(line_dir, points->name);
-  } else if (const bftools::ManifestFile* las = m.output("las")) {
+  } else if (const kit::ManifestFile* las = m.output("las")) {
     l.points_file = in_line(line_dir, las->name);
     l.las_points = true;
   }
@@ -53,8 +53,8 @@ void find_outputs(const bftools::Manifest& m, const std::string& line_dir, LineI
 }
 
 // A failed line's counts only: the figures of a run without data are placeholders.
-bftools::ManifestSummary counts_only(const bftools::ManifestSummary& s) {
-  bftools::ManifestSummary c = missing_summary();
+kit::ManifestSummary counts_only(const kit::ManifestSummary& s) {
+  kit::ManifestSummary c = missing_summary();
   c.scans_read = s.scans_read;
   c.points_output = s.points_output;
   c.rejected_amplitude = s.rejected_amplitude;
@@ -74,7 +74,7 @@ LineInfo read_line(const std::string& dir, const std::string& name) {
   if (!l.record) return l;
   l.failure = line_failure(*l.record);
   if (l.record->manifest.is_null()) return l;
-  l.manifest = bftools::manifest_from_json(l.record->manifest);
+  l.manifest = kit::manifest_from_json(l.record->manifest);
   if (!l.manifest) return l;
   if (l.failure != Failure::none) {
     if (l.manifest->summary) l.summary = counts_only(*l.manifest->summary);

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "gridder.hpp"
+#include "campaign/folder/record.hpp"
+#include "kit/gridder.hpp"
+#include "kit/manifest.hpp"
 #include "line_task.hpp"
-#include "manifest.hpp"
 #include "overlap.hpp"
-#include "record.hpp"
 
 namespace campaign {
 
@@ -21,8 +21,8 @@ struct LineInfo {
   std::string name;  // folder name
   std::optional<LineRecord> record;
   Failure failure = Failure::none;  // none also when the line never ran
-  std::optional<bftools::Manifest> manifest;
-  bftools::ManifestSummary summary;    // every figure missing (NaN, -1) without one
+  std::optional<kit::Manifest> manifest;
+  kit::ManifestSummary summary;        // every figure missing (NaN, -1) without one
   double bias = 0.0, roll = 0.0;       // regression, full precision; NaN without one
   double roll0 = 0.0;                  // degrees: the roll0 the line ran with; NaN when unknown
   double t_first = 0.0, t_last = 0.0;  // centre track, decimal hours

@@ -11,10 +11,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "deck_files.hpp"
-#include "lines.hpp"
-#include "manifest.hpp"
-#include "spawn.hpp"
+#include "campaign/folder/lines.hpp"
+#include "kit/manifest.hpp"
+#include "kit/spawn.hpp"
+#include "run/session.hpp"
 #include "textio/error.hpp"
 
 namespace campaign {
@@ -34,17 +34,32 @@ std::string deck_of(const std::string& line_dir) {
   return name.empty() ? "deck" : name;
 }
 
+// The files a run of the line's deck reads and writes without options, as beamfall lists
+// them (names as the deck gives them).
+struct DeckFiles {
+  std::vector<std::string> inputs;
+  std::vector<std::string> outputs;
+  std::string points;  // the point file; empty when the deck writes none
+};
+
 // The deck's own files, or none when beamfall cannot read the deck (the run then fails).
-std::optional<bftools::DeckFiles> deck_files_of(const std::string& line_dir) {
+std::optional<DeckFiles> deck_files_of(const std::string& line_dir) {
+  bf::RunPar deck;
   try {
-    return bftools::deck_files(bftools::read_deck_file(line_dir + "/" + deck_of(line_dir)));
+    deck = bf::read_deck_file(line_dir + "/" + deck_of(line_dir));
   } catch (const bf::Stop&) {
     return std::nullopt;
   }
+  DeckFiles f;
+  for (const bf::RunFileName& file : bf::run_file_names(deck)) {
+    (file.output ? f.outputs : f.inputs).push_back(file.name);
+    if (file.role == "points") f.points = file.name;
+  }
+  return f;
 }
 
 std::vector<FileStamp> input_stamps(const std::string& line_dir,
-                                    const std::optional<bftools::DeckFiles>& files) {
+                                    const std::optional<DeckFiles>& files) {
   std::vector<FileStamp> in = {stamp_file(line_dir, deck_of(line_dir))};
   if (files)
     for (const std::string& name : files->inputs)
@@ -53,7 +68,7 @@ std::vector<FileStamp> input_stamps(const std::string& line_dir,
 }
 
 std::vector<std::string> output_names(const TaskSettings& s,
-                                      const std::optional<bftools::DeckFiles>& files) {
+                                      const std::optional<DeckFiles>& files) {
   std::vector<std::string> out = {"report.txt"};
   if (files) out.insert(out.end(), files->outputs.begin(), files->outputs.end());
   if (s.las) out.push_back("points.las");
@@ -85,25 +100,25 @@ std::string source_date_epoch(const std::string& date) {
 }
 
 int run_beamfall(const TaskSettings& s, const LineJob& job, const std::string& line_dir) {
-  Command c;
+  kit::Command c;
   c.argv = beamfall_arguments(s, job);
   c.dir = line_dir;
   c.stdin_file = deck_of(line_dir);
   c.stdout_file = "report.txt";
   if (s.las) c.env.emplace_back("SOURCE_DATE_EPOCH", source_date_epoch(job.date));
-  return run_command(c);
+  return kit::run_command(c);
 }
 
 int run_quicklook(const TaskSettings& s, const std::string& line_dir,
-                  const std::optional<bftools::DeckFiles>& files) {
-  Command c;
+                  const std::optional<DeckFiles>& files) {
+  kit::Command c;
   c.argv = {s.quicklook_program, deck_of(line_dir), kManifestFile};
   // A deck that writes its points to the LAS file only: the quick look reads them there.
   if (s.las && files && files->points.empty()) c.argv.insert(c.argv.end(), {"--las", "points.las"});
   c.dir = line_dir;
   c.stdout_file = "quicklook.log";
   c.stderr_to_stdout = true;
-  return run_command(c);
+  return kit::run_command(c);
 }
 
 // The manifest beamfall wrote, left in place for the quick look; null when there is none.
@@ -163,8 +178,8 @@ std::string seconds_text(double seconds) {
 }
 
 Failure line_failure(int status, const nlohmann::json& manifest) {
-  const std::optional<bftools::Manifest> m =
-      manifest.is_object() ? bftools::manifest_from_json(manifest) : std::nullopt;
+  const std::optional<kit::Manifest> m =
+      manifest.is_object() ? kit::manifest_from_json(manifest) : std::nullopt;
   if (m && m->summary && m->summary->points_output == 0) return Failure::no_points;
   return status != 0 ? Failure::exit_status : Failure::none;
 }
@@ -198,7 +213,7 @@ int run_line_task(const TaskSettings& s, const LineJob& job) {
   ::unlink((line_dir + "/" + kRecordName).c_str());
   ::unlink((line_dir + "/" + kManifestFile).c_str());
   const auto start = std::chrono::steady_clock::now();
-  const std::optional<bftools::DeckFiles> files = deck_files_of(line_dir);
+  const std::optional<DeckFiles> files = deck_files_of(line_dir);
   int status = run_beamfall(s, job, line_dir);
   nlohmann::json manifest = read_manifest_file(line_dir);
   // A run that ended normally but output no point failed as a line: status 1, as for

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "record.hpp"
+#include "campaign/folder/record.hpp"
 #include "run_options.hpp"
 
 namespace campaign {

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "campaign_run.hpp"
+#include "kit/version.hpp"
 #include "run_options.hpp"
-#include "version.hpp"
 #ifdef BEAMFALL_WITH_CALIBRATE
 #include "calibrate.hpp"
-#include "child_status.hpp"
+#include "kit/child_status.hpp"
 #endif
 
 namespace campaign {
@@ -78,7 +78,7 @@ int calibrate_main(const std::vector<std::string>& args) {
 #endif
 
 int version_main(const std::vector<std::string>&) {
-  runfiles::show_version();
+  kit::show_version();
 }
 
 int help_main(const std::vector<std::string>&) {

@@ -13,8 +13,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include "error.hpp"
-#include "gdal_io.hpp"
+#include "geo/gdal_io.hpp"
+#include "kit/error.hpp"
 
 namespace campaign {
 
@@ -40,84 +40,12 @@ std::string tmerc_crs(double lat0, double lon0) {
 
 LocalProjection::LocalProjection(double lat0, double lon0) : Projector(tmerc_crs(lat0, lon0)) {}
 
-namespace {
-
-bool by_row_then_column(const GridCell& a, const GridCell& b) {
-  return a.j != b.j ? a.j < b.j : a.i < b.i;
-}
-
-void set_box(LineGrid& g) {
-  if (g.empty()) return;
-  g.jlo = g.cells.front().j;
-  g.jhi = g.cells.back().j;
-  g.ilo = g.ihi = g.cells.front().i;
-  for (const GridCell& c : g.cells) {
-    g.ilo = std::min(g.ilo, c.i);
-    g.ihi = std::max(g.ihi, c.i);
-  }
-}
-
-// Cells from the origin of the common projection, within +-2^31 of it.
 kit::GridFrame common_frame(double cell) {
   kit::GridFrame f;
   f.cell = cell;
   f.ix_min = f.iy_min = -(std::int64_t{1} << 31);
   f.nx = f.ny = (std::int64_t{1} << 32) - 1;
   return f;
-}
-
-}  // namespace
-
-LineGrid grid_points(const std::vector<double>& x, const std::vector<double>& y,
-                     const std::vector<double>& h, double cell) {
-  const kit::GridFrame f = common_frame(cell);
-  const auto lo = static_cast<double>(f.ix_min), hi = static_cast<double>(f.ix_min + f.nx);
-  std::map<std::pair<std::int64_t, std::int64_t>, std::pair<double, std::uint32_t>> sums;
-  const std::size_t n = std::min({x.size(), y.size(), h.size()});
-  for (std::size_t k = 0; k < n; ++k) {
-    const double i = std::floor(x[k] / cell), j = std::floor(y[k] / cell);
-    if (!(i >= lo && i < hi && j >= lo && j < hi && std::isfinite(h[k]))) continue;
-    auto& [sum, count] = sums[{static_cast<std::int64_t>(j), static_cast<std::int64_t>(i)}];
-    sum += h[k];
-    ++count;
-  }
-  LineGrid g;
-  for (const auto& [at, s] : sums) {
-    g.cells.push_back({static_cast<std::int32_t>(at.first), static_cast<std::int32_t>(at.second),
-                       static_cast<float>(s.first / static_cast<double>(s.second))});
-  }
-  set_box(g);
-  return g;
-}
-
-Overlap compare_lines(const LineGrid& ga, const LineGrid& gb, double cell) {
-  Overlap o;
-  o.cell = cell;
-  if (!ga.box_meets(gb)) return o;
-  double sum = 0.0, sum2 = 0.0;
-  std::size_t ka = 0, kb = 0;
-  while (ka < ga.cells.size() && kb < gb.cells.size()) {
-    const GridCell& a = ga.cells[ka];
-    const GridCell& b = gb.cells[kb];
-    if (by_row_then_column(a, b)) {
-      ++ka;
-    } else if (by_row_then_column(b, a)) {
-      ++kb;
-    } else {
-      const double dh = static_cast<double>(a.mean) - static_cast<double>(b.mean);
-      o.cells.push_back({a.j, a.i, dh});
-      sum += dh;
-      sum2 += dh * dh;
-      ++ka;
-      ++kb;
-    }
-  }
-  if (!o.cells.empty()) {
-    const auto n = static_cast<double>(o.cells.size());
-    o.mean = sum / n;
-    o.rms = std::sqrt(sum2 / n);
-  }
-  return o;
 }
 
 namespace {
@@ -431,7 +359,7 @@ bool write_overlap_tiff(const std::string& path, const TiledGrid& ga, const Tile
   const std::int64_t nx64 = std::int64_t{o.ihi} - o.ilo + 1, ny64 = std::int64_t{o.jhi} - o.jlo + 1;
   if (nx64 > INT32_MAX || ny64 > INT32_MAX || nx64 > max_cells / ny64) return false;
   const double cell = o.cell;
-  kit::RasterLayout layout;
+  geo::RasterLayout layout;
   layout.width = static_cast<int>(nx64);
   layout.height = static_cast<int>(ny64);
   const double gt[6] = {static_cast<double>(o.ilo) * cell,         cell, 0.0,
@@ -439,7 +367,7 @@ bool write_overlap_tiff(const std::string& path, const TiledGrid& ga, const Tile
   std::copy(std::begin(gt), std::end(gt), layout.geotransform);
   layout.crs = crs;
   layout.nodata = std::numeric_limits<double>::quiet_NaN();
-  GDALDatasetUniquePtr ds = kit::create_geotiff(path, layout);
+  GDALDatasetUniquePtr ds = geo::create_geotiff(path, layout);
   // Whole strips from the north down, each flushed once written: the file is laid out as one
   // write of the whole grid lays it out, through a cache of one strip.
   int block_w = 0, strip_rows = 0;
@@ -457,11 +385,11 @@ bool write_overlap_tiff(const std::string& path, const TiledGrid& ga, const Tile
                  line[std::int64_t{i} - o.ilo] = static_cast<float>(dh);
                });
     }
-    kit::write_window(*ds, 0, static_cast<int>(top), layout.width, static_cast<int>(h),
+    geo::write_window(*ds, 0, static_cast<int>(top), layout.width, static_cast<int>(h),
                       strip.data(), path);
-    kit::flush_checked(*ds, path);
+    geo::flush_checked(*ds, path);
   }
-  kit::close_checked(std::move(ds), path);
+  geo::close_checked(std::move(ds), path);
   return true;
 }
 

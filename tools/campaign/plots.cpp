@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <tuple>
 
-#include "axis.hpp"
-#include "error.hpp"
-#include "gnuplot.hpp"
-#include "text.hpp"
+#include "kit/axis.hpp"
+#include "kit/error.hpp"
+#include "kit/gnuplot.hpp"
+#include "runfiles/text.hpp"
 
 namespace campaign {
 

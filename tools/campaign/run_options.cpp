@@ -2,9 +2,9 @@
 
 #include <charconv>
 
-#include "command_line.hpp"
-#include "lines.hpp"
-#include "run/options.hpp"
+#include "campaign/folder/lines.hpp"
+#include "kit/command_line.hpp"
+#include "run/session.hpp"
 
 namespace campaign {
 
@@ -20,12 +20,7 @@ bool positive_count(const std::string& s, int& v) {
 // takes exactly what beamfall takes, with beamfall's message.
 kit::OptionSetter beamfall_value(const char* name, std::string& field) {
   return [name, &field](const std::string& value) {
-    const char* const one[] = {name, value.c_str()};
-    try {
-      bf::parse_options(one);
-    } catch (const bf::UsageError& e) {
-      throw kit::UsageError(e.what());
-    }
+    if (const auto error = bf::option_value_error(name, value)) throw kit::UsageError(*error);
     field = value;
     return true;
   };

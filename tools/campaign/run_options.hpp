@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "error.hpp"
+#include "kit/error.hpp"
 
 namespace campaign {
 

@@ -17,12 +17,12 @@
 #include <thread>
 #include <vector>
 
+#include "campaign/folder/lines.hpp"
 #include "campaign_run.hpp"
-#include "command_line.hpp"
-#include "gdal_io.hpp"
-#include "html.hpp"
+#include "geo/gdal_io.hpp"
+#include "kit/command_line.hpp"
+#include "kit/html.hpp"
 #include "line_info.hpp"
-#include "lines.hpp"
 #include "overlap.hpp"
 #include "plots.hpp"
 #include "run_options.hpp"
@@ -282,7 +282,7 @@ std::string csv_text(const Campaign& c) {
       "flight_height_max_m,bias_m,roll_deg,rejected_amplitude,rejected_index,rejected_range,"
       "seconds\n";
   for (const LineInfo& l : c.lines) {
-    const bftools::ManifestSummary& r = l.summary;
+    const kit::ManifestSummary& r = l.summary;
     t += csv_field(l.name) + "," + status_text(l) + "," + count(r.scans_read) + "," +
          count(r.points_output) + "," + fmt(l.t_first, 7) + "," + fmt(l.t_last, 7) + "," +
          fmt(r.flight_height_min, 2) + "," + fmt(r.flight_height_max, 2) + "," + fmt(l.bias, 2) +
@@ -296,7 +296,7 @@ std::string csv_text(const Campaign& c) {
 std::string line_table_html(const Campaign& c) {
   std::vector<std::vector<std::string>> rows;
   for (const LineInfo& l : c.lines) {
-    const bftools::ManifestSummary& r = l.summary;
+    const kit::ManifestSummary& r = l.summary;
     rows.push_back({html_escape(l.name), status_text(l), count(r.scans_read),
                     count(r.points_output), fmt(l.t_first, 4) + " &ndash; " + fmt(l.t_last, 4),
                     fmt(r.flight_height_min, 2) + " &ndash; " + fmt(r.flight_height_max, 2),
@@ -396,7 +396,7 @@ int summary_main(const std::vector<std::string>& arguments) {
   if (!fs::is_directory(args[0])) throw kit::ToolError(args[0] + ": no such campaign folder");
   Campaign c;
   c.dir = fs::canonical(args[0]).string();
-  kit::start_gdal();
+  geo::start_gdal();
   for (const std::string& name : list_lines(c.dir))
     c.lines.push_back(read_line(c.dir, name));
   cross_check(c);

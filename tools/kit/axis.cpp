@@ -1,9 +1,9 @@
-#include "axis.hpp"
+#include "kit/axis.hpp"
 
 #include <algorithm>
 #include <cmath>
 
-#include "text.hpp"
+#include "runfiles/text.hpp"
 
 namespace kit {
 

@@ -1,9 +1,9 @@
-#include "command_line.hpp"
+#include "kit/command_line.hpp"
 
 #include <algorithm>
 #include <cmath>
 
-#include "version.hpp"
+#include "kit/version.hpp"
 
 namespace kit {
 
@@ -49,7 +49,7 @@ std::vector<std::string> parse_command_line(std::span<const std::string> args,
                         args.end());
       break;
     }
-    if (arg == "--version") runfiles::show_version();
+    if (arg == "--version") kit::show_version();
     const Option* o = find_option(options, arg);
     if (o == nullptr) {
       if (arg.size() > 1 && arg[0] == '-') throw UsageError("unknown option '" + arg + "'");

@@ -1,7 +1,7 @@
 // One command-line parser for the tools: long options with or without a value, the rest
 // positional, in any order; "--" ends the options. Every mistake is a kit::UsageError naming
 // the option. Every parse also knows --version: it writes "<program> <version>" on standard
-// output and ends the program (runfiles::show_version).
+// output and ends the program (kit::show_version).
 #pragma once
 
 #include <functional>
@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "error.hpp"
+#include "kit/error.hpp"
 
 namespace kit {
 

@@ -3,7 +3,7 @@
 // run's files throw the second one already.
 #pragma once
 
-#include "text.hpp"
+#include "runfiles/text.hpp"
 
 namespace kit {
 

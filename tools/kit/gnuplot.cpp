@@ -1,4 +1,4 @@
-#include "gnuplot.hpp"
+#include "kit/gnuplot.hpp"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "error.hpp"
+#include "kit/error.hpp"
 
 extern char** environ;
 

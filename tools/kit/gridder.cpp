@@ -1,4 +1,4 @@
-#include "gridder.hpp"
+#include "kit/gridder.hpp"
 
 #include <algorithm>
 #include <cmath>

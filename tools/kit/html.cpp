@@ -1,4 +1,4 @@
-#include "html.hpp"
+#include "kit/html.hpp"
 
 namespace kit {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "error.hpp"
+#include "kit/error.hpp"
 
 namespace quicklook {
 

@@ -11,9 +11,9 @@
 #include <set>
 #include <utility>
 
-#include "error.hpp"
-#include "gdal_io.hpp"
-#include "text.hpp"
+#include "geo/gdal_io.hpp"
+#include "kit/error.hpp"
+#include "runfiles/text.hpp"
 
 namespace quicklook {
 
@@ -135,7 +135,7 @@ RasterExtent DemWriter::write_dem(std::int64_t ix_lo, std::int64_t ix_hi, std::i
   e.east = e.west + e.width * f.cell;
   e.south = f.y0 + static_cast<double>(iy_lo) * f.cell;
   e.north = e.south + e.height * f.cell;
-  kit::RasterLayout layout;
+  geo::RasterLayout layout;
   layout.width = e.width;
   layout.height = e.height;
   layout.bands = 2;
@@ -147,7 +147,7 @@ RasterExtent DemWriter::write_dem(std::int64_t ix_lo, std::int64_t ix_hi, std::i
   layout.creation_options = {"TILED=YES",        "BLOCKXSIZE=256",       "BLOCKYSIZE=256",
                              "COMPRESS=DEFLATE", "PREDICTOR=3",          "SPARSE_OK=TRUE",
                              "BIGTIFF=IF_SAFER", "NUM_THREADS=ALL_CPUS", "ZLEVEL=1"};
-  GDALDatasetUniquePtr ds = kit::create_geotiff(path, layout);
+  GDALDatasetUniquePtr ds = geo::create_geotiff(path, layout);
   std::vector<float> block, tile(static_cast<std::size_t>(2 * kCells));
   for (const auto& [br, bc] : blocks_with_data(offsets_, win)) {
     const std::int64_t c0 = bc * kBlock, r0 = br * kBlock;
@@ -175,10 +175,10 @@ RasterExtent DemWriter::write_dem(std::int64_t ix_lo, std::int64_t ix_hi, std::i
         }
       }
     }
-    kit::write_window(*ds, static_cast<int>(c0), static_cast<int>(r0), static_cast<int>(bw),
+    geo::write_window(*ds, static_cast<int>(c0), static_cast<int>(r0), static_cast<int>(bw),
                       static_cast<int>(bh), block.data(), path);
   }
-  kit::close_checked(std::move(ds), path);
+  geo::close_checked(std::move(ds), path);
   return e;
 }
 
@@ -200,7 +200,7 @@ void write_colour_ramp(const std::string& path, double low, double high) {
   text += "nv 0 0 0 0\n";
   VSILFILE* f = VSIFOpenL(path.c_str(), "wb");
   if (f == nullptr || VSIFWriteL(text.data(), 1, text.size(), f) != text.size())
-    kit::gdal_failed("cannot write " + path);
+    geo::gdal_failed("cannot write " + path);
   VSIFCloseL(f);
 }
 
@@ -243,14 +243,14 @@ DemWriter::Hillshade DemWriter::write_hillshade(double low, double high, int eps
   e.south = frame_.y0 + static_cast<double>(cy_lo) * pixel;
   e.north = e.south + oh * pixel;
   const std::string mem = "/vsimem/beamfall-quicklook/";
-  kit::RasterLayout layout;
+  geo::RasterLayout layout;
   layout.width = ow;
   layout.height = oh;
   const double transform[6] = {e.west, pixel, 0.0, e.north, 0.0, -pixel};
   std::copy(std::begin(transform), std::end(transform), layout.geotransform);
   layout.crs = "EPSG:" + std::to_string(epsg);
   layout.nodata = kNodata;
-  GDALDatasetUniquePtr mean = kit::create_geotiff(mem + "mean.tif", layout);
+  GDALDatasetUniquePtr mean = geo::create_geotiff(mem + "mean.tif", layout);
   std::vector<float> rows(static_cast<std::size_t>(ow) * static_cast<std::size_t>(oh));
   for (int r = 0; r < oh; ++r) {
     for (int c = 0; c < ow; ++c) {
@@ -260,33 +260,33 @@ DemWriter::Hillshade DemWriter::write_hillshade(double low, double high, int eps
           ov_count_[o] == 0 ? kNodata : ov_sum_[o] / static_cast<float>(ov_count_[o]);
     }
   }
-  kit::write_window(*mean, 0, 0, ow, oh, rows.data(), mem + "mean.tif");
-  kit::ArgList shade_args{"-of", "GTiff", "-z", "3", "-compute_edges"};
+  geo::write_window(*mean, 0, 0, ow, oh, rows.data(), mem + "mean.tif");
+  geo::ArgList shade_args{"-of", "GTiff", "-z", "3", "-compute_edges"};
   GDALDatasetUniquePtr shade =
-      kit::dem_processing(mean.get(), "hillshade", mem + "shade.tif", nullptr, shade_args);
+      geo::dem_processing(mean.get(), "hillshade", mem + "shade.tif", nullptr, shade_args);
   write_colour_ramp(mem + "colours.txt", low, high);
-  kit::ArgList colour_args{"-of", "GTiff", "-alpha"};
-  GDALDatasetUniquePtr colour = kit::dem_processing(mean.get(), "color-relief", mem + "colour.tif",
+  geo::ArgList colour_args{"-of", "GTiff", "-alpha"};
+  GDALDatasetUniquePtr colour = geo::dem_processing(mean.get(), "color-relief", mem + "colour.tif",
                                                     (mem + "colours.txt").c_str(), colour_args);
   shade.reset();
   colour.reset();
   GDALDatasetUniquePtr vrt(GDALDataset::Open(
       shaded_relief_vrt(mem + "colour.tif", mem + "shade.tif", ow, oh).c_str(), GDAL_OF_RASTER));
-  if (!vrt) kit::gdal_failed("cannot combine colour relief and hillshade");
-  kit::ArgList png_args{"-of", "PNG"};
-  kit::translate(vrt.get(), png_path, png_args).reset();
+  if (!vrt) geo::gdal_failed("cannot combine colour relief and hillshade");
+  geo::ArgList png_args{"-of", "PNG"};
+  geo::translate(vrt.get(), png_path, png_args).reset();
   RasterExtent page = e;
   const double shrink = std::max(1.0, static_cast<double>(std::max(ow, oh)) / page_side);
   page.width = std::max(1, static_cast<int>(std::lround(ow / shrink)));
   page.height = std::max(1, static_cast<int>(std::lround(oh / shrink)));
-  kit::ArgList page_args{"-of",
+  geo::ArgList page_args{"-of",
                          "PNG",
                          "-r",
                          "average",
                          "-outsize",
                          std::to_string(page.width),
                          std::to_string(page.height)};
-  kit::translate(vrt.get(), page_png, page_args).reset();
+  geo::translate(vrt.get(), page_png, page_args).reset();
   vrt.reset();
   mean.reset();
   VSIRmdirRecursive(mem.c_str());
@@ -294,18 +294,18 @@ DemWriter::Hillshade DemWriter::write_hillshade(double low, double high, int eps
 }
 
 void write_track(const std::vector<runfiles::CentreRecord>& centre, const std::string& path) {
-  GDALDatasetUniquePtr ds = kit::create_gpkg(path);
-  OGRSpatialReference wgs84 = kit::spatial_ref("EPSG:4326");
+  GDALDatasetUniquePtr ds = geo::create_gpkg(path);
+  OGRSpatialReference wgs84 = geo::spatial_ref("EPSG:4326");
   OGRLayer* line =
-      kit::new_layer(*ds, "track", wkbLineStringM, wgs84,
+      geo::new_layer(*ds, "track", wkbLineStringM, wgs84,
                      {{"first_thr", OFTReal}, {"last_thr", OFTReal}, {"points", OFTInteger}});
-  OGRLayer* points = kit::new_layer(*ds, "centre_points", wkbPoint, wgs84,
+  OGRLayer* points = geo::new_layer(*ds, "centre_points", wkbPoint, wgs84,
                                     {{"thr", OFTReal},
                                      {"h", OFTReal},
                                      {"ampl", OFTInteger},
                                      {"airh", OFTReal},
                                      {"range", OFTReal}});
-  if (ds->StartTransaction() != OGRERR_NONE) kit::gdal_failed("cannot write " + path);
+  if (ds->StartTransaction() != OGRERR_NONE) geo::gdal_failed("cannot write " + path);
   OGRLineString track;
   track.setNumPoints(static_cast<int>(centre.size()));
   OGRFeature f(points->GetLayerDefn());  // reused: its fields are indexed in the order made
@@ -322,7 +322,7 @@ void write_track(const std::vector<runfiles::CentreRecord>& centre, const std::s
     p.setX(c.lon);
     p.setY(c.lat);
     f.SetGeometry(&p);
-    kit::add_feature(*points, f, path);
+    geo::add_feature(*points, f, path);
   }
   if (!centre.empty()) {
     OGRFeature l(line->GetLayerDefn());
@@ -330,10 +330,10 @@ void write_track(const std::vector<runfiles::CentreRecord>& centre, const std::s
     l.SetField("last_thr", centre.back().thr);
     l.SetField("points", static_cast<int>(centre.size()));
     l.SetGeometry(&track);
-    kit::add_feature(*line, l, path);
+    geo::add_feature(*line, l, path);
   }
-  if (ds->CommitTransaction() != OGRERR_NONE) kit::gdal_failed("cannot write " + path);
-  kit::close_checked(std::move(ds), path);
+  if (ds->CommitTransaction() != OGRERR_NONE) geo::gdal_failed("cannot write " + path);
+  geo::close_checked(std::move(ds), path);
 }
 
 }  // namespace quicklook

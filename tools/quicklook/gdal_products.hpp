@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "run_files.hpp"
+#include "runfiles/run_files.hpp"
 #include "tile_grid.hpp"
 
 namespace quicklook {

@@ -2,10 +2,10 @@
 #include <cstdio>
 #include <exception>
 
-#include "child_status.hpp"
+#include "kit/child_status.hpp"
 #include "options.hpp"
 #include "quicklook.hpp"
-#include "text.hpp"
+#include "runfiles/text.hpp"
 
 int main(int argc, char** argv) {
   kit::take_child_status_back();

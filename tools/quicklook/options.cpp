@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "command_line.hpp"
+#include "kit/command_line.hpp"
 
 namespace quicklook {
 

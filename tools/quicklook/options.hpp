@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "error.hpp"
+#include "kit/error.hpp"
 
 namespace quicklook {
 

@@ -3,7 +3,7 @@
 #include <cpl_conv.h>
 #include <cpl_string.h>
 
-#include "html.hpp"
+#include "kit/html.hpp"
 
 namespace quicklook {
 

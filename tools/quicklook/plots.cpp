@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "axis.hpp"
-#include "gnuplot.hpp"
-#include "text.hpp"
+#include "kit/axis.hpp"
+#include "kit/gnuplot.hpp"
+#include "runfiles/text.hpp"
 
 namespace quicklook {
 

@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "error.hpp"
+#include "kit/error.hpp"
 
 namespace quicklook {
 

@@ -1,11 +1,11 @@
 // The projected CRS of the quick-look products; the kit's projector transforms into it.
 #pragma once
 
-#include "projector.hpp"
+#include "geo/projector.hpp"
 
 namespace quicklook {
 
-using kit::Projector;
+using geo::Projector;
 
 // EPSG:3413 (polar stereographic north) beyond 60 N, EPSG:3031 beyond 60 S, otherwise the
 // WGS84 UTM zone (EPSG:326zz north, 327zz south) of the given track centre (degrees).

@@ -11,22 +11,22 @@
 #include <thread>
 #include <vector>
 
-#include "block_reader.hpp"
-#include "deck_files.hpp"
 #include "dem_grid.hpp"
-#include "error.hpp"
-#include "gdal_io.hpp"
 #include "gdal_products.hpp"
+#include "geo/gdal_io.hpp"
 #include "histogram.hpp"
-#include "las_reader.hpp"
-#include "manifest.hpp"
+#include "kit/error.hpp"
+#include "kit/manifest.hpp"
+#include "kit/median.hpp"
 #include "page.hpp"
 #include "plots.hpp"
 #include "product_folder.hpp"
 #include "projection.hpp"
-#include "run/runpar.hpp"
-#include "run_files.hpp"
-#include "text.hpp"
+#include "run/session.hpp"
+#include "runfiles/block_reader.hpp"
+#include "runfiles/las_reader.hpp"
+#include "runfiles/run_files.hpp"
+#include "runfiles/text.hpp"
 #include "textio/error.hpp"
 #include "tile_grid.hpp"
 
@@ -42,12 +42,6 @@ constexpr int kHillshadeSide = 2000;         // pixels, at most
 constexpr int kMapSide = 1000;               // pixels of the page's map picture, at most
 
 // What the products need of the deck, as beamfall read it.
-struct DeckView {
-  std::string scanner, geoid, points, centre;  // names, trailing blanks removed; "0" for none
-  long long naver = 1;
-  bool binout = true, calib = true, useatt = true;
-};
-
 // The run's figures, from its manifest; NaN or -1 where it has none.
 struct RunFigures {
   long long scans = -1, npout = -1, ncal = -1;
@@ -66,7 +60,7 @@ struct DemPlan {
 
 struct Run {
   Options options;
-  DeckView deck;
+  bf::RunPar deck;  // the deck, finished as the run finishes it (wrtpts, calib, usegeoid)
   RunFigures figures;
   fs::path base;  // the deck's folder: the run's file names are relative to it
   fs::path out;   // the product folder
@@ -96,11 +90,11 @@ std::size_t stride_for(std::size_t n, std::size_t keep) {
 // The files the products are made from: the centre file, the points (the deck's or the LAS
 // file) and the cross profiles.
 std::vector<std::string> run_inputs(const Run& r) {
-  std::vector<std::string> inputs = {(r.base / r.deck.centre).string()};
+  std::vector<std::string> inputs = {(r.base / bf::file_name(r.deck.cenname)).string()};
   if (!r.options.las.empty()) {
     inputs.push_back(r.options.las);
-  } else if (r.deck.points != "0") {
-    inputs.push_back((r.base / r.deck.points).string());
+  } else if (r.deck.wrtpts) {
+    inputs.push_back((r.base / bf::file_name(r.deck.ptname)).string());
   }
   if (r.has_points && r.deck.calib) inputs.push_back((r.base / "scan.cal").string());
   return inputs;
@@ -113,36 +107,25 @@ void check_inputs(const Run& r) {
     runfiles::BlockReader probe(path, 1);
 }
 
-DeckView read_deck(const std::string& path) {
+bf::RunPar read_deck(const std::string& path) {
   runfiles::BlockReader probe(path, 1);  // a missing deck named as every missing input is
-  bf::RunPar par;
   try {
-    par = bftools::read_deck_file(path);
+    return bf::finish_parameters(bf::read_deck_file(path)).par;
   } catch (const bf::Stop& e) {
     std::string why = e.what();
     why.erase(0, why.find_first_not_of(' '));
     throw kit::ToolError(path + ": " + why);
   }
-  DeckView d;
-  d.scanner = bf::file_name(par.scanname);
-  d.geoid = bf::file_name(par.geoidname);
-  d.points = bf::file_name(par.ptname);
-  d.centre = bf::file_name(par.cenname);
-  d.naver = par.naver;
-  d.binout = par.binout;
-  d.calib = par.calib && d.points != "0";
-  d.useatt = par.useatt;
-  return d;
 }
 
-bftools::Manifest read_run_manifest(const std::string& path) {
+kit::Manifest read_run_manifest(const std::string& path) {
   // A manifest is a few kilobytes: a large file given by mistake (a report, a point file) is
   // refused before it is read.
   constexpr std::uintmax_t kLargestManifest = 16u << 20;
   std::error_code ec;
   const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  std::optional<bftools::Manifest> m;
-  if (ec || size <= kLargestManifest) m = bftools::read_manifest(runfiles::read_file(path));
+  std::optional<kit::Manifest> m;
+  if (ec || size <= kLargestManifest) m = kit::read_manifest(runfiles::read_file(path));
   if (!m)
     throw kit::ToolError(path +
                          ": not a beamfall manifest; run beamfall with --manifest FILE "
@@ -150,7 +133,7 @@ bftools::Manifest read_run_manifest(const std::string& path) {
   return std::move(*m);
 }
 
-RunFigures figures_of(const bftools::Manifest& m) {
+RunFigures figures_of(const kit::Manifest& m) {
   RunFigures f;
   if (const auto& s = m.summary) {
     f.scans = s->scans_read;
@@ -176,9 +159,10 @@ RunFigures figures_of(const bftools::Manifest& m) {
 }
 
 // The manifest must be of a run of this deck: the same point and centre files.
-void check_same_run(const DeckView& d, const bftools::Manifest& m, const std::string& deck,
+void check_same_run(const bf::RunPar& d, const kit::Manifest& m, const std::string& deck,
                     const std::string& manifest) {
-  if (m.deck && (m.deck->ptname != d.points || m.deck->cenname != d.centre))
+  if (m.deck &&
+      (m.deck->ptname != bf::file_name(d.ptname) || m.deck->cenname != bf::file_name(d.cenname)))
     throw kit::ToolError(manifest + " is the manifest of another deck than " + deck);
 }
 
@@ -186,7 +170,7 @@ void check_same_run(const DeckView& d, const bftools::Manifest& m, const std::st
 // whole records it wrote before the stop. One that stopped before writing them (an input it
 // could not read) left none, or an earlier run's, which are not this run's to show: such a
 // file is older than the run's start (the manifest is written at its end).
-void check_stopped_run_wrote(const Run& r, const bftools::Manifest& m, const std::string& path) {
+void check_stopped_run_wrote(const Run& r, const kit::Manifest& m, const std::string& path) {
   if (m.status == 0) return;
   std::error_code ec;
   const auto ended = fs::last_write_time(path, ec);
@@ -205,7 +189,7 @@ void check_stopped_run_wrote(const Run& r, const bftools::Manifest& m, const std
 }
 
 // What the page says first of a run that stopped.
-std::string stop_banner(const bftools::Manifest& m) {
+std::string stop_banner(const kit::Manifest& m) {
   return "This run stopped (exit status " + std::to_string(m.status) + ")" +
          (m.stop.empty() ? "" : ": " + m.stop) +
          ". Its files hold the whole records written before the stop; the figures it had not "
@@ -216,17 +200,12 @@ std::string stop_banner(const bftools::Manifest& m) {
 // longitude, latitude (degrees) and height (metres).
 void stream_points(const Run& r, const runfiles::LonLatHeightFn& batch) {
   const bool las = !r.options.las.empty();
-  runfiles::for_each_lon_lat_height(las ? r.options.las : (r.base / r.deck.points).string(), las,
-                                    r.deck.binout, r.deck.naver > 1, batch);
+  runfiles::for_each_lon_lat_height(
+      las ? r.options.las : (r.base / bf::file_name(r.deck.ptname)).string(), las, r.deck.binout,
+      r.deck.naver > 1, batch);
 }
 
 // ---- the DEM's frame -------------------------------------------------------------------
-
-double median(std::vector<double> v) {
-  if (v.empty()) return NAN;
-  std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
-  return v[v.size() / 2];
-}
 
 // Half the swath width from the geometry of the run: the longest range against the
 // typical nadir range of the centre file.
@@ -234,7 +213,7 @@ double half_swath(const Run& r) {
   std::vector<double> ranges;
   for (const runfiles::CentreRecord& c : r.centre)
     if (std::isfinite(c.range)) ranges.push_back(c.range);
-  const double rmax = r.figures.range_max, nadir = median(ranges);
+  const double rmax = r.figures.range_max, nadir = kit::median(ranges);
   if (!std::isfinite(rmax)) return 1000.0;
   if (!std::isfinite(nadir) || nadir >= rmax) return rmax;
   return std::sqrt(rmax * rmax - nadir * nadir);
@@ -256,7 +235,8 @@ TrackGeometry project_track(const Run& r, const Projector& proj) {
 }
 
 DemPlan plan_dem(const Run& r) {
-  if (r.centre.empty()) throw kit::ToolError(r.deck.centre + ": no centre point to place the DEM");
+  if (r.centre.empty())
+    throw kit::ToolError(bf::file_name(r.deck.cenname) + ": no centre point to place the DEM");
   double lat = 0.0, lon = 0.0;
   for (const runfiles::CentreRecord& c : r.centre) {
     lat += c.lat / static_cast<double>(r.centre.size());
@@ -280,24 +260,24 @@ Run open_run(const Options& o) {
   r.options = o;
   r.deck = read_deck(o.deck);
   const std::string manifest = o.manifest.empty() ? o.report : o.manifest;
-  const bftools::Manifest m = read_run_manifest(manifest);
+  const kit::Manifest m = read_run_manifest(manifest);
   check_same_run(r.deck, m, o.deck, manifest);
   r.figures = figures_of(m);
   r.base = fs::path(o.deck).parent_path();
   r.out = o.out.empty() ? r.base / "quicklook" : fs::path(o.out);
-  r.has_points = !o.las.empty() || r.deck.points != "0";
+  r.has_points = !o.las.empty() || r.deck.wrtpts;
   check_stopped_run_wrote(r, m, manifest);
   check_inputs(r);
   if (m.status != 0) r.page.banner = stop_banner(m);
   std::int64_t bad = 0;
-  r.centre = runfiles::read_centre((r.base / r.deck.centre).string(), bad);
+  r.centre = runfiles::read_centre((r.base / bf::file_name(r.deck.cenname)).string(), bad);
   if (bad > 0)
-    r.page.notes.push_back(std::to_string(bad) + " lines of the centre file " + r.deck.centre +
-                           " could not be read and are left out.");
+    r.page.notes.push_back(std::to_string(bad) + " lines of the centre file " +
+                           bf::file_name(r.deck.cenname) + " could not be read and are left out.");
   if (m.status != 0 && r.centre.empty())
     throw kit::ToolError(manifest + ": the run stopped before writing a centre point (" + m.stop +
                          "); it has nothing to show");
-  r.height_kind = r.deck.geoid != "0" ? "above the geoid" : "ellipsoidal";
+  r.height_kind = r.deck.usegeoid ? "above the geoid" : "ellipsoidal";
   if (r.has_points && r.deck.useatt) r.dem = plan_dem(r);
   return r;
 }
@@ -314,8 +294,8 @@ struct Gridded {
 Gridded grid_points(const Run& r, const std::string& crs, const GridFrame& frame, DemWriter& dem) {
   Gridded g;
   const kit::GridSource source = [&](int pass, const kit::GridBatchFn& batch) {
-    kit::ProjectingPipe pipe(
-        crs, kit::worker_threads(),
+    geo::ProjectingPipe pipe(
+        crs, geo::worker_threads(),
         [&](std::vector<double>& x, std::vector<double>& y, std::vector<double>& h) {
           if (pass == 0)
             for (double v : h)
@@ -522,9 +502,9 @@ void make_products(Run& r) {
 
 void run(const Options& options) {
   const auto started = std::chrono::steady_clock::now();
-  kit::start_gdal(16);
+  geo::start_gdal(16);
   Run r = open_run(options);
-  r.page.title = "Quick look: " + (r.base / r.deck.scanner).filename().string();
+  r.page.title = "Quick look: " + (r.base / bf::file_name(r.deck.scanname)).filename().string();
   summary_rows(r);
   ProductFolder folder(r.out);
   r.work = folder.work();

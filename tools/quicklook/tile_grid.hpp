@@ -1,7 +1,7 @@
 // The quick look's DEM grid is the tools' streaming tile grid.
 #pragma once
 
-#include "gridder.hpp"
+#include "kit/gridder.hpp"
 
 namespace quicklook {
 

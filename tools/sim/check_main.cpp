@@ -16,9 +16,9 @@
 #include "flat_earth.hpp"
 #include "geoid_grid.hpp"
 #include "options.hpp"
-#include "run_files.hpp"
+#include "runfiles/run_files.hpp"
+#include "runfiles/text.hpp"
 #include "surface.hpp"
-#include "text.hpp"
 #include "trajectory.hpp"
 #include "truth.hpp"
 

@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "block_reader.hpp"
-#include "text.hpp"
+#include "runfiles/block_reader.hpp"
+#include "runfiles/text.hpp"
 
 namespace bsim {
 

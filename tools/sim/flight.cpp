@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "text.hpp"
+#include "runfiles/text.hpp"
 #include "wgs84.hpp"
 
 namespace bsim {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "text.hpp"
+#include "runfiles/text.hpp"
 
 namespace bsim {
 

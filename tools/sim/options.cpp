@@ -1,7 +1,7 @@
 #include "options.hpp"
 
-#include "text.hpp"
-#include "version.hpp"
+#include "kit/version.hpp"
+#include "runfiles/text.hpp"
 
 namespace bsim {
 
@@ -28,7 +28,7 @@ std::vector<std::string> Options::parse(int argc, char** argv) {
       a = a.substr(0, eq);
       has_value = true;
     }
-    if (a == "--version" && !has_value) show_version();  // every program's, in one place
+    if (a == "--version" && !has_value) kit::show_version();  // every program's, in one place
     auto it = opts_.find(a);
     if (it == opts_.end()) throw ToolError("unknown option " + a + " (try --help)");
     if (it->second.takes_value && !has_value) {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "text.hpp"
+#include "runfiles/text.hpp"
 #include "wgs84.hpp"
 
 namespace bsim {

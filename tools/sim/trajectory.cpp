@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "text.hpp"
+#include "runfiles/text.hpp"
 
 namespace bsim {
 

@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "text.hpp"
+#include "runfiles/text.hpp"
 
 namespace bsim {
 

@@ -6,8 +6,8 @@
 
 #include "input/trajectory_writers.hpp"
 #include "records.hpp"
+#include "runfiles/text.hpp"
 #include "sbet.hpp"
-#include "text.hpp"
 #include "time_base.hpp"
 
 namespace sbet {

@@ -2,9 +2,9 @@
 #include <cstdio>
 #include <exception>
 
-#include "command_line.hpp"
+#include "kit/command_line.hpp"
 #include "options.hpp"
-#include "text.hpp"
+#include "runfiles/text.hpp"
 
 namespace {
 

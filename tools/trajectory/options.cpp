@@ -6,8 +6,8 @@
 #include <system_error>
 #include <vector>
 
-#include "command_line.hpp"
-#include "text.hpp"
+#include "kit/command_line.hpp"
+#include "runfiles/text.hpp"
 
 namespace sbet {
 

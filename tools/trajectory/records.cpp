@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "text.hpp"
+#include "runfiles/text.hpp"
 
 namespace sbet {
 

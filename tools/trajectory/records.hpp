@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "block_reader.hpp"
+#include "runfiles/block_reader.hpp"
 
 namespace sbet {
 

@@ -4,7 +4,7 @@
 #include <numbers>
 #include <string>
 
-#include "text.hpp"
+#include "runfiles/text.hpp"
 
 namespace sbet {
 

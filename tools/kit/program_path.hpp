@@ -11,7 +11,7 @@
 #include <string_view>
 #include <system_error>
 
-namespace beamfall_tools {
+namespace kit {
 
 // The running program's own file (empty when /proc/self/exe can't be read).
 inline std::filesystem::path own_path() {
@@ -62,4 +62,4 @@ inline std::filesystem::path find_program(std::string_view name) {
   return find_program_from(own_directory(), name);
 }
 
-}  // namespace beamfall_tools
+}  // namespace kit

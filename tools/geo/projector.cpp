@@ -1,13 +1,13 @@
-#include "projector.hpp"
+#include "geo/projector.hpp"
 
 #include <proj.h>
 
 #include <algorithm>
 #include <thread>
 
-#include "error.hpp"
+#include "kit/error.hpp"
 
-namespace kit {
+namespace geo {
 
 Projector::Projector(const std::string& crs) : crs_(crs) {
   ctx_ = proj_context_create();
@@ -18,7 +18,7 @@ Projector::Projector(const std::string& crs) : crs_(crs) {
   if (pj_ == nullptr) {
     const std::string why = proj_context_errno_string(ctx_, proj_context_errno(ctx_));
     proj_context_destroy(ctx_);
-    throw ToolError("PROJ cannot transform to " + crs + ": " + why);
+    throw kit::ToolError("PROJ cannot transform to " + crs + ": " + why);
   }
 }
 
@@ -34,9 +34,9 @@ void Projector::forward(std::span<double> lon_x, std::span<double> lat_y) const 
                      nullptr, 0, 0, nullptr, 0, 0);
 }
 
-}  // namespace kit
+}  // namespace geo
 
-namespace kit {
+namespace geo {
 
 namespace {
 
@@ -104,4 +104,4 @@ void ProjectingPipe::flush() {
   consume(g);
 }
 
-}  // namespace kit
+}  // namespace geo

@@ -1,8 +1,8 @@
-#include "block_reader.hpp"
+#include "runfiles/block_reader.hpp"
 
 #include <cstring>
 
-#include "text.hpp"
+#include "runfiles/text.hpp"
 
 namespace runfiles {
 

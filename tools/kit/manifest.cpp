@@ -1,11 +1,11 @@
-#include "manifest.hpp"
+#include "kit/manifest.hpp"
 
 #include <cmath>
 #include <limits>
 
 #include <nlohmann/json.hpp>
 
-namespace bftools {
+namespace kit {
 
 namespace {
 
@@ -136,4 +136,4 @@ std::optional<Manifest> read_manifest(std::string_view text) {
   return manifest_from_json(j);
 }
 
-}  // namespace bftools
+}  // namespace kit

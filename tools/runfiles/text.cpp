@@ -1,4 +1,4 @@
-#include "text.hpp"
+#include "runfiles/text.hpp"
 
 #include <charconv>
 #include <cmath>

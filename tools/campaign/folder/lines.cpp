@@ -1,4 +1,4 @@
-#include "lines.hpp"
+#include "campaign/folder/lines.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -7,7 +7,7 @@
 #include <fstream>
 #include <set>
 
-#include "error.hpp"
+#include "kit/error.hpp"
 
 namespace campaign {
 

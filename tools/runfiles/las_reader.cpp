@@ -1,11 +1,11 @@
-#include "las_reader.hpp"
+#include "runfiles/las_reader.hpp"
 
 #include <bit>
 #include <cstring>
 #include <vector>
 
-#include "block_reader.hpp"
-#include "text.hpp"
+#include "runfiles/block_reader.hpp"
+#include "runfiles/text.hpp"
 
 namespace runfiles {
 

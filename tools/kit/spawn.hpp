@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace campaign {
+namespace kit {
 
 struct Command {
   std::vector<std::string> argv;  // argv[0] is looked up on PATH when it holds no '/'
@@ -43,4 +43,4 @@ int run_command(const Command& c);
 // The command's standard output (standard error inherited) and its exit status.
 std::pair<int, std::string> capture(const Command& c);
 
-}  // namespace campaign
+}  // namespace kit

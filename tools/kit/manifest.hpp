@@ -11,7 +11,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-namespace bftools {
+namespace kit {
 
 struct ManifestFile {
   std::string role;        // scanner, trajectory, geoid, points, centre, cross_profiles, las, ...
@@ -65,4 +65,4 @@ struct Manifest {
 std::optional<Manifest> read_manifest(std::string_view text);
 std::optional<Manifest> manifest_from_json(const nlohmann::json& j);
 
-}  // namespace bftools
+}  // namespace kit

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace kit {
+namespace geo {
 
 // GDAL's drivers registered, its block cache bounded (`cache_mb`) and its own messages kept
 // quiet: failures reach the user as our one-line error.
@@ -74,4 +74,4 @@ OGRLayer* new_layer(GDALDataset& ds, const char* name, OGRwkbGeometryType type,
 
 void add_feature(OGRLayer& layer, OGRFeature& feature, const std::string& path);
 
-}  // namespace kit
+}  // namespace geo

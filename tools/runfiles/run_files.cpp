@@ -1,13 +1,13 @@
-#include "run_files.hpp"
+#include "runfiles/run_files.hpp"
 
 #include <bit>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
 
-#include "block_reader.hpp"
-#include "las_reader.hpp"
-#include "text.hpp"
+#include "runfiles/block_reader.hpp"
+#include "runfiles/las_reader.hpp"
+#include "runfiles/text.hpp"
 
 namespace runfiles {
 

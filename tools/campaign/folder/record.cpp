@@ -1,4 +1,4 @@
-#include "record.hpp"
+#include "campaign/folder/record.hpp"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "gdal_io.hpp"
+#include "geo/gdal_io.hpp"
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
@@ -9,9 +9,9 @@
 #include <ctime>
 #include <filesystem>
 
-#include "error.hpp"
+#include "kit/error.hpp"
 
-namespace kit {
+namespace geo {
 
 void start_gdal(int cache_mb) {
   // GDAL's default block cache (5 % of the memory) would dominate a tool's footprint; the
@@ -23,7 +23,7 @@ void start_gdal(int cache_mb) {
 
 void gdal_failed(const std::string& what) {
   const std::string why = CPLGetLastErrorMsg();
-  throw ToolError(what + (why.empty() ? "" : ": " + why));
+  throw kit::ToolError(what + (why.empty() ? "" : ": " + why));
 }
 
 OGRSpatialReference spatial_ref(const std::string& crs) {
@@ -44,7 +44,7 @@ ArgList::~ArgList() {
 
 GDALDatasetUniquePtr create_geotiff(const std::string& path, const RasterLayout& layout) {
   GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
-  if (gtiff == nullptr) throw ToolError("GDAL has no GTiff driver");
+  if (gtiff == nullptr) throw kit::ToolError("GDAL has no GTiff driver");
   char** options = nullptr;
   for (const std::string& o : layout.creation_options)
     options = CSLAddString(options, o.c_str());
@@ -134,7 +134,7 @@ GDALDatasetUniquePtr create_gpkg(const std::string& path) {
   std::error_code ignored;
   std::filesystem::remove(path, ignored);  // the GeoPackage driver would add to an old one
   GDALDriver* gpkg = GetGDALDriverManager()->GetDriverByName("GPKG");
-  if (gpkg == nullptr) throw ToolError("GDAL has no GPKG driver");
+  if (gpkg == nullptr) throw kit::ToolError("GDAL has no GPKG driver");
   GDALDatasetUniquePtr ds(gpkg->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
   if (!ds) gdal_failed("cannot create " + path);
   return ds;
@@ -157,4 +157,4 @@ void add_feature(OGRLayer& layer, OGRFeature& feature, const std::string& path) 
   if (layer.CreateFeature(&feature) != OGRERR_NONE) gdal_failed("cannot write " + path);
 }
 
-}  // namespace kit
+}  // namespace geo

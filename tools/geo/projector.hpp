@@ -13,7 +13,7 @@
 struct PJconsts;
 struct pj_ctx;
 
-namespace kit {
+namespace geo {
 
 class Projector {
  public:
@@ -36,9 +36,9 @@ class Projector {
   PJconsts* pj_ = nullptr;
 };
 
-}  // namespace kit
+}  // namespace geo
 
-namespace kit {
+namespace geo {
 
 // Projects batches of points on several threads, one projector (and PROJ context) each, and
 // hands them on in the order they came: the consumer sees the same sequence as from a single
@@ -80,4 +80,4 @@ class ProjectingPipe {
 // The threads the tools may use: every core the machine has.
 unsigned worker_threads();
 
-}  // namespace kit
+}  // namespace geo

@@ -1,4 +1,4 @@
-#include "spawn.hpp"
+#include "kit/spawn.hpp"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -13,7 +13,7 @@
 
 extern char** environ;
 
-namespace campaign {
+namespace kit {
 
 namespace {
 
@@ -155,4 +155,4 @@ std::pair<int, std::string> capture(const Command& c) {
   return {wait_for(pid), out};
 }
 
-}  // namespace campaign
+}  // namespace kit

@@ -1,14 +1,14 @@
-#include "version.hpp"
+#include "kit/version.hpp"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "program_path.hpp"
+#include "kit/program_path.hpp"
 
-namespace runfiles {
+namespace kit {
 
 std::string version_line() {
-  std::string name = beamfall_tools::own_path().filename().string();
+  std::string name = kit::own_path().filename().string();
   if (name.empty()) name = "beamfall";  // /proc not mounted
   return name + " " + BEAMFALL_VERSION + "\n";
 }
@@ -19,4 +19,4 @@ void show_version() {
   std::exit(written ? 0 : 1);
 }
 
-}  // namespace runfiles
+}  // namespace kit

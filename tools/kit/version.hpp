@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace runfiles {
+namespace kit {
 
 // "beamfall-sim 1.1.0\n": the running program's file name and the version it was built as.
 std::string version_line();
@@ -13,4 +13,4 @@ std::string version_line();
 // when standard output cannot be written.
 [[noreturn]] void show_version();
 
-}  // namespace runfiles
+}  // namespace kit
