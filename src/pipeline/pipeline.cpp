@@ -128,8 +128,14 @@ Fn pick(Geometry geometry, bool geoid, PointFormat format, bool las) {
 
 template <Geometry G, bool Geoid, PointFormat Format, bool Las>
 struct PointPipeline::ProcessPick {
-  static constexpr auto fn = &PointPipeline::process_as<G, Geoid, Format, Las>;
+  static constexpr auto fn = &PointPipeline::process_one<G, Geoid, Format, Las>;
 };
+
+template <Geometry G, bool Geoid, PointFormat Format, bool Las>
+void PointPipeline::process_one(Measurement& m, const AircraftState& s,
+                                const TrajectoryPlace& place, std::int64_t nscans) {
+  process_as<G, Geoid, Format, Las>(m, s, place, nscans);
+}
 
 template <class Reader>
 template <Geometry G, bool Geoid, PointFormat Format, bool Las>

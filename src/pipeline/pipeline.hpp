@@ -85,9 +85,15 @@ class PointPipeline {
   const CrossSums& cross_sums() const { return sums_; }
 
  private:
+  // Inlined into the loop, as the gate's test before it is: a call between
+  // them would hand the aircraft's state over through memory.
   template <Geometry G, bool Geoid, PointFormat Format, bool Las>
-  void process_as(Measurement& m, const AircraftState& s, const TrajectoryPlace& place,
-                  std::int64_t nscans);
+  [[gnu::always_inline]] inline void process_as(Measurement& m, const AircraftState& s,
+                                                const TrajectoryPlace& place, std::int64_t nscans);
+  // process_as as a function of its own, whose address process() can take.
+  template <Geometry G, bool Geoid, PointFormat Format, bool Las>
+  void process_one(Measurement& m, const AircraftState& s, const TrajectoryPlace& place,
+                   std::int64_t nscans);
   template <class Reader, Geometry G, bool Geoid, PointFormat Format, bool Las>
   void loop_as(Reader& reader, MeasurementGate& gate, Measurement& m, const LoopTick& tick);
   PointFormat format() const;

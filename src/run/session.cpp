@@ -170,32 +170,28 @@ bool Session::open_scanner(OutFile* report) {
 namespace {
 
 GateLimits gate_limits(const RunParameters& p) {
-  const RunPar& par = p.par;
-  GateLimits g;
-  g.latmin = par.latmin;
-  g.latmax = par.latmax;
-  g.lonmin = par.lonmin;
-  g.lonmax = par.lonmax;
-  g.amin = par.amin;
-  g.ilo = par.ilo;
-  g.ihi = par.ihi;
-  g.rmin = par.rmin;
-  g.mis = p.misalignment();
-  return g;
+  const RunPar& d = p.par;
+  return GateLimits{.latmin = d.latmin,
+                    .latmax = d.latmax,
+                    .lonmin = d.lonmin,
+                    .lonmax = d.lonmax,
+                    .amin = d.amin,
+                    .ilo = d.ilo,
+                    .ihi = d.ihi,
+                    .rmin = d.rmin,
+                    .mis = p.misalignment()};
 }
 
 PipelineConfig pipeline_config(const RunParameters& p) {
-  const RunPar& par = p.par;
-  PipelineConfig c;
-  c.naver = par.naver;
-  c.wrtpts = par.wrtpts;
-  c.binout = par.binout;
-  c.calib = par.calib;
-  c.useatt = par.useatt;
-  c.rigorous = p.rigorous;
-  c.arm = p.lever_arm();
-  c.boresight = p.boresight;
-  return c;
+  const RunPar& d = p.par;
+  return PipelineConfig{.naver = d.naver,
+                        .wrtpts = d.wrtpts,
+                        .binout = d.binout,
+                        .calib = d.calib,
+                        .useatt = d.useatt,
+                        .rigorous = p.rigorous,
+                        .arm = p.lever_arm(),
+                        .boresight = p.boresight};
 }
 
 // The loop's tick: the scanner file's bytes read and the measurements so

@@ -4,7 +4,9 @@
 # (CMAKE_DISABLE_FIND_PACKAGE_<Name>), the configuration must succeed and its summary list
 # each optional part as not built with the package that adds it, and the build must give a
 # beamfall that runs the smoke case byte for byte. The same tree with BEAMFALL_REQUIRE_ALL
-# must refuse to configure.
+# must refuse to configure. Then a machine with Ceres but without GDAL and PROJ (hidden, PROJ's
+# pkg-config lookup too): the calibration needs neither, so beamfall-calibrate must be built
+# there while the quick look and the campaign are not.
 #
 # usage: plain_build_test.sh SOURCE_DIR GENERATOR
 set -euo pipefail
@@ -17,7 +19,7 @@ fail() {
   exit 1
 }
 
-hidden=(GTest GDAL PROJ PkgConfig benchmark GeographicLib help2man dpkg)
+hidden=(GTest GDAL PROJ PkgConfig Ceres nlohmann_json benchmark GeographicLib help2man dpkg)
 hide=()
 for name in "${hidden[@]}"; do hide+=("-DCMAKE_DISABLE_FIND_PACKAGE_$name=ON"); done
 
@@ -32,6 +34,7 @@ while IFS='|' read -r part package; do
 done <<'END'
 beamfall-quicklook|libgdal-dev
 beamfall-campaign|libproj-dev
+beamfall-calibrate|libceres-dev
 tests|libgtest-dev
 benchmarks|libbenchmark-dev
 man pages|help2man
@@ -59,4 +62,26 @@ if cmake -S "$src" -B "$work/strict" -G "$generator" "${hide[@]}" -DBEAMFALL_REQ
   fail "BEAMFALL_REQUIRE_ALL configured without the optional parts"
 fi
 grep -q 'BEAMFALL_REQUIRE_ALL' "$work/strict.log" || { cat "$work/strict.log"; fail "no reason given"; }
+# GDAL and PROJ hidden, Ceres and nlohmann-json as this machine has them.
+no_geo=(-DCMAKE_DISABLE_FIND_PACKAGE_GDAL=ON -DCMAKE_DISABLE_FIND_PACKAGE_PROJ=ON
+        -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DBEAMFALL_BENCH=OFF)
+cmake -S "$src" -B "$work/no-geo" -G "$generator" "${no_geo[@]}" >"$work/no-geo.log" 2>&1 ||
+  { cat "$work/no-geo.log"; fail "the configuration without GDAL and PROJ failed"; }
+for part in beamfall-quicklook beamfall-campaign; do
+  sed -n '/^   not built:$/,/^$/p' "$work/no-geo.log" | grep -q "^     $part .*libgdal-dev" ||
+    fail "without GDAL and PROJ, $part is not listed as not built"
+done
+if sed -n '/^   not built:$/,/^$/p' "$work/no-geo.log" |
+     grep -Eq '^     beamfall-calibrate .*apt-get install (libceres-dev|nlohmann-json3-dev)$'; then
+  echo "beamfall-calibrate not built here, and the summary says why: the build without GDAL and PROJ is not tried"
+else
+  sed -n '/^   built:$/,/^   not built:$/p' "$work/no-geo.log" | grep -q '^     beamfall-calibrate ' ||
+    { cat "$work/no-geo.log"; fail "without GDAL and PROJ, beamfall-calibrate is neither built nor explained"; }
+  cmake --build "$work/no-geo" --target beamfall-calibrate >"$work/no-geo-build.log" 2>&1 ||
+    { tail -40 "$work/no-geo-build.log"; fail "beamfall-calibrate did not build without GDAL and PROJ"; }
+  grep -q 'warning:' "$work/no-geo-build.log" && { grep -A3 'warning:' "$work/no-geo-build.log"; fail "warnings"; }
+  "$work/no-geo/beamfall-calibrate" --version | grep -q '^beamfall-calibrate ' ||
+    fail "beamfall-calibrate built without GDAL and PROJ does not run"
+  echo "beamfall-calibrate built without GDAL and PROJ"
+fi
 echo "plain build OK"

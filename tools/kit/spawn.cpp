@@ -78,18 +78,23 @@ void set_files(posix_spawn_file_actions_t& a, const Command& c) {
   if (c.stderr_to_stdout) posix_spawn_file_actions_adddup2(&a, 1, 2);
 }
 
+// Starts c with the file actions and attributes of `s`; 0 or the error number.
+int spawn(const Command& c, SpawnSetup& s, pid_t& pid) {
+  std::vector<std::string> args = c.argv;
+  std::vector<std::string> env = environment_with(c.env);
+  const std::vector<char*> argv = pointers(args);
+  const std::vector<char*> envp = pointers(env);
+  return posix_spawnp(&pid, argv[0], &s.actions, &s.attr, argv.data(), envp.data());
+}
+
 }  // namespace
 
 pid_t start(const Command& c) {
   SpawnSetup s;
   set_signals(s.attr);
   set_files(s.actions, c);
-  std::vector<std::string> args = c.argv;
-  std::vector<std::string> env = environment_with(c.env);
-  const std::vector<char*> argv = pointers(args);
-  const std::vector<char*> envp = pointers(env);
   pid_t pid = 0;
-  const int err = posix_spawnp(&pid, argv[0], &s.actions, &s.attr, argv.data(), envp.data());
+  const int err = spawn(c, s, pid);
   if (err != 0) throw std::runtime_error("cannot start " + c.argv[0] + ": " + std::strerror(err));
   return pid;
 }
@@ -130,12 +135,8 @@ std::pair<int, std::string> capture(const Command& c) {
   set_signals(s.attr);
   set_files(s.actions, c);
   posix_spawn_file_actions_adddup2(&s.actions, fds[1], 1);
-  std::vector<std::string> args = c.argv;
-  std::vector<std::string> env = environment_with(c.env);
-  const std::vector<char*> argv = pointers(args);
-  const std::vector<char*> envp = pointers(env);
   pid_t pid = 0;
-  const int err = posix_spawnp(&pid, argv[0], &s.actions, &s.attr, argv.data(), envp.data());
+  const int err = spawn(c, s, pid);
   ::close(fds[1]);
   if (err != 0) {
     ::close(fds[0]);
