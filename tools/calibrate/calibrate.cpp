@@ -9,10 +9,12 @@
 
 #include "command_line.hpp"
 #include "control.hpp"
+#include "diagnosis.hpp"
 #include "flight_lines.hpp"
 #include "misfit.hpp"
 #include "patches.hpp"
 #include "report.hpp"
+#include "sampling.hpp"
 #include "solver.hpp"
 #include "textio/error.hpp"
 
@@ -199,7 +201,10 @@ Results calibrate(const Options& o, Status& status) {
   status.show("misfit before and after");
   r.before = misfit(r.lines, r.patches, r.solution.gross, Params{});
   r.after = misfit(r.lines, r.patches, r.solution.gross, r.solution.values);
-  r.control_after = control_residuals(r.lines, r.patches, r.solution.gross, r.solution.values);
+  r.control_after = control_residuals(r.lines, r.patches, r.solution.gross, r.solution.values,
+                                      r.solution.control_sigma, r.patch_report.unused_control);
+  r.sampling = sampling_misses(r.lines, r.patches);
+  r.warnings = diagnose(r);
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   status.clear();
   return r;

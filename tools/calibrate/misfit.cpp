@@ -62,7 +62,9 @@ Misfit misfit(const std::vector<Line>& lines, const std::vector<Patch>& patches,
 std::vector<ControlResidual> control_residuals(const std::vector<Line>& lines,
                                                const std::vector<Patch>& patches,
                                                const std::vector<std::vector<bool>>& gross,
-                                               const Params& p) {
+                                               const Params& p,
+                                               const std::vector<std::vector<double>>& sigma,
+                                               const std::vector<UnusedControl>& unused) {
   std::vector<ControlResidual> out;
   for (std::size_t i = 0; i < patches.size(); ++i) {
     if (patches[i].control.empty()) continue;
@@ -70,11 +72,15 @@ std::vector<ControlResidual> control_residuals(const std::vector<Line>& lines,
     for (const auto& [line, pts] : by_line(lines, patches[i], gross[i], p))
       all.insert(all.end(), pts.begin(), pts.end());
     const PlaneFit f = fit_plane(all);
-    for (const ControlPoint& cp : patches[i].control) {
+    for (std::size_t c = 0; c < patches[i].control.size(); ++c) {
+      ControlPoint cp = patches[i].control[c];
+      cp.sigma = sigma[i][c];
       const Local q = to_local(patches[i].frame, bf::SurfacePoint{cp.lat, cp.lon, cp.h, 0});
-      out.push_back({cp, f.ok ? q.u - (f.a + f.b * q.e + f.c * q.n) : NAN});
+      out.push_back({cp, f.ok ? q.u - (f.a + f.b * q.e + f.c * q.n) : NAN, true, ""});
     }
   }
+  for (const UnusedControl& u : unused)
+    out.push_back({u.point, NAN, false, u.reason});
   std::sort(out.begin(), out.end(), [](const ControlResidual& a, const ControlResidual& b) {
     return a.point.row < b.point.row;
   });

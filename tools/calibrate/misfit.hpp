@@ -3,6 +3,8 @@
 // sensor parameters. Points the solver found gross are left out.
 #pragma once
 
+#include <cmath>
+#include <string>
 #include <vector>
 
 #include "flight_lines.hpp"
@@ -31,15 +33,22 @@ Misfit misfit(const std::vector<Line>& lines, const std::vector<Patch>& patches,
 
 // A control point's surveyed height minus the lines' surface there (the plane fitted to its
 // patch's points, gross ones left out), metres; NaN where no plane could be fitted. A control
-// point far off while the others agree is likely surveyed or typed wrong.
+// point far off while the others agree is likely surveyed or typed wrong. One that no patch
+// could hold is listed unused, with the reason.
 struct ControlResidual {
-  ControlPoint point;
-  double residual = 0;
+  ControlPoint point;  // its sigma the one solved with
+  double residual = NAN;
+  bool used = true;
+  std::string reason;
 };
 
+// The control points of the patches, with the standard deviations solved with (`sigma`, per
+// patch and control point), and the unused ones, by row.
 std::vector<ControlResidual> control_residuals(const std::vector<Line>& lines,
                                                const std::vector<Patch>& patches,
                                                const std::vector<std::vector<bool>>& gross,
-                                               const Params& p);
+                                               const Params& p,
+                                               const std::vector<std::vector<double>>& sigma,
+                                               const std::vector<UnusedControl>& unused);
 
 }  // namespace bfcal
