@@ -19,42 +19,8 @@ void unused_control(const Results& r, std::vector<std::string>& out) {
                   " is not used: " + u.reason);
 }
 
-// What the noise alone leaves of the misfit, metres: a point against the plane fitted to n
-// points of another line misses it by its noise and by the plane's own error, 3 / n of the
-// noise's variance on average over the patch; and the noise measured about a plane that N
-// points share is short of theirs by 3 / N of its variance. Averaged over the tie patches as
-// the misfit counts their distances.
-double misfit_from_noise(const Results& r) {
-  double pairs = 0, distances = 0, shared = 0, points = 0;
-  for (const Patch& p : r.patches) {
-    std::vector<double> n;  // points of each line, sorted by line
-    for (std::size_t k = 0; k < p.points.size(); ++k)
-      if (k == 0 || p.points[k].line != p.points[k - 1].line)
-        n.push_back(1);
-      else
-        ++n.back();
-    if (n.size() < 2) continue;
-    double all = 0;
-    for (double v : n)
-      all += v;
-    for (double a : n)
-      for (double b : n) {
-        pairs += b * (1 + 3 / a);
-        distances += b;
-      }
-    for (double a : n) {  // every pair counted once each way: take out a line against itself
-      pairs -= a * (1 + 3 / a);
-      distances -= a;
-    }
-    shared += all - 3;
-    points += all;
-  }
-  if (!(distances > 0 && shared > 0)) return r.solution.noise;
-  return r.solution.noise * std::sqrt((pairs / distances) / (shared / points));
-}
-
 void misfit_beyond_noise(const Results& r, std::vector<std::string>& out) {
-  const double expected = misfit_from_noise(r);
+  const double expected = misfit_from_noise(r.patches, r.solution.noise);
   const double ratio = r.after.rms / expected;
   if (!(ratio > kMisfitRatio)) return;
   out.push_back(
@@ -71,17 +37,27 @@ std::string above(double offset_m) {
   return format("%.1f mm ", std::fabs(offset_m) * 1000) + (offset_m > 0 ? "above" : "below");
 }
 
+// "0.0230 m" or "0.197702 deg".
+std::string value_of(double v, int param) {
+  return param == kRange ? format("%.4f m", v) : format("%.6f deg", v);
+}
+
 void control_as_a_group(const Results& r, std::vector<std::string>& out) {
   const ControlCheck& c = r.solution.control;
-  if (std::fabs(c.ties_offset) > kControlSigmas * c.ties_offset_sigma)
-    out.push_back(
-        "the control points and the tie patches disagree on the range offset: the "
-        "control points sit " +
-        above(c.ties_offset) + " the surface the tie patches alone give" +
-        format(", %.1f times the standard error of the two (%.1f mm); the ties were "
-               "weighted by %.3g against them",
-               std::fabs(c.ties_offset) / c.ties_offset_sigma, c.ties_offset_sigma * 1000,
-               r.solution.tie_weight));
+  for (int k = 0; k < kParams; ++k) {
+    const ParamResult& p = r.solution.params[k];
+    const double difference = p.value - c.ties_value[k];
+    if (!p.observable || !(std::fabs(difference) > kControlSigmas * c.difference_sigma[k]))
+      continue;
+    out.push_back(std::string("the control points and the tie patches disagree on ") +
+                  json_name(k) + ": the tie patches alone give " + value_of(c.ties_value[k], k) +
+                  ", with the control points " + value_of(p.value, k) +
+                  format(", %.1f times the standard error of the difference",
+                         std::fabs(difference) / c.difference_sigma[k]) +
+                  " (" + value_of(c.difference_sigma[k], k) +
+                  "); the ties' standard error was widened to match, so that the control "
+                  "points set it");
+  }
   if (std::fabs(c.offset) > kControlSigmas * c.offset_sigma)
     out.push_back("the " + std::to_string(c.used) + " control points sit " + above(c.offset) +
                   " the calibrated surface as a group" +
@@ -110,19 +86,35 @@ void moves_between_resamples(const Results& r, std::vector<std::string>& out) {
 void trajectory_sampling(const Results& r, std::vector<std::string>& out) {
   const auto worst = std::max_element(
       r.sampling.begin(), r.sampling.end(),
-      [](const SamplingMiss& a, const SamplingMiss& b) { return a.max_m < b.max_m; });
-  if (worst == r.sampling.end() || !(worst->max_m > kSamplingMiss)) return;
+      [](const SamplingMiss& a, const SamplingMiss& b) { return a.rms_m < b.rms_m; });
+  if (worst == r.sampling.end() || !(worst->rms_m > kSamplingMiss)) return;
   // The miss goes with the square of the spacing.
-  const double rate = worst->rate * std::sqrt(worst->max_m / kSamplingMiss);
+  const double rate = worst->rate * std::sqrt(worst->rms_m / kSamplingMiss);
   out.push_back(format("the trajectory is sampled at %.3g Hz: linear interpolation between its "
-                       "samples misses the aircraft's motion by up to %.1f mm at the swath "
-                       "edge (%.1f mm RMS)",
-                       worst->rate, worst->max_m * 1000, worst->rms_m * 1000) +
+                       "samples misses the aircraft's motion by %.1f mm RMS at the swath edge "
+                       "(up to %.1f mm)",
+                       worst->rate, worst->rms_m * 1000, worst->max_m * 1000) +
                 " on " + worst->line +
                 format(", errors that follow the motion and bias the values beyond their "
                        "standard errors; a trajectory sampled at %.0f Hz or more would miss "
-                       "less than %.0f mm",
+                       "less than %.0f mm RMS",
                        std::ceil(rate), kSamplingMiss * 1000));
+}
+
+// A parameter dropped for a standard error beyond its limit, not for a pattern blind to it,
+// still moves the points the way the data show: held at 0, what of its true value is not 0
+// goes into the others.
+void held_at_zero(const Results& r, std::vector<std::string>& out) {
+  std::string which;
+  for (int k = 0; k < kParams; ++k) {
+    const ParamResult& p = r.solution.params[k];
+    if (!p.solved || p.observable || p.reason.find("(singular") != std::string::npos) continue;
+    which += std::string(which.empty() ? "" : ", ") + json_name(k);
+  }
+  if (which.empty()) return;
+  out.push_back(which +
+                " not observable but not unseen either: held at 0, what of their true values "
+                "is not 0 goes into the values of the others, beyond their standard errors");
 }
 
 }  // namespace
@@ -132,6 +124,7 @@ std::vector<std::string> diagnose(const Results& r) {
   trajectory_sampling(r, out);
   moves_between_resamples(r, out);
   misfit_beyond_noise(r, out);
+  held_at_zero(r, out);
   control_as_a_group(r, out);
   unused_control(r, out);
   return out;

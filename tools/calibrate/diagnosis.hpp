@@ -17,7 +17,9 @@ constexpr double kMisfitRatio = 1.5;
 constexpr double kResamplingRatio = 2;
 // Control points off the surface as a group, and against the ties: in standard errors.
 constexpr double kControlSigmas = 3;
-// What interpolating the trajectory may miss at the swath edge before it biases the values.
+// What interpolating the trajectory may miss at the swath edge (RMS) before it biases the
+// values: the RMS, not the largest, so that the white part of a navigation solution's noise,
+// which the second differences also see, does not pass for motion missed.
 constexpr double kSamplingMiss = 0.001;  // metres
 
 std::vector<std::string> diagnose(const Results& r);

@@ -59,6 +59,35 @@ Misfit misfit(const std::vector<Line>& lines, const std::vector<Patch>& patches,
   return out;
 }
 
+double misfit_from_noise(const std::vector<Patch>& patches, double noise) {
+  double pairs = 0, distances = 0, shared = 0, points = 0;
+  for (const Patch& p : patches) {
+    std::vector<double> n;  // points of each line, sorted by line
+    for (std::size_t k = 0; k < p.points.size(); ++k)
+      if (k == 0 || p.points[k].line != p.points[k - 1].line)
+        n.push_back(1);
+      else
+        ++n.back();
+    if (n.size() < 2) continue;
+    double all = 0;
+    for (double v : n)
+      all += v;
+    for (double a : n)
+      for (double b : n) {
+        pairs += b * (1 + 3 / a);
+        distances += b;
+      }
+    for (double a : n) {  // the loops above also held each line against itself
+      pairs -= a * (1 + 3 / a);
+      distances -= a;
+    }
+    shared += all - 3;
+    points += all;
+  }
+  if (!(distances > 0 && shared > 0)) return noise;
+  return noise * std::sqrt((pairs / distances) / (shared / points));
+}
+
 std::vector<ControlResidual> control_residuals(const std::vector<Line>& lines,
                                                const std::vector<Patch>& patches,
                                                const std::vector<std::vector<bool>>& gross,

@@ -31,6 +31,13 @@ struct Misfit {
 Misfit misfit(const std::vector<Line>& lines, const std::vector<Patch>& patches,
               const std::vector<std::vector<bool>>& gross, const Params& p);
 
+// What the noise about the planes (`noise`, metres) alone leaves of the misfit, metres: a
+// point against the plane fitted to n points of another line misses it by its noise and by
+// the plane's own error, 3 / n of the noise's variance on average over the patch; and the
+// noise measured about a plane that N points share is short of theirs by 3 / N of its
+// variance. Averaged over the tie patches as the misfit counts their distances.
+double misfit_from_noise(const std::vector<Patch>& patches, double noise);
+
 // A control point's surveyed height minus the lines' surface there (the plane fitted to its
 // patch's points, gross ones left out), metres; NaN where no plane could be fitted. A control
 // point far off while the others agree is likely surveyed or typed wrong. One that no patch

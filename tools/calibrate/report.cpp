@@ -97,7 +97,6 @@ std::string calibration_json(const Results& r) {
   doc["correlation"] = corr;
   doc["tie_patches"] = r.tie_patches;
   doc["control_points"] = r.control_points;
-  doc["tie_weight"] = r.solution.tie_weight;
   doc["resamples"] = r.solution.resamples;
   J control = J::array();
   for (const ControlResidual& c : r.control_after) {
@@ -117,8 +116,13 @@ std::string calibration_json(const Results& r) {
   const ControlCheck& check = r.solution.control;
   doc["control_offset_m"] = finite_or_null(check.offset);
   doc["control_offset_sigma_m"] = finite_or_null(check.offset_sigma);
-  doc["control_offset_from_ties_m"] = finite_or_null(check.ties_offset);
-  doc["control_offset_from_ties_sigma_m"] = finite_or_null(check.ties_offset_sigma);
+  doc["line_float_sigma_m"] = check.line_sigma;
+  J ties = J::object();
+  for (int k = 0; k < kParams; ++k)
+    if (r.solution.params[k].observable && std::isfinite(check.ties_value[k]))
+      ties[json_name(k)] = {{"value", check.ties_value[k]},
+                            {"sigma", finite_or_null(check.ties_sigma[k])}};
+  doc["ties_alone"] = ties;
   J sampling = J::array();
   for (const SamplingMiss& m : r.sampling)
     sampling.push_back({{"line", m.line},

@@ -11,6 +11,8 @@
 #include <Eigen/Dense>
 
 #include "control.hpp"
+#include "misfit.hpp"
+#include "resampling.hpp"
 #include "textio/error.hpp"
 
 namespace bfcal {
@@ -28,8 +30,7 @@ constexpr std::array<double, kParams> kPriorSigma{10, 10, 10, 10};
 
 // What every point's cost reads: the weights and the parameters solved for.
 struct Shared {
-  double inv_sigma = 1;   // 1 / noise, metres^-1
-  double tie_weight = 1;  // each tie point's share against the control points
+  double inv_sigma = 1;  // 1 / noise, metres^-1
   std::array<bool, kParams> free{};
   std::vector<std::vector<double>> control_sigma;  // per patch and control point, metres
 };
@@ -100,21 +101,49 @@ struct PriorCost {
   }
 };
 
-// The unknowns: the parameters and one plane a patch.
+// A control point's height against its patch's plane less the offset of the line block over
+// it (the lines' surface floats by their trajectory's errors), in its own units.
+struct ControlOffsetCost {
+  double e, n, u, inv_sigma;
+  template <class T>
+  bool operator()(const T* plane, const T* offset, T* r) const {
+    r[0] = (plane[0] + plane[1] * e + plane[2] * n - offset[0] - u) * inv_sigma;
+    return true;
+  }
+};
+
+// A line block's offset against its standard deviation.
+struct OffsetPrior {
+  double inv_sigma;
+  template <class T>
+  bool operator()(const T* offset, T* r) const {
+    r[0] = offset[0] * inv_sigma;
+    return true;
+  }
+};
+
+// The ties summarised as one observation of the parameters: L (theta - theta_ties), where
+// L'L is the inverse of the ties' covariance (rows and columns of held parameters zero).
+struct TiePrior {
+  Eigen::Matrix4d l;
+  Eigen::Vector4d theta;
+  template <class T>
+  bool operator()(const T* p, T* r) const {
+    for (int i = 0; i < kParams; ++i) {
+      r[i] = T(0);
+      for (int j = 0; j < kParams; ++j)
+        r[i] += l(i, j) * (p[j] - theta(j));
+    }
+    return true;
+  }
+};
+
+// The unknowns: the parameters, one plane a patch and one offset a line block (only those
+// under control points are solved for).
 struct Unknowns {
   Params theta{};
   std::vector<std::array<double, 3>> planes;
-};
-
-// The points a resample keeps, per patch and point; an empty vector leaves the patch out.
-using Keep = std::vector<std::vector<char>>;
-
-// A residual block of the problem: its loss, its patch (-1: the prior) and its point in the
-// patch (-1: a control point).
-struct Row {
-  ceres::ResidualBlockId id;
-  const ceres::LossFunction* loss;
-  int patch, point;
+  std::vector<double> offsets;
 };
 
 // The planes fitted to every point of each patch with the current parameters.
@@ -133,46 +162,47 @@ Local control_local(const Patch& patch, const ControlPoint& cp) {
   return to_local(patch.frame, bf::SurfacePoint{cp.lat, cp.lon, cp.h, 0});
 }
 
+// The ties summarised: their own solution and covariance over the parameters (zero where held).
+struct TieSummary {
+  Eigen::Vector4d theta = Eigen::Vector4d::Zero();
+  Eigen::Matrix4d formal = Eigen::Matrix4d::Zero();     // from ceres::Covariance
+  Eigen::Matrix4d resampled = Eigen::Matrix4d::Zero();  // the jackknife's
+  Eigen::Matrix4d honest = Eigen::Matrix4d::Zero();     // diagonal: the larger of the two
+};
+
+// One line's points in a patch of control points: points [first, last) of the patch, a
+// plane of their own, the block of time they were measured in, and how many lines the patch
+// holds.
+struct LineAtControl {
+  std::size_t patch = 0, first = 0, last = 0;
+  std::array<double, 3> plane{};
+  int block = 0;
+  double lines = 1;
+};
+
 class Model {
  public:
   Model(const std::vector<Line>& lines, const std::vector<Patch>& patches, Unknowns& x,
         const Shared& shared, int threads)
       : lines_(lines), patches_(patches), x_(x), shared_(shared), threads_(threads) {}
 
-  // A problem over the current unknowns with `loss` on every tie point (scaled by the tie
-  // weight). Its residual blocks are recorded in `rows()`, in the order added: patch by
-  // patch, its points then its control points, and the prior last.
-  std::unique_ptr<ceres::Problem> build(ceres::LossFunction* loss) {
-    ceres::Problem::Options o;
-    o.loss_function_ownership = ceres::DO_NOT_TAKE_OWNERSHIP;
-    auto problem = std::make_unique<ceres::Problem>(o);
-    tie_loss_ =
-        std::make_unique<ceres::ScaledLoss>(loss, shared_.tie_weight, ceres::DO_NOT_TAKE_OWNERSHIP);
-    rows_.clear();
+  // A problem over the current unknowns with `loss` on every tie point and the weak prior on
+  // the parameters; without the patches of control points when `ties_only`. Its residual
+  // blocks are recorded in `rows()`, in the order added: patch by patch, its points then its
+  // control points, and the prior last.
+  std::unique_ptr<ceres::Problem> build(ceres::LossFunction* loss, bool ties_only = false) {
+    auto problem = new_problem();
     double* theta = x_.theta.data();
-    problem->AddParameterBlock(theta, kParams);
     for (std::size_t i = 0; i < patches_.size(); ++i) {
-      const Patch& patch = patches_[i];
-      double* plane = x_.planes[i].data();
-      // The points around a control point keep their full weight: with the control point
-      // they measure how far the lines' surface is from it, and their correlated errors show
-      // in the control points' agreement and in the resampling.
-      ceres::LossFunction* point_loss = patch.control.empty() ? tie_loss_.get() : loss;
-      const int pi = static_cast<int>(i);
-      for (std::size_t k = 0; k < patch.points.size(); ++k) {
-        const TiePoint& t = patch.points[k];
-        rows_.push_back(
-            {problem->AddResidualBlock(new PointCost(t, lines_[t.line], patch.frame, shared_),
-                                       point_loss, theta, plane),
-             point_loss, pi, static_cast<int>(k)});
-      }
-      for (std::size_t c = 0; c < patch.control.size(); ++c) {
-        const Local q = control_local(patch, patch.control[c]);
+      if (ties_only && !patches_[i].control.empty()) continue;
+      add_points(*problem, i, loss);
+      for (std::size_t c = 0; c < patches_[i].control.size(); ++c) {
+        const Local q = control_local(patches_[i], patches_[i].control[c]);
         rows_.push_back({problem->AddResidualBlock(
                              new ceres::AutoDiffCostFunction<ControlCost, 1, 3>(
                                  new ControlCost{q.e, q.n, q.u, 1 / shared_.control_sigma[i][c]}),
-                             control_loss_.get(), plane),
-                         control_loss_.get(), pi, -1});
+                             control_loss_.get(), x_.planes[i].data()),
+                         control_loss_.get(), static_cast<int>(i), -1});
       }
     }
     rows_.push_back(
@@ -180,20 +210,78 @@ class Model {
              new ceres::AutoDiffCostFunction<PriorCost, kParams, kParams>(new PriorCost), nullptr,
              theta),
          nullptr, -1, -1});
-    std::vector<int> fixed;
-    for (int k = 0; k < kParams; ++k)
-      if (!shared_.free[k]) fixed.push_back(k);
-    if (fixed.size() == kParams)
-      problem->SetParameterBlockConstant(theta);
-    else if (!fixed.empty())
-      problem->SetManifold(theta, new ceres::SubsetManifold(kParams, fixed));
+    hold_fixed(*problem);
+    return problem;
+  }
+
+  // The range offset alone, the angles held at their values: the ties' range offset
+  // (`ties`) with each line's points in the patches of control points on a plane of its own
+  // (no tie between lines there), held against each control point less the offset of its
+  // block of time, the offsets held to the lines' float `line_sigma` (none when 0). A control
+  // point over n lines counts n times with sqrt(n) times its standard deviation.
+  std::unique_ptr<ceres::Problem> build_final(ceres::LossFunction* loss, const TiePrior& ties,
+                                              std::vector<LineAtControl>& at_control,
+                                              double line_sigma) {
+    auto problem = new_problem();
+    problem->AddResidualBlock(
+        new ceres::AutoDiffCostFunction<TiePrior, kParams, kParams>(new TiePrior(ties)), nullptr,
+        x_.theta.data());
+    std::vector<char> offset_used(x_.offsets.size(), 0);
+    for (LineAtControl& a : at_control) {
+      const Patch& patch = patches_[a.patch];
+      double* plane = a.plane.data();
+      for (std::size_t k = a.first; k < a.last; ++k) {
+        const TiePoint& t = patch.points[k];
+        problem->AddResidualBlock(new PointCost(t, lines_[t.line], patch.frame, shared_), loss,
+                                  x_.theta.data(), plane);
+      }
+      for (std::size_t c = 0; c < patch.control.size(); ++c) {
+        const Local q = control_local(patch, patch.control[c]);
+        const double w = 1 / (shared_.control_sigma[a.patch][c] * std::sqrt(a.lines));
+        if (line_sigma > 0) {
+          double* offset = &x_.offsets[static_cast<std::size_t>(a.block)];
+          problem->AddResidualBlock(new ceres::AutoDiffCostFunction<ControlOffsetCost, 1, 3, 1>(
+                                        new ControlOffsetCost{q.e, q.n, q.u, w}),
+                                    control_loss_.get(), plane, offset);
+          if (!offset_used[static_cast<std::size_t>(a.block)]++)
+            problem->AddResidualBlock(
+                new ceres::AutoDiffCostFunction<OffsetPrior, 1, 1>(new OffsetPrior{1 / line_sigma}),
+                nullptr, offset);
+        } else {
+          problem->AddResidualBlock(
+              new ceres::AutoDiffCostFunction<ControlCost, 1, 3>(new ControlCost{q.e, q.n, q.u, w}),
+              control_loss_.get(), plane);
+        }
+      }
+    }
+    problem->SetManifold(x_.theta.data(),
+                         new ceres::SubsetManifold(kParams, {kRoll, kPitch, kHeading}));
     return problem;
   }
 
   // Iterations done; stops when the solver finds no usable solution.
   int minimise(ceres::Problem& problem, const SolveProgress& progress, const std::string& stage,
                int max_iterations) const {
-    const ceres::Solver::Summary summary = run(problem, progress, stage, max_iterations);
+    ceres::Solver::Options o;
+    o.linear_solver_type = ceres::DENSE_SCHUR;
+    // The planes first (each only in its patch's rows), then the rest.
+    auto* ordering = new ceres::ParameterBlockOrdering;
+    std::vector<double*> blocks;
+    problem.GetParameterBlocks(&blocks);
+    for (double* b : blocks)
+      ordering->AddElementToGroup(b, problem.ParameterBlockSize(b) == 3 ? 0 : 1);
+    o.linear_solver_ordering.reset(ordering);
+    o.num_threads = threads_;
+    o.max_num_iterations = max_iterations;
+    o.function_tolerance = 1e-10;
+    o.parameter_tolerance = 1e-10;
+    o.gradient_tolerance = 1e-14;
+    o.logging_type = ceres::SILENT;
+    StageCallback cb(progress, stage);
+    o.callbacks.push_back(&cb);
+    o.update_state_every_iteration = false;
+    ceres::Solver::Summary summary;
+    ceres::Solve(o, &problem, &summary);
     if (!summary.IsSolutionUsable()) bf::stop("the solver failed: " + summary.message);
     return static_cast<int>(summary.iterations.size());
   }
@@ -209,34 +297,49 @@ class Model {
     return d;
   }
 
- private:
-  ceres::Solver::Summary run(ceres::Problem& problem, const SolveProgress& progress,
-                             const std::string& stage, int max_iterations) const {
-    ceres::Solver::Options o;
-    o.linear_solver_type = ceres::DENSE_SCHUR;
-    auto* ordering = new ceres::ParameterBlockOrdering;
+  const std::vector<Row>& rows() const { return rows_; }
+
+  std::vector<double*> plane_blocks() const {
+    std::vector<double*> out;
     for (auto& plane : x_.planes)
-      if (problem.HasParameterBlock(plane.data())) ordering->AddElementToGroup(plane.data(), 0);
-    ordering->AddElementToGroup(x_.theta.data(), 1);
-    o.linear_solver_ordering.reset(ordering);
-    o.num_threads = threads_;
-    o.max_num_iterations = max_iterations;
-    o.function_tolerance = 1e-10;
-    o.parameter_tolerance = 1e-10;
-    o.gradient_tolerance = 1e-14;
-    o.logging_type = ceres::SILENT;
-    StageCallback cb(progress, stage);
-    o.callbacks.push_back(&cb);
-    o.update_state_every_iteration = false;
-    ceres::Solver::Summary summary;
-    ceres::Solve(o, &problem, &summary);
-    return summary;
+      out.push_back(plane.data());
+    return out;
+  }
+
+ private:
+  std::unique_ptr<ceres::Problem> new_problem() {
+    ceres::Problem::Options o;
+    o.loss_function_ownership = ceres::DO_NOT_TAKE_OWNERSHIP;
+    auto problem = std::make_unique<ceres::Problem>(o);
+    problem->AddParameterBlock(x_.theta.data(), kParams);
+    rows_.clear();
+    return problem;
+  }
+
+  void add_points(ceres::Problem& problem, std::size_t i, ceres::LossFunction* loss) {
+    const Patch& patch = patches_[i];
+    for (std::size_t k = 0; k < patch.points.size(); ++k) {
+      const TiePoint& t = patch.points[k];
+      rows_.push_back(
+          {problem.AddResidualBlock(new PointCost(t, lines_[t.line], patch.frame, shared_), loss,
+                                    x_.theta.data(), x_.planes[i].data()),
+           loss, static_cast<int>(i), static_cast<int>(k)});
+    }
+  }
+
+  void hold_fixed(ceres::Problem& problem) const {
+    std::vector<int> fixed;
+    for (int k = 0; k < kParams; ++k)
+      if (!shared_.free[k]) fixed.push_back(k);
+    if (fixed.size() == kParams)
+      problem.SetParameterBlockConstant(x_.theta.data());
+    else if (!fixed.empty())
+      problem.SetManifold(x_.theta.data(), new ceres::SubsetManifold(kParams, fixed));
   }
 
   // Beyond three of its standard deviations a control point pulls no harder: one surveyed or
   // typed wrong cannot drag the range offset with it while the others agree.
   std::unique_ptr<ceres::LossFunction> control_loss_ = std::make_unique<ceres::HuberLoss>(3.0);
-  std::unique_ptr<ceres::LossFunction> tie_loss_;
   class StageCallback : public ceres::IterationCallback {
    public:
     StageCallback(const SolveProgress& p, const std::string& stage) : p_(p), stage_(stage) {}
@@ -256,11 +359,6 @@ class Model {
   const Shared& shared_;
   int threads_;
   std::vector<Row> rows_;
-
- public:
-  const std::vector<Row>& rows() const { return rows_; }
-  Unknowns& unknowns() const { return x_; }
-  const Shared& shared() const { return shared_; }
 };
 
 // 1.4826 times the median absolute distance: the noise, robust to gross errors.
@@ -281,7 +379,9 @@ struct Covariance {
   double sigma(int k) const { return std::sqrt(cov(k, k)); }
 };
 
-Covariance covariance(ceres::Problem& problem, double* theta, const Shared& shared, int threads) {
+// The covariance of the parameters `free` (the others held), from Ceres.
+Covariance covariance(ceres::Problem& problem, double* theta, const std::array<bool, kParams>& free,
+                      int threads) {
   ceres::Covariance::Options o;
   o.algorithm_type = ceres::SPARSE_QR;
   o.num_threads = threads;
@@ -291,7 +391,7 @@ Covariance covariance(ceres::Problem& problem, double* theta, const Shared& shar
   if (!cov.Compute(blocks, &problem)) return out;
   std::vector<int> idx;
   for (int k = 0; k < kParams; ++k)
-    if (shared.free[k]) idx.push_back(k);
+    if (free[k]) idx.push_back(k);
   const int m = static_cast<int>(idx.size());
   std::vector<double> tangent(static_cast<std::size_t>(m * m));
   if (!cov.GetCovarianceBlockInTangentSpace(theta, theta, tangent.data())) return out;
@@ -344,210 +444,6 @@ std::string unobservable_reason(const Covariance& c, int k, const SolveSettings&
 
 bool any_free(const Shared& shared) {
   return std::any_of(shared.free.begin(), shared.free.end(), [](bool f) { return f; });
-}
-
-// ---- Resampling
-
-// Which group of blocks of time each tie point belongs to: each line's points are cut into
-// blocks of about `block_seconds` over the span of its tie points (two at least), and the
-// blocks dealt into at most `most` groups in a fixed pseudo-random order, so that a group
-// holds blocks of several lines and times.
-struct Groups {
-  int count = 0;
-  std::vector<std::vector<int>> of_point;  // per patch and point
-};
-
-Groups resampling_groups(std::size_t lines, const std::vector<Patch>& patches, double block_seconds,
-                         int most) {
-  std::vector<double> t0(lines, INFINITY), t1(lines, -INFINITY);
-  for (const Patch& p : patches)
-    for (const TiePoint& t : p.points) {
-      t0[t.line] = std::min(t0[t.line], t.m.thr);
-      t1[t.line] = std::max(t1[t.line], t.m.thr);
-    }
-  std::vector<int> first(lines + 1, 0), blocks(lines, 0);
-  for (std::size_t l = 0; l < lines; ++l) {
-    const double span = std::isfinite(t0[l]) ? (t1[l] - t0[l]) * 3600 : 0;
-    blocks[l] = std::max(2, static_cast<int>(std::lround(span / block_seconds)));
-    first[l + 1] = first[l] + blocks[l];
-  }
-  std::vector<int> order(static_cast<std::size_t>(first[lines]));
-  std::iota(order.begin(), order.end(), 0);
-  std::sort(order.begin(), order.end(), [](int a, int b) {
-    return mix(static_cast<std::uint64_t>(a)) < mix(static_cast<std::uint64_t>(b));
-  });
-  Groups g;
-  g.count = std::min<int>(most, static_cast<int>(order.size()));
-  std::vector<int> group_of_block(order.size());
-  for (std::size_t j = 0; j < order.size(); ++j)
-    group_of_block[static_cast<std::size_t>(order[j])] = static_cast<int>(j) % g.count;
-  for (const Patch& p : patches) {
-    g.of_point.emplace_back();
-    for (const TiePoint& t : p.points) {
-      const double span = t1[t.line] - t0[t.line];
-      const double at = span > 0 ? (t.m.thr - t0[t.line]) / span : 0;
-      const int block =
-          std::clamp(static_cast<int>(std::floor(at * blocks[t.line])), 0, blocks[t.line] - 1);
-      g.of_point.back().push_back(group_of_block[static_cast<std::size_t>(first[t.line] + block)]);
-    }
-  }
-  return g;
-}
-
-// The points left when group `left_out` is: a tie patch stays with two lines or more, a
-// control patch with three points or more.
-Keep leave_out(const std::vector<Patch>& patches, const Groups& g, int left_out) {
-  Keep keep(patches.size());
-  for (std::size_t i = 0; i < patches.size(); ++i) {
-    const auto& pts = patches[i].points;
-    std::vector<char> k(pts.size(), 0);
-    int left = 0, lines = 0, last_line = -1;
-    for (std::size_t j = 0; j < pts.size(); ++j) {
-      if (g.of_point[i][j] == left_out) continue;
-      k[j] = 1;
-      ++left;
-      if (pts[j].line != last_line) ++lines;  // points are sorted by line
-      last_line = pts[j].line;
-    }
-    if (patches[i].control.empty() ? lines >= 2 : left >= 3) keep[i] = std::move(k);
-  }
-  return keep;
-}
-
-struct Resampled {
-  int count = 0;                                  // resamples
-  Eigen::Matrix4d cov = Eigen::Matrix4d::Zero();  // jackknife covariance
-  double sigma(int k) const { return count > 1 ? std::sqrt(cov(k, k)) : NAN; }
-};
-
-// One residual row's part in Newton's step for the robust problem: its Jacobian (the free
-// parameters' tangent columns, then its plane's three), its share of the gradient rho'(s) r
-// and of the Hessian rho'(s) + 2 s rho''(s), with s = r^2. The Hessian weight is that of the
-// loss's curvature too, so that one step from the solution lands where a re-solve would (the
-// Gauss-Newton weight rho' alone converges only linearly under a Cauchy loss); a row beyond
-// the loss's bend, where it is negative, counts 0.
-struct NewtonRow {
-  int patch = -1, point = -1;
-  double grad = 0, weight = 0;
-  Eigen::Vector4d dtheta = Eigen::Vector4d::Zero();
-  Eigen::Vector3d dplane = Eigen::Vector3d::Zero();
-};
-
-std::vector<NewtonRow> newton_rows(ceres::Problem& problem, const Model& model, int free,
-                                   int threads) {
-  ceres::Problem::EvaluateOptions o;
-  o.apply_loss_function = false;
-  o.num_threads = threads;
-  o.parameter_blocks.push_back(model.unknowns().theta.data());
-  for (auto& plane : model.unknowns().planes)
-    o.parameter_blocks.push_back(plane.data());
-  for (const Row& r : model.rows())
-    o.residual_blocks.push_back(r.id);
-  std::vector<double> residuals;
-  ceres::CRSMatrix jac;
-  double cost = 0;
-  if (!problem.Evaluate(o, &cost, &residuals, nullptr, &jac)) return {};
-  std::vector<NewtonRow> out;
-  std::size_t at = 0;
-  for (const Row& r : model.rows()) {
-    const int n = problem.GetCostFunctionForResidualBlock(r.id)->num_residuals();
-    for (int j = 0; j < n; ++j, ++at) {
-      NewtonRow nr;
-      nr.patch = r.patch;
-      nr.point = r.point;
-      const double v = residuals[at], s = v * v;
-      double rho[3] = {s, 1, 0};
-      if (r.loss != nullptr) r.loss->Evaluate(s, rho);
-      nr.grad = rho[1] * v;
-      nr.weight = std::max(0.0, rho[1] + 2 * s * rho[2]);
-      for (int e = jac.rows[at]; e < jac.rows[at + 1]; ++e) {
-        const int col = jac.cols[static_cast<std::size_t>(e)];
-        const double d = jac.values[static_cast<std::size_t>(e)];
-        if (col < free)
-          nr.dtheta(col) = d;
-        else
-          nr.dplane((col - free) % 3) = d;
-      }
-      out.push_back(nr);
-    }
-  }
-  return out;
-}
-
-// Newton's step for the free parameters (tangent order) with the rows `keep` keeps, each
-// patch's plane eliminated (its Schur complement); a patch whose plane the rows left cannot
-// determine is left out whole.
-Eigen::VectorXd newton_step(const std::vector<NewtonRow>& rows, const Keep& keep, int free) {
-  Eigen::MatrixXd s = Eigen::MatrixXd::Zero(free, free);
-  Eigen::VectorXd b = Eigen::VectorXd::Zero(free);
-  for (std::size_t r = 0; r < rows.size();) {
-    const int patch = rows[r].patch;
-    Eigen::Matrix3d app = Eigen::Matrix3d::Zero();
-    Eigen::MatrixXd apt = Eigen::MatrixXd::Zero(3, free), att = Eigen::MatrixXd::Zero(free, free);
-    Eigen::Vector3d gp = Eigen::Vector3d::Zero();
-    Eigen::VectorXd gt = Eigen::VectorXd::Zero(free);
-    for (; r < rows.size() && rows[r].patch == patch; ++r) {
-      const NewtonRow& n = rows[r];
-      if (patch >= 0) {
-        const auto& k = keep[static_cast<std::size_t>(patch)];
-        if (k.empty() || (n.point >= 0 && !k[static_cast<std::size_t>(n.point)])) continue;
-      }
-      const auto jt = n.dtheta.head(free);
-      att += n.weight * jt * jt.transpose();
-      gt += n.grad * jt;
-      app += n.weight * n.dplane * n.dplane.transpose();
-      apt += n.weight * n.dplane * jt.transpose();
-      gp += n.grad * n.dplane;
-    }
-    if (patch < 0) {  // the prior: no plane
-      s += att;
-      b += gt;
-      continue;
-    }
-    const Eigen::LDLT<Eigen::Matrix3d> ldlt(app);
-    if (ldlt.info() != Eigen::Success || !ldlt.isPositive() ||
-        !(ldlt.vectorD().minCoeff() > 1e-9 * ldlt.vectorD().maxCoeff()))
-      continue;
-    s += att - apt.transpose() * ldlt.solve(apt);
-    b += gt - apt.transpose() * ldlt.solve(gp);
-  }
-  return -s.ldlt().solve(b);
-}
-
-// The delete-a-group jackknife, linearised: the solution moved by Newton's step with each
-// group left out in turn, from one evaluation of the Jacobian at the solution; the covariance
-// (n - 1) / n times the sum of the products of their deviations from their mean.
-Resampled jackknife(Model& model, ceres::LossFunction* loss, const std::vector<Patch>& patches,
-                    const Groups& g, int threads) {
-  const Shared& shared = model.shared();
-  std::vector<int> idx;
-  for (int k = 0; k < kParams; ++k)
-    if (shared.free[k]) idx.push_back(k);
-  const int free = static_cast<int>(idx.size());
-  Resampled out;
-  if (free == 0 || g.count < 2) return out;
-  auto problem = model.build(loss);
-  const std::vector<NewtonRow> rows = newton_rows(*problem, model, free, threads);
-  if (rows.empty()) return out;
-  std::vector<Eigen::Vector4d> values;
-  for (int j = 0; j < g.count; ++j) {
-    const Eigen::VectorXd step = newton_step(rows, leave_out(patches, g, j), free);
-    if (!step.allFinite()) continue;
-    Eigen::Vector4d v = Eigen::Vector4d::Zero();
-    for (int k = 0; k < free; ++k)
-      v(idx[static_cast<std::size_t>(k)]) = step(k);
-    values.push_back(v);
-  }
-  out.count = static_cast<int>(values.size());
-  if (out.count < 2) return out;
-  Eigen::Vector4d mean = Eigen::Vector4d::Zero();
-  for (const auto& v : values)
-    mean += v;
-  mean /= out.count;
-  for (const auto& v : values)
-    out.cov += (v - mean) * (v - mean).transpose();
-  out.cov *= static_cast<double>(out.count - 1) / out.count;
-  return out;
 }
 
 // ---- Control points
@@ -609,47 +505,43 @@ std::pair<double, double> mean_offset(const std::vector<Patch>& patches, const U
   return {sw > 0 ? swr / sw : NAN, sw};
 }
 
-// The control points' offset against the surface the ties alone give, from the solution with
-// every tie independent (`x`, `c`): there the control points' mean offset r is the difference
-// D times the ties' share of the range offset's information, w_t / (w_t + w_c), the ties' w_t
-// being what the formal variance leaves of the control points' w_c. Its standard error counts
-// the ties' information as resampling found it (`ratio`) and the control points' final sigma.
-void ties_offset(const std::vector<Patch>& patches, const Unknowns& x, const Covariance& c,
-                 double ratio, const std::vector<std::vector<double>>& first_sigma,
-                 const std::vector<std::vector<double>>& final_sigma, ControlCheck& check) {
-  const auto [r, w_c] = mean_offset(patches, x, first_sigma);
-  const double var = c.cov(kRange, kRange);
-  if (!std::isfinite(r) || !(var > 0)) return;
-  const double w_t = 1 / var - w_c;
-  if (!(w_t > 0.05 / var)) return;  // the ties hardly see the range offset
-  const double inflation = std::isfinite(ratio) ? std::max(1.0, ratio) : 1.0;
-  const double final_w_c = mean_offset(patches, x, final_sigma).second;
-  check.ties_offset = r * (w_t + w_c) / w_t;
-  check.ties_offset_sigma = std::sqrt(inflation * inflation / w_t + 1 / final_w_c);
+// ---- Covariances over the free parameters
+
+std::vector<int> free_indices(const Shared& shared) {
+  std::vector<int> idx;
+  for (int k = 0; k < kParams; ++k)
+    if (shared.free[k]) idx.push_back(k);
+  return idx;
+}
+
+// A matrix over the free parameters as a 4 x 4 one (zeros elsewhere).
+Eigen::Matrix4d embed(const Eigen::MatrixXd& m, const std::vector<int>& idx) {
+  Eigen::Matrix4d out = Eigen::Matrix4d::Zero();
+  for (std::size_t i = 0; i < idx.size(); ++i)
+    for (std::size_t j = 0; j < idx.size(); ++j)
+      out(idx[i], idx[j]) = m(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j));
+  return out;
 }
 
 // ---- The solution
 
-void fill_results(const Covariance& c, const Resampled& jack, const Unknowns& x,
-                  const Shared& shared, Solution& sol) {
+void fill_results(const Eigen::Matrix4d& formal, const Eigen::Matrix4d* resampled,
+                  const Unknowns& x, const Shared& shared, Solution& sol) {
   Eigen::Vector4d sd = Eigen::Vector4d::Zero();
-  for (int k = 0; k < kParams; ++k) {
+  const std::vector<int> idx = free_indices(shared);
+  for (int k : idx) {
     ParamResult& r = sol.params[k];
-    if (!shared.free[k]) continue;
     r.observable = true;
     r.value = x.theta[k];
-    r.sigma_formal = sd(k) = c.sigma(k);
-    r.sigma_empirical = jack.sigma(k);
+    r.sigma_formal = sd(k) = std::sqrt(formal(k, k));
+    r.sigma_empirical = resampled != nullptr ? std::sqrt((*resampled)(k, k)) : NAN;
     r.sigma = std::isfinite(r.sigma_empirical) ? std::max(r.sigma_formal, r.sigma_empirical)
                                                : r.sigma_formal;
   }
-  std::vector<int> idx;
-  for (int k = 0; k < kParams; ++k)
-    if (shared.free[k]) idx.push_back(k);
   Eigen::MatrixXd corr(idx.size(), idx.size());
   for (std::size_t i = 0; i < idx.size(); ++i)
     for (std::size_t j = 0; j < idx.size(); ++j) {
-      corr(i, j) = c.cov(idx[i], idx[j]) / (sd(idx[i]) * sd(idx[j]));
+      corr(i, j) = formal(idx[i], idx[j]) / (sd(idx[i]) * sd(idx[j]));
       sol.correlation[idx[i]][idx[j]] = corr(i, j);
     }
   if (!idx.empty()) {
@@ -702,11 +594,11 @@ class Solver {
     shared_.inv_sigma = 1 / robust_sigma(model_.distances());
   }
 
-  Covariance covariance_now(ceres::LossFunction* loss, const char* what) {
+  Covariance covariance_now(ceres::LossFunction* loss, const char* what, bool ties_only = false) {
     loss_.Reset(loss, ceres::TAKE_OWNERSHIP);
-    auto problem = model_.build(&loss_);
+    auto problem = model_.build(&loss_, ties_only);
     if (progress_) progress_(what);
-    return covariance(*problem, x_.theta.data(), shared_, s_.threads);
+    return covariance(*problem, x_.theta.data(), shared_.free, s_.threads);
   }
 
   // What the pattern cannot see at all is held once the planes have come
@@ -720,7 +612,7 @@ class Solver {
       hold(k, unobservable_reason(c, k, s_), shared_, x_, sol_);
   }
 
-  // The robust solution with every tie point independent, dropping what the formal standard
+  // The robust solution with every point independent, dropping what the formal standard
   // errors show undetermined; false when nothing is left to solve.
   bool formal_solution(Covariance& c) {
     bool first = true;
@@ -744,74 +636,231 @@ class Solver {
     return false;
   }
 
-  Resampled resample(const Groups& g) {
+  // The values with each group of blocks left out in turn, as steps from the solution of
+  // the problem over the patches `keep` takes (free parameters, tangent order).
+  std::vector<Eigen::VectorXd> resamples(const Groups& groups, const Keep& keep) {
     if (progress_) progress_("resampling");
+    const int free = static_cast<int>(free_indices(shared_).size());
     loss_.Reset(new ceres::CauchyLoss(3), ceres::TAKE_OWNERSHIP);
-    return jackknife(model_, &loss_, patches_, g, s_.threads);
+    auto problem = model_.build(&loss_);
+    const std::vector<NewtonRow> rows = newton_rows(*problem, model_.rows(), x_.theta.data(),
+                                                    model_.plane_blocks(), free, s_.threads);
+    std::vector<Eigen::VectorXd> out;
+    if (rows.empty()) return out;
+    const Reduced all = reduce(rows, keep, free);
+    out.push_back(-all.h.ldlt().solve(all.b));  // the solution of `keep`'s points alone
+    for (int j = 0; j < groups.count; ++j) {
+      const Reduced r = reduce(rows, leave_out(patches_, keep, groups, j), free);
+      const Eigen::VectorXd step = -r.h.ldlt().solve(r.b);
+      if (step.allFinite()) out.push_back(step);
+    }
+    return out;
   }
 
-  // Resamples the solution with every tie independent, weighs the ties by what they are worth
-  // against the control points and solves again with that weight; the parameters whose
-  // larger standard error is beyond its limit are held and all is done again.
-  void weighted_solution(Covariance c, const Groups& groups) {
-    const bool control = sol_.control.used > 0;
+  // Without control points: the formal and the resampled standard errors of the solution;
+  // the parameters whose larger one is beyond its limit are held and all is done again.
+  void independent_solution(Covariance c, const Groups& groups) {
+    const Keep all = patches_where(patches_, [](std::size_t) { return true; });
     for (;;) {
-      shared_.tie_weight = 1;
-      shared_.control_sigma = first_sigma_;
-      const Resampled independent = resample(groups);
-      for (int k = 0; k < kParams; ++k)
-        if (shared_.free[k]) sol_.params[k].resampling_ratio = independent.sigma(k) / c.sigma(k);
-      const double inflation = tie_inflation();
-      Resampled jack = independent;
-      if (control) {
-        if (!std::isfinite(sol_.control.estimated_sigma))
-          estimate_control_sigma(patches_, x_, final_sigma_, sol_.control);
-        if (shared_.free[kRange])
-          ties_offset(patches_, x_, c, sol_.params[kRange].resampling_ratio, first_sigma_,
-                      final_sigma_, sol_.control);
-        shared_.tie_weight = 1 / inflation;
-        shared_.control_sigma = final_sigma_;
-        stage(false, 3 / shared_.inv_sigma, "solving (ties weighted)");
-        c = covariance_now(new ceres::CauchyLoss(3), "standard errors");
-        jack = resample(groups);
-      }
-      sol_.resamples = jack.count;
-      if (!hold_beyond_limits(c, jack)) {
-        fill_results(c, jack, x_, shared_, sol_);
-        sol_.tie_weight = shared_.tie_weight;
+      const std::vector<int> idx = free_indices(shared_);
+      std::vector<Eigen::VectorXd> values = resamples(groups, all);
+      if (!values.empty()) values.erase(values.begin());
+      sol_.resamples = static_cast<int>(values.size());
+      const Eigen::Matrix4d emp = embed(jackknife_covariance(values), idx);
+      const bool resampled = values.size() >= 2;
+      for (int k : idx)
+        sol_.params[k].resampling_ratio = resampled ? std::sqrt(emp(k, k) / c.cov(k, k)) : NAN;
+      if (!hold_beyond_limits(c.cov, resampled ? &emp : nullptr)) {
+        fill_results(c.cov, resampled ? &emp : nullptr, x_, shared_, sol_);
         return;
       }
       if (!any_free(shared_)) return;
-      shared_.tie_weight = 1;
-      shared_.control_sigma = first_sigma_;
       stage(false, 3 / shared_.inv_sigma, "solving (final loss)");
       c = covariance_now(new ceres::CauchyLoss(3), "standard errors");
     }
   }
 
-  // What the ties are worth against the control points: the variance ratio of the range
-  // offset, the parameter control points are for (of the largest ratio when it is not
-  // solved for). One weight for every tie cannot be right for every parameter; the range
-  // offset's lets consistent control points set it where the ties cannot, and leaves the
-  // angles to the ties, which see them far better than points on level ground.
-  double tie_inflation() const {
-    double ratio = shared_.free[kRange] ? sol_.params[kRange].resampling_ratio : 0;
-    if (!shared_.free[kRange])
-      for (int k = 0; k < kParams; ++k)
-        if (shared_.free[k] && sol_.params[k].resampling_ratio > ratio)
-          ratio = sol_.params[k].resampling_ratio;
-    return std::isfinite(ratio) ? std::max(1.0, ratio * ratio) : 1.0;
+  // The ties summarised from the solution with every point independent: their own solution
+  // one Newton step away, its formal covariance from the ties' problem and its resampled one.
+  // Each parameter counts with the larger of its two variances, on its own: the resampled
+  // covariances between parameters, from a dozen resamples, are too rough to lean on (a
+  // control point that fixes the range offset would fix through them whatever they happen
+  // to tie to it).
+  TieSummary summarise_ties(const Groups& groups) {
+    const std::vector<int> idx = free_indices(shared_);
+    const Keep ties =
+        patches_where(patches_, [&](std::size_t i) { return patches_[i].control.empty(); });
+    std::vector<Eigen::VectorXd> values = resamples(groups, ties);
+    TieSummary t;
+    const Covariance formal =
+        covariance_now(new ceres::CauchyLoss(3), "standard errors (ties)", true);
+    t.formal = formal.cov;
+    t.honest = formal.cov;
+    if (values.empty()) return t;
+    const Eigen::VectorXd own = values.front();
+    values.erase(values.begin());
+    for (std::size_t k = 0; k < idx.size(); ++k)
+      t.theta(idx[k]) = x_.theta[idx[k]] + own(static_cast<Eigen::Index>(k));
+    sol_.resamples = static_cast<int>(values.size());
+    if (values.size() < 2) return t;
+    t.resampled = embed(jackknife_covariance(values), idx);
+    t.honest = Eigen::Matrix4d::Zero();
+    for (int k : idx) {
+      sol_.params[k].resampling_ratio = std::sqrt(t.resampled(k, k) / t.formal(k, k));
+      t.honest(k, k) = std::max(t.formal(k, k), t.resampled(k, k));
+    }
+    return t;
   }
 
-  // Holds the parameters whose empirical standard error is beyond the limit; true if any.
-  bool hold_beyond_limits(const Covariance& c, const Resampled& jack) {
+  // How far a line's surface floats from the others' beyond the noise, metres: the misfit
+  // after, over what the noise leaves of it, shared by the two lines of each distance.
+  double line_float() const {
+    std::vector<std::vector<bool>> gross;
+    const double noise = 1 / shared_.inv_sigma;
+    for (const auto& d : model_.distances()) {
+      gross.emplace_back();
+      for (double v : d)
+        gross.back().push_back(std::fabs(v) > 5 * noise);
+    }
+    const double rms = misfit(lines_, patches_, gross, x_.theta).rms;
+    const double expected = misfit_from_noise(patches_, noise);
+    return std::isfinite(rms) ? std::sqrt(std::max(0.0, rms * rms - expected * expected) / 2) : 0;
+  }
+
+  // Each line's points in the patches of control points, on their own plane at the current
+  // values, with the most frequent block of time among them.
+  std::vector<LineAtControl> lines_at_control(const Groups& g) const {
+    std::vector<LineAtControl> out;
+    for (std::size_t i = 0; i < patches_.size(); ++i) {
+      const auto& pts = patches_[i].points;
+      if (patches_[i].control.empty()) continue;
+      const std::size_t begin = out.size();
+      for (std::size_t b = 0; b < pts.size();) {
+        std::size_t e = b;
+        while (e < pts.size() && pts[e].line == pts[b].line)
+          ++e;
+        LineAtControl a;
+        a.patch = i;
+        a.first = b;
+        a.last = e;
+        std::vector<Local> loc;
+        std::vector<int> blocks;
+        for (std::size_t k = b; k < e; ++k) {
+          loc.push_back(
+              to_local(patches_[i].frame, locate(pts[k].m, lines_[pts[k].line], x_.theta)));
+          blocks.push_back(g.block[i][k]);
+        }
+        const PlaneFit f = fit_plane(loc);
+        b = e;
+        if (!f.ok) continue;
+        a.plane = {f.a, f.b, f.c};
+        std::sort(blocks.begin(), blocks.end());
+        int best = 0;
+        for (std::size_t j = 0, run = 0; j < blocks.size(); ++j) {
+          run = j > 0 && blocks[j] == blocks[j - 1] ? run + 1 : 1;
+          if (static_cast<int>(run) > best) {
+            best = static_cast<int>(run);
+            a.block = blocks[j];
+          }
+        }
+        out.push_back(a);
+      }
+      for (std::size_t k = begin; k < out.size(); ++k)
+        out[k].lines = static_cast<double>(out.size() - begin);
+    }
+    return out;
+  }
+
+  // The ties' range offset (its variance widened by `widen`) solved with the control points,
+  // the angles held at the ties' values; its formal variance returned.
+  double combine(const TieSummary& ties, double widen, std::vector<LineAtControl>& at_control) {
+    Eigen::Matrix4d l = Eigen::Matrix4d::Zero();
+    l(kRange, kRange) = 1 / std::sqrt(ties.honest(kRange, kRange) * widen);
+    for (int k = 0; k < kParams; ++k)
+      x_.theta[k] = ties.theta(k);
+    shared_.control_sigma = final_sigma_;
+    loss_.Reset(new ceres::CauchyLoss(3), ceres::TAKE_OWNERSHIP);
+    auto problem =
+        model_.build_final(&loss_, TiePrior{l, ties.theta}, at_control, sol_.control.line_sigma);
+    sol_.iterations += model_.minimise(*problem, progress_, "solving with the control points", 50);
+    if (progress_) progress_("standard errors");
+    return covariance(*problem, x_.theta.data(), {false, false, false, true}, s_.threads)
+        .cov(kRange, kRange);
+  }
+
+  // With control points and the range offset solved for: the angles are the ties' own, with
+  // their standard errors; the range offset is the ties' and the control points' together,
+  // each line's surface held against the control points under it, less the float of its block
+  // of time. Where the ties' range offset and the one found differ by more than the standard
+  // error of the difference, the ties' variance is widened by the square of the ratio and all
+  // solved again: control points that agree with one another set what the ties cannot.
+  // Control points over level ground say little of the angles, and over one line what they
+  // say is that line's errors: they are left to the ties. The parameters whose larger
+  // standard error is beyond its limit are held and all is done again.
+  void control_solution(Covariance c, const Groups& groups) {
+    estimate_control_sigma(patches_, x_, final_sigma_, sol_.control);
+    sol_.control.line_sigma = line_float();
+    x_.offsets.assign(static_cast<std::size_t>(groups.blocks), 0);
+    while (shared_.free[kRange]) {
+      const std::vector<int> idx = free_indices(shared_);
+      const TieSummary ties = summarise_ties(groups);
+      std::vector<LineAtControl> at_control = lines_at_control(groups);
+      double f = combine(ties, 1, at_control);
+      const double honest = ties.honest(kRange, kRange);
+      const double difference = std::sqrt(std::max(0.0, honest - f));
+      const double z = (x_.theta[kRange] - ties.theta(kRange)) / difference;
+      sol_.control.ties_value[kRange] = ties.theta(kRange);
+      sol_.control.ties_sigma[kRange] = std::sqrt(honest);
+      sol_.control.difference_sigma[kRange] = difference;
+      const double widen = std::fabs(z) > 1 ? z * z : 1;
+      if (widen > 1) f = combine(ties, widen, at_control);
+      // The ties' covariances, the range offset's row and column carried through the
+      // combination: its formal variance the combination's, its resampled spread the ties'
+      // times the ties' share of its weight.
+      const double gain = f / (honest * widen);
+      Eigen::Matrix4d formal = ties.formal, emp = ties.resampled;
+      const double scale = std::sqrt(f / ties.formal(kRange, kRange));
+      formal.row(kRange) *= scale;
+      formal.col(kRange) *= scale;
+      formal(kRange, kRange) = f;
+      emp.row(kRange) *= gain;
+      emp.col(kRange) *= gain;
+      const bool resampled = sol_.resamples >= 2;
+      if (!hold_beyond_limits(formal, resampled ? &emp : nullptr)) {
+        fill_results(formal, resampled ? &emp : nullptr, x_, shared_, sol_);
+        fit_planes(lines_, patches_, x_);  // the lines' own surface, for the figures
+        return;
+      }
+      if (!any_free(shared_)) return;
+      shared_.control_sigma = first_sigma_;
+      fit_planes(lines_, patches_, x_);
+      stage(false, 3 / shared_.inv_sigma, "solving (final loss)");
+      c = covariance_now(new ceres::CauchyLoss(3), "standard errors");
+    }
+    independent_solution(c, groups);
+  }
+
+  void solve(const Covariance& c) {
+    const Groups groups =
+        resampling_groups(lines_.size(), patches_, s_.block_seconds, s_.resamples);
+    if (sol_.control.used > 0)
+      control_solution(c, groups);
+    else
+      independent_solution(c, groups);
+  }
+
+  // Holds the parameters whose larger standard error, formal or resampled, is beyond the
+  // limit; true if any.
+  bool hold_beyond_limits(const Eigen::Matrix4d& formal, const Eigen::Matrix4d* resampled) {
     bool any = false;
-    for (int k = 0; k < kParams; ++k) {
-      const double sigma = jack.sigma(k);
-      if (!shared_.free[k] || !(sigma > s_.sigma_limit[k]) || !(sigma > c.sigma(k))) continue;
+    for (int k : free_indices(shared_)) {
+      const double f = std::sqrt(formal(k, k));
+      const double r = resampled != nullptr ? std::sqrt((*resampled)(k, k)) : 0;
+      if (!(std::max(f, r) > s_.sigma_limit[k])) continue;
       hold(k,
-           "standard error " + format_value(sigma, k) + " from resampling beyond the limit " +
-               format_value(s_.sigma_limit[k], k) + " (its value moves with the points used)",
+           "standard error " + format_value(std::max(f, r), k) + (r > f ? " from resampling" : "") +
+               " beyond the limit " + format_value(s_.sigma_limit[k], k) +
+               (r > f ? " (its value moves with the points used)" : ""),
            shared_, x_, sol_);
       any = true;
     }
@@ -824,7 +873,16 @@ class Solver {
     if (sol_.control.used > 0) {
       const auto [offset, w] = mean_offset(patches_, x_, final_sigma_);
       sol_.control.offset = offset;
-      sol_.control.offset_sigma = w > 0 ? 1 / std::sqrt(w) : NAN;
+      // The points' own errors and their line blocks' floats.
+      std::vector<int> blocks;
+      for (const LineAtControl& a : lines_at_control(
+               resampling_groups(lines_.size(), patches_, s_.block_seconds, s_.resamples)))
+        blocks.push_back(a.block);
+      std::sort(blocks.begin(), blocks.end());
+      const auto n = std::unique(blocks.begin(), blocks.end()) - blocks.begin();
+      const double line = sol_.control.line_sigma;
+      sol_.control.offset_sigma =
+          w > 0 ? std::sqrt(1 / w + (n > 0 ? line * line / static_cast<double>(n) : 0)) : NAN;
     }
     if (!any_free(shared_)) sol_.values = x_.theta;
     const auto d = model_.distances();
@@ -859,9 +917,7 @@ Solution solve(const std::vector<Line>& lines, const std::vector<Patch>& patches
   Solver solver(lines, patches, settings, progress, sol);
   solver.first_look();
   Covariance c;
-  if (solver.formal_solution(c))
-    solver.weighted_solution(
-        c, resampling_groups(lines.size(), patches, settings.block_seconds, settings.resamples));
+  if (solver.formal_solution(c)) solver.solve(c);
   solver.finish();
   return sol;
 }

@@ -7,12 +7,18 @@
 // Standard errors: the formal ones from the normal matrix (ceres::Covariance)
 // count every tie point as an independent measurement, but the points of a
 // line near one time share its trajectory's errors. So the solution is also
-// resampled: each line's points are cut into blocks of time, the blocks dealt
-// into groups, and the solution found again with each group left out (a
-// delete-a-group jackknife). The spread of those solutions is the empirical
-// standard error; the larger of the two is the one reported. Against control
-// points the ties are weighted by what they are worth: by the inverse of the
-// largest ratio of empirical to formal variance.
+// resampled (resampling.hpp): the spread of the solutions with each group of
+// blocks of time left out is the empirical standard error; the larger of the
+// two is the one reported.
+//
+// With control points, the ties count for what they are worth: they are
+// summarised by their own solution and the larger of their formal and
+// resampled covariances (as matrices: each direction of the parameters its
+// own), and that summary is solved together with the patches of the control
+// points, each control point against its plane less the offset of the line
+// block over it (the lines' surfaces float by what the misfit shows beyond
+// the noise). So control points that agree set the range offset where the
+// ties cannot, and the ties keep the angles they see far better.
 #pragma once
 
 #include <array>
@@ -46,21 +52,27 @@ struct ParamResult {
   double sigma = 0;              // the larger of the two below
   double sigma_formal = 0;       // from the normal matrix, with the weights solved with
   double sigma_empirical = NAN;  // from resampling blocks of time (NaN: not resampled)
-  // The empirical standard error over the formal one with every tie point counted as
-  // independent: well above 1, the points' errors are correlated.
+  // The ties' resampled standard error over their formal one: well above 1, the points'
+  // errors are correlated.
   double resampling_ratio = NAN;
   std::string reason;  // why not observable
 };
 
-// The control points as a group against the lines' surface (heights minus the surface).
+// The control points as a group, and the ties alone against them.
 struct ControlCheck {
-  int used = 0;                    // control points in the solution
-  double offset = NAN;             // their weighted mean at the values found, metres
-  double offset_sigma = NAN;       // its standard error from the control points' own
-  double ties_offset = NAN;        // the same against the surface the ties alone give
-  double ties_offset_sigma = NAN;  // its standard error, ties' and control points' together
-  double estimated_sigma = NAN;    // of a row without one, from the points' agreement
-  int estimated_from = 0;          // rows it was estimated from
+  int used = 0;                  // control points in the solution
+  double offset = NAN;           // their weighted mean height minus the lines' surface, metres
+  double offset_sigma = NAN;     // its standard error: their own and their line blocks' floats
+  double estimated_sigma = NAN;  // of a row without one, from the points' agreement
+  int estimated_from = 0;        // rows it was estimated from
+  // How far a line's surface floats from the others' beyond the noise, metres: each block of
+  // a line under control points may be off by this much (from the misfit the noise leaves).
+  double line_sigma = 0;
+  // The ties' own values, their standard errors (the larger of formal and resampled), and the
+  // standard error of their difference from the values found with the control points.
+  std::array<double, kParams> ties_value{NAN, NAN, NAN, NAN};
+  std::array<double, kParams> ties_sigma{NAN, NAN, NAN, NAN};
+  std::array<double, kParams> difference_sigma{NAN, NAN, NAN, NAN};
 };
 
 struct Solution {
@@ -69,10 +81,7 @@ struct Solution {
   std::array<std::array<double, kParams>, kParams> correlation{};  // observable ones only
   double noise = 0;      // robust standard deviation of the points about their planes, metres
   double condition = 0;  // of the solved parameters' correlation matrix
-  // Every tie point's weight against the control points: 1 over the largest ratio of
-  // empirical to formal variance (1 without control points, where it would change nothing).
-  double tie_weight = 1;
-  int resamples = 0;                               // solutions of the resampling
+  int resamples = 0;     // solutions of the resampling
   std::vector<std::vector<double>> control_sigma;  // per patch and control point, metres
   ControlCheck control;
   std::vector<std::vector<bool>> gross;  // per patch and point: left out of the misfit figures
