@@ -4,6 +4,8 @@
 #include <cmath>
 #include <map>
 
+#include <Eigen/Dense>
+
 namespace bfcal {
 namespace {
 
@@ -24,6 +26,25 @@ std::map<int, std::vector<Local>> by_line(const std::vector<Line>& lines, const 
   return out;
 }
 
+// The plane fit's normal matrix: sum of (1, e, n)(1, e, n)'.
+Eigen::Matrix3d normal_matrix(const std::vector<Local>& pts) {
+  Eigen::Matrix3d m = Eigen::Matrix3d::Zero();
+  for (const Local& q : pts) {
+    const Eigen::Vector3d row(1, q.e, q.n);
+    m += row * row.transpose();
+  }
+  return m;
+}
+
+// The variance of a plane's height at q in units of its points' noise, from the inverse of its
+// normal matrix. Beyond 1 the plane's own error there exceeds a point's: its points lie along
+// one scan line, say, and a distance from it says more of its tilt than of the lines'
+// agreement.
+double leverage(const Eigen::Matrix3d& inverse, const Local& q) {
+  const Eigen::Vector3d row(1, q.e, q.n);
+  return row.dot(inverse * row);
+}
+
 }  // namespace
 
 Misfit misfit(const std::vector<Line>& lines, const std::vector<Patch>& patches,
@@ -37,10 +58,12 @@ Misfit misfit(const std::vector<Line>& lines, const std::vector<Patch>& patches,
     for (const auto& [a, pa] : pts) {
       const PlaneFit f = fit_plane(pa);
       if (!f.ok) continue;
+      const Eigen::Matrix3d spread = normal_matrix(pa).inverse();
       for (const auto& [b, pb] : pts) {
         if (b == a) continue;
         Sum& pair = pairs[{std::min(a, b), std::max(a, b)}];
         for (const Local& q : pb) {
+          if (!(leverage(spread, q) <= 1)) continue;
           const double d = plane_distance(f.a, f.b, f.c, q);
           for (Sum* s : {&pair, &patch, &total}) {
             s->ss += d * d;

@@ -1,6 +1,8 @@
 // How well the lines agree: in each tie patch, each line's points against
 // the plane fitted to another line's points (point to plane), with given
-// sensor parameters. Points the solver found gross are left out.
+// sensor parameters. Points the solver found gross are left out, and so are
+// points where the plane's own error exceeds a point's noise (a line whose
+// points lie along one scan line says little of the plane across it).
 #pragma once
 
 #include <cmath>
