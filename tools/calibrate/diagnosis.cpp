@@ -46,17 +46,16 @@ void control_as_a_group(const Results& r, std::vector<std::string>& out) {
   const ControlCheck& c = r.solution.control;
   for (int k = 0; k < kParams; ++k) {
     const ParamResult& p = r.solution.params[k];
-    const double difference = p.value - c.ties_value[k];
-    if (!p.observable || !(std::fabs(difference) > kControlSigmas * c.difference_sigma[k]))
-      continue;
+    const double z = std::fabs(c.disagreement[k]);
+    if (!p.observable || !(z > kControlSigmas)) continue;
     out.push_back(std::string("the control points and the tie patches disagree on ") +
                   json_name(k) + ": the tie patches alone give " + value_of(c.ties_value[k], k) +
-                  ", with the control points " + value_of(p.value, k) +
-                  format(", %.1f times the standard error of the difference",
-                         std::fabs(difference) / c.difference_sigma[k]) +
-                  " (" + value_of(c.difference_sigma[k], k) +
-                  "); the ties' standard error was widened to match, so that the control "
-                  "points set it");
+                  " (standard error " + value_of(c.ties_sigma[k], k) +
+                  format("), %.1f times the standard error of their difference from the "
+                         "value with the control points; the ties' standard error was widened "
+                         "%.1f times, so that the control points set it: ",
+                         z, z) +
+                  value_of(p.value, k));
   }
   if (std::fabs(c.offset) > kControlSigmas * c.offset_sigma)
     out.push_back("the " + std::to_string(c.used) + " control points sit " + above(c.offset) +

@@ -809,9 +809,11 @@ class Solver {
       const double honest = ties.honest(kRange, kRange);
       const double difference = std::sqrt(std::max(0.0, honest - f));
       const double z = (x_.theta[kRange] - ties.theta(kRange)) / difference;
-      sol_.control.ties_value[kRange] = ties.theta(kRange);
-      sol_.control.ties_sigma[kRange] = std::sqrt(honest);
-      sol_.control.difference_sigma[kRange] = difference;
+      for (int k : idx) {
+        sol_.control.ties_value[k] = ties.theta(k);
+        sol_.control.ties_sigma[k] = std::sqrt(ties.honest(k, k));
+      }
+      sol_.control.disagreement[kRange] = z;
       const double widen = std::fabs(z) > 1 ? z * z : 1;
       if (widen > 1) f = combine(ties, widen, at_control);
       // The ties' covariances, the range offset's row and column carried through the

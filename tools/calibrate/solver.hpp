@@ -68,11 +68,12 @@ struct ControlCheck {
   // How far a line's surface floats from the others' beyond the noise, metres: each block of
   // a line under control points may be off by this much (from the misfit the noise leaves).
   double line_sigma = 0;
-  // The ties' own values, their standard errors (the larger of formal and resampled), and the
-  // standard error of their difference from the values found with the control points.
+  // The ties' own values, their standard errors (the larger of formal and resampled), and
+  // their difference from the values found with the control points over its standard error,
+  // before the ties' variance was widened to it.
   std::array<double, kParams> ties_value{NAN, NAN, NAN, NAN};
   std::array<double, kParams> ties_sigma{NAN, NAN, NAN, NAN};
-  std::array<double, kParams> difference_sigma{NAN, NAN, NAN, NAN};
+  std::array<double, kParams> disagreement{NAN, NAN, NAN, NAN};
 };
 
 struct Solution {
