@@ -329,18 +329,19 @@ TEST_P(TrajectoryNoise, WithinThreeSigmaOrWarned) {
   const NoiseCase& c = GetParam();
   TempDir tmp;
   const fs::path dir = tmp.path() / "campaign";
-  simulate(dir, 4,
-           "--pattern heights --height 300 --height2 400 --duration 40 --surface terrain "
-           "--control-points 20 --traj-rate 10 --motion-rate 100 --traj-noise 0.03,0.003,10 "
-           "--range-noise 0.01 --range-bias 0.03 --seed " +
-               std::to_string(c.seed) + " --boresight " + c.boresight);
+  simulate(
+      dir, 4,
+      "--pattern heights --height 300 --height2 400 --duration 30 --nmeas 60 --surface terrain "
+      "--control-points 20 --traj-rate 10 --motion-rate 100 --traj-noise 0.03,0.003,10 "
+      "--range-noise 0.01 --range-bias 0.03 --seed " +
+          std::to_string(c.seed) + " --boresight " + c.boresight);
   const json j = calibrate(dir, "--control '" + (dir / "control.csv").string() + "'");
   ASSERT_FALSE(j.is_null());
   std::array<double, 4> truth{};
   std::sscanf(c.boresight, "%lf,%lf,%lf", &truth[0], &truth[1], &truth[2]);
   truth[3] = -0.03;
   std::string warnings;
-  for (const json& w : j["warnings"])
+  for (const json& w : j.value("warnings", json::array()))
     warnings += w.get<std::string>() + "\n";
   EXPECT_NE(warnings.find("the trajectory is sampled at 10 Hz"), std::string::npos) << warnings;
   const bool explained = warnings.find("held at 0") != std::string::npos ||
