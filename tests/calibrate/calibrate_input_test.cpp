@@ -2,14 +2,19 @@
 // command line it cannot read) and no calibration file written; and the control file's rows.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "campaign/folder/record.hpp"
 #include "control.hpp"
+#include "sampling.hpp"
 #include "shell.hpp"
 #include "textio/error.hpp"
 
@@ -103,16 +108,39 @@ TEST(BadCampaign, UnreadableDeck) {
   expect_refused(dir, "", "line01: ");
 }
 
-TEST(BadControl, RowsAndPointsOutsideTheSwaths) {
+TEST(BadControl, RowsAndFiles) {
   TempDir t;
   const fs::path dir = t.path() / "c";
   sim_campaign(dir, 2);
   const fs::path control = t.path() / "control.csv";
   std::ofstream(control) << "latitude,longitude,height\n78.5,-15,0\n78.5,x,0\n";
   expect_refused(dir, "--control '" + control.string() + "'", "row 3");
-  std::ofstream(control) << "latitude,longitude,height\n10,10,0\n";
-  expect_refused(dir, "--control '" + control.string() + "'", "row 2 lies outside every swath");
   expect_refused(dir, "--control '" + (t.path() / "none.csv").string() + "'", "can't open");
+}
+
+// A control point outside every swath is listed unused, with the reason and a warning, and
+// the calibration goes on without it. Regression: it stopped the whole calibration (exit 1).
+TEST(BadControl, PointOutsideEverySwathIsListedUnused) {
+  TempDir t;
+  const fs::path dir = t.path() / "c";
+  sim_campaign(dir, 2);
+  const fs::path control = t.path() / "control.csv";
+  std::ofstream(control) << "latitude,longitude,height\n10,10,0\n";
+  const Outcome o = run(std::string(CALIBRATE_BIN) + " '" + dir.string() + "' --control '" +
+                        control.string() + "' --no-progress");
+  ASSERT_EQ(o.status, 0) << o.err;
+  std::ifstream in(dir / "calibration.json");
+  const auto j = nlohmann::json::parse(in);
+  ASSERT_EQ(j["control"].size(), 1u);
+  EXPECT_EQ(j["control"][0]["row"], 2);
+  EXPECT_FALSE(j["control"][0]["used"].get<bool>());
+  EXPECT_EQ(j["control"][0]["reason"], "outside every swath (no line measured around it)");
+  EXPECT_EQ(j["control_points"], 0);
+  bool warned = false;
+  for (const auto& w : j["warnings"])
+    warned = warned || w == "control point on row 2 is not used: outside every swath (no line "
+                            "measured around it)";
+  EXPECT_TRUE(warned) << j["warnings"];
 }
 
 TEST(Usage, ExitTwoAndNothingWritten) {
@@ -180,4 +208,46 @@ TEST(Output, FolderNameNotUtf8) {
   std::ifstream in(dir / "calibration.json");
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_NE(text.find("\xEF\xBF\xBD"), std::string::npos) << text;
+}
+
+// What linear interpolation between trajectory samples misses at the swath edge, against the
+// closed form for an oscillation A sin(w t) sampled h apart: its second derivative A w^2 sin
+// misses by up to A w^2 h^2 / 8 midway, sqrt(1/120) A w^2 h^2 RMS over an interval, so
+// A w^2 h^2 / sqrt(240) RMS over the oscillation; roll and pitch count at the range of the
+// swath's edge, heading at its distance across track. A heading oscillating across +-180
+// degrees misses no more than one that does not.
+TEST(TrajectorySampling, MissOfAnOscillationAgainstItsClosedForm) {
+  struct Case {
+    const char* what;
+    double rate, amplitude, period, heading0;  // Hz, degrees, seconds, degrees
+    bool roll;                                 // else the heading oscillates
+  };
+  const Case cases[] = {{"roll at 10 Hz", 10, 1.5, 7.5, 30, true},
+                        {"roll at 100 Hz", 100, 1.5, 7.5, 30, true},
+                        {"heading across 180 at 10 Hz", 10, 0.3, 5, 180, false},
+                        {"heading at 10 Hz", 10, 0.3, 5, 30, false}};
+  const bfcal::SwathEdge edge{400, 150};
+  for (const Case& c : cases) {
+    auto t = std::make_unique<bf::TrajectoryTable>();
+    const double w = 2 * M_PI / c.period, h = 1 / c.rate;
+    for (int k = 1; k <= static_cast<int>(60 * c.rate); ++k) {
+      const double s = k * h, swing = c.amplitude * std::sin(w * s);
+      t->time[k] = 10 + s / 3600;
+      t->lat[k] = 70.5;
+      t->lon[k] = -40.2;
+      t->h[k] = 320;
+      t->pitch[k] = 2.5;
+      t->roll[k] = c.roll ? swing : 0;
+      const double heading = c.heading0 + (c.roll ? 0 : swing);
+      t->heading[k] = heading > 180 ? heading - 360 : heading;
+      t->ngps = k;
+    }
+    // 45 s: whole periods of both oscillations.
+    const bfcal::SamplingMiss m = bfcal::sampling_miss(*t, 10 + 5.0 / 3600, 10 + 50.0 / 3600, edge);
+    const double arm = c.roll ? edge.range : edge.across;
+    const double peak = arm * c.amplitude * M_PI / 180 * w * w * h * h;
+    EXPECT_NEAR(m.rate, c.rate, 1e-6 * c.rate) << c.what;
+    EXPECT_NEAR(m.rms_m, peak / std::sqrt(240), 0.01 * peak / std::sqrt(240)) << c.what;
+    EXPECT_NEAR(m.max_m, peak / 8, 0.01 * peak / 8) << c.what;
+  }
 }

@@ -2,7 +2,8 @@
 # beamfall-sim-campaign's flight patterns, read back from the lines' own files: where each
 # line's middle lies, its track and height (from the trajectory, flown level without wobble or
 # crab and with the pitch asked for), the one terrain and the one sensor error under every line
-# (from the truth files), decks that leave the error out, and the control points.
+# (from the truth files), decks that leave the error out, the control points, and the
+# navigation and measurement errors passed on to every line.
 #
 # usage: sim_campaign_case.sh SIM_CAMPAIGN SIM
 set -euo pipefail
@@ -70,12 +71,28 @@ crossing|0 45 90 135|350 350 350 350|0 0 0 0
 heights|0 0 180 180|350 500 350 500|0 0 0 0
 END
 
+# Navigation and measurement errors passed on to every line: the lines' seeds from --seed,
+# the range noise, the trajectory's rate (20 Hz: 0.05 s apart), the motion apart from it.
+"$campaign" 2 "$work/errors" --sim "$sim" --duration 2 --nmeas 20 --seed 2 --traj-rate 20 \
+  --motion-rate 100 --traj-noise 0.01,0.001,5 --range-noise 0.005 >/dev/null
+for k in 1 2; do
+  line=$work/errors/line0$k
+  grep -qx "seed 200$k" "$line/truth.txt" || fail "line0$k: not seed 200$k"
+  grep -qx 'range_noise 0.005  # metres, standard deviation' "$line/truth.txt" ||
+    fail "line0$k: range noise not passed on"
+  [[ -s $line/motion.traj ]] || fail "line0$k: no motion.traj"
+  LC_ALL=C awk 'NR > 1 { d = ($1 - t) * 3600; if (d < 0.0499 || d > 0.0501) exit 1 } { t = $1 }' \
+    "$line/flight.traj" || fail "line0$k: trajectory not at 20 Hz"
+done
+
 # Usage errors: exit 2 and nothing written. The last rows are refused by the simulator only,
-# after the campaign's folder was made (measurements closer than the timer's step).
+# after the campaign's folder was made (measurements closer than the timer's step, a motion
+# rate no multiple of the trajectory's, a noise without its correlation time).
 for args in "--pattern spiral" "--surface ice" "--height x" "--control-points -1" "--boresight" \
   "--boresight 0.1,0.2" "--roll x" "--range-bias 3cm" "--wobble" "--nmeas x" "--nmeas 0" \
   "--terrain-seed x" "--duration 0" "--duration -1" "--pitch 45" "--pitch -30" \
-  "--geoid $work/missing.grid" "--nmeas 4095" "--surface terrain --nmeas 4095"; do
+  "--geoid $work/missing.grid" "--seed x" "--seed -1" "--traj-rate x" "--range-noise 1cm" \
+  "--nmeas 4095" "--surface terrain --nmeas 4095" "--motion-rate 15" "--traj-noise 0.1"; do
   status=0
   # shellcheck disable=SC2086
   "$campaign" 2 "$work/bad" --sim "$sim" $args >/dev/null 2>&1 || status=$?

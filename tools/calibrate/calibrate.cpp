@@ -8,11 +8,13 @@
 #include <stdexcept>
 
 #include "control.hpp"
+#include "diagnosis.hpp"
 #include "flight_lines.hpp"
 #include "kit/command_line.hpp"
 #include "misfit.hpp"
 #include "patches.hpp"
 #include "report.hpp"
+#include "sampling.hpp"
 #include "solver.hpp"
 #include "textio/error.hpp"
 
@@ -43,8 +45,10 @@ values, as beamfall --rigorous does. Writes DIR/calibration.json and DIR/calibra
 prints the values with their standard errors and the command that applies them.
 
   --control FILE    control points, CSV rows 'latitude,longitude,height[,sigma]' (degrees,
-                    metres in the decks' height system; sigma [0.01 m]): ties the patches to
-                    known heights, which a range offset needs over level ground
+                    metres in the decks' height system; sigma [from the points' agreement,
+                    at least 0.002 m, when five or more rows give none; else 0.01 m]): known
+                    heights, which a range offset needs over level ground; one outside
+                    every swath is left out with a warning
   --solve LIST      the parameters to estimate, comma-separated [roll,pitch,heading,range];
                     the others are held at 0
   --max-patches N   tie patches at most, spread over slope directions and the swaths [2000]
@@ -55,9 +59,14 @@ prints the values with their standard errors and the command that applies them.
   --no-progress     no progress line on a terminal
   --version         the program's version
 
-A parameter the flight pattern cannot determine (standard error beyond 0.01 deg roll,
-0.03 deg pitch, 0.05 deg heading, 0.03 m range offset) is reported as not observable.
-Exit status: 0 done, 1 bad input or a failure (nothing written), 2 usage error.
+Standard errors are the larger of the formal ones and those from resampling blocks of time
+(the points of a line near one time share its trajectory's errors). A parameter the flight
+pattern cannot determine (standard error beyond 0.01 deg roll, 0.03 deg pitch, 0.05 deg
+heading, 0.03 m range offset) is reported as not observable. Warnings (a trajectory sampled
+too coarsely, values that move between resamples, a misfit beyond the noise, control points
+that disagree with the ties) are in calibration.json, on the page and beside the command.
+Exit status: 0 done (with or without warnings), 1 bad input or a failure (nothing written),
+2 usage error.
 )";
 
 double positive_number(const std::string& option, const std::string& text) {
@@ -200,7 +209,10 @@ Results calibrate(const Options& o, Status& status) {
   status.show("misfit before and after");
   r.before = misfit(r.lines, r.patches, r.solution.gross, Params{});
   r.after = misfit(r.lines, r.patches, r.solution.gross, r.solution.values);
-  r.control_after = control_residuals(r.lines, r.patches, r.solution.gross, r.solution.values);
+  r.control_after = control_residuals(r.lines, r.patches, r.solution.gross, r.solution.values,
+                                      r.solution.control_sigma, r.patch_report.unused_control);
+  r.sampling = sampling_misses(r.lines, r.patches);
+  r.warnings = diagnose(r);
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   status.clear();
   return r;

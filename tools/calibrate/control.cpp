@@ -60,7 +60,7 @@ std::vector<ControlPoint> parse_control(std::string_view text, const std::string
     if (std::fabs(v[0]) > 90 || std::fabs(v[1]) > 360)
       bf::stop(where + "latitude or longitude out of range");
     if (!(v[3] > 0)) bf::stop(where + "the height's standard deviation must be positive");
-    out.push_back({v[0], v[1], v[2], v[3], row});
+    out.push_back({v[0], v[1], v[2], v[3], row, f.size() == 4});
   }
   if (out.empty()) bf::stop(source + ": no control point in it");
   return out;

@@ -12,8 +12,12 @@
 
 namespace bfcal {
 
-// The standard deviation of a control height when its row gives none, metres.
+// The standard deviation of a control height when its row gives none, metres, until the
+// calibration measures it from the agreement of such rows (kControlsToEstimate of them or
+// more), which may give no less than kControlSigmaFloor.
 constexpr double kControlSigma = 0.01;
+constexpr double kControlSigmaFloor = 0.002;
+constexpr int kControlsToEstimate = 5;
 
 // Stops (bf::Stop) with the file, row and fault on a row that is not three or
 // four numbers, a latitude or longitude out of range or a sigma that is not

@@ -115,6 +115,7 @@ void measurement_loop(const Line& line, Reader& reader, const Input& input,
     if (bf::outside_area(line.par, raw.state)) continue;
     cursor.attitude(mis, raw.state);
     raw.range = m.range;
+    raw.thr = m.thr;
     raw.angle = m.angle;
     take(raw);
   }
@@ -122,20 +123,32 @@ void measurement_loop(const Line& line, Reader& reader, const Input& input,
 
 }  // namespace
 
+namespace {
+
+std::unique_ptr<bf::TrajectoryTable> load_line_trajectory(const Line& line) {
+  const bf::RunPar& p = line.par;
+  auto traj = std::make_unique<bf::TrajectoryTable>();
+  const std::string traj_name = in_folder(line.folder, p.gpsname).string();
+  bf::TextInput in(bf::open_for_reading(traj_name), traj_name);
+  bf::FreeReader reader(in);
+  const std::string source = "trajectory file " + bf::quoted(traj_name);
+  bf::load_trajectory(reader, source.c_str(), p.tstart, p.tend, p.gpsatt, *traj);
+  return traj;
+}
+
+}  // namespace
+
+std::unique_ptr<bf::TrajectoryTable> read_trajectory(const Line& line) {
+  return for_line(line.name, [&] { return load_line_trajectory(line); });
+}
+
 void for_each_measurement(const Line& line, std::int64_t stride,
                           const std::function<void(const RawMeasurement&)>& take,
                           const std::function<void(std::int64_t)>& progress) {
   for_line(line.name, [&] {
     const bf::RunPar& p = line.par;
     Quiet quiet;
-    auto traj = std::make_unique<bf::TrajectoryTable>();
-    {
-      const std::string traj_name = in_folder(line.folder, p.gpsname).string();
-      bf::TextInput in(bf::open_for_reading(traj_name), traj_name);
-      bf::FreeReader reader(in);
-      const std::string source = "trajectory file " + bf::quoted(traj_name);
-      bf::load_trajectory(reader, source.c_str(), p.tstart, p.tend, p.gpsatt, *traj);
-    }
+    const auto traj = load_line_trajectory(line);
     const bf::ScanWindow window{p.t0, p.tstart, p.tend, p.nthin};
     const std::string scan_name = in_folder(line.folder, p.scanname).string();
     if (p.bin2dd) {

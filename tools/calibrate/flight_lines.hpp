@@ -19,11 +19,13 @@ namespace bfcal {
 std::vector<std::string> campaign_lines(const std::filesystem::path& dir);
 
 // One measurement that passed the deck's rejection limits and area window:
-// the range as read (metres, no offset), the beam angle (gon) and the
-// aircraft's state at its time, the deck's misalignment angles added.
+// the range as read (metres, no offset), the beam angle (gon), its time
+// (decimal hours on the trajectory's time scale) and the aircraft's state at
+// that time, the deck's misalignment angles added.
 struct RawMeasurement {
   double range = 0;
   double angle = 0;
+  double thr = 0;
   bf::AircraftState state;
 };
 
@@ -42,6 +44,10 @@ struct Line {
 // are read by each pass. Stops with a message naming the line when the deck
 // or a file can't be read or the deck is in profile mode (no attitude).
 Line open_line(const std::filesystem::path& dir, const std::string& name);
+
+// The line's trajectory samples over its deck's time window, read by the
+// core's reader. Stops (bf::Stop) with the line's name on a read error.
+std::unique_ptr<bf::TrajectoryTable> read_trajectory(const Line& line);
 
 // Reads the line's trajectory and scanner file and calls `take` for every
 // `stride`-th accepted measurement, in time order. `progress(bytes_read)`

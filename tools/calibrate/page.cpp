@@ -91,9 +91,10 @@ std::string control_table(const Results& r) {
   for (const ControlResidual& c : r.control_after)
     rows.push_back({std::to_string(c.point.row), num(c.point.lat, 7), num(c.point.lon, 7),
                     num(c.point.h, 3), num(c.point.sigma, 3),
-                    std::isfinite(c.residual) ? num(c.residual, 4) : "&ndash;"});
+                    std::isfinite(c.residual) ? num(c.residual, 4) : "&ndash;",
+                    c.used ? "yes" : "no", esc(c.reason)});
   return kit::html_table({"row", "latitude", "longitude", "height (m)", "sigma (m)",
-                          "height minus the lines' surface (m)"},
+                          "height minus the lines' surface (m)", "used", "reason"},
                          rows);
 }
 
@@ -159,6 +160,17 @@ std::string colour_bar(const Frame& map, double vmax, const std::string& id) {
   const double ly = map.top + map.height / 2, lx = x + w + 52;
   return h + svg_text(lx, ly, "middle", "misfit RMS (m)",
                       " transform='rotate(-90 " + num(lx, 1) + " " + num(ly, 1) + ")'");
+}
+
+// The calibration's warnings, first on the page: what the values cannot be trusted for.
+std::string warnings_block(const Results& r) {
+  if (r.warnings.empty()) return "";
+  std::string h =
+      "<div class='warnings' style='border:2px solid #c60;background:#fff4e0;"
+      "padding:.3em 1em;margin:1em 0'><h2>Warnings</h2><ul>";
+  for (const std::string& w : r.warnings)
+    h += "<li>" + esc(w) + "</li>";
+  return h + "</ul></div>\n";
 }
 
 // The patches on a map (east and north in metres from their mean place), coloured by misfit
@@ -245,7 +257,8 @@ std::string calibration_html(const Results& r) {
       "</title><style>body{font-family:sans-serif;margin:1.5em;max-width:70em}"
       "table{border-collapse:collapse;margin:.5em 0}td,th{border:1px solid #ccc;padding:.2em .6em;"
       "text-align:right}figure{display:inline-block;margin:.5em}code{background:#eee;padding:.2em}"
-      "</style></head><body>\n<h1>Boresight calibration</h1>\n<p>";
+      "</style></head><body>\n<h1>Boresight calibration</h1>\n";
+  h += warnings_block(r) + "<p>";
   h += std::to_string(r.lines.size()) + " lines, " + std::to_string(r.tie_patches) +
        " tie patches of " + num(r.patch_report.patch_size, 2) + " m (planar within " +
        num(r.patch_report.planarity * 1000, 1) + " mm; " + std::to_string(r.patch_report.planar) +

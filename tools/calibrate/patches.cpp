@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <numeric>
@@ -136,14 +137,6 @@ struct Grid {
 struct LatLon {
   double lat, lon;
 };
-
-std::uint64_t mix(std::uint64_t x) {
-  x ^= x >> 33;
-  x *= 0xff51afd7ed558ccdULL;
-  x ^= x >> 33;
-  x *= 0xc4ceb3f9e5d1c6a5ULL;
-  return x ^ (x >> 33);
-}
 
 // First pass: a subsample of each line's surface points with no correction.
 std::vector<std::vector<LatLon>> sample_lines(const std::vector<Line>& lines, int threads,
@@ -298,16 +291,23 @@ bool build_candidate(const Grid& fine, std::int64_t key, std::vector<TiePoint> p
     while (e < pts.size() && pts[e].line == pts[b].line)
       ++e;
     if (e - b >= static_cast<std::size_t>(s.min_points)) {
+      std::vector<TiePoint> chosen;
       std::vector<Local> loc;
       double angle = 0;
       for (std::size_t k : evenly(e - b, static_cast<std::size_t>(s.max_points))) {
         const TiePoint& t = pts[b + k];
-        out.patch.points.push_back(t);
+        chosen.push_back(t);
         loc.push_back(to_local(out.patch.frame, locate(t.m, lines[t.line], Params{})));
         angle += t.m.angle - 100;
       }
       const PlaneFit f = fit_plane(loc);
-      if (!f.ok) return false;
+      // A line whose points give no plane here (they lie along one scan line) leaves the
+      // patch; the patch stays for the others.
+      if (!f.ok) {
+        b = e;
+        continue;
+      }
+      out.patch.points.insert(out.patch.points.end(), chosen.begin(), chosen.end());
       out.line_rms.push_back(f.rms);
       out.line_ids.push_back(pts[b].line);
       angle /= static_cast<double>(loc.size());
@@ -325,6 +325,28 @@ bool build_candidate(const Grid& fine, std::int64_t key, std::vector<TiePoint> p
   out.worst_rms = *std::max_element(out.line_rms.begin(), out.line_rms.end());
   out.order = mix(static_cast<std::uint64_t>(key));
   return true;
+}
+
+// Why a control point's patch (its points `pts`, by line) could give no plane: told
+// before the patch is built, in the words of calibration.json's "reason".
+std::string why_no_plane(const std::vector<TiePoint>& pts, const PatchSettings& s, double size) {
+  if (pts.empty()) return "outside every swath (no line measured around it)";
+  std::map<int, int> per_line;
+  for (const TiePoint& t : pts)
+    ++per_line[t.line];
+  int most = 0;
+  for (const auto& [line, n] : per_line)
+    most = std::max(most, n);
+  char buf[200];
+  if (most < s.min_points) {
+    std::snprintf(buf, sizeof buf,
+                  "too few points around it (at most %d of one line in the %.2g m patch, %d "
+                  "needed)",
+                  most, size, s.min_points);
+    return buf;
+  }
+  return "its lines' points around it give no plane (they lie along one scan line; a larger "
+         "--patch-size may help)";
 }
 
 // Patches from every bucket of (slope direction, line pair, places across
@@ -427,7 +449,10 @@ std::vector<Patch> find_patches(const std::vector<Line>& lines,
   auto cands = choose_candidates(shared, fine, 8 * static_cast<std::int64_t>(s.max_patches));
   std::map<int, std::vector<ControlPoint>> control_of;
   for (const ControlPoint& cp : control) {
-    if (!Grid::finite(cp.lat, cp.lon)) continue;
+    if (!Grid::finite(cp.lat, cp.lon)) {
+      report.unused_control.push_back({cp, "its position is not a number"});
+      continue;
+    }
     const auto it = cands.emplace(fine.key(cp.lat, cp.lon), static_cast<int>(cands.size())).first;
     control_of[it->second].push_back(cp);
   }
@@ -441,12 +466,14 @@ std::vector<Patch> find_patches(const std::vector<Line>& lines,
   std::vector<Candidate> built, controls;
   for (const auto& [key, idx] : cands) {
     const auto cp = control_of.find(idx);
+    const std::string refusal =
+        cp == control_of.end() ? std::string() : why_no_plane(by_cand[idx], s, fine.size);
     Candidate c;
     if (!build_candidate(fine, key, std::move(by_cand[idx]), lines, s,
                          cp == control_of.end() ? 2 : 1, c)) {
       if (cp != control_of.end())
-        bf::stop("control point on row " + std::to_string(cp->second[0].row) +
-                 " lies outside every swath (no line has enough points around it)");
+        for (const ControlPoint& point : cp->second)
+          report.unused_control.push_back({point, refusal});
       continue;
     }
     if (cp != control_of.end()) {
@@ -468,6 +495,9 @@ std::vector<Patch> find_patches(const std::vector<Line>& lines,
   std::vector<Patch> out = spread_choice(built, s.max_patches);
   for (Candidate& c : controls)
     out.push_back(std::move(c.patch));
+  std::sort(
+      report.unused_control.begin(), report.unused_control.end(),
+      [](const UnusedControl& a, const UnusedControl& b) { return a.point.row < b.point.row; });
   return out;
 }
 

@@ -34,6 +34,16 @@ inline Local to_local(const LocalFrame& f, const bf::SurfacePoint& p) {
   return {(p.lon - f.lon0) * f.m_lon, (p.lat - f.lat0) * f.m_lat, p.h - f.h0};
 }
 
+// A fixed pseudo-random mixing of 64 bits (MurmurHash3's finaliser): a hash
+// with no state, for orders that must not depend on the platform.
+inline std::uint64_t mix(std::uint64_t x) {
+  x ^= x >> 33;
+  x *= 0xff51afd7ed558ccdULL;
+  x ^= x >> 33;
+  x *= 0xc4ceb3f9e5d1c6a5ULL;
+  return x ^ (x >> 33);
+}
+
 // A surface point a line measured in a patch.
 struct TiePoint {
   RawMeasurement m;
@@ -45,6 +55,13 @@ struct ControlPoint {
   double lat = 0, lon = 0, h = 0;  // degrees, metres
   double sigma = 0.01;             // metres
   int row = 0;                     // line of the control file
+  bool sigma_given = true;         // false: the row gave none and `sigma` is the default
+};
+
+// A control point no patch could hold, and why (calibration.json's "reason").
+struct UnusedControl {
+  ControlPoint point;
+  std::string reason;
 };
 
 struct Patch {
@@ -84,15 +101,17 @@ struct PatchReport {
   double patch_size = 0;
   double planarity = 0;
   std::int64_t candidates = 0, planar = 0;
-  std::vector<std::vector<bool>> overlaps;  // overlaps[i][j]: lines i and j share ground
+  std::vector<std::vector<bool>> overlaps;    // overlaps[i][j]: lines i and j share ground
+  std::vector<UnusedControl> unused_control;  // by row
 };
 
 // Progress: the pass (1 or 2) and the share of the scanner bytes read so far.
 using PassProgress = std::function<void(int pass, double share)>;
 
 // The tie patches of the lines and the patches of the control points (one
-// each, also where a single line covers it). Stops when a control point
-// lies outside every swath.
+// each, also where a single line covers it). A control point outside every
+// swath, or whose lines' points around it give no plane, is left out and
+// listed in report.unused_control.
 std::vector<Patch> find_patches(const std::vector<Line>& lines,
                                 const std::vector<ControlPoint>& control,
                                 const PatchSettings& settings, PatchReport& report,

@@ -43,6 +43,13 @@ double applied(const Results& r, int k) {
   return r.solution.params[k].observable ? r.solution.params[k].value : 0;
 }
 
+// Where a control point's standard deviation came from: its row, the agreement of the used
+// rows that give none, or the default.
+const char* sigma_from(const Results& r, const ControlResidual& c) {
+  if (c.point.sigma_given) return "file";
+  return c.used && std::isfinite(r.solution.control.estimated_sigma) ? "agreement" : "default";
+}
+
 }  // namespace
 
 std::string apply_command(const Results& r) {
@@ -63,10 +70,14 @@ std::string calibration_json(const Results& r) {
     if (p.observable) {
       o["value"] = p.value;
       o["sigma"] = p.sigma;
+      o["sigma_formal"] = p.sigma_formal;
+      o["sigma_empirical"] = finite_or_null(p.sigma_empirical);
       o["observable"] = true;
     } else {
       o["value"] = nullptr;
       o["sigma"] = nullptr;
+      o["sigma_formal"] = nullptr;
+      o["sigma_empirical"] = nullptr;
       o["observable"] = false;
       o["reason"] = p.solved ? p.reason : "not solved for (left out of --solve): held at 0";
     }
@@ -81,10 +92,12 @@ std::string calibration_json(const Results& r) {
     corr[json_name(i)] = row;
   }
   J doc = J::object();
+  doc["warnings"] = r.warnings;
   doc["parameters"] = params;
   doc["correlation"] = corr;
   doc["tie_patches"] = r.tie_patches;
   doc["control_points"] = r.control_points;
+  doc["resamples"] = r.solution.resamples;
   J control = J::array();
   for (const ControlResidual& c : r.control_after) {
     J o = J::object();
@@ -93,10 +106,31 @@ std::string calibration_json(const Results& r) {
     o["longitude"] = c.point.lon;
     o["height_m"] = c.point.h;
     o["sigma_m"] = c.point.sigma;
+    o["sigma_from"] = sigma_from(r, c);
+    o["used"] = c.used;
     o["residual_m"] = finite_or_null(c.residual);
+    if (!c.used) o["reason"] = c.reason;
     control.push_back(o);
   }
   doc["control"] = control;
+  const ControlCheck& check = r.solution.control;
+  doc["control_offset_m"] = finite_or_null(check.offset);
+  doc["control_offset_sigma_m"] = finite_or_null(check.offset_sigma);
+  doc["line_float_sigma_m"] = check.line_sigma;
+  J ties = J::object();
+  for (int k = 0; k < kParams; ++k)
+    if (r.solution.params[k].observable && std::isfinite(check.ties_value[k]))
+      ties[json_name(k)] = {{"value", check.ties_value[k]},
+                            {"sigma", finite_or_null(check.ties_sigma[k])}};
+  doc["ties_alone"] = ties;
+  J sampling = J::array();
+  for (const SamplingMiss& m : r.sampling)
+    sampling.push_back({{"line", m.line},
+                        {"rate_hz", finite_or_null(m.rate)},
+                        {"edge_miss_max_m", m.max_m},
+                        {"edge_miss_rms_m", m.rms_m}});
+  doc["trajectory_sampling"] = sampling;
+  doc["noise_m"] = r.solution.noise;
   doc["misfit_rms_before_m"] = finite_or_null(r.before.rms);
   doc["misfit_rms_after_m"] = finite_or_null(r.after.rms);
   doc["apply"] = apply_command(r);
@@ -111,13 +145,17 @@ std::string stdout_table(const Results& r) {
        std::to_string(r.tie_patches) + " tie patches and " + std::to_string(r.control_points) +
        " control points\n";
   char buf[256];
-  std::snprintf(buf, sizeof buf, "  %-16s %12s %12s\n", "parameter", "value", "sigma");
+  std::snprintf(buf, sizeof buf, "  %-16s %12s %12s %12s %12s\n", "parameter", "value", "sigma",
+                "formal", "resampled");
   s += buf;
   for (int k = 0; k < kParams; ++k) {
     const ParamResult& p = r.solution.params[k];
     if (p.observable) {
-      std::snprintf(buf, sizeof buf, "  %-16s %12s %12s\n", json_name(k),
-                    fixed(p.value, decimals(k)).c_str(), fixed(p.sigma, decimals(k)).c_str());
+      const int d = decimals(k) + 1;
+      std::snprintf(buf, sizeof buf, "  %-16s %12s %12s %12s %12s\n", json_name(k),
+                    fixed(p.value, decimals(k)).c_str(), fixed(p.sigma, d).c_str(),
+                    fixed(p.sigma_formal, d).c_str(),
+                    std::isfinite(p.sigma_empirical) ? fixed(p.sigma_empirical, d).c_str() : "-");
     } else {
       std::snprintf(buf, sizeof buf, "  %-16s not observable: %s\n", json_name(k),
                     p.solved ? p.reason.c_str() : "not solved for");
@@ -126,6 +164,11 @@ std::string stdout_table(const Results& r) {
   }
   s += "  misfit RMS " + fixed(r.before.rms, 4) + " m before, " + fixed(r.after.rms, 4) +
        " m after (noise " + fixed(r.solution.noise, 4) + " m)\n";
+  if (!r.warnings.empty()) {
+    s += "Warnings (" + std::to_string(r.warnings.size()) + "):\n";
+    for (const std::string& w : r.warnings)
+      s += "  - " + w + "\n";
+  }
   s += "Apply with:\n  " + apply_command(r) + "\n";
   return s;
 }

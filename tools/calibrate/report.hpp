@@ -8,6 +8,7 @@
 #include "flight_lines.hpp"
 #include "misfit.hpp"
 #include "patches.hpp"
+#include "sampling.hpp"
 #include "solver.hpp"
 
 namespace bfcal {
@@ -21,7 +22,9 @@ struct Results {
   Misfit before, after;
   std::vector<ControlResidual> control_after;  // with the estimated values, by row
   int control_points = 0;
-  int tie_patches = 0;  // patches two or more lines measured
+  int tie_patches = 0;                 // patches two or more lines measured
+  std::vector<SamplingMiss> sampling;  // per line
+  std::vector<std::string> warnings;
   double seconds = 0;
 };
 

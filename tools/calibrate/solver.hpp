@@ -3,9 +3,26 @@
 // it), every control point on its patch's plane, solved with Ceres Solver
 // under a robust loss. Each evaluation re-georeferences the points with the
 // current parameters through the core's geolocation.
+//
+// Standard errors: the formal ones from the normal matrix (ceres::Covariance)
+// count every tie point as an independent measurement, but the points of a
+// line near one time share its trajectory's errors. So the solution is also
+// resampled (resampling.hpp): the spread of the solutions with each group of
+// blocks of time left out is the empirical standard error; the larger of the
+// two is the one reported.
+//
+// With control points, the ties count for what they are worth: they are
+// summarised by their own solution and the larger of their formal and
+// resampled covariances (as matrices: each direction of the parameters its
+// own), and that summary is solved together with the patches of the control
+// points, each control point against its plane less the offset of the line
+// block over it (the lines' surfaces float by what the misfit shows beyond
+// the noise). So control points that agree set the range offset where the
+// ties cannot, and the ties keep the angles they see far better.
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,14 +39,41 @@ struct SolveSettings {
   // observable (degrees, degrees, degrees, metres).
   std::array<double, kParams> sigma_limit{0.01, 0.03, 0.05, 0.03};
   int threads = 2;
+  // Resampling: each line's points are cut into blocks of about this many
+  // seconds (two at least), dealt into at most `resamples` groups.
+  double block_seconds = 20;
+  int resamples = 12;
 };
 
 struct ParamResult {
-  bool solved = false;      // asked for by --solve
-  bool observable = false;  // solved and determined
-  double value = 0;         // as passed to beamfall (0 when not observable)
-  double sigma = 0;
+  bool solved = false;           // asked for by --solve
+  bool observable = false;       // solved and determined
+  double value = 0;              // as passed to beamfall (0 when not observable)
+  double sigma = 0;              // the larger of the two below
+  double sigma_formal = 0;       // from the normal matrix, with the weights solved with
+  double sigma_empirical = NAN;  // from resampling blocks of time (NaN: not resampled)
+  // The ties' resampled standard error over their formal one: well above 1, the points'
+  // errors are correlated.
+  double resampling_ratio = NAN;
   std::string reason;  // why not observable
+};
+
+// The control points as a group, and the ties alone against them.
+struct ControlCheck {
+  int used = 0;                  // control points in the solution
+  double offset = NAN;           // their weighted mean height minus the lines' surface, metres
+  double offset_sigma = NAN;     // its standard error: their own and their line blocks' floats
+  double estimated_sigma = NAN;  // of a row without one, from the points' agreement
+  int estimated_from = 0;        // rows it was estimated from
+  // How far a line's surface floats from the others' beyond the noise, metres: each block of
+  // a line under control points may be off by this much (from the misfit the noise leaves).
+  double line_sigma = 0;
+  // The ties' own values, their standard errors (the larger of formal and resampled), and
+  // their difference from the values found with the control points over its standard error,
+  // before the ties' variance was widened to it.
+  std::array<double, kParams> ties_value{NAN, NAN, NAN, NAN};
+  std::array<double, kParams> ties_sigma{NAN, NAN, NAN, NAN};
+  std::array<double, kParams> disagreement{NAN, NAN, NAN, NAN};
 };
 
 struct Solution {
@@ -38,6 +82,9 @@ struct Solution {
   std::array<std::array<double, kParams>, kParams> correlation{};  // observable ones only
   double noise = 0;      // robust standard deviation of the points about their planes, metres
   double condition = 0;  // of the solved parameters' correlation matrix
+  int resamples = 0;     // solutions of the resampling
+  std::vector<std::vector<double>> control_sigma;  // per patch and control point, metres
+  ControlCheck control;
   std::vector<std::vector<bool>> gross;  // per patch and point: left out of the misfit figures
   int iterations = 0;
 };

@@ -44,6 +44,18 @@ surface and flight (passed on to beamfall-sim)
   --wobble X            scale of the attitude and height oscillations, 0 for none [1]
   --duration S          seconds of each line [8]
   --nmeas N             measurements per scan [120]
+navigation and measurement errors (passed on to beamfall-sim; see its --help)
+  --traj-rate HZ        trajectory samples per second [10]
+  --motion-rate HZ      samples per second of the true motion, a whole multiple of
+                        --traj-rate: interpolating the trajectory then misses the motion in
+                        between [--traj-rate]
+  --traj-noise POS_M,ATT_DEG,TAU_S
+                        Gauss-Markov errors in every line's trajectory file: POS_M metres
+                        north, east and up, ATT_DEG degrees of roll, pitch and heading, each
+                        correlated over TAU_S seconds [none]
+  --range-noise M       standard deviation of Gaussian noise on every range [0]
+  --seed N              the lines' seeds are 1000 N + 1, 1000 N + 2, ...: their attitude
+                        oscillations and their range and trajectory noise [0]
 control points
   --control-points N    also write DIR/control.csv: N points on level ground under the first
                         line's swath, latitude,longitude,height in the decks' height system
@@ -65,7 +77,7 @@ fi
 count=$1 dir=$2
 shift 2
 pattern=parallel boresight=0.15,0,0 duration=8 nmeas=120 height=350 height2=
-surface_height=0 control=0 surface=level
+surface_height=0 control=0 surface=level seed=0
 sim_opts=()  # passed on to every line as they stand
 sim=$(dirname -- "$(readlink -f -- "${BASH_SOURCE[0]}")")/beamfall-sim
 [[ -x $sim ]] || sim=beamfall-sim
@@ -74,7 +86,8 @@ while (($#)); do
   case $1 in
     --pattern | --height | --height2 | --boresight | --roll | --range-bias | --surface | \
       --terrain-seed | --surface-height | --geoid | --pitch | --crab | --wobble | --duration | \
-      --nmeas | --control-points | --sim) need_value "$@" ;;
+      --nmeas | --control-points | --sim | --traj-rate | --motion-rate | --traj-noise | \
+      --range-noise | --seed) need_value "$@" ;;
   esac
   case $1 in
     --pattern) pattern=$2 ;;
@@ -87,12 +100,14 @@ while (($#)); do
     --surface-height) surface_height=$2 ;;
     --control-points) control=$2 ;;
     --sim) sim=$2 ;;
+    --seed) seed=$2 ;;
     --surface)
       [[ $2 == level || $2 == terrain ]] ||
         { echo "beamfall-sim-campaign: --surface is level or terrain" >&2; exit 2; }
       surface=$2
       sim_opts+=("$1" "$2") ;;
-    --range-bias | --terrain-seed | --geoid | --pitch | --crab | --wobble)
+    --range-bias | --terrain-seed | --geoid | --pitch | --crab | --wobble | --traj-rate | \
+      --motion-rate | --traj-noise | --range-noise)
       sim_opts+=("$1" "$2") ;;
     --on-geoid) sim_opts+=("$1"); shift; continue ;;
     *) usage >&2; exit 2 ;;
@@ -110,7 +125,7 @@ for v in "$height" "$duration" "$surface_height" ${height2:+"$height2"}; do
 done
 for ((k = 0; k < ${#sim_opts[@]}; ++k)); do
   case ${sim_opts[k]} in
-    --range-bias | --pitch | --crab | --wobble)
+    --range-bias | --pitch | --crab | --wobble | --traj-rate | --motion-rate | --range-noise)
       [[ ${sim_opts[k + 1]} =~ ^$number$ ]] ||
         { echo "beamfall-sim-campaign: ${sim_opts[k]} '${sim_opts[k + 1]}' is not a number" >&2; exit 2; } ;;
   esac
@@ -118,6 +133,7 @@ done
 [[ $boresight =~ ^$number,$number,$number$ ]] ||
   { echo "beamfall-sim-campaign: --boresight wants ROLL,PITCH,HEADING, not '$boresight'" >&2; exit 2; }
 [[ $control =~ ^[0-9]+$ ]] || { echo "beamfall-sim-campaign: --control-points wants a count" >&2; exit 2; }
+[[ $seed =~ ^[0-9]{1,12}$ ]] || { echo "beamfall-sim-campaign: --seed wants a whole number, not '$seed'" >&2; exit 2; }
 [[ $nmeas =~ ^[0-9]+$ ]] && ((10#$nmeas >= 1 && 10#$nmeas <= 4095)) ||
   { echo "beamfall-sim-campaign: --nmeas wants a count from 1 to 4095, not '$nmeas'" >&2; exit 2; }
 LC_ALL=C awk -v d="$duration" 'BEGIN { exit !(d > 0) }' ||
@@ -192,7 +208,7 @@ for ((k = 0; k < count; ++k)); do
   [[ $surface != terrain ]] || extra+=(--terrain-origin "$clat,$clon")
   "$sim" --out "$dir/$name" --lat "$lat" --lon "$lon" --track "$track" --start "$start" \
     --duration "$duration" --nmeas "$nmeas" --scan-rate 20 --height "$h" \
-    --surface-height "$surface_height" --boresight "$boresight" --seed $((k + 1)) \
+    --surface-height "$surface_height" --boresight "$boresight" --seed $((1000 * 10#$seed + k + 1)) \
     "${sim_opts[@]}" "${extra[@]}" >/dev/null
   mv -- "$dir/$name/deck.txt" "$dir/$name/deck"
   # The checker finds the deck through the truth file.

@@ -34,7 +34,9 @@ Reads truth.txt and the input deck it names in DIR (default .), the point and ce
 the deck names and beamfall's report (DIR/report.txt), and prints the height residuals against
 the true surface, the horizontal misfit against the true footprints, the error flat-earth
 geolocation is expected to add for this flight, the centre track and the regression beside
-the injected errors.
+the injected errors. Where the simulator wrote the true motion apart from the trajectory
+file (motion.traj: --motion-rate, --traj-noise), the footprints come from the motion and the
+checker's own statement of each point from the trajectory file, as beamfall read it.
   --report FILE          beamfall's standard output [DIR/report.txt]
   --rigorous             the run used beamfall --rigorous: each point is held against the
                          rigorous statement of its beam, and the cross profiles against the
@@ -93,7 +95,8 @@ struct Run {
   std::optional<GeoidGrid> surface_grid;
   std::optional<GeoidGrid> deck_grid;
   std::optional<Surface> surface;
-  std::optional<TrajectoryInterp> traj;
+  std::optional<TrajectoryInterp> traj;      // the true motion
+  std::optional<TrajectoryInterp> recorded;  // the trajectory file the run read, when not it
   std::optional<BeamModel> model;
   Report report;
   bool rigorous = false;  // the run placed points on the ellipsoid
@@ -106,10 +109,13 @@ struct Run {
     if (deck_grid) h -= geoid_height(*deck_grid, lat, lon);
     return h;
   }
+  // The checker's own statement of the run's point: the measured beam from the aircraft's
+  // state as the run's trajectory file gives it.
   FlatPoint model_point(const Measurement& m, int i) const {
     const double range = static_cast<double>(kRangeUnit) * m.range_count;
     auto place = rigorous ? rigorous_point : flat_earth_point;
-    return place(m.state, range, truth.pattern.angle_gon(i), deck.dx, deck.dy, deck.dz, deck.pitch0,
+    const TrajSample state = recorded ? recorded->at(m.t_hours) : m.state;
+    return place(state, range, truth.pattern.angle_gon(i), deck.dx, deck.dy, deck.dz, deck.pitch0,
                  deck.roll0, deck.heading0, sensor);
   }
   // The boresight roll and the range bias the run leaves uncorrected.
@@ -128,7 +134,12 @@ Run load(const std::string& dir, const std::string& report_path, bool rigorous,
   if (r.truth.geoid != "0") r.surface_grid = read_geoid_grid(dir + "/" + r.truth.geoid);
   if (r.deck.geoid != "0") r.deck_grid = read_geoid_grid(dir + "/" + r.deck.geoid);
   r.surface.emplace(r.truth.surface, r.surface_grid ? &*r.surface_grid : nullptr);
-  r.traj.emplace(read_trajectory(dir + "/" + r.truth.trajectory));
+  if (r.truth.motion.empty()) {
+    r.traj.emplace(read_trajectory(dir + "/" + r.truth.trajectory));
+  } else {
+    r.traj.emplace(read_trajectory(dir + "/" + r.truth.motion));
+    r.recorded.emplace(read_trajectory(dir + "/" + r.truth.trajectory));
+  }
   r.model.emplace(r.truth.pattern, *r.traj, *r.surface, r.truth.sensor);
   r.report = read_report(report_path);
   return r;

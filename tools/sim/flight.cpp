@@ -43,16 +43,17 @@ std::vector<TrajSample> fly(const FlightPlan& p) {
   for (int k = 0; k < 6; ++k) {
     phase[k] = 2.0 * kPi * uniform01(p.seed, 99, static_cast<std::uint64_t>(k));
   }
-  const double j0 = std::floor((p.t_first - 1.5) * p.rate);
-  const double j1 = std::ceil((p.t_first + p.duration + 1.5) * p.rate);
+  const double rate = p.rate * p.oversample;
+  const double j0 = std::floor((p.t_first - 1.5) * p.rate) * p.oversample;
+  const double j1 = std::ceil((p.t_first + p.duration + 1.5) * p.rate) * p.oversample;
   const int substeps = 20;
-  const double dt = 1.0 / (p.rate * substeps);
+  const double dt = 1.0 / (rate * substeps);
   double lat = p.lat0 * kDeg;
   double lon = p.lon0 * kDeg;
   double track = p.track0;
   std::vector<TrajSample> out;
   for (double j = j0; j <= j1; j += 1.0) {
-    const double t = j / p.rate;
+    const double t = j / rate;
     const double tau = t - p.t_first;
     const double two_pi = 2.0 * kPi;
     const double omega = turn_rate_at(p, tau);
@@ -85,6 +86,39 @@ std::vector<TrajSample> fly(const FlightPlan& p) {
     track = wrap180(track);
   }
   return out;
+}
+
+std::vector<TrajSample> with_noise(std::vector<TrajSample> samples, const TrajectoryNoise& noise,
+                                   std::uint64_t seed) {
+  if (noise.position <= 0.0 && noise.attitude <= 0.0) return samples;
+  // Six processes: north, east, up, roll, pitch, heading; streams apart from the range noise's
+  // (keyed by scan number) and the other draws.
+  const std::uint64_t stream = 0x7a6e0000;
+  const double sigma[6] = {noise.position, noise.position, noise.position,
+                           noise.attitude, noise.attitude, noise.attitude};
+  double x[6];
+  for (int c = 0; c < 6; ++c)
+    x[c] = sigma[c] * normal01(seed, stream + static_cast<std::uint64_t>(c), 0);
+  for (std::size_t k = 0; k < samples.size(); ++k) {
+    if (k > 0) {
+      const double phi = std::exp(-(samples[k].t - samples[k - 1].t) * 3600.0 / noise.tau);
+      for (int c = 0; c < 6; ++c)
+        x[c] = phi * x[c] + std::sqrt(1.0 - phi * phi) * sigma[c] *
+                                normal01(seed, stream + static_cast<std::uint64_t>(c), k);
+    }
+    TrajSample& s = samples[k];
+    const double lat = s.lat * kDeg;
+    s.lat += x[0] / (meridian_radius(lat) + s.h) / kDeg;
+    s.lon += x[1] / ((normal_radius(lat) + s.h) * std::cos(lat)) / kDeg;
+    s.h += x[2];
+    s.roll += x[3];
+    s.pitch += x[4];
+    s.heading = wrap180(s.heading + x[5]);
+    TrajSample back;
+    parse_sample(format_sample(s), back);
+    s = back;
+  }
+  return samples;
 }
 
 }  // namespace bsim

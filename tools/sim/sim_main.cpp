@@ -44,6 +44,16 @@ flight
   --pitch DEG            the aircraft's mean pitch (nose up: the beam looks forward) [1.8]
   --wobble X             scale of the attitude and height oscillations, 0 for none [1]
   --traj-rate HZ         trajectory samples per second [10]
+  --motion-rate HZ       samples per second of the true motion, a whole multiple of
+                         --traj-rate: the aircraft moves linearly between them, and the
+                         trajectory file holds every (motion-rate / traj-rate)-th, so that
+                         interpolating it misses the motion in between; the motion is written
+                         to motion.traj for the checker [--traj-rate: the file is the motion]
+  --traj-noise POS_M,ATT_DEG,TAU_S
+                         navigation errors in the trajectory file: first-order Gauss-Markov
+                         processes on north, east and up (standard deviation POS_M metres) and
+                         on roll, pitch and heading (ATT_DEG degrees), each correlated over
+                         TAU_S seconds, drawn from --seed; the motion stays as flown [none]
 scanner
   --scan-rate HZ         scans per second [20]
   --nmeas N              measurements per scan [208]
@@ -68,8 +78,9 @@ injected errors
   --lever DX,DY,DZ       true scanner lever arm, body frame, metres [0.6,-0.3,1.4]
   --boresight R,P,H      scanner misalignment roll, pitch, heading, degrees [0,0,0]
   --range-bias M         added to every range [0]
-  --range-noise M        standard deviation of range noise [0]
-  --seed N               oscillation phases, ridges, noise, amplitudes [1]
+  --range-noise M        standard deviation of Gaussian noise on every range, metres [0]
+  --seed N               oscillation phases, ridges, range and trajectory noise,
+                         amplitudes [1]
 input deck
   --deck-lever DX,DY,DZ  lever arm written in the deck [the true one]
   --deck-misalign P,R,H  pitch0, roll0, heading0 written in the deck [0,0,0]
@@ -101,6 +112,8 @@ struct Settings {
   std::uint64_t terrain_seed = 1;
   double terrain_size = 6000.0;  // metres
   long long control_points = 0;
+  double motion_rate = 0.0;  // Hz; 0: the trajectory's rate
+  TrajectoryNoise traj_noise;
 };
 
 Settings parse_settings(int argc, char** argv) {
@@ -138,6 +151,11 @@ Settings parse_settings(int argc, char** argv) {
   num_opt("--pitch", s.plan.pitch);
   num_opt("--wobble", s.plan.wobble);
   num_opt("--traj-rate", s.plan.rate);
+  num_opt("--motion-rate", s.motion_rate);
+  o.add("--traj-noise", true, [&](const std::string& v) {
+    const std::vector<double> t = to_doubles("--traj-noise", v, 3);
+    s.traj_noise = {t[0], t[1], t[2]};
+  });
   num_opt("--scan-rate", s.pattern.scan_rate);
   o.add("--nmeas", true, [&](const std::string& v) {
     s.pattern.nmeas = static_cast<int>(to_integer("--nmeas", v));
@@ -206,6 +224,22 @@ Settings parse_settings(int argc, char** argv) {
   return s;
 }
 
+// The motion's rate a whole multiple of the trajectory's, up to 1000 Hz; the noise's
+// deviations not negative and its correlation time positive.
+void validate_motion(Settings& s) {
+  if (s.motion_rate != 0.0) {
+    const double ratio = s.motion_rate / s.plan.rate;
+    if (!(s.motion_rate <= 1000.0 && ratio >= 1.0 &&
+          std::abs(ratio - std::round(ratio)) < 1e-9 * ratio))
+      throw ToolError("--motion-rate: a whole multiple of --traj-rate, at most 1000");
+    s.plan.oversample = static_cast<int>(std::lround(ratio));
+  }
+  const TrajectoryNoise& n = s.traj_noise;
+  if (!(n.position >= 0.0 && n.attitude >= 0.0 && n.tau > 0.0) &&
+      !(n.position == 0.0 && n.attitude == 0.0 && n.tau == 0.0))
+    throw ToolError("--traj-noise: POS_M,ATT_DEG >= 0 and TAU_S > 0");
+}
+
 void validate(Settings& s) {
   ScanPattern& p = s.pattern;
   if (p.nmeas < 1 || p.nmeas > 4095) throw ToolError("--nmeas must be 1 ... 4095");
@@ -213,6 +247,7 @@ void validate(Settings& s) {
   if (!(s.sweep > 0.0 && s.sweep < 50.0)) throw ToolError("--sweep must lie in 0 ... 50 gon");
   if (!(s.plan.duration > 0.0)) throw ToolError("--duration must be positive");
   if (!(s.plan.rate > 0.0 && s.plan.rate <= 100.0)) throw ToolError("--traj-rate: 0 ... 100");
+  validate_motion(s);
   if (!(s.start >= 0.0)) throw ToolError("--start must not be negative");
   const double sweep_ticks = p.duty * static_cast<double>(kTicksPerSecond) / p.scan_rate;
   if (sweep_ticks < p.nmeas) throw ToolError("measurements closer than the timer's 10 us step");
@@ -320,6 +355,13 @@ std::string control_points_csv(const Settings& s, const Surface& surface,
   return csv;
 }
 
+std::string trajectory_text(const std::vector<TrajSample>& samples) {
+  std::string text;
+  for (const TrajSample& x : samples)
+    text += format_sample(x) + "\n";
+  return text;
+}
+
 // Writes the scanner file scan by scan; returns the number of missing returns.
 std::int64_t write_scanner(const std::string& path, const BeamModel& model) {
   const ScanPattern& p = model.pattern();
@@ -374,17 +416,24 @@ int run(int argc, char** argv) {
   if (std::isnan(base)) throw ToolError("the start position lies outside the geoid grid");
   s.plan.altitude = base + s.height;
 
-  std::string traj_text;
-  std::vector<TrajSample> samples = fly(s.plan);
+  const std::vector<TrajSample> samples = fly(s.plan);
+  const bool own_motion = s.plan.oversample > 1 || s.traj_noise.tau > 0.0;
+  if (own_motion) {
+    t.motion = "motion.traj";
+    write_file(dir + t.motion, trajectory_text(samples));
+  }
+  std::vector<TrajSample> recorded;
+  for (std::size_t k = 0; k < samples.size(); k += static_cast<std::size_t>(s.plan.oversample))
+    recorded.push_back(samples[k]);
+  recorded = with_noise(std::move(recorded), s.traj_noise, s.sensor.seed);
+  write_file(dir + t.trajectory, trajectory_text(recorded));
   double lat_lo = 90.0, lat_hi = -90.0, lon_lo = 180.0, lon_hi = -180.0;
   for (const TrajSample& x : samples) {
-    traj_text += format_sample(x) + "\n";
     lat_lo = std::min(lat_lo, x.lat);
     lat_hi = std::max(lat_hi, x.lat);
     lon_lo = std::min(lon_lo, x.lon);
     lon_hi = std::max(lon_hi, x.lon);
   }
-  write_file(dir + t.trajectory, traj_text);
   if (!s.geoid_file.empty()) {
     write_geoid_crop(grid, lat_lo - 0.05, lat_hi + 0.05, lon_lo - 0.2, lon_hi + 0.2, 1,
                      dir + t.geoid);
@@ -418,7 +467,18 @@ int run(int argc, char** argv) {
                     exact(s.plan.turn_rate) + " deg/s from " + exact(s.plan.turn_start) +
                     " s for " + exact(s.plan.turn_duration) + " s, crab " + exact(s.plan.crab) +
                     " deg, wobble " + exact(s.plan.wobble));
-  t.notes.push_back("between trajectory samples the aircraft moves linearly");
+  if (!own_motion) {
+    t.notes.push_back("between trajectory samples the aircraft moves linearly");
+  } else {
+    t.notes.push_back(
+        "between the samples of " + t.motion + " (" + exact(s.plan.rate * s.plan.oversample) +
+        " Hz) the aircraft moves linearly; " + t.trajectory + " holds every " +
+        std::to_string(s.plan.oversample) + "th (" + exact(s.plan.rate) + " Hz)" +
+        (s.traj_noise.tau > 0.0
+             ? " with Gauss-Markov errors of " + exact(s.traj_noise.position) + " m and " +
+                   exact(s.traj_noise.attitude) + " deg over " + exact(s.traj_noise.tau) + " s"
+             : std::string()));
+  }
   write_file(dir + t.deck, deck_text(s, t));
   if (s.control_points > 0)
     write_file(dir + "control.csv",

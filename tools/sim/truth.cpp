@@ -15,6 +15,8 @@ std::string format_truth(const Truth& t) {
     o += "# " + n + "\n";
   o += "scanner " + t.scanner + "\n";
   o += "trajectory " + t.trajectory + "\n";
+  if (!t.motion.empty())
+    o += "motion " + t.motion + "  # the true motion; the trajectory file misses it\n";
   o += "deck " + t.deck + "\n";
   o += "geoid " + t.geoid + "\n";
   const ScanPattern& p = t.pattern;
@@ -101,6 +103,7 @@ Truth read_truth(const std::string& path) {
   Truth t;
   t.scanner = f.get("scanner", 1)[0];
   t.trajectory = f.get("trajectory", 1)[0];
+  if (f.one.count("motion") != 0) t.motion = f.get("motion", 1)[0];
   t.deck = f.get("deck", 1)[0];
   t.geoid = f.get("geoid", 1)[0];
   t.pattern.first_tick = f.integer("first_tick");

@@ -14,8 +14,9 @@
 namespace bsim {
 
 struct Truth {
-  std::string scanner = "flight.2dd";  // file names, relative to the truth file's directory
-  std::string trajectory = "flight.traj";
+  std::string scanner = "flight.2dd";      // file names, relative to the truth file's directory
+  std::string trajectory = "flight.traj";  // as the deck names it
+  std::string motion;  // the true motion, when the trajectory file is not it ("": it is)
   std::string deck = "deck.txt";
   std::string geoid = "0";  // grid the surface floats on and the deck names, or "0"
   ScanPattern pattern;
