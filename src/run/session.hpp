@@ -6,6 +6,7 @@
 // This is the core's face for the tools. A tool includes from the core only
 //   run/session.hpp                  this header: decks, parameters, files, phases
 //   georef/sensor.hpp                the geolocation of one measurement
+//   georef/wgs84.hpp                 the ellipsoid's constants
 //   textio/error.hpp                 the error type and its wording
 //   textio/wholefile.hpp             a file replaced whole, never half written
 //   input/trajectory_writers.hpp     the trajectory files written by a converter

@@ -1,5 +1,5 @@
 // A campaign's flight lines as the calibration reads them: each line's deck
-// and inputs through the core's readers, and its accepted measurements with
+// and inputs through the core's session, and its accepted measurements with
 // the aircraft's state at their times.
 #pragma once
 
@@ -31,13 +31,15 @@ struct RawMeasurement {
 
 // A line's deck and what georeferencing its measurements needs besides them.
 struct Line {
-  std::string name;                      // folder name
-  std::filesystem::path folder;          // the deck's file names are relative to it
-  bf::RunPar par;                        // times derived
-  std::shared_ptr<bf::GeoidGrid> geoid;  // null without a geoid grid
-  std::int64_t scanner_bytes = 0;
+  std::string name;                            // folder name
+  std::filesystem::path folder;                // the deck's file names are relative to it
+  bf::RunParameters run;                       // the deck finished as beamfall finishes it
+  std::shared_ptr<const bf::GeoidGrid> geoid;  // null without a geoid grid
+  std::int64_t scanner_bytes = 0;              // the scanner file's size
+  std::int64_t measurements_at_most = 0;       // what the scanner file can hold
 
-  bf::LeverArm arm() const { return {par.dx, par.dy, par.dz}; }
+  const bf::RunPar& par() const { return run.par; }
+  bf::LeverArm arm() const { return run.lever_arm(); }
 };
 
 // Reads the line's deck and its geoid grid; the scanner and trajectory files
@@ -45,12 +47,14 @@ struct Line {
 // or a file can't be read or the deck is in profile mode (no attitude).
 Line open_line(const std::filesystem::path& dir, const std::string& name);
 
-// The line's trajectory samples over its deck's time window, read by the
-// core's reader. Stops (bf::Stop) with the line's name on a read error.
-std::unique_ptr<bf::TrajectoryTable> read_trajectory(const Line& line);
+// Calls `use` with the line's trajectory samples over its deck's time window,
+// read by the core's reader. Stops (bf::Stop) with the line's name on a read
+// error.
+void with_trajectory(const Line& line, const std::function<void(const bf::TrajectoryTable&)>& use);
 
 // Reads the line's trajectory and scanner file and calls `take` for every
-// `stride`-th accepted measurement, in time order. `progress(bytes_read)`
+// `stride`-th measurement the scanner file delivers in the time window, when
+// it is accepted, in file order: the run's own gate. `progress(bytes_read)`
 // is called now and then. Stops (bf::Stop) with the line's name on a read
 // error.
 void for_each_measurement(const Line& line, std::int64_t stride,

@@ -12,7 +12,6 @@
 #include <Eigen/Dense>
 
 #include "georef/wgs84.hpp"
-#include "input/scanfile.hpp"
 #include "parallel.hpp"
 #include "textio/error.hpp"
 
@@ -146,7 +145,7 @@ std::vector<std::vector<LatLon>> sample_lines(const std::vector<Line>& lines, in
   strides.assign(lines.size(), 1);
   parallel_for(static_cast<int>(lines.size()), threads, [&](int k) {
     const Line& line = lines[k];
-    strides[k] = std::max<std::int64_t>(1, line.scanner_bytes / bf::kMeasBytes / kSamples);
+    strides[k] = std::max<std::int64_t>(1, line.measurements_at_most / kSamples);
     for_each_measurement(
         line, strides[k],
         [&](const RawMeasurement& m) {

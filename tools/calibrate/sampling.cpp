@@ -79,8 +79,10 @@ std::vector<SamplingMiss> sampling_misses(const std::vector<Line>& lines,
   const std::vector<SwathEdge> edges = swath_edges(lines.size(), patches);
   std::vector<SamplingMiss> out;
   for (std::size_t k = 0; k < lines.size(); ++k) {
-    const auto traj = read_trajectory(lines[k]);
-    out.push_back(sampling_miss(*traj, lines[k].par.tstart, lines[k].par.tend, edges[k]));
+    const bf::RunPar& par = lines[k].par();
+    with_trajectory(lines[k], [&](const bf::TrajectoryTable& traj) {
+      out.push_back(sampling_miss(traj, par.tstart, par.tend, edges[k]));
+    });
     out.back().line = lines[k].name;
   }
   return out;

@@ -38,7 +38,7 @@ std::vector<SwathEdge> swath_edges(std::size_t lines, const std::vector<Patch>& 
 SamplingMiss sampling_miss(const bf::TrajectoryTable& traj, double tstart, double tend,
                            const SwathEdge& edge);
 
-// Each line's, its trajectory read again with the core's reader.
+// Each line's, its trajectory read again through the core's session.
 std::vector<SamplingMiss> sampling_misses(const std::vector<Line>& lines,
                                           const std::vector<Patch>& patches);
 
