@@ -2,11 +2,15 @@
 # own location), the man pages in P/share/man/man1 (man/), README and docs/ in
 # P/share/doc/beamfall, and the example geoid grid in P/share/beamfall.
 install(TARGETS beamfall beamfall-sim beamfall-check beamfall-trajectory COMPONENT beamfall)
-foreach(program beamfall-quicklook beamfall-campaign beamfall-calibrate)
+foreach(program beamfall-quicklook beamfall-campaign)
   if(TARGET ${program})
     install(TARGETS ${program} COMPONENT beamfall)
   endif()
 endforeach()
+# beamfall-calibrate: the link to beamfall-campaign, installed as a link.
+if(TARGET beamfall-calibrate)
+  install(FILES ${CMAKE_BINARY_DIR}/beamfall-calibrate TYPE BIN COMPONENT beamfall)
+endif()
 # The simulated-campaign maker is a script, built with the campaign.
 if(TARGET beamfall-campaign)
   install(PROGRAMS tools/campaign/make-campaign.sh DESTINATION ${CMAKE_INSTALL_BINDIR}

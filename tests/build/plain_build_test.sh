@@ -5,8 +5,9 @@
 # each optional part as not built with the package that adds it, and the build must give a
 # beamfall that runs the smoke case byte for byte. The same tree with BEAMFALL_REQUIRE_ALL
 # must refuse to configure. Then a machine with Ceres but without GDAL and PROJ (hidden, PROJ's
-# pkg-config lookup too): the calibration needs neither, so beamfall-calibrate must be built
-# there while the quick look and the campaign are not.
+# pkg-config lookup too): the calibration needs neither, so its door `beamfall-campaign
+# calibrate` and its alias beamfall-calibrate must be built there while the quick look and
+# the campaign's run and summary are not (and say so when called).
 #
 # usage: plain_build_test.sh SOURCE_DIR GENERATOR
 set -euo pipefail
@@ -33,8 +34,8 @@ while IFS='|' read -r part package; do
     fail "the summary does not list '$part' as not built with '$package'"
 done <<'END'
 beamfall-quicklook|libgdal-dev
-beamfall-campaign|libproj-dev
-beamfall-calibrate|libceres-dev
+beamfall-campaign run/summary|libproj-dev
+beamfall-campaign calibrate|libceres-dev
 tests|libgtest-dev
 benchmarks|libbenchmark-dev
 man pages|help2man
@@ -67,21 +68,29 @@ no_geo=(-DCMAKE_DISABLE_FIND_PACKAGE_GDAL=ON -DCMAKE_DISABLE_FIND_PACKAGE_PROJ=O
         -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DBEAMFALL_BENCH=OFF)
 cmake -S "$src" -B "$work/no-geo" -G "$generator" "${no_geo[@]}" >"$work/no-geo.log" 2>&1 ||
   { cat "$work/no-geo.log"; fail "the configuration without GDAL and PROJ failed"; }
-for part in beamfall-quicklook beamfall-campaign; do
+for part in beamfall-quicklook "beamfall-campaign run/summary"; do
   sed -n '/^   not built:$/,/^$/p' "$work/no-geo.log" | grep -q "^     $part .*libgdal-dev" ||
     fail "without GDAL and PROJ, $part is not listed as not built"
 done
 if sed -n '/^   not built:$/,/^$/p' "$work/no-geo.log" |
-     grep -Eq '^     beamfall-calibrate .*apt-get install (libceres-dev|nlohmann-json3-dev)$'; then
-  echo "beamfall-calibrate not built here, and the summary says why: the build without GDAL and PROJ is not tried"
+     grep -Eq '^     beamfall-campaign calibrate .*apt-get install (libceres-dev|nlohmann-json3-dev)$'; then
+  echo "the calibration is not built here, and the summary says why: the build without GDAL and PROJ is not tried"
 else
-  sed -n '/^   built:$/,/^   not built:$/p' "$work/no-geo.log" | grep -q '^     beamfall-calibrate ' ||
-    { cat "$work/no-geo.log"; fail "without GDAL and PROJ, beamfall-calibrate is neither built nor explained"; }
+  sed -n '/^   built:$/,/^   not built:$/p' "$work/no-geo.log" | grep -q '^     beamfall-campaign calibrate ' ||
+    { cat "$work/no-geo.log"; fail "without GDAL and PROJ, the calibration is neither built nor explained"; }
   cmake --build "$work/no-geo" --target beamfall-calibrate >"$work/no-geo-build.log" 2>&1 ||
-    { tail -40 "$work/no-geo-build.log"; fail "beamfall-calibrate did not build without GDAL and PROJ"; }
+    { tail -40 "$work/no-geo-build.log"; fail "the calibration did not build without GDAL and PROJ"; }
   grep -q 'warning:' "$work/no-geo-build.log" && { grep -A3 'warning:' "$work/no-geo-build.log"; fail "warnings"; }
   "$work/no-geo/beamfall-calibrate" --version | grep -q '^beamfall-calibrate ' ||
     fail "beamfall-calibrate built without GDAL and PROJ does not run"
-  echo "beamfall-calibrate built without GDAL and PROJ"
+  status=0
+  "$work/no-geo/beamfall-campaign" calibrate "$work/none" 2>"$work/err" || status=$?
+  [ "$status" = 1 ] && grep -q "^beamfall-campaign calibrate: no campaign folder" "$work/err" ||
+    fail "beamfall-campaign calibrate built without GDAL and PROJ: exit status $status, $(cat "$work/err")"
+  status=0
+  "$work/no-geo/beamfall-campaign" run "$work/none" 2>"$work/err" || status=$?
+  [ "$status" = 1 ] && grep -q "run and summary are not built here: they need GDAL and PROJ" "$work/err" ||
+    fail "beamfall-campaign run built without GDAL and PROJ: exit status $status, $(cat "$work/err")"
+  echo "beamfall-campaign calibrate and beamfall-calibrate built without GDAL and PROJ"
 fi
 echo "plain build OK"

@@ -12,9 +12,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "calibrate/control.hpp"
+#include "calibrate/sampling.hpp"
 #include "campaign/folder/record.hpp"
-#include "control.hpp"
-#include "sampling.hpp"
 #include "shell.hpp"
 #include "textio/error.hpp"
 

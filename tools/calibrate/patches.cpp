@@ -9,9 +9,8 @@
 #include <numeric>
 #include <unordered_map>
 
-#include <Eigen/Dense>
-
 #include "georef/wgs84.hpp"
+#include "kit/median.hpp"
 #include "parallel.hpp"
 #include "textio/error.hpp"
 
@@ -31,81 +30,10 @@ LocalFrame local_frame(double lat0, double lon0, double h0) {
 
 namespace {
 
+// The middle value, 0 of none (a line with no block covered has no typical count).
 double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
-  std::nth_element(v.begin(), mid, v.end());
-  return *mid;
+  return v.empty() ? 0 : kit::median(std::move(v));
 }
-
-struct Fit3 {
-  Eigen::Vector3d x = Eigen::Vector3d::Zero();
-  bool ok = false;
-};
-
-Fit3 solve_plane(const std::vector<Local>& pts, const std::vector<bool>& use) {
-  Eigen::Matrix3d ata = Eigen::Matrix3d::Zero();
-  Eigen::Vector3d atb = Eigen::Vector3d::Zero();
-  int n = 0;
-  for (std::size_t i = 0; i < pts.size(); ++i) {
-    if (!use[i]) continue;
-    const Eigen::Vector3d row(1, pts[i].e, pts[i].n);
-    ata += row * row.transpose();
-    atb += row * pts[i].u;
-    ++n;
-  }
-  Fit3 f;
-  if (n < 3) return f;
-  // Points spread over both axes: the scaled normal matrix well away from singular.
-  const Eigen::Vector3d d = ata.diagonal().cwiseMax(1e-12).cwiseSqrt().cwiseInverse();
-  const Eigen::Matrix3d scaled = d.asDiagonal() * ata * d.asDiagonal();
-  Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eig(scaled);
-  if (eig.eigenvalues()(0) < 1e-6 * eig.eigenvalues()(2)) return f;
-  f.x = ata.ldlt().solve(atb);
-  f.ok = f.x.allFinite();
-  return f;
-}
-
-}  // namespace
-
-PlaneFit fit_plane(const std::vector<Local>& pts) {
-  std::vector<bool> use(pts.size(), true);
-  PlaneFit out;
-  Fit3 f = solve_plane(pts, use);
-  // Points more than five robust standard deviations off are left out, until
-  // the set settles: a gross error pulls the first plane towards itself.
-  for (int round = 0; round < 4 && f.ok; ++round) {
-    std::vector<double> r, kept;
-    for (std::size_t i = 0; i < pts.size(); ++i) {
-      r.push_back(std::fabs(plane_distance(f.x(0), f.x(1), f.x(2), pts[i])));
-      if (use[i]) kept.push_back(r.back());
-    }
-    const double limit = std::max(5 * 1.4826 * median(kept), 1e-4);
-    bool changed = false;
-    for (std::size_t i = 0; i < pts.size(); ++i) {
-      changed = changed || use[i] != (r[i] <= limit);
-      use[i] = r[i] <= limit;
-    }
-    if (!changed) break;
-    f = solve_plane(pts, use);
-  }
-  if (!f.ok) return out;
-  double ss = 0;
-  for (std::size_t i = 0; i < pts.size(); ++i) {
-    if (!use[i]) continue;
-    const double r = plane_distance(f.x(0), f.x(1), f.x(2), pts[i]);
-    ss += r * r;
-    ++out.used;
-  }
-  out.a = f.x(0);
-  out.b = f.x(1);
-  out.c = f.x(2);
-  out.rms = std::sqrt(ss / out.used);
-  out.ok = true;
-  return out;
-}
-
-namespace {
 
 constexpr double kBlock = 20;              // metres: the coverage map's cells
 constexpr std::int64_t kSamples = 200000;  // first pass: measurements a line

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "flight_lines.hpp"
+#include "plane_fit.hpp"
 #include "sensor.hpp"
 
 namespace bfcal {
@@ -25,10 +26,6 @@ struct LocalFrame {
 };
 
 LocalFrame local_frame(double lat0, double lon0, double h0);
-
-struct Local {
-  double e = 0, n = 0, u = 0;  // metres
-};
 
 inline Local to_local(const LocalFrame& f, const bf::SurfacePoint& p) {
   return {(p.lon - f.lon0) * f.m_lon, (p.lat - f.lat0) * f.m_lat, p.h - f.h0};
@@ -70,22 +67,6 @@ struct Patch {
   std::vector<ControlPoint> control;  // control points in it
   double size = 0;                    // side, metres
 };
-
-// Plane u = a + b e + c n fitted to local points, with one pass that leaves
-// out points more than five robust standard deviations off.
-struct PlaneFit {
-  double a = 0, b = 0, c = 0;
-  double rms = 0;  // perpendicular distances of the points kept, metres
-  int used = 0;
-  bool ok = false;  // at least three points spread over both axes
-};
-
-PlaneFit fit_plane(const std::vector<Local>& pts);
-
-// Perpendicular distance of a local point from a plane (positive above).
-inline double plane_distance(double a, double b, double c, const Local& p) {
-  return (p.u - (a + b * p.e + c * p.n)) / std::sqrt(1 + b * b + c * c);
-}
 
 struct PatchSettings {
   int max_patches = 2000;

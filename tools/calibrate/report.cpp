@@ -98,6 +98,17 @@ std::string calibration_json(const Results& r) {
   doc["tie_patches"] = r.tie_patches;
   doc["control_points"] = r.control_points;
   doc["resamples"] = r.solution.resamples;
+  J stages = J::array();
+  for (const StageSummary& st : r.solution.stages)
+    stages.push_back({{"stage", st.stage},
+                      {"loss", st.loss},
+                      {"scale_m", st.scale_m},
+                      {"residuals", st.residuals},
+                      {"iterations", st.iterations},
+                      {"initial_cost", st.initial_cost},
+                      {"final_cost", st.final_cost},
+                      {"termination", st.termination}});
+  doc["solver_stages"] = stages;
   J control = J::array();
   for (const ControlResidual& c : r.control_after) {
     J o = J::object();

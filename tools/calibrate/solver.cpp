@@ -12,6 +12,7 @@
 
 #include "control.hpp"
 #include "misfit.hpp"
+#include "observability.hpp"
 #include "resampling.hpp"
 #include "textio/error.hpp"
 
@@ -23,10 +24,30 @@ namespace {
 // large against the geolocation's rounding (1e-4 degrees moves a point 0.6 mm
 // at 350 m).
 constexpr std::array<double, kParams> kStep{1e-4, 1e-4, 1e-4, 1e-4};
-// A weak prior on each parameter (degrees, metres) keeps the normal matrix
-// invertible when the flight pattern cannot see a parameter, which then shows
-// as a standard error near these.
-constexpr std::array<double, kParams> kPriorSigma{10, 10, 10, 10};
+
+enum class Loss { huber, cauchy };
+
+// A stage of the robust solution: its loss and the loss's scale, in metres or (in_noise)
+// in multiples of the noise measured after the stage before.
+struct LossStage {
+  const char* name;  // as the progress line and calibration.json show it
+  Loss loss;
+  double scale;
+  bool in_noise;
+  int max_iterations;
+};
+
+// The loss schedule, graduated: a wide Huber loss first (points start decimetres off their
+// planes), then Cauchy losses that leave gross errors out, the last at three times the
+// noise. The first look, before what the pattern cannot see is held, is the wide stage cut
+// short.
+constexpr LossStage kSchedule[] = {
+    {"solving (wide loss)", Loss::huber, 1.0, false, 50},
+    {"solving (robust loss)", Loss::cauchy, 0.1, false, 20},
+    {"solving (final loss)", Loss::cauchy, 3, true, 50},
+};
+constexpr LossStage kFirstLook{"solving (wide loss)", Loss::huber, 1.0, false, 10};
+constexpr const LossStage& kFinalStage = kSchedule[std::size(kSchedule) - 1];
 
 // What every point's cost reads: the weights and the parameters solved for.
 struct Shared {
@@ -259,9 +280,9 @@ class Model {
     return problem;
   }
 
-  // Iterations done; stops when the solver finds no usable solution.
-  int minimise(ceres::Problem& problem, const SolveProgress& progress, const std::string& stage,
-               int max_iterations) const {
+  // Ceres's summary; stops when the solver finds no usable solution.
+  ceres::Solver::Summary minimise(ceres::Problem& problem, const SolveProgress& progress,
+                                  const std::string& stage, int max_iterations) const {
     ceres::Solver::Options o;
     o.linear_solver_type = ceres::DENSE_SCHUR;
     // The planes first (each only in its patch's rows), then the rest.
@@ -283,7 +304,7 @@ class Model {
     ceres::Solver::Summary summary;
     ceres::Solve(o, &problem, &summary);
     if (!summary.IsSolutionUsable()) bf::stop("the solver failed: " + summary.message);
-    return static_cast<int>(summary.iterations.size());
+    return summary;
   }
 
   // Every tie point's distance from its plane, metres, per patch.
@@ -361,23 +382,15 @@ class Model {
   std::vector<Row> rows_;
 };
 
-// 1.4826 times the median absolute distance: the noise, robust to gross errors.
-double robust_sigma(const std::vector<std::vector<double>>& d) {
-  std::vector<double> a;
+// The noise: the robust standard deviation of every tie point's distance from its plane
+// (per patch), at least 0.01 mm; 0 without points.
+double noise_of(const std::vector<std::vector<double>>& d) {
+  std::vector<double> all;
   for (const auto& v : d)
-    for (double x : v)
-      a.push_back(std::fabs(x));
-  if (a.empty()) return 0;
-  const auto mid = a.begin() + static_cast<std::ptrdiff_t>(a.size() / 2);
-  std::nth_element(a.begin(), mid, a.end());
-  return std::max(1.4826 * *mid, 1e-5);
+    all.insert(all.end(), v.begin(), v.end());
+  if (all.empty()) return 0;
+  return std::max(robust_sigma(all), 1e-5);
 }
-
-struct Covariance {
-  bool ok = false;
-  Eigen::Matrix4d cov = Eigen::Matrix4d::Zero();  // solved parameters; zero elsewhere
-  double sigma(int k) const { return std::sqrt(cov(k, k)); }
-};
 
 // The covariance of the parameters `free` (the others held), from Ceres.
 Covariance covariance(ceres::Problem& problem, double* theta, const std::array<bool, kParams>& free,
@@ -400,46 +413,6 @@ Covariance covariance(ceres::Problem& problem, double* theta, const std::array<b
       out.cov(idx[i], idx[j]) = tangent[static_cast<std::size_t>(i * m + j)];
   out.ok = true;
   return out;
-}
-
-std::string format_value(double v, int param) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, param == kRange ? "%.4g m" : "%.4g deg", v);
-  return buf;
-}
-
-// The solved parameter least determined against its limit, or -1.
-int least_determined(const Covariance& c, const Shared& shared, const SolveSettings& s) {
-  int worst = -1;
-  double worst_ratio = 1;
-  for (int k = 0; k < kParams; ++k) {
-    if (!shared.free[k]) continue;
-    const double ratio = c.sigma(k) / s.sigma_limit[k];
-    if (!(ratio <= worst_ratio)) {
-      worst = k;
-      worst_ratio = std::isfinite(ratio) ? ratio : 1e300;
-    }
-  }
-  return worst;
-}
-
-// The solved parameters far beyond their limits (`factor` times), all dropped
-// at once (all of them when the covariance could not be computed); one just
-// beyond its limit may come within it once another is held.
-std::vector<int> singular(const Covariance& c, const Shared& shared, const SolveSettings& s,
-                          double factor) {
-  std::vector<int> out;
-  for (int k = 0; k < kParams; ++k)
-    if (shared.free[k] && (!c.ok || !(c.sigma(k) < factor * s.sigma_limit[k]))) out.push_back(k);
-  return out;
-}
-
-std::string unobservable_reason(const Covariance& c, int k, const SolveSettings& s) {
-  const double sigma = c.sigma(k);
-  if (!c.ok || !(sigma < 0.5 * kPriorSigma[k]))
-    return "the flight pattern does not determine it (singular normal matrix)";
-  return "standard error " + format_value(sigma, k) + " beyond the limit " +
-         format_value(s.sigma_limit[k], k) + " (near-singular normal matrix)";
 }
 
 bool any_free(const Shared& shared) {
@@ -577,21 +550,36 @@ class Solver {
     }
     shared_.control_sigma = final_sigma_ = first_sigma_;
     fit_planes(lines, patches, x_);
-    shared_.inv_sigma = 1 / robust_sigma(model_.distances());
+    shared_.inv_sigma = 1 / noise_of(model_.distances());
   }
 
-  // Graduated: a wide Huber loss first (points start decimetres off their
-  // planes), then Cauchy losses that leave gross errors out, the last at
-  // three times the noise measured after the one before.
-  void stage(bool huber, double scale_m, const char* name, int max_iterations = 50) {
+  // One stage of the loss schedule; the noise measured again after it.
+  void stage(const LossStage& st) {
+    const double scale_m = st.in_noise ? st.scale / shared_.inv_sigma : st.scale;
     const double scale = scale_m * shared_.inv_sigma;
-    if (huber)
+    if (st.loss == Loss::huber)
       loss_.Reset(new ceres::HuberLoss(scale), ceres::TAKE_OWNERSHIP);
     else
       loss_.Reset(new ceres::CauchyLoss(scale), ceres::TAKE_OWNERSHIP);
     auto problem = model_.build(&loss_);
-    sol_.iterations += model_.minimise(*problem, progress_, name, max_iterations);
-    shared_.inv_sigma = 1 / robust_sigma(model_.distances());
+    record(st.name, st.loss, scale_m,
+           model_.minimise(*problem, progress_, st.name, st.max_iterations));
+    shared_.inv_sigma = 1 / noise_of(model_.distances());
+  }
+
+  // A minimisation's figures kept for calibration.json.
+  void record(const char* name, Loss loss, double scale_m, const ceres::Solver::Summary& s) {
+    StageSummary r;
+    r.stage = name;
+    r.loss = loss == Loss::huber ? "huber" : "cauchy";
+    r.scale_m = scale_m;
+    r.residuals = s.num_residual_blocks;
+    r.iterations = static_cast<int>(s.iterations.size());
+    r.initial_cost = s.initial_cost;
+    r.final_cost = s.final_cost;
+    r.termination = ceres::TerminationTypeToString(s.termination_type);
+    sol_.iterations += r.iterations;
+    sol_.stages.push_back(std::move(r));
   }
 
   Covariance covariance_now(ceres::LossFunction* loss, const char* what, bool ties_only = false) {
@@ -605,11 +593,11 @@ class Solver {
   // near the ground's: solving for it only drifts along the normal matrix's
   // null space.
   void first_look() {
-    stage(true, 1.0, "solving (wide loss)", 10);
+    stage(kFirstLook);
     const Covariance c = covariance_now(new ceres::HuberLoss(shared_.inv_sigma), "observability");
     // Three times the limit: such a parameter would not come within it.
-    for (int k : singular(c, shared_, s_, 3))
-      hold(k, unobservable_reason(c, k, s_), shared_, x_, sol_);
+    for (int k : singular(c, shared_.free, s_.sigma_limit, 3))
+      hold(k, unobservable_reason(c, k, s_.sigma_limit), shared_, x_, sol_);
   }
 
   // The robust solution with every point independent, dropping what the formal standard
@@ -618,20 +606,20 @@ class Solver {
     bool first = true;
     while (any_free(shared_)) {
       if (first) {
-        stage(true, 1.0, "solving (wide loss)");
-        stage(false, 0.1, "solving (robust loss)", 20);
+        for (const LossStage& st : kSchedule)
+          if (&st != &kFinalStage) stage(st);
       }
-      stage(false, 3 / shared_.inv_sigma, "solving (final loss)");
+      stage(kFinalStage);
       first = false;
       c = covariance_now(new ceres::CauchyLoss(3), "standard errors");
-      std::vector<int> drop = singular(c, shared_, s_, 5);
+      std::vector<int> drop = singular(c, shared_.free, s_.sigma_limit, 5);
       if (drop.empty()) {
-        const int worst = least_determined(c, shared_, s_);
+        const int worst = least_determined(c, shared_.free, s_.sigma_limit);
         if (worst < 0) return true;
         drop.push_back(worst);
       }
       for (int k : drop)
-        hold(k, unobservable_reason(c, k, s_), shared_, x_, sol_);
+        hold(k, unobservable_reason(c, k, s_.sigma_limit), shared_, x_, sol_);
     }
     return false;
   }
@@ -675,7 +663,7 @@ class Solver {
         return;
       }
       if (!any_free(shared_)) return;
-      stage(false, 3 / shared_.inv_sigma, "solving (final loss)");
+      stage(kFinalStage);
       c = covariance_now(new ceres::CauchyLoss(3), "standard errors");
     }
   }
@@ -782,7 +770,9 @@ class Solver {
     loss_.Reset(new ceres::CauchyLoss(3), ceres::TAKE_OWNERSHIP);
     auto problem =
         model_.build_final(&loss_, TiePrior{l, ties.theta}, at_control, sol_.control.line_sigma);
-    sol_.iterations += model_.minimise(*problem, progress_, "solving with the control points", 50);
+    const char* name = "solving with the control points";
+    record(name, Loss::cauchy, 3 / shared_.inv_sigma,
+           model_.minimise(*problem, progress_, name, 50));
     if (progress_) progress_("standard errors");
     return covariance(*problem, x_.theta.data(), {false, false, false, true}, s_.threads)
         .cov(kRange, kRange);
@@ -836,7 +826,7 @@ class Solver {
       if (!any_free(shared_)) return;
       shared_.control_sigma = first_sigma_;
       fit_planes(lines_, patches_, x_);
-      stage(false, 3 / shared_.inv_sigma, "solving (final loss)");
+      stage(kFinalStage);
       c = covariance_now(new ceres::CauchyLoss(3), "standard errors");
     }
     independent_solution(c, groups);

@@ -76,6 +76,19 @@ struct ControlCheck {
   std::array<double, kParams> disagreement{NAN, NAN, NAN, NAN};
 };
 
+// One minimisation of the solution, as Ceres Solver reports it (calibration.json's
+// "solver_stages").
+struct StageSummary {
+  std::string stage;        // "solving (wide loss)", ...
+  std::string loss;         // "huber" or "cauchy"
+  double scale_m = 0;       // the loss's scale, metres
+  int residuals = 0;        // residual blocks: tie and control points, priors
+  int iterations = 0;       // Ceres's iterations, the first (iteration 0) included
+  double initial_cost = 0;  // half the sum of the squared robust residuals, in noise units
+  double final_cost = 0;
+  std::string termination;  // CONVERGENCE, NO_CONVERGENCE, USER_SUCCESS, ...
+};
+
 struct Solution {
   Params values{};
   std::array<ParamResult, kParams> params;
@@ -87,6 +100,7 @@ struct Solution {
   ControlCheck control;
   std::vector<std::vector<bool>> gross;  // per patch and point: left out of the misfit figures
   int iterations = 0;
+  std::vector<StageSummary> stages;  // in the order they ran
 };
 
 // Progress: a short description of the step.

@@ -1,19 +1,23 @@
 // beamfall-campaign: runs every flight line of a campaign folder through beamfall, on all
-// cores with GNU parallel or as Slurm job arrays, re-running only what changed, and
-// summarises the lines and their overlaps.
+// cores with GNU parallel or as Slurm job arrays, re-running only what changed, summarises
+// the lines and their overlaps, and calibrates the scanner from them. Called by the name
+// beamfall-calibrate (a link the build makes), it is `beamfall-campaign calibrate`.
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "campaign_run.hpp"
-#include "kit/version.hpp"
-#include "run_options.hpp"
-#ifdef BEAMFALL_WITH_CALIBRATE
-#include "calibrate.hpp"
 #include "kit/child_status.hpp"
+#include "kit/command_line.hpp"
+#include "kit/version.hpp"
+#ifdef BEAMFALL_WITH_RUN
+#include "campaign_run.hpp"
+#endif
+#ifdef BEAMFALL_WITH_CALIBRATE
+#include "calibrate/calibrate.hpp"
 #endif
 
 namespace campaign {
@@ -75,6 +79,25 @@ Exit status: 0 all lines succeeded, 1 a line failed or an error, 2 usage error.
 int calibrate_main(const std::vector<std::string>& args) {
   return bfcal::calibrate_main(args, "beamfall-campaign calibrate");
 }
+#else
+[[noreturn]] int calibrate_main(const std::vector<std::string>&) {
+  throw std::runtime_error(
+      "calibrate is not built here: it needs Ceres Solver (apt-get install libceres-dev, then "
+      "build again)");
+}
+#endif
+
+#ifndef BEAMFALL_WITH_RUN
+// Running and summarising a campaign draw its maps: without GDAL and PROJ they are not built.
+[[noreturn]] int not_built_main(const std::vector<std::string>&) {
+  throw std::runtime_error(
+      "run and summary are not built here: they need GDAL and PROJ (apt-get install "
+      "libgdal-dev libproj-dev pkg-config, then build again)");
+}
+constexpr auto run_main = not_built_main;
+constexpr auto summary_main = not_built_main;
+constexpr auto task_main = not_built_main;
+constexpr auto array_main = not_built_main;
 #endif
 
 int version_main(const std::vector<std::string>&) {
@@ -92,16 +115,10 @@ struct Subcommand {
   int (*main)(const std::vector<std::string>& args);
 };
 constexpr Subcommand kSubcommands[] = {
-    {"run", run_main},
-    {"summary", summary_main},
-    {"--help", help_main},
-    {"--version", version_main},
-    {"-h", help_main},
-    {"_task", task_main},
-    {"_array", array_main},
-#ifdef BEAMFALL_WITH_CALIBRATE
-    {"calibrate", calibrate_main},
-#endif
+    {"run", run_main},      {"summary", summary_main},
+    {"--help", help_main},  {"--version", version_main},
+    {"-h", help_main},      {"_task", task_main},
+    {"_array", array_main}, {"calibrate", calibrate_main},
 };
 
 int dispatch(int argc, char** argv) {
@@ -120,8 +137,25 @@ int dispatch(int argc, char** argv) {
 }  // namespace
 }  // namespace campaign
 
+namespace {
+
+// Called by the alias the build makes, the program is its calibrate command.
+bool called_as_calibrate(const char* argv0) {
+  const std::string_view name = argv0 != nullptr ? argv0 : "";
+  return name.substr(name.find_last_of('/') + 1) == "beamfall-calibrate";
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   kit::take_child_status_back();
+  if (argc > 0 && called_as_calibrate(argv[0])) {
+    kit::answer_to("beamfall-calibrate");
+#ifdef BEAMFALL_WITH_CALIBRATE
+    return bfcal::calibrate_main(std::vector<std::string>(argv + 1, argv + argc),
+                                 "beamfall-calibrate");
+#endif
+  }
   try {
     const int status = campaign::dispatch(argc, argv);
     return std::fflush(stdout) == 0 ? status : 1;

@@ -2,13 +2,26 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "kit/program_path.hpp"
 
 namespace kit {
+namespace {
+
+std::string& alias() {
+  static std::string name;
+  return name;
+}
+
+}  // namespace
+
+void answer_to(std::string name) {
+  alias() = std::move(name);
+}
 
 std::string version_line() {
-  std::string name = kit::own_path().filename().string();
+  std::string name = alias().empty() ? kit::own_path().filename().string() : alias();
   if (name.empty()) name = "beamfall";  // /proc not mounted
   return name + " " + BEAMFALL_VERSION + "\n";
 }
