@@ -53,6 +53,9 @@ if [ -x "$build/beamfall-calibrate" ]; then  # built when Ceres Solver is there
   for f in bin/beamfall-calibrate share/man/man1/beamfall-calibrate.1; do
     [ -e "$usr/$f" ] || fail "the package has no /usr/$f"
   done
+  # The calibration's alias: a link to beamfall-campaign beside it, not a program of its own.
+  [ "$(readlink "$usr/bin/beamfall-calibrate")" = beamfall-campaign ] ||
+    fail "/usr/bin/beamfall-calibrate is not a link to beamfall-campaign"
 fi
 for program in "$usr"/bin/*; do
   [ -x "$program" ] || fail "$program is not executable"

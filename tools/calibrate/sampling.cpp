@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+
+#include "kit/median.hpp"
 
 namespace bfcal {
 namespace {
@@ -68,9 +71,7 @@ SamplingMiss sampling_miss(const bf::TrajectoryTable& traj, double tstart, doubl
   }
   if (n == 0) return out;
   out.rms_m = std::sqrt(ss / n);
-  const auto mid = spacing.begin() + static_cast<std::ptrdiff_t>(spacing.size() / 2);
-  std::nth_element(spacing.begin(), mid, spacing.end());
-  out.rate = 1 / *mid;
+  out.rate = 1 / kit::median(std::move(spacing));
   return out;
 }
 

@@ -11,6 +11,7 @@
 #include <Eigen/Dense>
 
 #include "control.hpp"
+#include "kit/median.hpp"
 #include "misfit.hpp"
 #include "observability.hpp"
 #include "resampling.hpp"
@@ -434,12 +435,6 @@ std::vector<std::vector<double>> control_offsets(const std::vector<Patch>& patch
   return out;
 }
 
-double median_of(std::vector<double> v) {
-  const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
-  std::nth_element(v.begin(), mid, v.end());
-  return *mid;
-}
-
 // The standard deviation of the rows that give none, from their agreement at the solution `x`:
 // 1.4826 times the median absolute deviation of their offsets from the lines' surface about
 // the median (a point typed wrong does not count), at least kControlSigmaFloor. Their common
@@ -453,10 +448,10 @@ void estimate_control_sigma(const std::vector<Patch>& patches, const Unknowns& x
       if (!patches[i].control[c].sigma_given && std::isfinite(offsets[i][c]))
         r.push_back(offsets[i][c]);
   if (static_cast<int>(r.size()) < kControlsToEstimate) return;
-  const double med = median_of(r);
+  const double med = kit::median(r);
   for (double& v : r)
-    v = std::fabs(v - med);
-  check.estimated_sigma = std::max(kControlSigmaFloor, 1.4826 * median_of(r));
+    v -= med;
+  check.estimated_sigma = std::max(kControlSigmaFloor, robust_sigma(r));
   check.estimated_from = static_cast<int>(r.size());
   for (std::size_t i = 0; i < patches.size(); ++i)
     for (std::size_t c = 0; c < patches[i].control.size(); ++c)
