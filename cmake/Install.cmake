@@ -2,7 +2,7 @@
 # own location), the man pages in P/share/man/man1 (man/), README and docs/ in
 # P/share/doc/beamfall, and the example geoid grid in P/share/beamfall.
 install(TARGETS beamfall beamfall-sim beamfall-check beamfall-trajectory COMPONENT beamfall)
-foreach(program beamfall-quicklook beamfall-campaign beamfall-calibrate)
+foreach(program beamfall-quicklook beamfall-campaign beamfall-campaign-task beamfall-calibrate)
   if(TARGET ${program})
     install(TARGETS ${program} COMPONENT beamfall)
   endif()

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "campaign_run.hpp"
+#include "entry.hpp"
 #include "kit/version.hpp"
 #include "run_options.hpp"
 #ifdef BEAMFALL_WITH_CALIBRATE
@@ -86,11 +87,8 @@ int help_main(const std::vector<std::string>&) {
   return 0;
 }
 
-// The subcommands; those starting with '_' are what the engines start for each line.
-struct Subcommand {
-  std::string_view name;
-  int (*main)(const std::vector<std::string>& args);
-};
+// The subcommands; those starting with '_' are what the engines start for each line (also
+// in beamfall-campaign-task, which they start when it is beside this program).
 constexpr Subcommand kSubcommands[] = {
     {"run", run_main},
     {"summary", summary_main},
@@ -104,7 +102,7 @@ constexpr Subcommand kSubcommands[] = {
 #endif
 };
 
-int dispatch(int argc, char** argv) {
+int run_command_line(int argc, char** argv) {
   if (argc < 2) throw kit::UsageError("missing command");
   const std::string_view command = argv[1];
   const std::vector<std::string> args(argv + 2, argv + argc);
@@ -112,28 +110,12 @@ int dispatch(int argc, char** argv) {
   const bool help = std::any_of(args.begin(), std::find(args.begin(), args.end(), "--"),
                                 [](const std::string& a) { return a == "--help" || a == "-h"; });
   if (help && (command == "run" || command == "summary")) return help_main(args);
-  for (const Subcommand& s : kSubcommands)
-    if (s.name == command) return s.main(args);
-  throw kit::UsageError("unknown command '" + std::string(command) + "'");
+  return campaign::dispatch(kSubcommands, command, args);
 }
 
 }  // namespace
 }  // namespace campaign
 
 int main(int argc, char** argv) {
-  kit::take_child_status_back();
-  try {
-    const int status = campaign::dispatch(argc, argv);
-    return std::fflush(stdout) == 0 ? status : 1;
-  } catch (const kit::UsageError& e) {
-    std::fflush(stdout);
-    std::fprintf(stderr,
-                 "beamfall-campaign: %s\nTry 'beamfall-campaign --help' for more information.\n",
-                 e.what());
-    return 2;
-  } catch (const std::exception& e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "beamfall-campaign: %s\n", e.what());
-    return 1;
-  }
+  return campaign::guarded_main([&] { return campaign::run_command_line(argc, argv); });
 }
