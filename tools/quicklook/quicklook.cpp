@@ -18,6 +18,7 @@
 #include "kit/error.hpp"
 #include "kit/manifest.hpp"
 #include "kit/median.hpp"
+#include "map_projection.hpp"
 #include "page.hpp"
 #include "plots.hpp"
 #include "product_folder.hpp"
@@ -219,7 +220,7 @@ double half_swath(const Run& r) {
   return std::sqrt(rmax * rmax - nadir * nadir);
 }
 
-TrackGeometry project_track(const Run& r, const Projector& proj) {
+TrackGeometry project_track(const Run& r, const MapProjection& proj) {
   TrackGeometry t;
   for (const runfiles::CentreRecord& c : r.centre) {
     t.x.push_back(c.lon);
@@ -244,7 +245,7 @@ DemPlan plan_dem(const Run& r) {
   }
   DemPlan plan;
   plan.epsg = choose_epsg(lat, lon);
-  plan.track = project_track(r, Projector(plan.epsg));
+  plan.track = project_track(r, MapProjection(plan.epsg));
   const double cell =
       r.options.cell > 0.0
           ? r.options.cell
@@ -290,13 +291,17 @@ struct Gridded {
 };
 
 // Streams the points through the grid into the DEM writer; the histogram on the first pass.
-// Projected on every core, gridded in file order.
-Gridded grid_points(const Run& r, const std::string& crs, const GridFrame& frame, DemWriter& dem) {
+// Projected on every core (the closed forms: the same coordinates as PROJ's to a micrometre,
+// at a fraction of its cost), gridded in file order.
+Gridded grid_points(const Run& r, int epsg, const GridFrame& frame, DemWriter& dem) {
   Gridded g;
+  const MapProjection projection(epsg);
+  const std::vector<geo::ProjectingPipe::Projection> projections(
+      geo::worker_threads(),
+      [&projection](std::span<double> x, std::span<double> y) { projection.forward(x, y); });
   const kit::GridSource source = [&](int pass, const kit::GridBatchFn& batch) {
     geo::ProjectingPipe pipe(
-        crs, geo::worker_threads(),
-        [&](std::vector<double>& x, std::vector<double>& y, std::vector<double>& h) {
+        projections, [&](std::vector<double>& x, std::vector<double>& y, std::vector<double>& h) {
           if (pass == 0)
             for (double v : h)
               g.histogram.add(v);
@@ -343,7 +348,7 @@ HeightHistogram map_products(Run& r, Plotter& plot) {
   const GridFrame& frame = plan.frame;
   DemWriter dem(frame, r.work.string(), kHillshadeSide);
   const std::string crs = "EPSG:" + std::to_string(epsg);
-  const Gridded g = grid_points(r, crs, frame, dem);
+  const Gridded g = grid_points(r, epsg, frame, dem);
   const std::int64_t points = g.stats.points, outside = g.stats.outside;
   r.page.summary.push_back(
       {"DEM (dem.tif)", crs + ", " + runfiles::exact(frame.cell) + " m cells"});
