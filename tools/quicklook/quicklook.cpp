@@ -340,6 +340,27 @@ void add_histogram(Run& r, Plotter& plot, const HeightHistogram& hist) {
              plot.histogram(hist.rebinned(lo, hi, 80), r.height_kind));
 }
 
+// dem.tif and the hillshade side by side: the one mostly compresses on GDAL's threads, the
+// other is one thread's work from the reduced raster. Their extents, the page's picture's.
+std::pair<RasterExtent, RasterExtent> dem_and_hillshade(const DemWriter& dem, int epsg, double lo,
+                                                        double hi, const fs::path& work) {
+  RasterExtent page;
+  std::exception_ptr shade_error;
+  std::jthread shade([&] {
+    try {
+      page = dem.write_hillshade(lo, hi, epsg, (work / "hillshade.png").string(),
+                                 (work / "plots" / "map_hillshade.png").string(), kMapSide)
+                 .page;
+    } catch (...) {
+      shade_error = std::current_exception();
+    }
+  });
+  const RasterExtent extent = dem.write_dem(epsg, (work / "dem.tif").string());
+  shade.join();
+  if (shade_error) std::rethrow_exception(shade_error);
+  return {extent, page};
+}
+
 // DEM, hillshade, GeoPackage and map; returns the histogram of the heights.
 HeightHistogram map_products(Run& r, Plotter& plot) {
   const DemPlan& plan = *r.dem;
@@ -362,15 +383,11 @@ HeightHistogram map_products(Run& r, Plotter& plot) {
     r.page.notes.push_back("No point could be gridded: no DEM and no hillshade.");
     return g.histogram;
   }
-  const RasterExtent dem_extent = dem.write_dem(g.stats.ix_lo, g.stats.ix_hi, g.stats.iy_lo,
-                                                g.stats.iy_hi, epsg, (r.work / "dem.tif").string());
+  dem.set_occupied(g.stats.ix_lo, g.stats.ix_hi, g.stats.iy_lo, g.stats.iy_hi);
+  const double lo = g.histogram.quantile(0.01), hi = g.histogram.quantile(0.99);
+  const auto [dem_extent, png] = dem_and_hillshade(dem, epsg, lo, hi, r.work);
   r.page.summary.push_back({"DEM size", std::to_string(dem_extent.width) + " x " +
                                             std::to_string(dem_extent.height) + " cells"});
-  const double lo = g.histogram.quantile(0.01), hi = g.histogram.quantile(0.99);
-  const RasterExtent png =
-      dem.write_hillshade(lo, hi, epsg, (r.work / "hillshade.png").string(),
-                          (r.work / "plots" / "map_hillshade.png").string(), kMapSide)
-          .page;
   Rows xy;
   for (std::size_t k = 0; k < track.x.size(); k += stride_for(track.x.size(), kTrackPoints))
     if (std::isfinite(track.x[k]) && std::isfinite(track.y[k]))
