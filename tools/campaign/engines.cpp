@@ -144,9 +144,9 @@ void wait_for_parallel(const kit::Command& c) {
 }  // namespace
 
 std::string task_program(const std::string& self) {
-  const std::filesystem::path beside =
-      std::filesystem::path(self).parent_path() / "beamfall-campaign-task";
-  return kit::is_program_file(beside) ? beside.string() : self;
+  const std::filesystem::path task =
+      kit::find_program_from(std::filesystem::path(self).parent_path(), "beamfall-campaign-task");
+  return task.has_parent_path() ? task.string() : self;
 }
 
 void run_parallel(EngineRun& e, int jobs) {

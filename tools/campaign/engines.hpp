@@ -25,8 +25,9 @@ void write_todo(const std::string& path, const std::vector<LineJob>& jobs);
 // The jobs of such a list.
 std::vector<LineJob> read_todo(const std::string& path);
 
-// beamfall-campaign-task beside `self` when it is there, else `self`: both take `_task` and
-// `_array`; the small one starts without loading the summary's libraries.
+// beamfall-campaign-task beside `self` (a build tree) or in ../libexec/beamfall (installed),
+// else `self`: both take `_task` and `_array`; the small one starts without loading the
+// summary's libraries.
 std::string task_program(const std::string& self);
 
 void run_parallel(EngineRun& e, int jobs);
