@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -239,8 +240,11 @@ class SlurmProgress {
         ++done_;
       }
     }
-    const std::size_t running = jobid.empty() ? 0 : slurm_running(jobid);
-    const std::size_t left = e_.jobs.size() - done_ - std::min(running, e_.jobs.size() - done_);
+    // Slurm counts a task as running for a moment after its record is written: no more tasks
+    // run than lines are not done (the last line's count once read "1 running, 0 left").
+    const std::size_t not_done = e_.jobs.size() - done_;
+    const std::size_t running = std::min(jobid.empty() ? 0 : slurm_running(jobid), not_done);
+    const std::size_t left = not_done - running;
     std::string counts = "[";
     counts += std::to_string(done_) + " done, " + std::to_string(running) + " running, " +
               std::to_string(left) + " left]";
