@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,67 @@ std::string temp_file(const std::string& name, const std::string& bytes) {
                                .string();
   runfiles::write_file(path, bytes);
   return path;
+}
+
+// parse_double's plain-decimal path against from_chars, bit for bit (the sign of a zero
+// too): the files' fixed-point fields at every width and precision, near-ties and runs of
+// 15 and 16 digits (the path's limit), then random strings of digits, signs, points,
+// exponents and blanks, which either parse to the same double or are refused by both.
+TEST(ParseDouble, PlainDecimalsExactlyAsFromChars) {
+  const auto reference = [](std::string_view s, double& v) {
+    if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+    if (s.empty()) return false;
+    const auto res = std::from_chars(s.data(), s.data() + s.size(), v);
+    return res.ec == std::errc() && res.ptr == s.data() + s.size();
+  };
+  std::vector<std::string> texts = {"0",
+                                    "-0",
+                                    "-0.00",
+                                    "+1.5",
+                                    "1.",
+                                    ".5",
+                                    "-",
+                                    ".",
+                                    "1.2.3",
+                                    "--1",
+                                    "+-2",
+                                    "1e5",
+                                    "0.1",
+                                    "0.3",
+                                    "123456789012345",
+                                    "1234567890123456",
+                                    "0.000000000000001",
+                                    "-999999999999999.",
+                                    "9007199254740993",
+                                    "4.35",
+                                    "2.675"};
+  std::mt19937_64 gen(29);
+  char buf[64];
+  for (int k = 0; k < 300000; ++k) {
+    const int decimals = static_cast<int>(gen() % 10);
+    const double magnitude = std::pow(10.0, static_cast<double>(gen() % 14) - 3.0);
+    const double value = (static_cast<double>(gen() % 2000001) - 1e6) / 1e6 * magnitude;
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
+    texts.emplace_back(buf);
+  }
+  const std::string alphabet = "0123456789.-+e ";
+  for (int k = 0; k < 300000; ++k) {
+    std::string t(1 + gen() % 12, ' ');
+    for (char& c : t)
+      c = alphabet[gen() % alphabet.size()];
+    texts.push_back(t);
+  }
+  for (const std::string& t : texts) {
+    double got = NAN, want = NAN;
+    const bool ok = runfiles::parse_double(t, got), want_ok = reference(t, want);
+    ASSERT_EQ(ok, want_ok) << "'" << t << "'";
+    if (ok) {
+      std::uint64_t a = 0, b = 0;
+      std::memcpy(&a, &got, sizeof a);
+      std::memcpy(&b, &want, sizeof b);
+      ASSERT_EQ(a, b) << "'" << t << "': " << got << " against " << want;
+    }
+  }
 }
 
 TEST(BlockReader, LinesAndRecordsAcrossEveryBlockBoundary) {

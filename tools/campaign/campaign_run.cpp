@@ -148,6 +148,7 @@ int run_main(const std::vector<std::string>& args) {
   const std::vector<std::string> names = list_lines(campaign_dir);
   if (names.empty()) throw kit::ToolError(o.dir + ": no line folders with a deck");
   e.self = self_path();
+  e.task = task_program(e.self);
   e.state_dir = campaign_dir + "/.campaign";
   fs::create_directories(e.state_dir);
   lock_campaign(e.state_dir, o.dir);
@@ -169,20 +170,6 @@ int run_main(const std::vector<std::string>& args) {
   }
   if (run_summary(campaign_dir) != 0) ok = false;
   return ok ? 0 : 1;
-}
-
-int task_main(const std::vector<std::string>& args) {
-  std::vector<std::string> rest;
-  const TaskSettings s = parse_task_arguments(args, rest);
-  if (rest.size() != 3) throw kit::UsageError("_task needs a line's name, number and date");
-  return run_line_task(s, {rest[0], std::atoi(rest[1].c_str()), rest[2]});
-}
-
-int array_main(const std::vector<std::string>& args) {
-  std::vector<std::string> rest;
-  const TaskSettings s = parse_task_arguments(args, rest);
-  if (rest.size() < 2) throw kit::UsageError("_array needs the list of lines and the first entry");
-  return run_array_task(s, rest[rest.size() - 2], rest.back());
 }
 
 }  // namespace campaign

@@ -4,14 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
+#include "kit/program_path.hpp"
 #include "kit/spawn.hpp"
 
 namespace campaign {
@@ -141,6 +144,12 @@ void wait_for_parallel(const kit::Command& c) {
 
 }  // namespace
 
+std::string task_program(const std::string& self) {
+  const std::filesystem::path task =
+      kit::find_program_from(std::filesystem::path(self).parent_path(), "beamfall-campaign-task");
+  return task.has_parent_path() ? task.string() : self;
+}
+
 void run_parallel(EngineRun& e, int jobs) {
   kit::Command c;
   c.argv = {"parallel",
@@ -158,7 +167,10 @@ void run_parallel(EngineRun& e, int jobs) {
     c.argv.insert(c.argv.end(), {"--eta", "--bar"});
     e.settings.quiet = true;
   }
-  c.argv.insert(c.argv.end(), {e.self, "_task"});
+  c.argv.insert(c.argv.end(), {e.task, "_task"});
+  // parallel starts each task through a shell (the user's unless PARALLEL_SHELL says): sh, not
+  // an interactive user's bash, is the cheaper start, and the quoted task needs no more.
+  if (std::getenv("PARALLEL_SHELL") == nullptr) c.env.emplace_back("PARALLEL_SHELL", "/bin/sh");
   for (const std::string& a : task_arguments(e.settings))
     c.argv.push_back(a);
   std::fflush(stdout);
@@ -228,8 +240,11 @@ class SlurmProgress {
         ++done_;
       }
     }
-    const std::size_t running = jobid.empty() ? 0 : slurm_running(jobid);
-    const std::size_t left = e_.jobs.size() - done_ - std::min(running, e_.jobs.size() - done_);
+    // Slurm counts a task as running for a moment after its record is written: no more tasks
+    // run than lines are not done (the last line's count once read "1 running, 0 left").
+    const std::size_t not_done = e_.jobs.size() - done_;
+    const std::size_t running = std::min(jobid.empty() ? 0 : slurm_running(jobid), not_done);
+    const std::size_t left = not_done - running;
     std::string counts = "[";
     counts += std::to_string(done_) + " done, " + std::to_string(running) + " running, " +
               std::to_string(left) + " left]";
@@ -255,17 +270,17 @@ class SlurmProgress {
   std::size_t done_ = 0;
 };
 
-// The batch script Slurm runs: this program itself as its interpreter, so the task's
+// The batch script Slurm runs: the task program itself as its interpreter, so the task's
 // arguments reach it untouched; a path a #! line cannot hold goes through exec "$@".
-std::string batch_script(const std::string& self) {
-  if (self.size() < 120 && self.find_first_of(" \t\n") == std::string::npos)
-    return "#!" + self + " _array\n";
+std::string batch_script(const std::string& task) {
+  if (task.size() < 120 && task.find_first_of(" \t\n") == std::string::npos)
+    return "#!" + task + " _array\n";
   return "#!/bin/sh\nexec \"$@\"\n";
 }
 
 std::vector<std::string> batch_arguments(const EngineRun& e, std::size_t first) {
   std::vector<std::string> a;
-  if (batch_script(e.self).rfind("#!/bin/sh", 0) == 0) a = {e.self, "_array"};
+  if (batch_script(e.task).rfind("#!/bin/sh", 0) == 0) a = {e.task, "_array"};
   for (const std::string& s : task_arguments(e.settings))
     a.push_back(s);
   a.insert(a.end(), {e.todo_file, std::to_string(first)});
@@ -315,7 +330,7 @@ void run_array(const EngineRun& e, SlurmProgress& progress, std::size_t first, s
                               ? e.state_dir + "/slurm-%A_%a.out"
                               : "/dev/null";
   const std::string script = e.state_dir + "/slurm-task";
-  write_text(script, batch_script(e.self));
+  write_text(script, batch_script(e.task));
   const std::string idfile = e.state_dir + "/slurm.jobid";
   kit::Command c;
   c.argv = {"sbatch",

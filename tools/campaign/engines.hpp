@@ -1,5 +1,6 @@
 // The engines that run the lines' tasks: GNU parallel on this machine, or Slurm job arrays.
-// They do the scheduling; each task is `beamfall-campaign _task SETTINGS -- NAME ID DATE`.
+// They do the scheduling; each task is `beamfall-campaign-task _task SETTINGS -- NAME ID DATE`
+// (or `beamfall-campaign _task ...` where the task program is not beside it).
 #pragma once
 
 #include <string>
@@ -12,6 +13,7 @@ namespace campaign {
 
 struct EngineRun {
   std::string self;       // this program, absolute
+  std::string task;       // the program of each line's task (task_program)
   std::string state_dir;  // DIR/.campaign
   std::string todo_file;  // the lines to run: NUL-separated name, number, date
   TaskSettings settings;
@@ -22,6 +24,11 @@ struct EngineRun {
 void write_todo(const std::string& path, const std::vector<LineJob>& jobs);
 // The jobs of such a list.
 std::vector<LineJob> read_todo(const std::string& path);
+
+// beamfall-campaign-task beside `self` (a build tree) or in ../libexec/beamfall (installed),
+// else `self`: both take `_task` and `_array`; the small one starts without loading the
+// summary's libraries.
+std::string task_program(const std::string& self);
 
 void run_parallel(EngineRun& e, int jobs);
 void run_slurm(const EngineRun& e, const std::string& partition, int max_running);

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "entry.hpp"
 #include "kit/child_status.hpp"
 #include "kit/command_line.hpp"
 #include "kit/version.hpp"
@@ -109,11 +110,8 @@ int help_main(const std::vector<std::string>&) {
   return 0;
 }
 
-// The subcommands; those starting with '_' are what the engines start for each line.
-struct Subcommand {
-  std::string_view name;
-  int (*main)(const std::vector<std::string>& args);
-};
+// The subcommands; those starting with '_' are what the engines start for each line (also
+// in beamfall-campaign-task, which they start when it is beside this program).
 constexpr Subcommand kSubcommands[] = {
     {"run", run_main},      {"summary", summary_main},
     {"--help", help_main},  {"--version", version_main},
@@ -121,7 +119,7 @@ constexpr Subcommand kSubcommands[] = {
     {"_array", array_main}, {"calibrate", calibrate_main},
 };
 
-int dispatch(int argc, char** argv) {
+int run_command_line(int argc, char** argv) {
   if (argc < 2) throw kit::UsageError("missing command");
   const std::string_view command = argv[1];
   const std::vector<std::string> args(argv + 2, argv + argc);
@@ -129,9 +127,7 @@ int dispatch(int argc, char** argv) {
   const bool help = std::any_of(args.begin(), std::find(args.begin(), args.end(), "--"),
                                 [](const std::string& a) { return a == "--help" || a == "-h"; });
   if (help && (command == "run" || command == "summary")) return help_main(args);
-  for (const Subcommand& s : kSubcommands)
-    if (s.name == command) return s.main(args);
-  throw kit::UsageError("unknown command '" + std::string(command) + "'");
+  return campaign::dispatch(kSubcommands, command, args);
 }
 
 }  // namespace
@@ -156,18 +152,5 @@ int main(int argc, char** argv) {
                                  "beamfall-calibrate");
 #endif
   }
-  try {
-    const int status = campaign::dispatch(argc, argv);
-    return std::fflush(stdout) == 0 ? status : 1;
-  } catch (const kit::UsageError& e) {
-    std::fflush(stdout);
-    std::fprintf(stderr,
-                 "beamfall-campaign: %s\nTry 'beamfall-campaign --help' for more information.\n",
-                 e.what());
-    return 2;
-  } catch (const std::exception& e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "beamfall-campaign: %s\n", e.what());
-    return 1;
-  }
+  return campaign::guarded_main([&] { return campaign::run_command_line(argc, argv); });
 }

@@ -50,8 +50,18 @@ unsigned worker_threads() {
 
 ProjectingPipe::ProjectingPipe(const std::string& crs, unsigned threads, Consumer consume)
     : consume_(std::move(consume)) {
-  for (unsigned t = 0; t < std::max(1u, threads); ++t)
-    projectors_.push_back(std::make_unique<Projector>(crs));
+  for (unsigned t = 0; t < std::max(1u, threads); ++t) {
+    proj_.push_back(std::make_unique<Projector>(crs));
+    projectors_.push_back(
+        [p = proj_.back().get()](std::span<double> x, std::span<double> y) { p->forward(x, y); });
+  }
+  for (Group& g : groups_)
+    g.batches.resize(projectors_.size() * kBatchesPerThread);
+}
+
+ProjectingPipe::ProjectingPipe(std::vector<Projection> projections, Consumer consume)
+    : projectors_(std::move(projections)), consume_(std::move(consume)) {
+  if (projectors_.empty()) throw kit::ToolError("ProjectingPipe needs a projection");
   for (Group& g : groups_)
     g.batches.resize(projectors_.size() * kBatchesPerThread);
 }
@@ -65,7 +75,7 @@ void ProjectingPipe::project(Group& g) {
   const std::size_t n = g.held, threads = projectors_.size();
   const auto share = [&](std::size_t t) {
     for (std::size_t k = t; k < n; k += threads)
-      projectors_[t]->forward(g.batches[k].x, g.batches[k].y);
+      projectors_[t](g.batches[k].x, g.batches[k].y);
   };
   std::vector<std::jthread> helpers;
   for (std::size_t t = 1; t < threads && t < n; ++t)

@@ -48,7 +48,12 @@ class ProjectingPipe {
  public:
   using Consumer =
       std::function<void(std::vector<double>& x, std::vector<double>& y, std::vector<double>& h)>;
+  // Projects in place longitude, latitude (degrees) into easting, northing (metres).
+  using Projection = std::function<void(std::span<double> lon_x, std::span<double> lat_y)>;
+  // One PROJ projector into `crs` for each of `threads` threads.
   ProjectingPipe(const std::string& crs, unsigned threads, Consumer consume);
+  // One thread for each projection, which it alone calls.
+  ProjectingPipe(std::vector<Projection> projections, Consumer consume);
   ~ProjectingPipe();
   ProjectingPipe(const ProjectingPipe&) = delete;
   ProjectingPipe& operator=(const ProjectingPipe&) = delete;
@@ -71,7 +76,8 @@ class ProjectingPipe {
   void project(Group& g);
   void consume(Group& g);
 
-  std::vector<std::unique_ptr<Projector>> projectors_;
+  std::vector<std::unique_ptr<Projector>> proj_;  // PROJ's, when made from a CRS
+  std::vector<Projection> projectors_;
   Consumer consume_;
   Group groups_[2];  // destroyed first: a projection in flight is waited for
   int filling_ = 0;

@@ -123,10 +123,14 @@ std::set<std::pair<std::int64_t, std::int64_t>> blocks_with_data(
 
 }  // namespace
 
-RasterExtent DemWriter::write_dem(std::int64_t ix_lo, std::int64_t ix_hi, std::int64_t iy_lo,
-                                  std::int64_t iy_hi, int epsg, const std::string& path) {
+void DemWriter::set_occupied(std::int64_t ix_lo, std::int64_t ix_hi, std::int64_t iy_lo,
+                             std::int64_t iy_hi) {
   ix_lo_ = ix_lo, ix_hi_ = ix_hi, iy_lo_ = iy_lo, iy_hi_ = iy_hi;
-  const Window win{ix_lo, ix_hi, iy_lo, iy_hi};
+}
+
+RasterExtent DemWriter::write_dem(int epsg, const std::string& path) const {
+  const std::int64_t ix_lo = ix_lo_, iy_hi = iy_hi_, iy_lo = iy_lo_;
+  const Window win{ix_lo, ix_hi_, iy_lo, iy_hi};
   const GridFrame& f = frame_;
   RasterExtent e;
   e.width = static_cast<int>(win.width());
@@ -229,7 +233,7 @@ std::string shaded_relief_vrt(const std::string& colour, const std::string& shad
 
 DemWriter::Hillshade DemWriter::write_hillshade(double low, double high, int epsg,
                                                 const std::string& png_path,
-                                                const std::string& page_png, int page_side) {
+                                                const std::string& page_png, int page_side) const {
   // The reduced raster's pixels over the occupied cells.
   const std::int64_t cx_lo = ix_lo_ / factor_, cx_hi = ix_hi_ / factor_;
   const std::int64_t cy_lo = iy_lo_ / factor_, cy_hi = iy_hi_ / factor_;

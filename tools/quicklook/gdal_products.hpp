@@ -32,10 +32,13 @@ class DemWriter {
 
   void add_tile(std::int64_t tx, std::int64_t ty, const TileGrid::Tile& tile);
 
-  // The occupied cells [ix_lo, ix_hi] x [iy_lo, iy_hi] as a tiled, compressed two-band Float32
-  // GeoTIFF: band 1 mean height (metres), band 2 point count, nodata -9999 where no point fell.
-  RasterExtent write_dem(std::int64_t ix_lo, std::int64_t ix_hi, std::int64_t iy_lo,
-                         std::int64_t iy_hi, int epsg, const std::string& path);
+  // The cells holding points, [ix_lo, ix_hi] x [iy_lo, iy_hi]: what both products cover. Set
+  // once every tile is in; the two products may then be written at the same time, on two
+  // threads (dem.tif reads the scratch file, the hillshade the reduced raster).
+  void set_occupied(std::int64_t ix_lo, std::int64_t ix_hi, std::int64_t iy_lo, std::int64_t iy_hi);
+  // The occupied cells as a tiled, compressed two-band Float32 GeoTIFF: band 1 mean height
+  // (metres), band 2 point count, nodata -9999 where no point fell.
+  RasterExtent write_dem(int epsg, const std::string& path) const;
   // The colour-relief hillshade of the reduced raster over the same cells, colours spread over
   // [low, high] metres; transparent where no point fell. The same picture at most `page_side`
   // pixels a side goes to `page_png` for the page's map (whose plot is no larger).
@@ -43,7 +46,7 @@ class DemWriter {
     RasterExtent png, page;
   };
   Hillshade write_hillshade(double low, double high, int epsg, const std::string& png_path,
-                            const std::string& page_png, int page_side);
+                            const std::string& page_png, int page_side) const;
 
  private:
   void read_tile(std::int64_t offset, std::vector<float>& cells) const;

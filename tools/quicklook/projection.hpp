@@ -1,4 +1,5 @@
-// The projected CRS of the quick-look products; the kit's projector transforms into it.
+// The projected CRS of the quick-look products. The points and the track go into it by
+// MapProjection's closed forms; the kit's PROJ projector is the reference they are held to.
 #pragma once
 
 #include "geo/projector.hpp"

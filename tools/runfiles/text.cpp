@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -24,9 +25,43 @@ std::string exact(double v) {
   return std::string(buf, res.ptr);
 }
 
+namespace {
+
+// A plain decimal ("-123.45", "7") of at most 15 digits: its digits make an integer that a
+// double holds exactly, divided by an exact power of ten, and that one rounded quotient is the
+// nearest double to the decimal, as from_chars gives it, at a fraction of the cost (the quick
+// look reads tens of millions of them). False for anything else, which from_chars decides.
+bool plain_decimal(std::string_view s, double& v) {
+  static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  const bool minus = s[0] == '-';
+  std::int64_t m = 0;
+  int digits = 0, decimals = 0;
+  bool point = false;
+  for (std::size_t i = minus ? 1 : 0; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c >= '0' && c <= '9') {
+      if (++digits > 15) return false;
+      m = m * 10 + (c - '0');
+      decimals += point ? 1 : 0;
+    } else if (c == '.' && !point && digits > 0) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0 || (point && decimals == 0)) return false;
+  const double q = static_cast<double>(m) / kPow10[decimals];
+  v = minus ? -q : q;
+  return true;
+}
+
+}  // namespace
+
 bool parse_double(std::string_view s, double& v) {
   if (!s.empty() && s[0] == '+') s.remove_prefix(1);
   if (s.empty()) return false;
+  if (plain_decimal(s, v)) return true;
   auto res = std::from_chars(s.data(), s.data() + s.size(), v);
   return res.ec == std::errc() && res.ptr == s.data() + s.size();
 }
