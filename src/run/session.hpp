@@ -21,6 +21,7 @@
 
 #include "georef/geolocate.hpp"
 #include "georef/interp.hpp"
+#include "georef/tpu.hpp"
 #include "input/geoid.hpp"
 #include "input/measurement.hpp"
 #include "run/options.hpp"
@@ -35,6 +36,15 @@ struct SummaryFigures;
 struct PointOutputs;
 class Progress;
 
+// The noise model of a run: the navigation's sigmas, constant or read epoch by
+// epoch from `sigma_trajectory` (a name as given; read with the trajectory),
+// and the scanner's.
+struct PointNoise {
+  NavSigma nav;
+  std::string sigma_trajectory;
+  SensorNoise sensor;
+};
+
 // A run's parameters, finished: what the processing takes from the deck and
 // from the options that change it. Later processing options join here.
 struct RunParameters {
@@ -44,14 +54,19 @@ struct RunParameters {
   bool rigorous = false;               // on the ellipsoid (attitude mode)
   std::optional<Boresight> boresight;  // the scanner's rotation from the body axes
   double range_offset = 0;             // metres added to every range as read
+  // The noise model of each point's uncertainty (--sigma-*), the
+  // calibration's covariance included; none without it.
+  std::optional<PointNoise> noise;
 
   ScanWindow window() const { return {par.t0, par.tstart, par.tend, par.nthin}; }
   LeverArm lever_arm() const { return {par.dx, par.dy, par.dz}; }
   Misalignment misalignment() const { return {par.pitch0, par.roll0, par.heading0}; }
 };
 
-// The deck's values finished for a run with `options`. Throws UsageError for
-// an option that the deck's mode rules out (a LAS file in profile mode).
+// The deck's values finished for a run with `options`: --calibration's file
+// read and applied, then --boresight and --range-offset over it. Throws
+// UsageError for an option that the deck's mode rules out (a LAS file in
+// profile mode) and for a calibration file that can't be read or applied.
 RunParameters finish_parameters(const RunPar& deck, const RunOptions& options = {});
 
 // The deck in the file at `path`, read as beamfall reads standard input;
@@ -121,6 +136,9 @@ class Session {
   void load_trajectory(OutFile* report);
   const TrajectoryTable& trajectory() const;
   const TrajectoryStats& trajectory_stats() const;
+  // The per-epoch sigmas of the noise model's sigma trajectory file, read
+  // with the trajectory; empty without one.
+  const std::vector<SigmaEpoch>& sigma_epochs() const;
 
   // Reads the scanner file as far as its first measurement: the binary
   // form's header, or the text form's first record. True when it holds a
@@ -140,6 +158,8 @@ class Session {
   SummaryFigures write_points(const PointOutputs& outputs, Progress& progress);
 
  private:
+  void load_sigma_epochs();
+
   struct State;
   std::unique_ptr<State> s_;
 };
