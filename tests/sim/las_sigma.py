@@ -12,7 +12,10 @@ usage: las_sigma.py describe FILE
          the median sigma_horizontal of the points within 1 degree of nadir:
          "all N RMS", "band LO HI N RMS" lines, "nadir_sigma_horizontal N MEDIAN"
        las_sigma.py sigmas FILE
-         each point's sigma_horizontal and sigma_vertical and scan angle, one a line
+         each point's range, scan angle, sigma_horizontal and sigma_vertical, one a line
+       las_sigma.py percentiles FILE
+         "sigma_horizontal P5 P50 P95" and the same for sigma_vertical: the nearest-rank
+         percentiles of the values in the file
 """
 import math
 import struct
@@ -66,14 +69,16 @@ def points(path):
         for name in ("sigma_horizontal", "sigma_vertical"):
             fmt, factor, at = fields[name]
             sig.append(struct.unpack_from("<" + fmt, data, r + at)[0] * factor)
-        yield z * scale[2] + offset[2], angle * 0.006, sig[0], sig[1]
+        fmt, factor, at = fields["range"]
+        rng = struct.unpack_from("<" + fmt, data, r + at)[0] * factor
+        yield z * scale[2] + offset[2], angle * 0.006, sig[0], sig[1], rng
 
 
 def zscores(path, surface):
     bands = {}
     total, n = 0.0, 0
     nadir = []
-    for h, angle, sh, sv in points(path):
+    for h, angle, sh, sv, _ in points(path):
         z2 = ((h - surface) / sv) ** 2
         total += z2
         n += 1
@@ -99,8 +104,14 @@ def main():
     elif command == "zscores":
         zscores(path, float(sys.argv[3]))
     elif command == "sigmas":
-        for h, angle, sh, sv in points(path):
-            print(f"{sh:.3f} {sv:.3f} {angle:.3f}")
+        for h, angle, sh, sv, rng in points(path):
+            print(f"{rng:.3f} {angle:.3f} {sh:.3f} {sv:.3f}")
+    elif command == "percentiles":
+        values = list(points(path))
+        for name, k in (("sigma_horizontal", 2), ("sigma_vertical", 3)):
+            v = sorted(p[k] for p in values)
+            ranks = [max(1, math.ceil(q / 100 * len(v))) for q in (5, 50, 95)]
+            print(name, " ".join(f"{v[r - 1]:.3f}" for r in ranks))
     else:
         sys.exit(f"unknown command {command}")
 
