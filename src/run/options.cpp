@@ -255,11 +255,15 @@ ParsedOptions parse_options(std::span<const char* const> args) {
   const bool runs = parsed.action == OptionAction::run || parsed.action == OptionAction::list_files;
   if (runs && !o.las_file.empty() && !o.date)
     throw UsageError("--las needs --date YYYY-MM-DD, the day the scanner timer counts from");
-  if (runs) check_noise_model(o);
   return parsed;
 }
 
 void check_options_for_mode(const RunOptions& options, bool useatt) {
+  check_noise_model(options);
+  if (options.noise.given() && !useatt)
+    throw UsageError(
+        "the noise model needs full geolocation (useatt T on deck line 4): profile mode writes "
+        "no coordinates");
   if (!options.las_file.empty() && !useatt)
     throw UsageError(
         "--las needs full geolocation (useatt T on deck line 4): profile mode writes no "

@@ -73,8 +73,9 @@ struct ParsedOptions {
 // The arguments after the program name; throws UsageError.
 ParsedOptions parse_options(std::span<const char* const> args);
 
-// The checks that need the deck: a LAS file holds coordinates, which profile
-// mode does not produce. Throws UsageError.
+// The checks that need the deck or several options together: a LAS file and
+// the noise model hold coordinates, which profile mode does not produce; the
+// noise model is whole and has its LAS file. Throws UsageError.
 void check_options_for_mode(const RunOptions& options, bool useatt);
 
 const char* usage_text();

@@ -117,6 +117,18 @@ std::optional<std::string> option_value_error(const std::string& option, const s
   return std::nullopt;
 }
 
+std::optional<std::string> options_error(const std::vector<std::string>& words) {
+  std::vector<const char*> args;
+  for (const std::string& w : words)
+    args.push_back(w.c_str());
+  try {
+    check_options_for_mode(parse_options(args).options, true);
+  } catch (const UsageError& e) {
+    return std::string(e.what());
+  }
+  return std::nullopt;
+}
+
 struct Session::State {
   RunParameters parameters;
   std::string folder;

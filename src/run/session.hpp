@@ -79,6 +79,11 @@ RunPar read_deck_file(const std::string& path);
 // give, or nothing when it takes the value.
 std::optional<std::string> option_value_error(const std::string& option, const std::string& value);
 
+// beamfall's options (the words after the program's name) taken together as a
+// run in full geolocation mode takes them: the message of the usage error they
+// give, or nothing.
+std::optional<std::string> options_error(const std::vector<std::string>& words);
+
 // A file the run reads or writes, as the deck or an option names it.
 struct RunFileName {
   std::string role;   // scanner, trajectory, geoid, points, centre, cross_profiles, las, manifest
