@@ -110,7 +110,8 @@ Fn pick_las(LasMode las) {
   }
 }
 
-template <class Fn, template <Geometry, bool, PointFormat, LasMode> class Pick, Geometry G, bool Geoid>
+template <class Fn, template <Geometry, bool, PointFormat, LasMode> class Pick, Geometry G,
+          bool Geoid>
 Fn pick_format(PointFormat format, LasMode las) {
   switch (format) {
     case PointFormat::binary:
@@ -163,8 +164,8 @@ void PointPipeline::process(Measurement& m, const AircraftState& s, const Trajec
                             std::int64_t nscans) {
   using Fn = void (PointPipeline::*)(Measurement&, const AircraftState&, const TrajectoryPlace&,
                                      std::int64_t);
-  (this->*pick<Fn, ProcessPick>(geometry_, geoid_lookup_.has_value(), format(),
-                                las_mode()))(m, s, place, nscans);
+  (this->*pick<Fn, ProcessPick>(geometry_, geoid_lookup_.has_value(), format(), las_mode()))(
+      m, s, place, nscans);
 }
 
 template <class Reader, Geometry G, bool Geoid, PointFormat Format, LasMode Las>

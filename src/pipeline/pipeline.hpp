@@ -153,7 +153,7 @@ class PointPipeline {
   CentreState centre_;
   CrossSums sums_;
   Group group_;
-  double group_xdist_ = 0;  // rigorous mode: the open group's sum of xdist
+  double group_xdist_ = 0;                    // rigorous mode: the open group's sum of xdist
   double group_var_h_ = 0, group_var_v_ = 0;  // with sigmas: the open group's sums of variances
 };
 

@@ -1,5 +1,6 @@
 #include "run/calibration.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -60,8 +61,11 @@ void read_correlations(const JsonValue& doc, const std::string& source, Calibrat
       const std::string where = row_name + "." + kCalibrationNames[j];
       const double r =
           finite_number(member(row, kCalibrationNames[j], row_name + ".", source), where, source);
-      if (!(std::fabs(r) <= 1)) refuse(source, where + " is outside -1 .. 1");
-      c.correlation[i][j] = i == j ? 1 : r;
+      // A correlation computed from a covariance may miss 1 by rounding (1.0000000000000002
+      // on the diagonal of beamfall-calibrate's): within kRounding it is taken as at most 1.
+      constexpr double kRounding = 1e-9;
+      if (!(std::fabs(r) <= 1 + kRounding)) refuse(source, where + " is outside -1 .. 1");
+      c.correlation[i][j] = i == j ? 1 : std::clamp(r, -1.0, 1.0);
     }
   }
 }
@@ -86,7 +90,7 @@ CalibrationValues parse_calibration(std::string_view text, const std::string& so
 
 CalibrationValues read_calibration(const std::string& path) {
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"),
-                                                           &std::fclose);
+                                                          &std::fclose);
   if (!f) refuse(path, std::strerror(errno));
   std::string text;
   char buf[65536];

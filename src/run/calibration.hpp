@@ -19,8 +19,8 @@ inline constexpr std::array<const char*, kCalParameters> kCalibrationNames = {
 
 struct CalibrationValues {
   std::array<bool, kCalParameters> observable{};
-  std::array<double, kCalParameters> value{};  // degrees, metres; 0 when not observable
-  std::array<double, kCalParameters> sigma{};  // the same units; 0 when not observable
+  std::array<double, kCalParameters> value{};      // degrees, metres; 0 when not observable
+  std::array<double, kCalParameters> sigma{};      // the same units; 0 when not observable
   std::array<std::string, kCalParameters> reason;  // why not observable
   // Between observable parameters (1 on the diagonal); 0 elsewhere.
   std::array<std::array<double, kCalParameters>, kCalParameters> correlation{};

@@ -87,7 +87,7 @@ struct RunRecord {
   std::optional<std::int32_t> ngps;
   TrajectoryStats trajectory;
   std::optional<SummaryFigures> summary;
-  bool outputs_written = false;  // the run went on to create its outputs
+  bool outputs_written = false;      // the run went on to create its outputs
   std::optional<SigmaRecord> sigma;  // with the noise model, once the LAS file is closed
 };
 

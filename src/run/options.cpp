@@ -151,10 +151,10 @@ struct OptionCursor {
 
 // One of the noise model's single values: a finite number of 0 or more.
 void take_noise_value(std::string_view name, std::string_view s, NoiseOptions& noise) {
-  const char* wants = name == "--sigma-range"       ? "a number of metres, such as 0.02"
-                      : name == "--sigma-angle"     ? "a number of gon, such as 0.001"
-                      : name == "--sigma-lever"     ? "a number of metres, such as 0.01"
-                                                    : "a number of milliradians, such as 0.5";
+  const char* wants = name == "--sigma-range"   ? "a number of metres, such as 0.02"
+                      : name == "--sigma-angle" ? "a number of gon, such as 0.001"
+                      : name == "--sigma-lever" ? "a number of metres, such as 0.01"
+                                                : "a number of milliradians, such as 0.5";
   const double v = parse_sigmas<1>(name, s, wants)[0];
   if (name == "--sigma-range") noise.range = v;
   if (name == "--sigma-angle") noise.angle = v;

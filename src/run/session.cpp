@@ -5,9 +5,9 @@
 
 #include "input/scanfile.hpp"
 #include "input/scanrec.hpp"
+#include "input/sigma_trajectory.hpp"
 #include "input/trajectory.hpp"
 #include "pipeline/gate.hpp"
-#include "input/sigma_trajectory.hpp"
 #include "pipeline/pipeline.hpp"
 #include "run/calibration.hpp"
 #include "run/deck.hpp"

@@ -104,13 +104,17 @@ class Parser {
     const std::size_t start = k_;
     auto digits = [this] {
       const std::size_t from = k_;
-      while (k_ < s_.size() && s_[k_] >= '0' && s_[k_] <= '9') ++k_;
+      while (k_ < s_.size() && s_[k_] >= '0' && s_[k_] <= '9')
+        ++k_;
       return k_ - from;
     };
     if (k_ < s_.size() && s_[k_] == '-') ++k_;
     const std::size_t int_start = k_;
     const std::size_t n = digits();
-    if (n == 0 || (n > 1 && s_[int_start] == '0')) fail("value expected");
+    if (n == 0 || (n > 1 && s_[int_start] == '0')) {
+      k_ = start;
+      fail("value expected");
+    }
     if (k_ < s_.size() && s_[k_] == '.') {
       ++k_;
       if (digits() == 0) fail("digit expected");
@@ -163,16 +167,35 @@ class Parser {
     if (k_ >= s_.size()) fail("unfinished escape");
     const char c = s_[k_++];
     switch (c) {
-      case '"': out += '"'; return;
-      case '\\': out += '\\'; return;
-      case '/': out += '/'; return;
-      case 'b': out += '\b'; return;
-      case 'f': out += '\f'; return;
-      case 'n': out += '\n'; return;
-      case 'r': out += '\r'; return;
-      case 't': out += '\t'; return;
-      case 'u': break;
-      default: --k_; fail("bad escape");
+      case '"':
+        out += '"';
+        return;
+      case '\\':
+        out += '\\';
+        return;
+      case '/':
+        out += '/';
+        return;
+      case 'b':
+        out += '\b';
+        return;
+      case 'f':
+        out += '\f';
+        return;
+      case 'n':
+        out += '\n';
+        return;
+      case 'r':
+        out += '\r';
+        return;
+      case 't':
+        out += '\t';
+        return;
+      case 'u':
+        break;
+      default:
+        --k_;
+        fail("bad escape");
     }
     std::uint32_t cp = hex4();
     if (cp >= 0xD800 && cp < 0xDC00 && word("\\u")) {
@@ -190,7 +213,10 @@ class Parser {
       if (k_ >= s_.size()) fail("unfinished string");
       const char c = s_[k_++];
       if (c == '"') return out;
-      if (static_cast<unsigned char>(c) < 0x20) fail("control character in a string");
+      if (static_cast<unsigned char>(c) < 0x20) {
+        --k_;
+        fail("control character in a string");
+      }
       if (c == '\\')
         escape(out);
       else

@@ -20,8 +20,8 @@ class JsonValue {
   bool boolean = false;
   double number = 0;
   std::string text;
-  std::vector<JsonValue> items;                // array
-  std::map<std::string, JsonValue> members;    // object; a repeated key is refused
+  std::vector<JsonValue> items;              // array
+  std::map<std::string, JsonValue> members;  // object; a repeated key is refused
 
   // The member named `key`, or null when this is not an object or has none.
   const JsonValue* find(const std::string& key) const;

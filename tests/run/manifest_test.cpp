@@ -50,8 +50,8 @@ std::vector<std::string> keys_of(const json& object) {
 }
 
 const std::vector<std::string> kTopKeys = {
-    "format", "version", "program",         "arguments",      "options",    "deck",
-    "inputs", "outputs", "trajectory",      "summary",        "regression", "status",
+    "format", "version", "program",         "arguments",       "options",    "deck",
+    "inputs", "outputs", "trajectory",      "summary",         "regression", "status",
     "stop",   "signal",  "elapsed_seconds", "outputs_written", "uncertainty"};
 const std::vector<std::string> kDeckKeys = {
     "scanname", "gpsname", "geoidname", "ptname", "cenname", "hh",     "mm",    "ss",
@@ -59,10 +59,10 @@ const std::vector<std::string> kDeckKeys = {
     "bin2dd",   "binout",  "gpsatt",    "calib",  "useatt",  "dx",     "dy",    "dz",
     "pitch0",   "roll0",   "heading0",  "amin",   "ilo",     "ihi",    "rmin"};
 const std::vector<std::string> kOptionKeys = {
-    "las",      "line_id", "date",      "time_scale",   "vertical_crs", "rigorous",
-    "progress", "roll0",   "boresight", "range_offset", "manifest", "calibration",
-    "sigma_position", "sigma_attitude", "sigma_trajectory", "sigma_range", "sigma_angle",
-    "sigma_lever", "beam_divergence"};
+    "las",         "line_id",     "date",           "time_scale",     "vertical_crs",
+    "rigorous",    "progress",    "roll0",          "boresight",      "range_offset",
+    "manifest",    "calibration", "sigma_position", "sigma_attitude", "sigma_trajectory",
+    "sigma_range", "sigma_angle", "sigma_lever",    "beam_divergence"};
 const std::vector<std::string> kSummaryKeys = {
     "scans_read",       "scans_skipped",     "points_output",     "range_min",
     "range_max",        "flight_height_min", "flight_height_max", "aircraft_lat_min",

@@ -33,17 +33,16 @@ const Geometry kGeometries[] = {
     {"level, swath edge", 0, 0, 0, 125, std::nullopt, {0.6, -0.3, 1.4}, 380},
     {"turned every way", 3.5, -2.2, 137, 78, std::nullopt, {0.6, -0.3, 1.4}, 420},
     {"heading across 180", -1.1, 4.0, -179.5, 122, std::nullopt, {-0.4, 0.2, 0.9}, 300},
-    {"with a boresight", 2.0, 1.5, 61, 117,
-     Boresight{0.4, -0.7, 1.3}, {0.6, -0.3, 1.4}, 360},
+    {"with a boresight", 2.0, 1.5, 61, 117, Boresight{0.4, -0.7, 1.3}, {0.6, -0.3, 1.4}, 360},
 };
 
 // The inputs a point's position depends on, each perturbed in turn.
 struct Inputs {
-  double roll, pitch, heading;      // radians
-  double scan;                      // radians added to the scan angle
-  double range;                     // metres
-  double bore[3];                   // radians added to the boresight's roll, pitch, heading
-  double arm[3];                    // metres
+  double roll, pitch, heading;  // radians
+  double scan;                  // radians added to the scan angle
+  double range;                 // metres
+  double bore[3];               // radians added to the boresight's roll, pitch, heading
+  double arm[3];                // metres
 };
 
 Beam beam_of(const Geometry& g, const Inputs& in) {
@@ -61,13 +60,14 @@ std::array<double, 3> place(const Geometry& g, const Inputs& in) {
   s.pitch = g.pitch + in.pitch / kDegToRad;
   s.heading = g.heading + in.heading / kDegToRad;
   const LeverArm arm{g.arm.dx + in.arm[0], g.arm.dy + in.arm[1], g.arm.dz + in.arm[2]};
-  const NedOffset v = rotate_to_ned(g.range + in.range, beam_of(g, in), direct_attitude_trig(s), arm);
+  const NedOffset v =
+      rotate_to_ned(g.range + in.range, beam_of(g, in), direct_attitude_trig(s), arm);
   return {v.n, v.e, v.d};
 }
 
 // The point's change per unit of the input `which` sets, by central differences.
-std::array<double, 3> derivative(const Geometry& g, const std::function<void(Inputs&, double)>& which,
-                                 double step) {
+std::array<double, 3> derivative(const Geometry& g,
+                                 const std::function<void(Inputs&, double)>& which, double step) {
   Inputs up{}, down{};
   which(up, step);
   which(down, -step);
@@ -81,7 +81,8 @@ PointCovariance outer(const std::array<double, 3>& j, double var) {
 }
 
 void expect_near(const PointCovariance& got, const PointCovariance& want, const char* what) {
-  const double scale = std::max({std::fabs(want.nn), std::fabs(want.ee), std::fabs(want.dd), 1e-12});
+  const double scale =
+      std::max({std::fabs(want.nn), std::fabs(want.ee), std::fabs(want.dd), 1e-12});
   const double tol = 1e-6 * scale;
   EXPECT_NEAR(got.nn, want.nn, tol) << what;
   EXPECT_NEAR(got.ne, want.ne, tol) << what;
@@ -139,7 +140,8 @@ TEST(PointCovariance, PositionAndLeverArmAddTheirVariancesAsTheyAre) {
     // The lever arm through the attitude: R sigma^2 I R^T, numerically.
     PointCovariance want{0.03 * 0.03, 0, 0, 0.04 * 0.04, 0, 0.05 * 0.05};
     for (int k = 0; k < 3; ++k) {
-      const auto j = derivative(g, [k](Inputs& i, double d) { i.arm[k] = d; }, 1e-4);
+      const auto j = derivative(
+          g, [k](Inputs& i, double d) { i.arm[k] = d; }, 1e-4);
       const PointCovariance a = outer(j, 0.02 * 0.02);
       want.nn += a.nn, want.ne += a.ne, want.nd += a.nd, want.ee += a.ee, want.ed += a.ed,
           want.dd += a.dd;
@@ -151,7 +153,8 @@ TEST(PointCovariance, PositionAndLeverArmAddTheirVariancesAsTheyAre) {
 TEST(PointCovariance, BoresightCovarianceWithCorrelationsAgreesWithDerivatives) {
   // Roll, pitch, heading in radians and the range offset; correlated.
   const double sigma[4] = {2e-4, 3e-4, 5e-4, 0.01};
-  const double corr[4][4] = {{1, 0.3, -0.2, 0.5}, {0.3, 1, 0.1, -0.4}, {-0.2, 0.1, 1, 0}, {0.5, -0.4, 0, 1}};
+  const double corr[4][4] = {
+      {1, 0.3, -0.2, 0.5}, {0.3, 1, 0.1, -0.4}, {-0.2, 0.1, 1, 0}, {0.5, -0.4, 0, 1}};
   for (const Geometry& g : kGeometries) {
     SensorNoise sensor;
     sensor.bore.given = true;
@@ -160,8 +163,10 @@ TEST(PointCovariance, BoresightCovarianceWithCorrelationsAgreesWithDerivatives) 
         sensor.bore.c[a][b] = corr[a][b] * sigma[a] * sigma[b];
     std::array<std::array<double, 3>, 4> j;
     for (int k = 0; k < 3; ++k)
-      j[k] = derivative(g, [k](Inputs& i, double d) { i.bore[k] = d; }, 1e-6);
-    j[3] = derivative(g, [](Inputs& i, double d) { i.range = d; }, 1e-4);
+      j[k] = derivative(
+          g, [k](Inputs& i, double d) { i.bore[k] = d; }, 1e-6);
+    j[3] = derivative(
+        g, [](Inputs& i, double d) { i.range = d; }, 1e-4);
     PointCovariance want;
     for (int a = 0; a < 4; ++a)
       for (int b = 0; b < 4; ++b) {
@@ -198,8 +203,11 @@ TEST(NavSigmaAt, InterpolatesInTimeAndHoldsTheEndsOutside) {
                                           {10.5, 0.04, 0.08, 0.10, 0.03, 0.02, 0.05}};
   struct Case {
     double thr, n, d, roll;
-  } cases[] = {{9.0, 0.02, 0.06, 0.01}, {10.0, 0.02, 0.06, 0.01}, {10.125, 0.025, 0.07, 0.015},
-               {10.5, 0.04, 0.10, 0.03}, {11.0, 0.04, 0.10, 0.03}};
+  } cases[] = {{9.0, 0.02, 0.06, 0.01},
+               {10.0, 0.02, 0.06, 0.01},
+               {10.125, 0.025, 0.07, 0.015},
+               {10.5, 0.04, 0.10, 0.03},
+               {11.0, 0.04, 0.10, 0.03}};
   for (const Case& c : cases) {
     const NavSigma s = nav_sigma_at(epochs, c.thr);
     EXPECT_NEAR(s.n, c.n, 1e-15) << c.thr;

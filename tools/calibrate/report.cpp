@@ -59,8 +59,9 @@ std::string apply_command(const Results& r) {
   const bool angles = p[kRoll].observable && p[kPitch].observable && p[kHeading].observable;
   return "beamfall-campaign run " + shell_quoted(r.dir) + " --rigorous --calibration " +
          shell_quoted((std::filesystem::path(r.dir) / "calibration.json").string()) +
-         (angles ? "" : " --boresight " + fixed(applied(r, kRoll), 6) + "," +
-                            fixed(applied(r, kPitch), 6) + "," + fixed(applied(r, kHeading), 6)) +
+         (angles ? ""
+                 : " --boresight " + fixed(applied(r, kRoll), 6) + "," +
+                       fixed(applied(r, kPitch), 6) + "," + fixed(applied(r, kHeading), 6)) +
          (p[kRange].observable ? "" : " --range-offset 0") + " --force";
 }
 

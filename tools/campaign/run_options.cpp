@@ -69,22 +69,22 @@ RunOptions parse_run_options(const std::vector<std::string>& args) {
   };
   std::vector<kit::Option> specs = {
       {"--jobs", "", true, count(o.jobs), "a positive count"},
-             {"--las", "", false, kit::flag(o.las)},
-             {"--date", "", true,
-              [&](const std::string& v) {
-                o.date = v;
-                return valid_date(v);
-              },
-              "a date YYYY-MM-DD"},
-             {"--quicklook", "", false, kit::flag(o.quicklook)},
-             {"--force", "", false, kit::flag(o.force)},
-             {"--roll0", "", true, beamfall_value("--roll0", o.roll0)},
-             {"--rigorous", "", false, kit::flag(o.rigorous)},
-             {"--boresight", "", true, beamfall_value("--boresight", o.boresight)},
-             {"--range-offset", "", true, beamfall_value("--range-offset", o.range_offset)},
-             {"--slurm", "", false, kit::flag(o.slurm)},
-             {"--partition", "", true, kit::store_nonempty(o.partition), "a name"},
-             {"--max-running", "", true, count(o.max_running), "a count"}};
+      {"--las", "", false, kit::flag(o.las)},
+      {"--date", "", true,
+       [&](const std::string& v) {
+         o.date = v;
+         return valid_date(v);
+       },
+       "a date YYYY-MM-DD"},
+      {"--quicklook", "", false, kit::flag(o.quicklook)},
+      {"--force", "", false, kit::flag(o.force)},
+      {"--roll0", "", true, beamfall_value("--roll0", o.roll0)},
+      {"--rigorous", "", false, kit::flag(o.rigorous)},
+      {"--boresight", "", true, beamfall_value("--boresight", o.boresight)},
+      {"--range-offset", "", true, beamfall_value("--range-offset", o.range_offset)},
+      {"--slurm", "", false, kit::flag(o.slurm)},
+      {"--partition", "", true, kit::store_nonempty(o.partition), "a name"},
+      {"--max-running", "", true, count(o.max_running), "a count"}};
   for (const char* name : kUncertaintyOptions)
     specs.push_back({name, "", true, uncertainty_value(name, o.uncertainty)});
   o.dir = folder_of(kit::parse_command_line(args, std::span<const kit::Option>(specs)));
@@ -112,18 +112,18 @@ TaskSettings parse_task_arguments(const std::vector<std::string>& args,
                                   std::vector<std::string>& rest) {
   TaskSettings s;
   std::vector<kit::Option> specs = {{"--dir", "", true, kit::store(s.campaign_dir)},
-                                        {"--beamfall", "", true, kit::store(s.beamfall)},
-                                        {"--las", "", false, kit::flag(s.las)},
-                                        {"--quicklook", "", true,
-                                         [&](const std::string& v) {
-                                           s.quicklook_program = v;
-                                           return s.quicklook = true;
-                                         }},
-                                        {"--roll0", "", true, kit::store(s.roll0)},
-                                        {"--rigorous", "", false, kit::flag(s.rigorous)},
-                                        {"--boresight", "", true, kit::store(s.boresight)},
-                                        {"--range-offset", "", true, kit::store(s.range_offset)},
-                                        {"--quiet", "", false, kit::flag(s.quiet)}};
+                                    {"--beamfall", "", true, kit::store(s.beamfall)},
+                                    {"--las", "", false, kit::flag(s.las)},
+                                    {"--quicklook", "", true,
+                                     [&](const std::string& v) {
+                                       s.quicklook_program = v;
+                                       return s.quicklook = true;
+                                     }},
+                                    {"--roll0", "", true, kit::store(s.roll0)},
+                                    {"--rigorous", "", false, kit::flag(s.rigorous)},
+                                    {"--boresight", "", true, kit::store(s.boresight)},
+                                    {"--range-offset", "", true, kit::store(s.range_offset)},
+                                    {"--quiet", "", false, kit::flag(s.quiet)}};
   for (const char* name : kUncertaintyOptions)
     specs.push_back({name, "", true, [name, &s](const std::string& v) {
                        s.uncertainty.insert(s.uncertainty.end(), {name, v});
