@@ -44,8 +44,8 @@ void PointPipeline::process_as(Measurement& m, const AircraftState& s, const Tra
   if constexpr (G != Geometry::profile) trig_.eval(s, trig);
   PointSigma sigma;
   if constexpr (G != Geometry::profile && Las == LasMode::sigma)
-    sigma = point_sigma(point_covariance(m.range, beam, trig, cfg_.arm, cfg_.noise->nav_at(m.thr),
-                                         cfg_.noise->sensor));
+    sigma =
+        point_sigma(m.range, beam, trig, cfg_.arm, cfg_.noise->nav_at(m.thr), cfg_.noise->sensor);
   if constexpr (G == Geometry::flat) {
     sp = geolocate_full(m.range, beam, s, trig, cfg_.arm, geoid);
   } else if constexpr (G == Geometry::rigorous) {
