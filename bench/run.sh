@@ -17,7 +17,8 @@
 # the text form): figures that do not change with the load of the machine.
 # --las-only and --rigorous are --only with the binary point file and the LAS
 # or the --rigorous modes. The table ends with the ratios of the LAS-only and
-# the --rigorous runs to the binary point file's.
+# the --rigorous runs to the binary point file's, and of the LAS run with the
+# noise model to the one without.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=5
@@ -120,6 +121,7 @@ modes=(
   "text scanner form (2 M), cross profiles|d_scantxt_cal||flight_2m.txt|"
   "LAS file only (point file 0, --las)|d_centre|<= 1.15 x binary|flight.2dd|--las points.las --date 2026-04-12"
   "binary point file and LAS file|d_bin||flight.2dd|--las points.las --date 2026-04-12"
+  "LAS file only, noise model|d_centre|<= 1.5 x LAS|flight.2dd|--las points.las --date 2026-04-12 --sigma-position 0.03,0.05 --sigma-attitude 0.005,0.005,0.008 --sigma-range 0.02 --sigma-angle 0.001 --sigma-lever 0.01 --beam-divergence 0.5"
   "binary point file, --rigorous|d_bin|>= 0.9 x binary|flight.2dd|--rigorous"
   "binary point file, cross profiles, --rigorous|d_bin_cal||flight.2dd|--rigorous"
   "binary point file, --boresight, --range-offset|d_bin||flight.2dd|--boresight 0.1,-0.1,0.2 --range-offset -0.03"
@@ -179,6 +181,7 @@ for mode in "${modes[@]}"; do
   case $label in
     "binary point file") t_binary=$t ;;
     "LAS file only (point file 0, --las)") t_las=$t ;;
+    "LAS file only, noise model") t_noise=$t ;;
     "binary point file, --rigorous") t_rigorous=$t ;;
   esac
 done
@@ -190,6 +193,10 @@ ratio() {  # label seconds: the mode's time against the binary point file's
 echo
 ratio "LAS file only" "${t_las:-}"
 ratio "--rigorous" "${t_rigorous:-}"
+if [ -n "${t_noise:-}" ] && [ -n "${t_las:-}" ]; then
+  awk -v a="$t_noise" -v b="$t_las" 'BEGIN {
+    printf "LAS file only, noise model / LAS file only, elapsed: %.3f s / %.3f s = %.3f\n", a, b, a / b }'
+fi
 
 if [ "$scaling" = 1 ]; then
   echo

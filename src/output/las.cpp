@@ -239,6 +239,28 @@ LasCreationDate las_creation_date(std::int64_t unix_seconds) {
   return d;
 }
 
+double MillimetreHistogram::percentile(double q) const {
+  if (n_ == 0) return std::numeric_limits<double>::quiet_NaN();
+  const auto rank = static_cast<std::uint64_t>(std::ceil(q / 100 * static_cast<double>(n_)));
+  std::uint64_t below = 0;
+  for (std::uint32_t mm = 0; mm < kBins; ++mm) {
+    below += counts_[mm];
+    if (below >= std::max<std::uint64_t>(rank, 1)) return mm / 1000.0;
+  }
+  return (kBins - 1) / 1000.0;
+}
+
+namespace {
+
+// A standard deviation in whole millimetres; beyond the field (or NaN) its largest value.
+std::uint32_t sigma_mm(double sigma) {
+  constexpr double kTop = 4294967295.0;
+  const double mm = sigma * 1000 + 0.5;
+  return mm >= 0 && mm < kTop ? static_cast<std::uint32_t>(mm) : std::uint32_t{4294967295u};
+}
+
+}  // namespace
+
 LasWriter::~LasWriter() {
   try {
     close();
@@ -260,11 +282,15 @@ void LasWriter::begin(const LasSetup& setup) {
   inv_x_ = 1 / setup.scale.x_scale;
   inv_y_ = 1 / setup.scale.y_scale;
   inv_z_ = 1 / setup.scale.z_scale;
-  record_length_ = kCoreRecordLength + (setup_.with_gcount ? 13 : 9);
+  record_length_ = kCoreRecordLength + (setup_.with_gcount ? 13 : 9) + (setup_.with_sigma ? 8 : 0);
+  sigma_offset_ = kCoreRecordLength + (setup_.with_gcount ? 13 : 9);
   batch_bytes_ = OutFile::kDefaultBlock / record_length_ * record_length_;
+  if (setup_.with_sigma)
+    for (auto& h : sigma_mm_)
+      h.reset();
   write_header();
 
-  const std::size_t n_extra = setup_.with_gcount ? 4 : 3;
+  const std::size_t n_extra = extra_fields();
   unsigned char vlr[54];
   put_vlr_header(vlr, "LASF_Projection", 2112, setup_.wkt.size() + 1, "OGC coordinate system WKT");
   file_.write({reinterpret_cast<char*>(vlr), 54});
@@ -281,6 +307,12 @@ void LasWriter::begin(const LasSetup& setup) {
   file_.write({reinterpret_cast<char*>(d), 192});
   if (setup_.with_gcount) {
     put_extra_bytes(d, 5, "group count", "measurements averaged", 0);
+    file_.write({reinterpret_cast<char*>(d), 192});
+  }
+  if (setup_.with_sigma) {
+    put_extra_bytes(d, 5, "sigma_horizontal", "1 sigma horizontal, metres", 0.001);
+    file_.write({reinterpret_cast<char*>(d), 192});
+    put_extra_bytes(d, 5, "sigma_vertical", "1 sigma vertical, metres", 0.001);
     file_.write({reinterpret_cast<char*>(d), 192});
   }
   next_batch();
@@ -327,6 +359,21 @@ void LasWriter::add(const OutPoint& p, double roll, std::int64_t scanno) {
   prev_scanang_ = p.scanang;
   ++count_;
   if (angle_wraps | (pos_ == batch_end_)) finish_rare(r, angle_units);
+}
+
+void LasWriter::add(const OutPoint& p, double roll, std::int64_t scanno, double sigma_horizontal,
+                    double sigma_vertical) {
+  const std::uint64_t before = count_;
+  add(p, roll, scanno);
+  if (count_ == before) return;
+  // The record just written is the last one in the batch, carried over when
+  // the batch was full.
+  auto* r = reinterpret_cast<unsigned char*>(pos_ - record_length_ + sigma_offset_);
+  const std::uint32_t mm[2] = {sigma_mm(sigma_horizontal), sigma_mm(sigma_vertical)};
+  put(r, mm[0]);
+  put(r + 4, mm[1]);
+  sigma_mm_[0].add(mm[0]);
+  sigma_mm_[1].add(mm[1]);
 }
 
 void LasWriter::finish_rare(unsigned char* r, double angle_units) {
@@ -382,9 +429,12 @@ void LasWriter::widen_bounds(const char* from, const char* to) {
   bound_[2] = {z_lo, z_hi};
 }
 
+std::size_t LasWriter::extra_fields() const {
+  return 3 + (setup_.with_gcount ? 1 : 0) + (setup_.with_sigma ? 2 : 0);
+}
+
 std::size_t LasWriter::point_offset() const {
-  const std::size_t n_extra = setup_.with_gcount ? 4 : 3;
-  return kHeaderSize + 54 + setup_.wkt.size() + 1 + 54 + n_extra * 192;
+  return kHeaderSize + 54 + setup_.wkt.size() + 1 + 54 + extra_fields() * 192;
 }
 
 void LasWriter::write_header() {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "input/trajectory.hpp"
 #include "output/outpoint.hpp"
@@ -52,8 +53,31 @@ struct LasSetup {
   double gps_day_start = 0;  // Adjusted Standard GPS Time at thr = 0 h
   std::uint16_t line_id = 1;
   bool with_gcount = false;  // averaging: the group count as an extra byte field
+  bool with_sigma = false;   // each point's sigma_horizontal and sigma_vertical, after them
   std::string wkt;
   LasCreationDate created;
+};
+
+// Whole millimetres counted in bins, for percentiles of millions of values
+// without keeping them; values from 100 m on share the last bin.
+class MillimetreHistogram {
+ public:
+  static constexpr std::uint32_t kBins = 100000;
+
+  void add(std::uint32_t mm) {
+    ++counts_[mm < kBins ? mm : kBins - 1];
+    ++n_;
+  }
+  std::uint64_t count() const { return n_; }
+  // The q-th percentile (0 < q <= 100) of the values counted, metres, by the
+  // nearest rank: the smallest value with at least q % of them at or below it.
+  // NaN when none was counted.
+  double percentile(double q) const;
+  void reset() { counts_.assign(kBins, 0), n_ = 0; }
+
+ private:
+  std::vector<std::uint64_t> counts_;
+  std::uint64_t n_ = 0;
 };
 
 // Streams points into a LAS file. Records are encoded straight into the
@@ -84,6 +108,12 @@ class LasWriter {
   // roll in degrees (misalignment included) at the point. A point whose
   // coordinates fall outside the 32-bit range is left out and counted.
   void add(const OutPoint& p, double roll, std::int64_t scanno);
+  // The same with the point's standard deviations (setup.with_sigma), metres,
+  // written as whole millimetres and counted in sigma_histogram.
+  void add(const OutPoint& p, double roll, std::int64_t scanno, double sigma_horizontal,
+           double sigma_vertical);
+  // The sigmas written: 0 horizontal, 1 vertical.
+  const MillimetreHistogram& sigma_histogram(int k) const { return sigma_mm_[k]; }
 
   // Sets the last point's flags, completes the header and closes the file;
   // Stop on a write failure. Safe to call more than once.
@@ -94,7 +124,7 @@ class LasWriter {
 
   static constexpr std::size_t kHeaderSize = 375;
   static constexpr std::size_t kCoreRecordLength = 30;  // format 6
-  static constexpr std::size_t kMaxRecordLength = kCoreRecordLength + 13;
+  static constexpr std::size_t kMaxRecordLength = kCoreRecordLength + 21;
 
   // Smallest and largest integer coordinate written (empty until the first).
   struct IntRange {
@@ -113,6 +143,7 @@ class LasWriter {
   void count_written_records();
   void bounds_from_disk();
   std::size_t point_offset() const;  // header and VLRs
+  std::size_t extra_fields() const;
 
   OutFile file_;
   LasSetup setup_;
@@ -139,6 +170,8 @@ class LasWriter {
 
   std::uint64_t count_ = 0, left_out_ = 0;
   IntRange bound_[3];
+  std::size_t sigma_offset_ = 0;  // in a record
+  MillimetreHistogram sigma_mm_[2];
 };
 
 }  // namespace bf

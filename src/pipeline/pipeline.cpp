@@ -31,7 +31,7 @@ PointPipeline::PointPipeline(const PipelineConfig& cfg, const TrajectoryTable& t
   if (cfg.boresight) bore_ = boresight_trig(*cfg.boresight);
 }
 
-template <Geometry G, bool Geoid, PointFormat Format, bool Las>
+template <Geometry G, bool Geoid, PointFormat Format, LasMode Las>
 void PointPipeline::process_as(Measurement& m, const AircraftState& s, const TrajectoryPlace& place,
                                std::int64_t nscans) {
   const Beam beam = m.angle_count >= 0 ? (*beams_)[m.angle_count]
@@ -42,6 +42,10 @@ void PointPipeline::process_as(Measurement& m, const AircraftState& s, const Tra
   double xdist = 0;  // rigorous mode: the offset across the heading
   AttitudeTrig trig;
   if constexpr (G != Geometry::profile) trig_.eval(s, trig);
+  PointSigma sigma;
+  if constexpr (G != Geometry::profile && Las == LasMode::sigma)
+    sigma =
+        point_sigma(m.range, beam, trig, cfg_.arm, cfg_.noise->nav_at(m.thr), cfg_.noise->sensor);
   if constexpr (G == Geometry::flat) {
     sp = geolocate_full(m.range, beam, s, trig, cfg_.arm, geoid);
   } else if constexpr (G == Geometry::rigorous) {
@@ -57,7 +61,7 @@ void PointPipeline::process_as(Measurement& m, const AircraftState& s, const Tra
 
   OutPoint p;
   if (cfg_.naver > 1) {
-    if (!average<G>(m, sp, s.h_a, xdist, p)) return;
+    if (!average<G, Las == LasMode::sigma>(m, sp, s.h_a, xdist, p, sigma)) return;
   } else {
     p.thr = m.thr;
     p.lat = sp.lat;
@@ -77,7 +81,12 @@ void PointPipeline::process_as(Measurement& m, const AircraftState& s, const Tra
       xdist = tan_scanang * p.h_a;
     }
   }
-  emit<Format, Las>(p, xdist, s.roll, m.scanno, nscans);
+  emit<Format, Las>(p, xdist, s.roll, m.scanno, nscans, sigma);
+}
+
+LasMode PointPipeline::las_mode() const {
+  if (out_.las == nullptr) return LasMode::none;
+  return cfg_.noise ? LasMode::sigma : LasMode::plain;
 }
 
 PointFormat PointPipeline::format() const {
@@ -88,14 +97,22 @@ PointFormat PointPipeline::format() const {
 namespace {
 
 // Picks the instantiation of a member template for the run's settings.
-template <class Fn, template <Geometry, bool, PointFormat, bool> class Pick, Geometry G, bool Geoid,
-          PointFormat Format>
-Fn pick_las(bool las) {
-  return las ? Pick<G, Geoid, Format, true>::fn : Pick<G, Geoid, Format, false>::fn;
+template <class Fn, template <Geometry, bool, PointFormat, LasMode> class Pick, Geometry G,
+          bool Geoid, PointFormat Format>
+Fn pick_las(LasMode las) {
+  switch (las) {
+    case LasMode::plain:
+      return Pick<G, Geoid, Format, LasMode::plain>::fn;
+    case LasMode::sigma:
+      return Pick<G, Geoid, Format, LasMode::sigma>::fn;
+    default:
+      return Pick<G, Geoid, Format, LasMode::none>::fn;
+  }
 }
 
-template <class Fn, template <Geometry, bool, PointFormat, bool> class Pick, Geometry G, bool Geoid>
-Fn pick_format(PointFormat format, bool las) {
+template <class Fn, template <Geometry, bool, PointFormat, LasMode> class Pick, Geometry G,
+          bool Geoid>
+Fn pick_format(PointFormat format, LasMode las) {
   switch (format) {
     case PointFormat::binary:
       return pick_las<Fn, Pick, G, Geoid, PointFormat::binary>(las);
@@ -106,14 +123,14 @@ Fn pick_format(PointFormat format, bool las) {
   }
 }
 
-template <class Fn, template <Geometry, bool, PointFormat, bool> class Pick, Geometry G>
-Fn pick_geoid(bool geoid, PointFormat format, bool las) {
+template <class Fn, template <Geometry, bool, PointFormat, LasMode> class Pick, Geometry G>
+Fn pick_geoid(bool geoid, PointFormat format, LasMode las) {
   return geoid ? pick_format<Fn, Pick, G, true>(format, las)
                : pick_format<Fn, Pick, G, false>(format, las);
 }
 
-template <class Fn, template <Geometry, bool, PointFormat, bool> class Pick>
-Fn pick(Geometry geometry, bool geoid, PointFormat format, bool las) {
+template <class Fn, template <Geometry, bool, PointFormat, LasMode> class Pick>
+Fn pick(Geometry geometry, bool geoid, PointFormat format, LasMode las) {
   switch (geometry) {
     case Geometry::profile:
       return pick_geoid<Fn, Pick, Geometry::profile>(geoid, format, las);
@@ -126,19 +143,19 @@ Fn pick(Geometry geometry, bool geoid, PointFormat format, bool las) {
 
 }  // namespace
 
-template <Geometry G, bool Geoid, PointFormat Format, bool Las>
+template <Geometry G, bool Geoid, PointFormat Format, LasMode Las>
 struct PointPipeline::ProcessPick {
   static constexpr auto fn = &PointPipeline::process_one<G, Geoid, Format, Las>;
 };
 
-template <Geometry G, bool Geoid, PointFormat Format, bool Las>
+template <Geometry G, bool Geoid, PointFormat Format, LasMode Las>
 void PointPipeline::process_one(Measurement& m, const AircraftState& s,
                                 const TrajectoryPlace& place, std::int64_t nscans) {
   process_as<G, Geoid, Format, Las>(m, s, place, nscans);
 }
 
 template <class Reader>
-template <Geometry G, bool Geoid, PointFormat Format, bool Las>
+template <Geometry G, bool Geoid, PointFormat Format, LasMode Las>
 struct PointPipeline::LoopPick<Reader>::With {
   static constexpr auto fn = &PointPipeline::loop_as<Reader, G, Geoid, Format, Las>;
 };
@@ -147,11 +164,11 @@ void PointPipeline::process(Measurement& m, const AircraftState& s, const Trajec
                             std::int64_t nscans) {
   using Fn = void (PointPipeline::*)(Measurement&, const AircraftState&, const TrajectoryPlace&,
                                      std::int64_t);
-  (this->*pick<Fn, ProcessPick>(geometry_, geoid_lookup_.has_value(), format(),
-                                out_.las != nullptr))(m, s, place, nscans);
+  (this->*pick<Fn, ProcessPick>(geometry_, geoid_lookup_.has_value(), format(), las_mode()))(
+      m, s, place, nscans);
 }
 
-template <class Reader, Geometry G, bool Geoid, PointFormat Format, bool Las>
+template <class Reader, Geometry G, bool Geoid, PointFormat Format, LasMode Las>
 void PointPipeline::loop_as(Reader& reader, MeasurementGate& gate, Measurement& m,
                             const LoopTick& tick) {
   gate.for_each(
@@ -167,19 +184,24 @@ void PointPipeline::run_loop(Reader& reader, MeasurementGate& gate, Measurement&
                              const LoopTick& tick) {
   using Fn = void (PointPipeline::*)(Reader&, MeasurementGate&, Measurement&, const LoopTick&);
   (this->*pick<Fn, LoopPick<Reader>::template With>(geometry_, geoid_lookup_.has_value(), format(),
-                                                    out_.las != nullptr))(reader, gate, m, tick);
+                                                    las_mode()))(reader, gate, m, tick);
 }
 
 // Averaging groups within a scan. Returns true when a group was closed; its
 // means are then in p.
-template <Geometry G>
+template <Geometry G, bool Sigma>
 bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, double& xdist,
-                            OutPoint& p) {
+                            OutPoint& p, PointSigma& sigma) {
   const double point_xdist = xdist;
+  const PointSigma point_sigma = sigma;
   auto open_group = [&] {
     group_ = Group{true, m.thr, sp.lat, sp.lon, sp.h, h_a, sp.scanang, static_cast<double>(m.ampl),
                    1,    m.i};
     if constexpr (G == Geometry::rigorous) group_xdist_ = point_xdist;
+    if constexpr (Sigma) {
+      group_var_h_ = point_sigma.horizontal * point_sigma.horizontal;
+      group_var_v_ = point_sigma.vertical * point_sigma.vertical;
+    }
   };
   if (m.newscan || !group_.open) {
     // A group left open from the previous scan is discarded.
@@ -195,6 +217,10 @@ bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, 
     group_.h_a += h_a;
     group_.scanang += sp.scanang;
     if constexpr (G == Geometry::rigorous) group_xdist_ += point_xdist;
+    if constexpr (Sigma) {
+      group_var_h_ += point_sigma.horizontal * point_sigma.horizontal;
+      group_var_v_ += point_sigma.vertical * point_sigma.vertical;
+    }
     group_.ampl += m.ampl;
     ++group_.gcount;
     return false;
@@ -207,15 +233,20 @@ bool PointPipeline::average(Measurement& m, const SurfacePoint& sp, double h_a, 
   p.h_a = group_.h_a / n;
   p.scanang = group_.scanang / n;
   if constexpr (G == Geometry::rigorous) xdist = group_xdist_ / n;
+  // The group's measurements are milliseconds apart, within one correlation
+  // time of the navigation's errors: their mean is taken as uncertain as they
+  // are (the root of their mean variance). The range's own noise, which the
+  // mean does shrink, is overstated by up to the root of the group's size.
+  if constexpr (Sigma) sigma = {std::sqrt(group_var_h_ / n), std::sqrt(group_var_v_ / n)};
   p.ampl = static_cast<std::int8_t>(static_cast<std::int32_t>(std::trunc(group_.ampl / n + 0.5)));
   p.gcount = group_.gcount;
   open_group();
   return true;
 }
 
-template <PointFormat Format, bool Las>
+template <PointFormat Format, LasMode Las>
 void PointPipeline::emit(const OutPoint& p, double xdist, double roll, std::int64_t scanno,
-                         std::int64_t nscans) {
+                         std::int64_t nscans, const PointSigma& sigma) {
   if constexpr (Format == PointFormat::binary) {
     auto* rec = reinterpret_cast<unsigned char*>(out_.points->reserve(18));
     encode_point_record(p, rec);
@@ -224,7 +255,9 @@ void PointPipeline::emit(const OutPoint& p, double xdist, double roll, std::int6
     char* line = out_.points->reserve(64);
     out_.points->commit(format_point_line(line, p, cfg_.naver > 1));
   }
-  if constexpr (Las) out_.las->add(p, roll, scanno);
+  if constexpr (Las == LasMode::plain) out_.las->add(p, roll, scanno);
+  if constexpr (Las == LasMode::sigma)
+    out_.las->add(p, roll, scanno, sigma.horizontal, sigma.vertical);
   if (is_centre_point(p, centre_))
     centre_test(p, scanno, nscans, centre_, *out_.centre, *out_.console);
   ++npout_;

@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 
 #include "georef/geolocate.hpp"
 #include "georef/interp.hpp"
 #include "georef/rigorous.hpp"
+#include "georef/tpu.hpp"
 #include "input/geoid.hpp"
 #include "input/measurement.hpp"
 #include "input/trajectory.hpp"
@@ -21,6 +23,16 @@
 
 namespace bf {
 
+// Each point's uncertainty: the navigation's sigmas, constant or per epoch
+// (`epochs`, when not empty), and the scanner's.
+struct PipelineNoise {
+  NavSigma nav;
+  std::span<const SigmaEpoch> epochs;
+  SensorNoise sensor;
+
+  NavSigma nav_at(double thr) const { return epochs.empty() ? nav : nav_sigma_at(epochs, thr); }
+};
+
 // How the pipeline geolocates and writes the measurements the gate accepts.
 struct PipelineConfig {
   std::int32_t naver = 0;  // averaging span; 1 or less: none
@@ -28,6 +40,7 @@ struct PipelineConfig {
   bool rigorous = false;  // with useatt: points on the ellipsoid
   LeverArm arm;
   std::optional<Boresight> boresight;  // full geolocation: the scanner's rotation
+  std::optional<PipelineNoise> noise;  // full geolocation with a LAS file: each point's sigmas
 };
 
 // The beam and the tan of its scan angle for every angle count of the binary
@@ -46,6 +59,9 @@ class BeamTable {
 
 // How points are written: not at all, as binary records or as text lines.
 enum class PointFormat { none, binary, text };
+
+// Whether a LAS file is written, and with each point's sigmas.
+enum class LasMode { none, plain, sigma };
 
 // How points are geolocated: profile mode (no attitude), the flat-earth
 // rotation, or on the ellipsoid.
@@ -87,31 +103,35 @@ class PointPipeline {
  private:
   // Inlined into the loop, as the gate's test before it is: a call between
   // them would hand the aircraft's state over through memory.
-  template <Geometry G, bool Geoid, PointFormat Format, bool Las>
+  template <Geometry G, bool Geoid, PointFormat Format, LasMode Las>
   [[gnu::always_inline]] inline void process_as(Measurement& m, const AircraftState& s,
                                                 const TrajectoryPlace& place, std::int64_t nscans);
   // process_as as a function of its own, whose address process() can take.
-  template <Geometry G, bool Geoid, PointFormat Format, bool Las>
+  template <Geometry G, bool Geoid, PointFormat Format, LasMode Las>
   void process_one(Measurement& m, const AircraftState& s, const TrajectoryPlace& place,
                    std::int64_t nscans);
-  template <class Reader, Geometry G, bool Geoid, PointFormat Format, bool Las>
+  template <class Reader, Geometry G, bool Geoid, PointFormat Format, LasMode Las>
   void loop_as(Reader& reader, MeasurementGate& gate, Measurement& m, const LoopTick& tick);
   PointFormat format() const;
-  template <Geometry G, bool Geoid, PointFormat Format, bool Las>
+  template <Geometry G, bool Geoid, PointFormat Format, LasMode Las>
   struct ProcessPick;
   template <class Reader>
   struct LoopPick {
-    template <Geometry G, bool Geoid, PointFormat Format, bool Las>
+    template <Geometry G, bool Geoid, PointFormat Format, LasMode Las>
     struct With;
   };
 
   // xdist: the point's offset across the heading (rigorous mode), the
   // group's mean when a group closes.
-  template <Geometry G>
-  bool average(Measurement& m, const SurfacePoint& sp, double h_a, double& xdist, OutPoint& p);
+  // sigma: the point's (Sigma), the group's when a group closes.
+  template <Geometry G, bool Sigma>
+  bool average(Measurement& m, const SurfacePoint& sp, double h_a, double& xdist, OutPoint& p,
+               PointSigma& sigma);
   // xdist: the cross-profile distance; roll: the aircraft's, for the LAS scan angle.
-  template <PointFormat Format, bool Las>
-  void emit(const OutPoint& p, double xdist, double roll, std::int64_t scanno, std::int64_t nscans);
+  template <PointFormat Format, LasMode Las>
+  void emit(const OutPoint& p, double xdist, double roll, std::int64_t scanno, std::int64_t nscans,
+            const PointSigma& sigma);
+  LasMode las_mode() const;
 
   struct Group {
     bool open = false;
@@ -133,7 +153,8 @@ class PointPipeline {
   CentreState centre_;
   CrossSums sums_;
   Group group_;
-  double group_xdist_ = 0;  // rigorous mode: the open group's sum of xdist
+  double group_xdist_ = 0;                    // rigorous mode: the open group's sum of xdist
+  double group_var_h_ = 0, group_var_v_ = 0;  // with sigmas: the open group's sums of variances
 };
 
 }  // namespace bf

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -51,6 +52,40 @@ std::string date_text(const CalendarDate& d) {
   return buf;
 }
 
+template <std::size_t N>
+void optional_reals(JsonWriter& w, const char* key, const std::optional<std::array<double, N>>& v) {
+  w.key(key);
+  if (!v) {
+    w.null();
+    return;
+  }
+  w.begin_array();
+  for (double x : *v)
+    w.value(x);
+  w.end_array();
+}
+
+void optional_real(JsonWriter& w, const char* key, const std::optional<double>& v) {
+  w.key(key);
+  if (v)
+    w.value(*v);
+  else
+    w.null();
+}
+
+// The noise model and the calibration file as given (from version 3).
+void write_noise_options(JsonWriter& w, const RunOptions& o) {
+  optional_text(w, "calibration", o.calibration);
+  const NoiseOptions& n = o.noise;
+  optional_reals(w, "sigma_position", n.position);
+  optional_reals(w, "sigma_attitude", n.attitude);
+  optional_text(w, "sigma_trajectory", n.trajectory);
+  optional_real(w, "sigma_range", n.range);
+  optional_real(w, "sigma_angle", n.angle);
+  optional_real(w, "sigma_lever", n.lever);
+  optional_real(w, "beam_divergence", n.divergence);
+}
+
 void write_options(JsonWriter& w, const RunOptions& o) {
   w.begin_object();
   optional_text(w, "las", o.las_file);
@@ -75,6 +110,7 @@ void write_options(JsonWriter& w, const RunOptions& o) {
     w.null();
   w.field("range_offset", o.range_offset);
   optional_text(w, "manifest", o.manifest);
+  write_noise_options(w, o);
   w.end_object();
 }
 
@@ -178,6 +214,41 @@ void write_regression(JsonWriter& w, const RunRecord& r) {
       .end_object();
 }
 
+void write_percentiles(JsonWriter& w, const char* key, const MillimetreHistogram& h) {
+  w.key(key).begin_object();
+  w.field("p5", h.percentile(5)).field("p50", h.percentile(50)).field("p95", h.percentile(95));
+  w.end_object();
+}
+
+// The points' uncertainty as the LAS file holds it (whole millimetres), and
+// the calibration's covariance that joined it; null without the noise model.
+void write_uncertainty(JsonWriter& w, const RunRecord& r) {
+  w.key("uncertainty");
+  if (!r.sigma) {
+    w.null();
+    return;
+  }
+  const SigmaRecord& s = *r.sigma;
+  w.begin_object().field("points", static_cast<std::uint64_t>(s.histogram[0].count()));
+  write_percentiles(w, "sigma_horizontal", s.histogram[0]);
+  write_percentiles(w, "sigma_vertical", s.histogram[1]);
+  w.key("calibration_covariance");
+  if (s.calibration_covariance.given) {
+    // Boresight roll, pitch, heading in radians and the range offset in metres.
+    w.begin_array();
+    for (const auto& row : s.calibration_covariance.c) {
+      w.begin_array();
+      for (double v : row)
+        w.value(v);
+      w.end_array();
+    }
+    w.end_array();
+  } else {
+    w.null();
+  }
+  w.end_object();
+}
+
 }  // namespace
 
 std::string list_files_json(const RunPar& deck, const RunOptions& options) {
@@ -195,7 +266,7 @@ std::string list_files_json(const RunPar& deck, const RunOptions& options) {
 std::string manifest_json(const ManifestRun& run) {
   const RunRecord& r = run.record;
   JsonWriter w;
-  w.begin_object().field("format", "beamfall-manifest").field("version", std::int32_t{2});
+  w.begin_object().field("format", "beamfall-manifest").field("version", std::int32_t{3});
   w.key("program").begin_object().field("name", "beamfall").field("version", BEAMFALL_VERSION);
   w.end_object();
   w.key("arguments").begin_array();
@@ -224,6 +295,7 @@ std::string manifest_json(const ManifestRun& run) {
     w.null();
   w.field("elapsed_seconds", run.elapsed_seconds);
   w.field("outputs_written", r.outputs_written);
+  write_uncertainty(w, r);
   w.end_object();
   return w.text();
 }

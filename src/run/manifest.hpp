@@ -10,14 +10,17 @@
 //              calib, useatt, dx, dy, dz, pitch0, roll0, heading0, amin, ilo,
 //              ihi, rmin,
 //   "options": las, line_id, date, time_scale, vertical_crs, rigorous,
-//              progress, roll0, manifest (null when not given),
+//              progress, roll0, boresight, range_offset, manifest, and from
+//              version 3 calibration, sigma_position, sigma_attitude,
+//              sigma_trajectory, sigma_range, sigma_angle, sigma_lever,
+//              beam_divergence (null when not given),
 //   "inputs", "outputs": arrays of {"role", "name", "path"}: role one of
 //              scanner, trajectory, geoid / points, centre, cross_profiles,
 //              las, manifest; name as given; path resolved and absolute.
 //              An output is listed only when the run writes it.
 //
 // --manifest writes one object:
-//   "format": "beamfall-manifest", "version": 2,
+//   "format": "beamfall-manifest", "version": 3,
 //   "program": {"name", "version"}, "arguments": the command line's words,
 //   "options": as above,
 //   "deck": as above, null when the deck could not be read whole,
@@ -40,7 +43,13 @@
 //   "elapsed_seconds",
 //   "outputs_written" (from version 2): whether the run created its
 //              outputs; false when it ended before (the files named hold what
-//              they held before the run, if they exist).
+//              they held before the run, if they exist),
+//   "uncertainty" (from version 3): with the noise model, {"points",
+//              "sigma_horizontal", "sigma_vertical": {"p5", "p50", "p95"}
+//              metres, of the whole millimetres the LAS file holds,
+//              "calibration_covariance": 4 x 4 (boresight roll, pitch,
+//              heading in radians, range offset in metres) or null}, else
+//              null.
 // Numbers are the values the report prints, before its rounding. Later
 // versions only add fields.
 #pragma once
@@ -65,6 +74,12 @@ struct SummaryFigures {
   CrossSums sums;
 };
 
+// The points' sigmas as written to the LAS file.
+struct SigmaRecord {
+  MillimetreHistogram histogram[2];  // horizontal, vertical
+  BoresightCovariance calibration_covariance;
+};
+
 // What a run leaves for its manifest, gathered as it goes.
 struct RunRecord {
   RunPar deck;  // the deck as read (as far as it was read)
@@ -72,7 +87,8 @@ struct RunRecord {
   std::optional<std::int32_t> ngps;
   TrajectoryStats trajectory;
   std::optional<SummaryFigures> summary;
-  bool outputs_written = false;  // the run went on to create its outputs
+  bool outputs_written = false;      // the run went on to create its outputs
+  std::optional<SigmaRecord> sigma;  // with the noise model, once the LAS file is closed
 };
 
 // How a run ended.

@@ -1,5 +1,6 @@
 #include "run/options.hpp"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <string_view>
@@ -81,20 +82,38 @@ bool parse_real(std::string_view s, double& v) {
   return ec == std::errc() && end == s.data() + s.size() && std::isfinite(v);
 }
 
-Boresight parse_boresight(std::string_view s) {
-  double angles[3] = {0, 0, 0};
+// N comma-separated finite numbers into `values`.
+template <std::size_t N>
+bool parse_reals(std::string_view s, std::array<double, N>& values) {
   std::string_view rest = s;
-  bool ok = true;
-  for (int k = 0; k < 3 && ok; ++k) {
-    const auto comma = k < 2 ? rest.find(',') : rest.size();
-    ok = comma != std::string_view::npos && parse_real(rest.substr(0, comma), angles[k]);
-    if (ok && k < 2) rest.remove_prefix(comma + 1);
+  for (std::size_t k = 0; k < N; ++k) {
+    const auto comma = k + 1 < N ? rest.find(',') : rest.size();
+    if (comma == std::string_view::npos || !parse_real(rest.substr(0, comma), values[k]))
+      return false;
+    if (k + 1 < N) rest.remove_prefix(comma + 1);
   }
-  if (!ok)
+  return true;
+}
+
+Boresight parse_boresight(std::string_view s) {
+  std::array<double, 3> angles{};
+  if (!parse_reals(s, angles))
     throw UsageError(
         "--boresight wants ROLL,PITCH,HEADING in degrees, such as 0.1,-0.1,0.2, not '" +
         std::string(s) + "'");
   return Boresight{angles[0], angles[1], angles[2]};
+}
+
+// N standard deviations, each a finite number of 0 or more.
+template <std::size_t N>
+std::array<double, N> parse_sigmas(std::string_view name, std::string_view s, const char* wants) {
+  std::array<double, N> v{};
+  bool ok = parse_reals(s, v);
+  for (double x : v)
+    ok = ok && x >= 0;
+  if (!ok)
+    throw UsageError(std::string(name) + " wants " + wants + ", not '" + std::string(s) + "'");
+  return v;
 }
 
 double parse_range_offset(std::string_view s) {
@@ -129,6 +148,37 @@ struct OptionCursor {
     return args[++k];
   }
 };
+
+// One of the noise model's single values: a finite number of 0 or more.
+void take_noise_value(std::string_view name, std::string_view s, NoiseOptions& noise) {
+  const char* wants = name == "--sigma-range"   ? "a number of metres, such as 0.02"
+                      : name == "--sigma-angle" ? "a number of gon, such as 0.001"
+                      : name == "--sigma-lever" ? "a number of metres, such as 0.01"
+                                                : "a number of milliradians, such as 0.5";
+  const double v = parse_sigmas<1>(name, s, wants)[0];
+  if (name == "--sigma-range") noise.range = v;
+  if (name == "--sigma-angle") noise.angle = v;
+  if (name == "--sigma-lever") noise.lever = v;
+  if (name == "--beam-divergence") noise.divergence = v;
+}
+
+// The noise model is whole or not given: the range, the position and the
+// attitude, the last two from the options or from one per-epoch file.
+void check_noise_model(const RunOptions& o) {
+  const NoiseOptions& n = o.noise;
+  if (!n.given()) return;
+  if (!n.trajectory.empty() && (n.position || n.attitude))
+    throw UsageError(
+        "--sigma-trajectory gives the position's and the attitude's sigmas epoch by epoch: "
+        "leave out --sigma-position and --sigma-attitude");
+  const bool nav = !n.trajectory.empty() || (n.position && n.attitude);
+  if (!nav || !n.range)
+    throw UsageError(
+        "the noise model wants --sigma-range and --sigma-position with --sigma-attitude (or "
+        "--sigma-trajectory)");
+  if (o.las_file.empty())
+    throw UsageError("the noise model needs --las: each point's uncertainty goes to the LAS file");
+}
 
 void take_flag(std::string_view name, bool has_inline, bool& flag) {
   if (has_inline) throw UsageError("option " + std::string(name) + " takes no value");
@@ -179,6 +229,22 @@ ParsedOptions parse_options(std::span<const char* const> args) {
       o.boresight = parse_boresight(cur.value(name, inline_value, has_inline));
     } else if (name == "--range-offset") {
       o.range_offset = parse_range_offset(cur.value(name, inline_value, has_inline));
+      o.range_offset_given = true;
+    } else if (name == "--sigma-position") {
+      o.noise.position = parse_sigmas<2>(name, cur.value(name, inline_value, has_inline),
+                                         "H,V in metres, such as 0.03,0.05");
+    } else if (name == "--sigma-attitude") {
+      o.noise.attitude = parse_sigmas<3>(name, cur.value(name, inline_value, has_inline),
+                                         "ROLL,PITCH,HEADING in degrees, such as 0.005,0.005,0.01");
+    } else if (name == "--sigma-range" || name == "--sigma-angle" || name == "--sigma-lever" ||
+               name == "--beam-divergence") {
+      take_noise_value(name, cur.value(name, inline_value, has_inline), o.noise);
+    } else if (name == "--sigma-trajectory") {
+      o.noise.trajectory = cur.value(name, inline_value, has_inline);
+      if (o.noise.trajectory.empty()) throw UsageError("--sigma-trajectory wants a file name");
+    } else if (name == "--calibration") {
+      o.calibration = cur.value(name, inline_value, has_inline);
+      if (o.calibration.empty()) throw UsageError("--calibration wants a file name");
     } else if (name == "--no-progress") {
       take_flag(name, has_inline, flag);
       o.progress = false;
@@ -193,10 +259,19 @@ ParsedOptions parse_options(std::span<const char* const> args) {
 }
 
 void check_options_for_mode(const RunOptions& options, bool useatt) {
+  check_noise_model(options);
+  if (options.noise.given() && !useatt)
+    throw UsageError(
+        "the noise model needs full geolocation (useatt T on deck line 4): profile mode writes "
+        "no coordinates");
   if (!options.las_file.empty() && !useatt)
     throw UsageError(
         "--las needs full geolocation (useatt T on deck line 4): profile mode writes no "
         "coordinates");
+  if (!options.calibration.empty() && !useatt)
+    throw UsageError(
+        "--calibration needs full geolocation (useatt T on deck line 4): profile mode has no "
+        "boresight");
 }
 
 const char* usage_text() {
@@ -231,6 +306,24 @@ options:
   --roll0 DEGREES      roll misalignment to use instead of roll0 on parameter line 6 of the
                        deck (any form the deck takes: -0.25, 1.5D0); the outputs are those
                        of a deck with that value written in
+  --calibration FILE   apply calibration.json as beamfall-calibrate wrote it: its boresight
+                       and range offset exactly as --boresight and --range-offset would
+                       (these, when given too, override it); a parameter it reports not
+                       observable is refused unless they give it. With the noise model
+                       its covariance joins every point's uncertainty
+  --sigma-position H,V the trajectory's position, one sigma in metres: each horizontal
+                       axis, and vertical
+  --sigma-attitude R,P,H  the attitude's roll, pitch and heading, one sigma in degrees
+  --sigma-trajectory FILE  the position's and attitude's sigmas epoch by epoch (as
+                       beamfall-trajectory --sigma-out writes them), interpolated in time,
+                       instead of --sigma-position and --sigma-attitude
+  --sigma-range M      the range, one sigma in metres
+  --sigma-angle GON    the scan-angle encoder, one sigma in gon (default 0)
+  --sigma-lever M      each axis of the lever arm, one sigma in metres (default 0)
+  --beam-divergence MRAD  the beam's full divergence (default 0: no footprint term)
+                       With the noise model (--sigma-range and the position's and attitude's
+                       sigmas; needs --las) every LAS point carries sigma_horizontal and
+                       sigma_vertical, and the manifest their percentiles
   --manifest FILE      also write a JSON record of the run to FILE (replaced whole at the
                        end, also after a stop or an interrupt): version, options, deck
                        values, files with their sizes, the report's figures, the

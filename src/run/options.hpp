@@ -4,6 +4,7 @@
 // the deck says.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -21,6 +22,24 @@ struct CalendarDate {
 // The scale of the trajectory's times.
 enum class TimeScale { gps, utc };
 
+// The noise model of each point's uncertainty, as given (one standard
+// deviation each). Either none of it or --sigma-range with the position and
+// attitude (--sigma-position and --sigma-attitude, or --sigma-trajectory).
+struct NoiseOptions {
+  std::optional<std::array<double, 2>> position;  // metres: each horizontal axis, vertical
+  std::optional<std::array<double, 3>> attitude;  // degrees: roll, pitch, heading
+  std::optional<double> range;                    // metres
+  std::optional<double> angle;                    // gon, the scan-angle encoder
+  std::optional<double> lever;                    // metres, each axis of the lever arm
+  std::optional<double> divergence;               // mrad, the beam's full divergence
+  std::string trajectory;  // --sigma-trajectory: per-epoch sigmas; empty: none
+
+  // True when any of it is given: the points then carry their uncertainty.
+  bool given() const {
+    return position || attitude || range || angle || lever || divergence || !trajectory.empty();
+  }
+};
+
 struct RunOptions {
   std::string las_file;  // empty: no LAS file
   std::uint16_t line_id = 1;
@@ -31,8 +50,11 @@ struct RunOptions {
   bool progress = true;                // only ever drawn when standard error is a terminal
   std::optional<Boresight> boresight;  // the scanner's rotation from the body axes
   double range_offset = 0;             // metres added to every range as read
+  bool range_offset_given = false;     // --range-offset was given (0 or not)
   std::optional<double> roll0;         // --roll0: replaces the deck's roll0, degrees
   std::string manifest;                // --manifest: the run's JSON record; empty: none
+  NoiseOptions noise;
+  std::string calibration;  // --calibration: calibration.json to apply; empty: none
 };
 
 // A command line that can't be used: printed on standard error, exit status 2.
@@ -51,8 +73,9 @@ struct ParsedOptions {
 // The arguments after the program name; throws UsageError.
 ParsedOptions parse_options(std::span<const char* const> args);
 
-// The checks that need the deck: a LAS file holds coordinates, which profile
-// mode does not produce. Throws UsageError.
+// The checks that need the deck or several options together: a LAS file and
+// the noise model hold coordinates, which profile mode does not produce; the
+// noise model is whole and has its LAS file. Throws UsageError.
 void check_options_for_mode(const RunOptions& options, bool useatt);
 
 const char* usage_text();

@@ -51,6 +51,7 @@ LasSetup las_setup_from_deck(const RunPar& par, const RunOptions& o, LasCreation
                                                    o.time_scale == TimeScale::utc);
   s.line_id = o.line_id;
   s.with_gcount = par.naver > 1;
+  s.with_sigma = o.noise.given();
   s.wkt = las_wkt(par.usegeoid ? file_name(par.geoidname) : std::string(), o.vertical_crs);
   s.created = created;
   return s;
@@ -230,6 +231,9 @@ void run(TextInput& deck, OutFile& console, const RunOptions& options, RunRecord
   }
   close_outputs(files);
   report_las_left_out(files.las);
+  if (record != nullptr && session.parameters().noise && files.las.begun())
+    record->sigma = SigmaRecord{{files.las.sigma_histogram(0), files.las.sigma_histogram(1)},
+                                session.parameters().noise->sensor.bore};
   if (!unusable.empty()) throw NoUsableInput(unusable);
 }
 

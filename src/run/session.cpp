@@ -5,9 +5,11 @@
 
 #include "input/scanfile.hpp"
 #include "input/scanrec.hpp"
+#include "input/sigma_trajectory.hpp"
 #include "input/trajectory.hpp"
 #include "pipeline/gate.hpp"
 #include "pipeline/pipeline.hpp"
+#include "run/calibration.hpp"
 #include "run/deck.hpp"
 #include "run/manifest.hpp"
 #include "run/progress.hpp"
@@ -16,6 +18,64 @@
 #include "textio/infile.hpp"
 
 namespace bf {
+
+namespace {
+
+// The calibration's values where the options give none; a parameter it could
+// not see is refused unless they give it.
+void apply_calibration(const CalibrationValues& c, const RunOptions& options, RunParameters& p) {
+  const std::string& file = options.calibration;
+  auto need = [&](int k, const char* option) {
+    if (!c.observable[k])
+      throw UsageError("--calibration " + file + ": " + kCalibrationNames[k] +
+                       " is not observable (" + c.reason[k] + "): give it with " + option);
+  };
+  if (!options.boresight) {
+    for (int k : {kCalRoll, kCalPitch, kCalHeading})
+      need(k, "--boresight");
+    p.boresight = Boresight{c.value[kCalRoll], c.value[kCalPitch], c.value[kCalHeading]};
+  }
+  if (!options.range_offset_given) {
+    need(kCalRangeOffset, "--range-offset");
+    p.range_offset = c.value[kCalRangeOffset];
+  }
+}
+
+// The calibration's covariance of the parameters it gave the run (radians
+// and metres); the options' values come with no standard error.
+BoresightCovariance calibration_covariance(const CalibrationValues& c, const RunOptions& options) {
+  BoresightCovariance b;
+  std::array<double, kCalParameters> sigma{};
+  for (int k = 0; k < kCalParameters; ++k) {
+    const bool from_file = k == kCalRangeOffset ? !options.range_offset_given : !options.boresight;
+    sigma[k] = from_file ? c.sigma[k] * (k == kCalRangeOffset ? 1 : kDegToRad) : 0;
+  }
+  for (int i = 0; i < kCalParameters; ++i)
+    for (int j = 0; j < kCalParameters; ++j)
+      b.c[i][j] = c.correlation[i][j] * sigma[i] * sigma[j];
+  b.given = true;
+  return b;
+}
+
+PointNoise point_noise(const NoiseOptions& n, const std::optional<Boresight>& boresight) {
+  PointNoise p;
+  if (n.position) p.nav.n = p.nav.e = (*n.position)[0], p.nav.d = (*n.position)[1];
+  if (n.attitude) {
+    p.nav.roll = (*n.attitude)[0] * kDegToRad;
+    p.nav.pitch = (*n.attitude)[1] * kDegToRad;
+    p.nav.heading = (*n.attitude)[2] * kDegToRad;
+  }
+  p.sigma_trajectory = n.trajectory;
+  SensorNoise s;
+  s.range = n.range.value_or(0);
+  s.angle = n.angle.value_or(0) * kGonToRad;
+  s.lever = n.lever.value_or(0);
+  s.divergence = n.divergence.value_or(0) * 1e-3;
+  p.sensor = sensor_noise_axes(s, boresight ? &*boresight : nullptr);
+  return p;
+}
+
+}  // namespace
 
 RunParameters finish_parameters(const RunPar& deck, const RunOptions& options) {
   RunParameters p;
@@ -30,6 +90,15 @@ RunParameters finish_parameters(const RunPar& deck, const RunOptions& options) {
   p.rigorous = options.rigorous;
   p.boresight = options.boresight;
   p.range_offset = options.range_offset;
+  std::optional<CalibrationValues> calibration;
+  if (!options.calibration.empty()) {
+    calibration = read_calibration(options.calibration);
+    apply_calibration(*calibration, options, p);
+  }
+  if (options.noise.given()) {
+    p.noise = point_noise(options.noise, p.boresight);
+    if (calibration) p.noise->sensor.bore = calibration_covariance(*calibration, options);
+  }
   return p;
 }
 
@@ -48,6 +117,18 @@ std::optional<std::string> option_value_error(const std::string& option, const s
   return std::nullopt;
 }
 
+std::optional<std::string> options_error(const std::vector<std::string>& words) {
+  std::vector<const char*> args;
+  for (const std::string& w : words)
+    args.push_back(w.c_str());
+  try {
+    check_options_for_mode(parse_options(args).options, true);
+  } catch (const UsageError& e) {
+    return std::string(e.what());
+  }
+  return std::nullopt;
+}
+
 struct Session::State {
   RunParameters parameters;
   std::string folder;
@@ -60,6 +141,7 @@ struct Session::State {
   std::shared_ptr<const GeoidGrid> geoid;
   std::unique_ptr<TrajectoryTable> traj;
   TrajectoryStats traj_stats;
+  std::vector<SigmaEpoch> sigma_epochs;
 
   bool scanner_open = false;
   OutFile* scan_report = nullptr;  // where the scanner's lines go
@@ -141,6 +223,21 @@ void Session::load_trajectory(OutFile* report) {
   OutFile& out = s.report(report);
   report_trajectory(out, s.traj->ngps, s.traj_stats);
   if (s.traj->ngps == 0) out.free_line({"*** warning: no trajectory data in the time window"});
+  load_sigma_epochs();
+}
+
+void Session::load_sigma_epochs() {
+  State& s = *s_;
+  const auto& noise = s.parameters.noise;
+  if (!noise || noise->sigma_trajectory.empty() || !s.sigma_epochs.empty()) return;
+  const std::string name = noise->sigma_trajectory;
+  TextInput in(open_for_reading(name), name);
+  FreeReader reader(in);
+  s.sigma_epochs = load_sigma_trajectory(reader, "sigma trajectory file " + quoted(name));
+}
+
+const std::vector<SigmaEpoch>& Session::sigma_epochs() const {
+  return s_->sigma_epochs;
 }
 
 const TrajectoryTable& Session::trajectory() const {
@@ -182,16 +279,19 @@ GateLimits gate_limits(const RunParameters& p) {
                     .mis = p.misalignment()};
 }
 
-PipelineConfig pipeline_config(const RunParameters& p) {
+PipelineConfig pipeline_config(const RunParameters& p, std::span<const SigmaEpoch> epochs) {
   const RunPar& d = p.par;
-  return PipelineConfig{.naver = d.naver,
-                        .wrtpts = d.wrtpts,
-                        .binout = d.binout,
-                        .calib = d.calib,
-                        .useatt = d.useatt,
-                        .rigorous = p.rigorous,
-                        .arm = p.lever_arm(),
-                        .boresight = p.boresight};
+  PipelineConfig c{.naver = d.naver,
+                   .wrtpts = d.wrtpts,
+                   .binout = d.binout,
+                   .calib = d.calib,
+                   .useatt = d.useatt,
+                   .rigorous = p.rigorous,
+                   .arm = p.lever_arm(),
+                   .boresight = p.boresight,
+                   .noise = std::nullopt};
+  if (p.noise) c.noise = PipelineNoise{p.noise->nav, epochs, p.noise->sensor};
+  return c;
 }
 
 // The loop's tick: the scanner file's bytes read and the measurements so
@@ -259,7 +359,7 @@ SummaryFigures pipeline_pass(Reader& reader, bool started, PointPipeline& pipe,
 SummaryFigures Session::write_points(const PointOutputs& outputs, Progress& progress) {
   State& s = *s_;
   const RunParameters& p = s.parameters;
-  const PipelineConfig config = pipeline_config(p);
+  const PipelineConfig config = pipeline_config(p, s.sigma_epochs);
   MeasurementGate gate(gate_limits(p), *s.traj);
   auto show = [&progress](std::int64_t bytes, std::int64_t n) { progress.update(bytes, n); };
   if (p.par.bin2dd) {

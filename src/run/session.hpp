@@ -22,6 +22,7 @@
 
 #include "georef/geolocate.hpp"
 #include "georef/interp.hpp"
+#include "georef/tpu.hpp"
 #include "input/geoid.hpp"
 #include "input/measurement.hpp"
 #include "run/options.hpp"
@@ -36,6 +37,15 @@ struct SummaryFigures;
 struct PointOutputs;
 class Progress;
 
+// The noise model of a run: the navigation's sigmas, constant or read epoch by
+// epoch from `sigma_trajectory` (a name as given; read with the trajectory),
+// and the scanner's.
+struct PointNoise {
+  NavSigma nav;
+  std::string sigma_trajectory;
+  SensorNoise sensor;
+};
+
 // A run's parameters, finished: what the processing takes from the deck and
 // from the options that change it. Later processing options join here.
 struct RunParameters {
@@ -45,14 +55,19 @@ struct RunParameters {
   bool rigorous = false;               // on the ellipsoid (attitude mode)
   std::optional<Boresight> boresight;  // the scanner's rotation from the body axes
   double range_offset = 0;             // metres added to every range as read
+  // The noise model of each point's uncertainty (--sigma-*), the
+  // calibration's covariance included; none without it.
+  std::optional<PointNoise> noise;
 
   ScanWindow window() const { return {par.t0, par.tstart, par.tend, par.nthin}; }
   LeverArm lever_arm() const { return {par.dx, par.dy, par.dz}; }
   Misalignment misalignment() const { return {par.pitch0, par.roll0, par.heading0}; }
 };
 
-// The deck's values finished for a run with `options`. Throws UsageError for
-// an option that the deck's mode rules out (a LAS file in profile mode).
+// The deck's values finished for a run with `options`: --calibration's file
+// read and applied, then --boresight and --range-offset over it. Throws
+// UsageError for an option that the deck's mode rules out (a LAS file in
+// profile mode) and for a calibration file that can't be read or applied.
 RunParameters finish_parameters(const RunPar& deck, const RunOptions& options = {});
 
 // The deck in the file at `path`, read as beamfall reads standard input;
@@ -64,6 +79,11 @@ RunPar read_deck_file(const std::string& path);
 // beamfall's command line checks it: the message of the usage error it would
 // give, or nothing when it takes the value.
 std::optional<std::string> option_value_error(const std::string& option, const std::string& value);
+
+// beamfall's options (the words after the program's name) taken together as a
+// run in full geolocation mode takes them: the message of the usage error they
+// give, or nothing.
+std::optional<std::string> options_error(const std::vector<std::string>& words);
 
 // A file the run reads or writes, as the deck or an option names it.
 struct RunFileName {
@@ -122,6 +142,9 @@ class Session {
   void load_trajectory(OutFile* report);
   const TrajectoryTable& trajectory() const;
   const TrajectoryStats& trajectory_stats() const;
+  // The per-epoch sigmas of the noise model's sigma trajectory file, read
+  // with the trajectory; empty without one.
+  const std::vector<SigmaEpoch>& sigma_epochs() const;
 
   // Reads the scanner file as far as its first measurement: the binary
   // form's header, or the text form's first record. True when it holds a
@@ -141,6 +164,8 @@ class Session {
   SummaryFigures write_points(const PointOutputs& outputs, Progress& progress);
 
  private:
+  void load_sigma_epochs();
+
   struct State;
   std::unique_ptr<State> s_;
 };

@@ -80,15 +80,28 @@ void expect_recovered(const json& j, const std::array<double, 4>& truth) {
   }
 }
 
+// The values calibration.json holds as the checker takes them (0 for a parameter not
+// observable, as the apply command gives it).
+std::string checker_values(const json& j) {
+  const auto value = [&j](const char* name) {
+    const json& v = j["parameters"][name]["value"];
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", v.is_null() ? 0.0 : v.get<double>());
+    return std::string(text);
+  };
+  return " --rigorous --boresight " + value("roll_deg") + "," + value("pitch_deg") + "," +
+         value("heading_deg") + " --range-offset " + value("range_offset_m");
+}
+
 // Applies the result with the very command calibrate printed (`apply`: beamfall-campaign run
-// DIR --rigorous --boresight ... --range-offset ... --force), then holds every line against
-// the true surface with the checker, given the same values.
+// DIR --rigorous --calibration DIR/calibration.json --force), then holds every line against
+// the true surface with the checker, given the same values from calibration.json.
 void expect_applied_lines_on_truth(const fs::path& dir, const json& j, double max_rms) {
   const std::string apply = j["apply"].get<std::string>(), program = "beamfall-campaign ";
   ASSERT_EQ(apply.rfind(program, 0), 0u) << apply;
-  const std::size_t from = apply.find(" --rigorous"), to = apply.rfind(" --force");
-  ASSERT_TRUE(from != std::string::npos && to != std::string::npos && from < to) << apply;
-  const std::string values = apply.substr(from, to - from);
+  ASSERT_NE(apply.find(" --rigorous --calibration "), std::string::npos) << apply;
+  ASSERT_NE(apply.rfind(" --force"), std::string::npos) << apply;
+  const std::string values = checker_values(j);
   int status = 0;
   const std::string ran = shell_output(
       std::string(CAMPAIGN_BIN) + " " + apply.substr(program.size()) + " 2>&1", status);

@@ -23,7 +23,15 @@ LineRecord sample_record() {
   LineRecord r;
   r.status = 0;
   r.seconds = 12.3456789;
-  r.options = {true, 65535, "2026-06-01", "1.5D0", true, true, "0.1,-0.1,+2e-1", "-0.03"};
+  r.options = {true,
+               65535,
+               "2026-06-01",
+               "1.5D0",
+               true,
+               true,
+               "0.1,-0.1,+2e-1",
+               "-0.03",
+               {"--calibration", "/data/calibration.json", "--sigma-range", "0.02"}};
   r.binary = {"/opt/beamfall bin/beamfall", true, 1234567, 1796908074147983119};
   r.inputs = {{"deck", true, 210, 1796908074000000000},
               {"line \"02\"\t$(touch pwned)\n", true, 0, -5},
@@ -60,8 +68,9 @@ TEST(LineRecord, SensorOptionsOnlyWhenUsed) {
   plain.options.rigorous = false;
   plain.options.boresight.clear();
   plain.options.range_offset.clear();
+  plain.options.uncertainty.clear();
   const json j = json::parse(write_record(plain));
-  for (const char* key : {"rigorous", "boresight", "range_offset"})
+  for (const char* key : {"rigorous", "boresight", "range_offset", "uncertainty"})
     EXPECT_FALSE(j.at("options").contains(key)) << key;
   const std::optional<LineRecord> back = read_record(j.dump());
   ASSERT_TRUE(back);

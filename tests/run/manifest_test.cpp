@@ -4,7 +4,7 @@
 // more with --manifest: its report and files must stay byte for byte as
 // expected, and the manifest must tell the same figures, status and stop line.
 //
-// The manifest's schema (version 2), in the order written:
+// The manifest's schema (version 3), in the order written:
 //   format "beamfall-manifest", version 1, program {name, version},
 //   arguments [..], options {las, line_id, date, time_scale, vertical_crs,
 //   rigorous, progress, roll0, manifest}, deck {the deck's values by name} or
@@ -14,7 +14,9 @@
 //   flight_height_min, flight_height_max, aircraft_lat_min, aircraft_lat_max,
 //   aircraft_lon_min, aircraft_lon_max, rejected {amplitude, scan_angle,
 //   range}} or null, regression {points, bias, roll} or null, status, stop,
-//   signal, elapsed_seconds, outputs_written (added in version 2).
+//   signal, elapsed_seconds, outputs_written (added in version 2), uncertainty
+//   (added in version 3: null without the noise model; the noise model's options
+//   follow manifest in options).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -48,17 +50,19 @@ std::vector<std::string> keys_of(const json& object) {
 }
 
 const std::vector<std::string> kTopKeys = {
-    "format", "version", "program",         "arguments",      "options",    "deck",
-    "inputs", "outputs", "trajectory",      "summary",        "regression", "status",
-    "stop",   "signal",  "elapsed_seconds", "outputs_written"};
+    "format", "version", "program",         "arguments",       "options",    "deck",
+    "inputs", "outputs", "trajectory",      "summary",         "regression", "status",
+    "stop",   "signal",  "elapsed_seconds", "outputs_written", "uncertainty"};
 const std::vector<std::string> kDeckKeys = {
     "scanname", "gpsname", "geoidname", "ptname", "cenname", "hh",     "mm",    "ss",
     "tstart",   "tend",    "latmin",    "latmax", "lonmin",  "lonmax", "naver", "nthin",
     "bin2dd",   "binout",  "gpsatt",    "calib",  "useatt",  "dx",     "dy",    "dz",
     "pitch0",   "roll0",   "heading0",  "amin",   "ilo",     "ihi",    "rmin"};
 const std::vector<std::string> kOptionKeys = {
-    "las",      "line_id", "date",      "time_scale",   "vertical_crs", "rigorous",
-    "progress", "roll0",   "boresight", "range_offset", "manifest"};
+    "las",         "line_id",     "date",           "time_scale",     "vertical_crs",
+    "rigorous",    "progress",    "roll0",          "boresight",      "range_offset",
+    "manifest",    "calibration", "sigma_position", "sigma_attitude", "sigma_trajectory",
+    "sigma_range", "sigma_angle", "sigma_lever",    "beam_divergence"};
 const std::vector<std::string> kSummaryKeys = {
     "scans_read",       "scans_skipped",     "points_output",     "range_min",
     "range_max",        "flight_height_min", "flight_height_max", "aircraft_lat_min",
@@ -69,7 +73,7 @@ void expect_schema(const json& m) {
   ASSERT_TRUE(m.is_object());
   EXPECT_EQ(keys_of(m), kTopKeys);
   EXPECT_EQ(m.at("format"), "beamfall-manifest");
-  EXPECT_EQ(m.at("version"), 2);
+  EXPECT_EQ(m.at("version"), 3);
   EXPECT_EQ(keys_of(m.at("program")), (std::vector<std::string>{"name", "version"}));
   EXPECT_TRUE(m.at("arguments").is_array());
   EXPECT_EQ(keys_of(m.at("options")), kOptionKeys);
@@ -99,6 +103,8 @@ void expect_schema(const json& m) {
   EXPECT_TRUE(m.at("signal").is_null() || m.at("signal").is_number_integer());
   EXPECT_GE(m.at("elapsed_seconds").get<double>(), 0.0);
   EXPECT_TRUE(m.at("outputs_written").is_boolean());
+  // The end-to-end cases run without the noise model.
+  EXPECT_TRUE(m.at("uncertainty").is_null());
 }
 
 // The report's line that begins with `label`, or nothing.

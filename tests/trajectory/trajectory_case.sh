@@ -11,6 +11,9 @@
 #                 turn, 18 leap seconds, across the end of the GPS week and past midnight
 #                 UTC) converted back: the trajectory as the simulator wrote it, and beamfall's
 #                 points on it equal to those on the simulator's own file within 1 mm
+#   sigma_constant  an smrmsg of constant sigma converted to a sigma file: beamfall
+#                 --sigma-trajectory gives the LAS file, sigmas and all, of the same sigmas
+#                 given as --sigma-position and --sigma-attitude, byte for byte
 #   bad_input     a table of bad files: exit 1, the file and record named, no output left
 #   usage         a table of usage errors: exit 2, the pointer to --help, nothing written
 set -euo pipefail
@@ -73,6 +76,25 @@ sample)
     --from 15.335 --to 15.3355
   nav expect-sigma sample.out acc.out s.sigma --leap 18 --from 15.335 --to 15.3355
   [ "$(wc -l <s.sigma)" = 2 ] || fail "--from/--to kept $(wc -l <s.sigma) sigma epochs, not 2"
+  ;;
+sigma_constant)
+  # 0.02 m north and east, 0.03 m down; 1.2, 1.2 and 1.8 arc minutes: 0.02, 0.02 and 0.03
+  # degree, exact in the sigma file's columns. The smrmsg covers the flight and 10 s more
+  # each side (its times GPS seconds of the week: day 2, 18 leap seconds).
+  mkdir sim
+  "$sim" --out sim --duration 20 --nmeas 60 --scan-rate 10 >/dev/null
+  nav sbet-from-traj sim/flight.traj flight.out --day 2 --leap 18 --wander 0,0
+  start=$(awk 'NR == 1 { printf "%.3f", 2 * 86400 + $1 * 3600 + 18 - 10 }' sim/flight.traj)
+  nav smrmsg acc.out --start "$start" --step 1 --count 41 --sigma 0.02,0.02,0.03,1.2,1.2,1.8
+  expect 0 "" flight.out --out unused.traj --leap-seconds 18 --accuracy acc.out \
+    --sigma-out sim/flight.sigma
+  export SOURCE_DATE_EPOCH=1700000000
+  common=(--las points.las --date 2026-04-07 --sigma-range 0.02)
+  (cd sim && "$beamfall" "${common[@]}" --sigma-trajectory flight.sigma <deck.txt >report.txt &&
+    mv points.las file.las) || { cat sim/report.txt; fail "beamfall --sigma-trajectory"; }
+  (cd sim && "$beamfall" "${common[@]}" --sigma-position 0.02,0.03 --sigma-attitude 0.02,0.02,0.03 \
+    <deck.txt >report.txt) || { cat sim/report.txt; fail "beamfall --sigma-position"; }
+  cmp sim/file.las sim/points.las || fail "the sigma file's LAS differs from the options'"
   ;;
 sim_flight)
   # A Saturday flight from 23:59:30 UTC for 40 s: GPS time runs 18 s ahead, so the GPS week

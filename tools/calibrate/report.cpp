@@ -53,10 +53,16 @@ const char* sigma_from(const Results& r, const ControlResidual& c) {
 }  // namespace
 
 std::string apply_command(const Results& r) {
-  return "beamfall-campaign run " + shell_quoted(r.dir) + " --rigorous --boresight " +
-         fixed(applied(r, kRoll), 6) + "," + fixed(applied(r, kPitch), 6) + "," +
-         fixed(applied(r, kHeading), 6) + " --range-offset " + fixed(applied(r, kRange), 4) +
-         " --force";
+  // The values and their covariance from calibration.json itself; a parameter the data could
+  // not see is given as 0 by the option beamfall would otherwise refuse it without.
+  const auto& p = r.solution.params;
+  const bool angles = p[kRoll].observable && p[kPitch].observable && p[kHeading].observable;
+  return "beamfall-campaign run " + shell_quoted(r.dir) + " --rigorous --calibration " +
+         shell_quoted((std::filesystem::path(r.dir) / "calibration.json").string()) +
+         (angles ? ""
+                 : " --boresight " + fixed(applied(r, kRoll), 6) + "," +
+                       fixed(applied(r, kPitch), 6) + "," + fixed(applied(r, kHeading), 6)) +
+         (p[kRange].observable ? "" : " --range-offset 0") + " --force";
 }
 
 std::string calibration_json(const Results& r) {

@@ -101,6 +101,7 @@ TaskSettings settings_of(const RunOptions& o, const std::string& campaign_dir) {
   s.rigorous = o.rigorous;
   s.boresight = o.boresight;
   s.range_offset = o.range_offset;
+  s.uncertainty = o.uncertainty;
   if (!kit::is_program_file(s.beamfall))
     throw kit::ToolError("beamfall not found (" + s.beamfall + "); set BEAMFALL");
   if (o.quicklook) {

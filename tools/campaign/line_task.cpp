@@ -58,12 +58,17 @@ std::optional<DeckFiles> deck_files_of(const std::string& line_dir) {
   return f;
 }
 
-std::vector<FileStamp> input_stamps(const std::string& line_dir,
+// The deck, the files it reads, then the calibration and sigma trajectory files the options
+// name (absolute): a changed calibration runs every line again.
+std::vector<FileStamp> input_stamps(const TaskSettings& s, const std::string& line_dir,
                                     const std::optional<DeckFiles>& files) {
   std::vector<FileStamp> in = {stamp_file(line_dir, deck_of(line_dir))};
   if (files)
     for (const std::string& name : files->inputs)
       in.push_back(stamp_file(line_dir, name));
+  for (std::size_t k = 0; k + 1 < s.uncertainty.size(); k += 2)
+    if (s.uncertainty[k] == "--calibration" || s.uncertainty[k] == "--sigma-trajectory")
+      in.push_back(stamp_file(line_dir, s.uncertainty[k + 1]));
   return in;
 }
 
@@ -86,6 +91,7 @@ std::vector<std::string> beamfall_arguments(const TaskSettings& s, const LineJob
   if (s.rigorous) a.push_back("--rigorous");
   if (!s.boresight.empty()) a.insert(a.end(), {"--boresight", s.boresight});
   if (!s.range_offset.empty()) a.insert(a.end(), {"--range-offset", s.range_offset});
+  a.insert(a.end(), s.uncertainty.begin(), s.uncertainty.end());
   a.insert(a.end(), {"--manifest", kManifestFile});
   return a;
 }
@@ -167,6 +173,7 @@ LineOptions line_options(const TaskSettings& s, const LineJob& job) {
   o.rigorous = s.rigorous;
   o.boresight = s.boresight;
   o.range_offset = s.range_offset;
+  o.uncertainty = s.uncertainty;
   o.quicklook = s.quicklook;
   return o;
 }
@@ -231,7 +238,7 @@ int run_line_task(const TaskSettings& s, const LineJob& job) {
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   r.options = line_options(s, job);
   r.binary = stamp_file(line_dir, s.beamfall);
-  r.inputs = input_stamps(line_dir, files);
+  r.inputs = input_stamps(s, line_dir, files);
   for (const std::string& name : output_names(s, files))
     r.outputs.push_back(stamp_file(line_dir, name));
   r.manifest = std::move(manifest);
@@ -247,7 +254,7 @@ bool line_is_current(const TaskSettings& s, const LineJob& job) {
   if (!r || line_failure(*r) != Failure::none || r->options != line_options(s, job) ||
       r->outputs.empty())
     return false;
-  const std::vector<FileStamp> inputs = input_stamps(line_dir, deck_files_of(line_dir));
+  const std::vector<FileStamp> inputs = input_stamps(s, line_dir, deck_files_of(line_dir));
   const FileStamp binary = stamp_file(line_dir, s.beamfall);
   if (r->binary != binary || r->inputs != inputs) return false;
   std::int64_t newest = binary.mtime_ns;

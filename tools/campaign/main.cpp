@@ -27,7 +27,9 @@ namespace {
 const char* const kUsage =
     R"(usage: beamfall-campaign run DIR [--jobs N] [--las] [--date YYYY-MM-DD] [--quicklook]
                          [--force] [--roll0 VALUE] [--rigorous] [--boresight R,P,H]
-                         [--range-offset M]
+                         [--range-offset M] [--calibration FILE] [--sigma-position H,V]
+                         [--sigma-attitude R,P,H] [--sigma-trajectory FILE] [--sigma-range M]
+                         [--sigma-angle GON] [--sigma-lever M] [--beam-divergence MRAD]
                          [--slurm [--partition P] [--max-running M]]
        beamfall-campaign summary DIR
        beamfall-campaign calibrate DIR [--control FILE] [--solve roll,pitch,heading,range]
@@ -57,6 +59,12 @@ estimates the boresight and range offset from the overlapping lines (see
                     (beamfall --boresight)
   --range-offset M  run each line with M metres added to every range (beamfall
                     --range-offset); beamfall's own checks decide whether a value is good
+  --calibration FILE, --sigma-position H,V, --sigma-attitude R,P,H, --sigma-trajectory FILE,
+  --sigma-range M, --sigma-angle GON, --sigma-lever M, --beam-divergence MRAD
+                    passed on to beamfall for every line as they are (file names made
+                    absolute): calibration.json applied, and each point's uncertainty in
+                    its LAS file (the noise model needs --las); a changed calibration or
+                    sigma file runs the lines again
   --slurm           Slurm job arrays instead of GNU parallel (several when the lines are more
                     than MaxArraySize - 1); waits for them, printing each line as it finishes
   --partition P     Slurm partition

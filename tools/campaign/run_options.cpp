@@ -1,6 +1,7 @@
 #include "run_options.hpp"
 
 #include <charconv>
+#include <filesystem>
 
 #include "campaign/folder/lines.hpp"
 #include "kit/command_line.hpp"
@@ -26,6 +27,31 @@ kit::OptionSetter beamfall_value(const char* name, std::string& field) {
   };
 }
 
+bool names_file(const std::string& option) {
+  return option == "--calibration" || option == "--sigma-trajectory";
+}
+
+// One of the options passed on as they are: checked by beamfall's parser, a file name made
+// absolute (each line runs in its own folder).
+kit::OptionSetter uncertainty_value(const char* name, std::vector<std::string>& words) {
+  return [name, &words](const std::string& value) {
+    if (const auto error = bf::option_value_error(name, value)) throw kit::UsageError(*error);
+    words.insert(words.end(),
+                 {name, names_file(name) ? std::filesystem::absolute(value).string() : value});
+    return true;
+  };
+}
+
+// The noise model is whole and goes to a LAS file: checked as beamfall checks it.
+void check_uncertainty(const RunOptions& o) {
+  if (o.uncertainty.empty()) return;
+  std::vector<std::string> words = o.uncertainty;
+  if (o.las) words.insert(words.end(), {"--las", "points.las", "--date", "2000-01-01"});
+  if (!o.boresight.empty()) words.insert(words.end(), {"--boresight", o.boresight});
+  if (!o.range_offset.empty()) words.insert(words.end(), {"--range-offset", o.range_offset});
+  if (const auto error = bf::options_error(words)) throw kit::UsageError(*error);
+}
+
 std::string folder_of(const std::vector<std::string>& positional) {
   if (positional.empty()) throw kit::UsageError("run needs a campaign folder");
   if (positional.size() > 1)
@@ -41,24 +67,28 @@ RunOptions parse_run_options(const std::vector<std::string>& args) {
   const auto count = [](int& field) {
     return [&field](const std::string& v) { return positive_count(v, field); };
   };
-  o.dir = folder_of(kit::parse_command_line(
-      args, {{"--jobs", "", true, count(o.jobs), "a positive count"},
-             {"--las", "", false, kit::flag(o.las)},
-             {"--date", "", true,
-              [&](const std::string& v) {
-                o.date = v;
-                return valid_date(v);
-              },
-              "a date YYYY-MM-DD"},
-             {"--quicklook", "", false, kit::flag(o.quicklook)},
-             {"--force", "", false, kit::flag(o.force)},
-             {"--roll0", "", true, beamfall_value("--roll0", o.roll0)},
-             {"--rigorous", "", false, kit::flag(o.rigorous)},
-             {"--boresight", "", true, beamfall_value("--boresight", o.boresight)},
-             {"--range-offset", "", true, beamfall_value("--range-offset", o.range_offset)},
-             {"--slurm", "", false, kit::flag(o.slurm)},
-             {"--partition", "", true, kit::store_nonempty(o.partition), "a name"},
-             {"--max-running", "", true, count(o.max_running), "a count"}}));
+  std::vector<kit::Option> specs = {
+      {"--jobs", "", true, count(o.jobs), "a positive count"},
+      {"--las", "", false, kit::flag(o.las)},
+      {"--date", "", true,
+       [&](const std::string& v) {
+         o.date = v;
+         return valid_date(v);
+       },
+       "a date YYYY-MM-DD"},
+      {"--quicklook", "", false, kit::flag(o.quicklook)},
+      {"--force", "", false, kit::flag(o.force)},
+      {"--roll0", "", true, beamfall_value("--roll0", o.roll0)},
+      {"--rigorous", "", false, kit::flag(o.rigorous)},
+      {"--boresight", "", true, beamfall_value("--boresight", o.boresight)},
+      {"--range-offset", "", true, beamfall_value("--range-offset", o.range_offset)},
+      {"--slurm", "", false, kit::flag(o.slurm)},
+      {"--partition", "", true, kit::store_nonempty(o.partition), "a name"},
+      {"--max-running", "", true, count(o.max_running), "a count"}};
+  for (const char* name : kUncertaintyOptions)
+    specs.push_back({name, "", true, uncertainty_value(name, o.uncertainty)});
+  o.dir = folder_of(kit::parse_command_line(args, std::span<const kit::Option>(specs)));
+  check_uncertainty(o);
   if (!o.slurm && (!o.partition.empty() || o.max_running != 0))
     throw kit::UsageError("--partition and --max-running go with --slurm");
   return o;
@@ -72,6 +102,7 @@ std::vector<std::string> task_arguments(const TaskSettings& s) {
   if (s.rigorous) a.push_back("--rigorous");
   if (!s.boresight.empty()) a.insert(a.end(), {"--boresight", s.boresight});
   if (!s.range_offset.empty()) a.insert(a.end(), {"--range-offset", s.range_offset});
+  a.insert(a.end(), s.uncertainty.begin(), s.uncertainty.end());
   if (s.quiet) a.push_back("--quiet");
   a.push_back("--");  // then the line's name, which may look like an option
   return a;
@@ -80,19 +111,25 @@ std::vector<std::string> task_arguments(const TaskSettings& s) {
 TaskSettings parse_task_arguments(const std::vector<std::string>& args,
                                   std::vector<std::string>& rest) {
   TaskSettings s;
-  rest = kit::parse_command_line(args, {{"--dir", "", true, kit::store(s.campaign_dir)},
-                                        {"--beamfall", "", true, kit::store(s.beamfall)},
-                                        {"--las", "", false, kit::flag(s.las)},
-                                        {"--quicklook", "", true,
-                                         [&](const std::string& v) {
-                                           s.quicklook_program = v;
-                                           return s.quicklook = true;
-                                         }},
-                                        {"--roll0", "", true, kit::store(s.roll0)},
-                                        {"--rigorous", "", false, kit::flag(s.rigorous)},
-                                        {"--boresight", "", true, kit::store(s.boresight)},
-                                        {"--range-offset", "", true, kit::store(s.range_offset)},
-                                        {"--quiet", "", false, kit::flag(s.quiet)}});
+  std::vector<kit::Option> specs = {{"--dir", "", true, kit::store(s.campaign_dir)},
+                                    {"--beamfall", "", true, kit::store(s.beamfall)},
+                                    {"--las", "", false, kit::flag(s.las)},
+                                    {"--quicklook", "", true,
+                                     [&](const std::string& v) {
+                                       s.quicklook_program = v;
+                                       return s.quicklook = true;
+                                     }},
+                                    {"--roll0", "", true, kit::store(s.roll0)},
+                                    {"--rigorous", "", false, kit::flag(s.rigorous)},
+                                    {"--boresight", "", true, kit::store(s.boresight)},
+                                    {"--range-offset", "", true, kit::store(s.range_offset)},
+                                    {"--quiet", "", false, kit::flag(s.quiet)}};
+  for (const char* name : kUncertaintyOptions)
+    specs.push_back({name, "", true, [name, &s](const std::string& v) {
+                       s.uncertainty.insert(s.uncertainty.end(), {name, v});
+                       return true;
+                     }});
+  rest = kit::parse_command_line(args, std::span<const kit::Option>(specs));
   if (s.campaign_dir.empty() || s.beamfall.empty())
     throw kit::UsageError("a task needs --dir and --beamfall");
   return s;

@@ -19,6 +19,9 @@ struct RunOptions {
   bool rigorous = false;
   std::string boresight;     // as given; empty without --boresight
   std::string range_offset;  // as given; empty without --range-offset
+  // --calibration and the noise model (--sigma-*, --beam-divergence): option and value
+  // pairs in the order given, file names made absolute.
+  std::vector<std::string> uncertainty;
   bool slurm = false;
   std::string partition;
   int max_running = 0;  // 0: no limit
@@ -38,8 +41,15 @@ struct TaskSettings {
   bool rigorous = false;
   std::string boresight;
   std::string range_offset;
+  std::vector<std::string> uncertainty;  // option and value pairs, as RunOptions holds them
   bool quiet = false;  // no line printed per finished line (GNU parallel draws its bar)
 };
+
+// beamfall's options that `run` passes on to every line as they are: the calibration file
+// and the noise model.
+inline constexpr const char* kUncertaintyOptions[] = {
+    "--calibration", "--sigma-position", "--sigma-attitude", "--sigma-trajectory",
+    "--sigma-range", "--sigma-angle",    "--sigma-lever",    "--beam-divergence"};
 
 std::vector<std::string> task_arguments(const TaskSettings& s);
 // The settings among `args`; the other arguments, in order, go to `rest`.

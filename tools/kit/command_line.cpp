@@ -9,7 +9,7 @@ namespace kit {
 
 namespace {
 
-const Option* find_option(std::initializer_list<Option> options, std::string_view arg) {
+const Option* find_option(std::span<const Option> options, std::string_view arg) {
   for (const Option& o : options)
     if (arg == o.name || (!o.alias.empty() && arg == o.alias)) return &o;
   return nullptr;
@@ -41,6 +41,11 @@ OptionSetter flag(bool& field) {
 
 std::vector<std::string> parse_command_line(std::span<const std::string> args,
                                             std::initializer_list<Option> options) {
+  return parse_command_line(args, std::span<const Option>(options.begin(), options.size()));
+}
+
+std::vector<std::string> parse_command_line(std::span<const std::string> args,
+                                            std::span<const Option> options) {
   std::vector<std::string> positional;
   for (std::size_t k = 0; k < args.size(); ++k) {
     const std::string& arg = args[k];

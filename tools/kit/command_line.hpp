@@ -44,6 +44,9 @@ OptionSetter store_as(T& field, Read read) {
 // The positional arguments, in order, after every option has been given to its `set`.
 std::vector<std::string> parse_command_line(std::span<const std::string> args,
                                             std::initializer_list<Option> options);
+// The same with a list of options built at run time.
+std::vector<std::string> parse_command_line(std::span<const std::string> args,
+                                            std::span<const Option> options);
 // The same for main's arguments after the program's name.
 std::vector<std::string> parse_command_line(int argc, char** argv,
                                             std::initializer_list<Option> options);

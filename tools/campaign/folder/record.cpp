@@ -44,6 +44,7 @@ json options_json(const LineOptions& o) {
   if (o.rigorous) j["rigorous"] = true;
   if (!o.boresight.empty()) j["boresight"] = o.boresight;
   if (!o.range_offset.empty()) j["range_offset"] = o.range_offset;
+  if (!o.uncertainty.empty()) j["uncertainty"] = o.uncertainty;
   return j;
 }
 
@@ -93,6 +94,8 @@ LineOptions options_from(const json& j) {
   if (j.contains("rigorous")) o.rigorous = j.at("rigorous").get<bool>();
   if (j.contains("boresight")) o.boresight = j.at("boresight").get<std::string>();
   if (j.contains("range_offset")) o.range_offset = j.at("range_offset").get<std::string>();
+  if (j.contains("uncertainty"))
+    o.uncertainty = j.at("uncertainty").get<std::vector<std::string>>();
   return o;
 }
 

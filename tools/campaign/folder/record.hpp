@@ -42,6 +42,8 @@ struct LineOptions {
   bool rigorous = false;
   std::string boresight;     // run --boresight, as given; empty without
   std::string range_offset;  // run --range-offset, as given; empty without
+  // run --calibration and the noise model: option and value pairs; empty without
+  std::vector<std::string> uncertainty;
 
   bool operator==(const LineOptions&) const = default;
 };
