@@ -33,6 +33,7 @@ struct RunOptions {
   double range_offset = 0;             // metres added to every range as read
   std::optional<double> roll0;         // --roll0: replaces the deck's roll0, degrees
   std::string manifest;                // --manifest: the run's JSON record; empty: none
+  int threads = 0;                     // --threads; 0: the cores the process may use
 };
 
 // A command line that can't be used: printed on standard error, exit status 2.
