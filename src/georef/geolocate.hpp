@@ -96,7 +96,7 @@ Beam make_beam(double angle_gon, const AttitudeTrig& bore);
 // evaluated relative to the one before (the attitude changes slowly).
 class AttitudeTrigCache {
  public:
-  void eval(const AircraftState& s, AttitudeTrig& t) {
+  [[gnu::always_inline]] void eval(const AircraftState& s, AttitudeTrig& t) {
     double unused = 0;
     heading_.eval(s.heading * kDegToRad, t.sH, t.cH);
     pitch_.eval(s.pitch * kDegToRad, t.sP, t.cP);

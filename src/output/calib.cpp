@@ -10,14 +10,6 @@ void add_cross_point(double tan_scanang, double h_a, double h, CrossSums& s, Out
   add_cross_distance(tan_scanang * h_a, h, s, cal);
 }
 
-void add_cross_sums(double xdist, double h, CrossSums& s) {
-  ++s.ncal;
-  s.sx += xdist;
-  s.sxx += xdist * xdist;
-  s.sz += h;
-  s.sxz += xdist * h;
-}
-
 char* put_cross_line(char* out, double xdist, double h) {
   std::memset(out, ' ', 20);
   put_f_on_blanks<10, 2>(out, xdist);

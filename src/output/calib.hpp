@@ -28,7 +28,13 @@ void add_cross_distance(double xdist, double h, CrossSums& sums, OutFile& cal);
 
 // The two halves of add_cross_distance: the sums, in the run's order, and
 // the line "xdist h" (2F10.2 and the line end) at `out`; returns its end.
-void add_cross_sums(double xdist, double h, CrossSums& sums);
+inline void add_cross_sums(double xdist, double h, CrossSums& s) {
+  ++s.ncal;
+  s.sx += xdist;
+  s.sxx += xdist * xdist;
+  s.sz += h;
+  s.sxz += xdist * h;
+}
 char* put_cross_line(char* out, double xdist, double h);
 constexpr std::size_t kCrossLineBytes = 21;
 

@@ -271,6 +271,12 @@ constexpr std::size_t kBlockItems = 2048;
 // A text point line is formatted into a reserve of 64 bytes, as emit() does.
 constexpr std::size_t kRecordStride = 64;
 
+// The bytes a block keeps for each point's record.
+template <PointFormat Format>
+constexpr std::size_t record_stride() {
+  return Format == PointFormat::binary ? 18 : kRecordStride;
+}
+
 // Blocks in flight: enough to keep every thread busy while the oldest is
 // written, few enough to keep memory small (each holds about 0.7 MB).
 std::size_t block_slots(int threads) {
@@ -387,7 +393,7 @@ void PointPipeline::locate_block(Block& b) const {
     const double xdist = cross_distance<G>(it.m, p, loc.xdist);
     b.points[k] = p;
     b.xdist[k] = xdist;
-    char* rec = &b.records[k * kRecordStride];
+    char* rec = &b.records[k * record_stride<Format>()];
     if constexpr (Format == PointFormat::binary) {
       encode_point_record(p, reinterpret_cast<unsigned char*>(rec));
       b.record_bytes[k] = 18;
@@ -404,11 +410,16 @@ template <PointFormat Format, bool Las>
 void PointPipeline::emit_formatted(const Block& b, std::size_t k) {
   const OutPoint& p = b.points[k];
   const Block::Item& it = b.items[k];
-  if constexpr (Format != PointFormat::none) {
-    const std::size_t n = b.record_bytes[k];
-    char* out = out_.points->reserve(Format == PointFormat::binary ? 18 : 64);
-    std::memcpy(out, &b.records[k * kRecordStride], n);
-    out_.points->commit(out + n);
+  // Whole reserves copied: a copy of constant size is a few moves, and the
+  // bytes past the record are overwritten by the next.
+  if constexpr (Format == PointFormat::binary) {
+    char* out = out_.points->reserve(18);
+    std::memcpy(out, &b.records[k * 18], 18);
+    out_.points->commit(out + 18);
+  } else if constexpr (Format == PointFormat::text) {
+    char* out = out_.points->reserve(kRecordStride);
+    std::memcpy(out, &b.records[k * kRecordStride], kRecordStride);
+    out_.points->commit(out + b.record_bytes[k]);
   }
   if constexpr (Las) out_.las->add(p, it.s.roll, it.m.scanno);
   if (is_centre_point(p, centre_))
