@@ -26,6 +26,15 @@ kit::OptionSetter beamfall_value(const char* name, std::string& field) {
   };
 }
 
+// --threads, checked by beamfall's parser.
+kit::OptionSetter beamfall_threads(int& field) {
+  return [&field](const std::string& value) {
+    if (const auto error = bf::option_value_error("--threads", value))
+      throw kit::UsageError(*error);
+    return positive_count(value, field);
+  };
+}
+
 std::string folder_of(const std::vector<std::string>& positional) {
   if (positional.empty()) throw kit::UsageError("run needs a campaign folder");
   if (positional.size() > 1)
@@ -58,7 +67,8 @@ RunOptions parse_run_options(const std::vector<std::string>& args) {
              {"--range-offset", "", true, beamfall_value("--range-offset", o.range_offset)},
              {"--slurm", "", false, kit::flag(o.slurm)},
              {"--partition", "", true, kit::store_nonempty(o.partition), "a name"},
-             {"--max-running", "", true, count(o.max_running), "a count"}}));
+             {"--max-running", "", true, count(o.max_running), "a count"},
+             {"--threads", "", true, beamfall_threads(o.threads)}}));
   if (!o.slurm && (!o.partition.empty() || o.max_running != 0))
     throw kit::UsageError("--partition and --max-running go with --slurm");
   return o;
@@ -72,6 +82,7 @@ std::vector<std::string> task_arguments(const TaskSettings& s) {
   if (s.rigorous) a.push_back("--rigorous");
   if (!s.boresight.empty()) a.insert(a.end(), {"--boresight", s.boresight});
   if (!s.range_offset.empty()) a.insert(a.end(), {"--range-offset", s.range_offset});
+  a.insert(a.end(), {"--threads", std::to_string(s.threads)});
   if (s.quiet) a.push_back("--quiet");
   a.push_back("--");  // then the line's name, which may look like an option
   return a;
@@ -80,19 +91,22 @@ std::vector<std::string> task_arguments(const TaskSettings& s) {
 TaskSettings parse_task_arguments(const std::vector<std::string>& args,
                                   std::vector<std::string>& rest) {
   TaskSettings s;
-  rest = kit::parse_command_line(args, {{"--dir", "", true, kit::store(s.campaign_dir)},
-                                        {"--beamfall", "", true, kit::store(s.beamfall)},
-                                        {"--las", "", false, kit::flag(s.las)},
-                                        {"--quicklook", "", true,
-                                         [&](const std::string& v) {
-                                           s.quicklook_program = v;
-                                           return s.quicklook = true;
-                                         }},
-                                        {"--roll0", "", true, kit::store(s.roll0)},
-                                        {"--rigorous", "", false, kit::flag(s.rigorous)},
-                                        {"--boresight", "", true, kit::store(s.boresight)},
-                                        {"--range-offset", "", true, kit::store(s.range_offset)},
-                                        {"--quiet", "", false, kit::flag(s.quiet)}});
+  rest = kit::parse_command_line(
+      args,
+      {{"--dir", "", true, kit::store(s.campaign_dir)},
+       {"--beamfall", "", true, kit::store(s.beamfall)},
+       {"--las", "", false, kit::flag(s.las)},
+       {"--quicklook", "", true,
+        [&](const std::string& v) {
+          s.quicklook_program = v;
+          return s.quicklook = true;
+        }},
+       {"--roll0", "", true, kit::store(s.roll0)},
+       {"--rigorous", "", false, kit::flag(s.rigorous)},
+       {"--boresight", "", true, kit::store(s.boresight)},
+       {"--range-offset", "", true, kit::store(s.range_offset)},
+       {"--threads", "", true, [&](const std::string& v) { return positive_count(v, s.threads); }},
+       {"--quiet", "", false, kit::flag(s.quiet)}});
   if (s.campaign_dir.empty() || s.beamfall.empty())
     throw kit::UsageError("a task needs --dir and --beamfall");
   return s;

@@ -44,6 +44,7 @@ json options_json(const LineOptions& o) {
   if (o.rigorous) j["rigorous"] = true;
   if (!o.boresight.empty()) j["boresight"] = o.boresight;
   if (!o.range_offset.empty()) j["range_offset"] = o.range_offset;
+  if (o.threads != 1) j["threads"] = o.threads;
   return j;
 }
 
@@ -93,6 +94,7 @@ LineOptions options_from(const json& j) {
   if (j.contains("rigorous")) o.rigorous = j.at("rigorous").get<bool>();
   if (j.contains("boresight")) o.boresight = j.at("boresight").get<std::string>();
   if (j.contains("range_offset")) o.range_offset = j.at("range_offset").get<std::string>();
+  if (j.contains("threads")) o.threads = small_whole(j, "threads");
   return o;
 }
 

@@ -42,9 +42,16 @@ struct LineOptions {
   bool rigorous = false;
   std::string boresight;     // run --boresight, as given; empty without
   std::string range_offset;  // run --range-offset, as given; empty without
+  int threads = 1;           // beamfall --threads: never changes an output byte
 
   bool operator==(const LineOptions&) const = default;
 };
+
+// Options that give the same outputs: all alike but the threads.
+inline bool same_outputs(LineOptions a, const LineOptions& b) {
+  a.threads = b.threads;
+  return a == b;
+}
 
 struct LineRecord {
   int status = -1;       // exit status of the line's task
