@@ -106,7 +106,7 @@ class AttitudeTrigCache {
 
   // The state eval(s) leaves, without its sines and cosines: the cache that a
   // block of measurements processed elsewhere starts from.
-  void follow(const AircraftState& s) {
+  [[gnu::always_inline]] void follow(const AircraftState& s) {
     heading_.follow(s.heading * kDegToRad);
     pitch_.follow(s.pitch * kDegToRad);
     roll_.follow(s.roll * kDegToRad);

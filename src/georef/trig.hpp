@@ -40,7 +40,7 @@ class NearSinCos {
 
   // Moves the base angle as eval(x) would, without the series: a copy that
   // has followed the same angles then gives eval's very bits.
-  void follow(double x) {
+  [[gnu::always_inline]] void follow(double x) {
     if (std::fabs(x) <= kReach || std::fabs(x - base_) <= kReach) return;
     base_ = x;
     sb_ = std::sin(x);
