@@ -2,6 +2,7 @@
 # Whole-run benchmark of beamfall on a simulated 20-million-measurement flight.
 #
 #   bench/run.sh [--runs N] [--scaling] [--only REGEX | --las-only | --rigorous]
+#   bench/run.sh [--runs N] --threads-only
 #   bench/run.sh --callgrind [--only REGEX]
 #
 # Builds an optimised tree in build-bench/, simulates 100,000 scans of 208
@@ -18,22 +19,28 @@
 # --las-only and --rigorous are --only with the binary point file and the LAS
 # or the --rigorous modes. The table ends with the ratios of the LAS-only and
 # the --rigorous runs to the binary point file's, and of the LAS run with the
-# noise model to the one without.
+# noise model to the one without. Every mode runs with
+# --threads 1; a second table then times the binary point file and the text
+# point file with cross profiles with --threads 1 and --threads 2 side by side
+# (their runs alternate, so a busy machine slows both alike) and gives the
+# speed-up; --threads-only prints that table alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=5
 scaling=0
 only=
 callgrind=0
+threads_only=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs=$2; shift 2 ;;
     --scaling) scaling=1; shift ;;
     --only) only=$2; shift 2 ;;
     --callgrind) callgrind=1; shift ;;
+    --threads-only) threads_only=1; shift ;;
     --las-only) only='^binary point file$|LAS'; shift ;;
     --rigorous) only='^binary point file|rigorous'; shift ;;
-    *) echo "usage: bench/run.sh [--runs N] [--scaling] [--only REGEX] | --callgrind [--only REGEX]" >&2; exit 2 ;;
+    *) echo "usage: bench/run.sh [--runs N] [--scaling] [--only REGEX | --threads-only] | --callgrind [--only REGEX]" >&2; exit 2 ;;
   esac
 done
 
@@ -81,6 +88,43 @@ time_run() {
   local median
   median=$(printf '%s\n' "${times[@]}" | sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
   echo "$median $rss"
+}
+
+# time_pair DIR DECK: the median elapsed seconds of --threads 1 and of
+# --threads 2, their runs alternating, and the larger peak RSS (KB) of each.
+time_pair() {
+  local dir=$1 deck=$2 t1=() t2=() rss1=0 rss2=0
+  (cd "$dir" && "$bin/beamfall" --threads 2 < "$deck" > /dev/null)  # warm-up
+  for _ in $(seq "$runs"); do
+    local line
+    for threads in 1 2; do
+      sync
+      line=$(cd "$dir" && { /usr/bin/time -f "%e %M" "$bin/beamfall" --threads "$threads" < "$deck" > /dev/null; } 2>&1 | tail -1)
+      if [ "$threads" = 1 ]; then
+        t1+=("${line% *}"); [ "${line#* }" -gt "$rss1" ] && rss1=${line#* }
+      else
+        t2+=("${line% *}"); [ "${line#* }" -gt "$rss2" ] && rss2=${line#* }
+      fi
+    done
+  done
+  local m1 m2
+  m1=$(printf '%s\n' "${t1[@]}" | sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
+  m2=$(printf '%s\n' "${t2[@]}" | sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
+  echo "$m1 $m2 $rss1 $rss2"
+}
+
+# threads_table: --threads 1 against --threads 2 on the 20.8 M flight.
+threads_table() {
+  echo "| mode (20.8 M measurements)                   | 1 thread s | 2 threads s | speed-up | RSS MB 1 / 2 | target |"
+  echo "|----------------------------------------------|------------|-------------|----------|--------------|--------|"
+  for pair in "binary point file|d_bin" "text point file, cross profiles|d_txt_cal"; do
+    IFS='|' read -r label deck <<< "$pair"
+    read -r a b r1 r2 < <(time_pair "$data/f20m" "$deck")
+    awk -v l="$label" -v a="$a" -v b="$b" -v r1="$r1" -v r2="$r2" 'BEGIN {
+      printf "| %-44s | %10.3f | %11.3f | %8.2f | %5.1f / %4.1f | >= 1.7  |\n", l, a, b, a / b, r1 / 1024, r2 / 1024 }'
+  done
+  echo
+  echo "cores this process may use: $(nproc); load average before: $load_before"
 }
 
 report() {  # label measurements scanner_bytes seconds rss target
@@ -142,7 +186,7 @@ if [ "$callgrind" = 1 ]; then
     if [ -n "$only" ] && ! grep -Eq -- "$only" <<< "$label"; then continue; fi
     read -r -a args <<< "$extra"
     count=$(if [ "$scan" = flight.2dd ]; then echo 2080000; else wc -l < "$scan"; fi)
-    total=$(valgrind --tool=callgrind --callgrind-out-file="callgrind.$deck" "$bin/beamfall" "${args[@]}" \
+    total=$(valgrind --tool=callgrind --callgrind-out-file="callgrind.$deck" "$bin/beamfall" --threads 1 "${args[@]}" \
       < "$deck" 2>&1 >/dev/null | awk '/Collected :/ { print $NF }')
     awk -v l="$label" -v t="$total" -v n="$count" 'BEGIN { printf "| %-44s | %28.0f |\n", l, t / n }'
   done
@@ -153,6 +197,12 @@ cd "$data/f20m"
 n=$((100000 * 208))
 text_count=2000000
 make_decks
+
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+if [ "$threads_only" = 1 ]; then
+  threads_table
+  exit 0
+fi
 
 floor=0 floor_geoid=0 floor_rigorous=0
 for _ in 1 2 3 4; do
@@ -175,7 +225,7 @@ for mode in "${modes[@]}"; do
   if [ -n "$only" ] && ! grep -Eq -- "$only" <<< "$label"; then continue; fi
   # The text form holds one measurement a line; the binary one n of them.
   if [ "$scan" = flight.2dd ]; then count=$n; else count=$(wc -l < "$scan"); fi
-  read -r -a args <<< "$extra"
+  read -r -a args <<< "--threads 1 $extra"
   read -r t r < <(time_run "$data/f20m" "$deck" "${args[@]}")
   report "$label" "$count" "$(stat -c %s "$scan")" "$t" "$r" "$target"
   case $label in
@@ -197,6 +247,10 @@ if [ -n "${t_noise:-}" ] && [ -n "${t_las:-}" ]; then
   awk -v a="$t_noise" -v b="$t_las" 'BEGIN {
     printf "LAS file only, noise model / LAS file only, elapsed: %.3f s / %.3f s = %.3f\n", a, b, a / b }'
 fi
+if [ -z "$only" ]; then
+  echo
+  threads_table
+fi
 
 if [ "$scaling" = 1 ]; then
   echo
@@ -208,7 +262,7 @@ if [ "$scaling" = 1 ]; then
     simulate "$data/$name" "$dur" "$rate"
     (cd "$data/$name" && deck_with deck.txt d_bin points.bin 1 T F)
     if [ "$name" = f200m ]; then runs_saved=$runs; runs=1; fi
-    read -r t r < <(time_run "$data/$name" d_bin)
+    read -r t r < <(time_run "$data/$name" d_bin --threads 1)
     [ "$name" = f200m ] && runs=$runs_saved
     awk -v n="$count" -v t="$t" -v r="$r" 'BEGIN { printf "| %12d | %7.2f | %7.2f | %6.1f |\n", n, t, n / t / 1e6, r / 1024 }'
   done

@@ -104,6 +104,15 @@ class AttitudeTrigCache {
     lat_.eval(s.lat_a * kDegToRad, unused, t.cL);
   }
 
+  // The state eval(s) leaves, without its sines and cosines: the cache that a
+  // block of measurements processed elsewhere starts from.
+  [[gnu::always_inline]] void follow(const AircraftState& s) {
+    heading_.follow(s.heading * kDegToRad);
+    pitch_.follow(s.pitch * kDegToRad);
+    roll_.follow(s.roll * kDegToRad);
+    lat_.follow(s.lat_a * kDegToRad);
+  }
+
  private:
   NearSinCos heading_, pitch_, roll_, lat_;
 };

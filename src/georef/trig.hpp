@@ -38,6 +38,15 @@ class NearSinCos {
     c = cb_ + (cb_ * cos_d_m1 - sb_ * sin_d);
   }
 
+  // Moves the base angle as eval(x) would, without the series: a copy that
+  // has followed the same angles then gives eval's very bits.
+  [[gnu::always_inline]] void follow(double x) {
+    if (std::fabs(x) <= kReach || std::fabs(x - base_) <= kReach) return;
+    base_ = x;
+    sb_ = std::sin(x);
+    cb_ = std::cos(x);
+  }
+
  private:
   // (sin d - d) / d and cos d - 1 from d^2, by their Taylor series up to
   // d^9 and d^10.

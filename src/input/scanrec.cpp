@@ -27,7 +27,7 @@ bool BinaryScanReader::read_first_timer(std::int64_t scan_pos, double& tsec) {
 void BinaryScanReader::count_wrap(double tsec, std::int64_t scan_number) {
   if (tsec < t_.tprev) {
     ++t_.nwrap;
-    if (improper_wrap(t_.tprev, tsec)) timer_error_line(console_, scan_number, tsec, t_.tprev);
+    if (improper_wrap(t_.tprev, tsec)) timer_error_line(*console_, scan_number, tsec, t_.tprev);
   }
 }
 
@@ -46,7 +46,7 @@ bool BinaryScanReader::start() {
   }
   irec_ = p;
   t_.scanno = t_.nskip;
-  console_.record("' Number of scans skipped in start of file:' I7", {t_.nskip});
+  console_->record("' Number of scans skipped in start of file:' I7", {t_.nskip});
   return true;
 }
 
@@ -56,7 +56,7 @@ bool BinaryScanReader::begin_scan(Measurement& m) {
   irec_ += 2;
   std::int16_t syncseq = le_i16(p);
   if (syncseq != 8 * layout_.nmeas)
-    console_.free_line({"*** warning - syncseq not ok", syncseq, 8 * layout_.nmeas});
+    console_->free_line({"*** warning - syncseq not ok", syncseq, 8 * layout_.nmeas});
   ++t_.nscans;
   ++t_.scanno;
   m.newscan = true;
@@ -65,10 +65,10 @@ bool BinaryScanReader::begin_scan(Measurement& m) {
 }
 
 void BinaryScanReader::first_scan_lines(const Measurement& m) {
-  console_.record("' first scan used:' I6 ', timer info: ' I5 F9.5 F11.7",
-                  {t_.scanno, t_.nwrap, m.tsec, m.thr});
-  console_.free_line({"Centre of scan data every 30 sec: "});
-  console_.free_line({});
+  console_->record("' first scan used:' I6 ', timer info: ' I5 F9.5 F11.7",
+                   {t_.scanno, t_.nwrap, m.tsec, m.thr});
+  console_->free_line({"Centre of scan data every 30 sec: "});
+  console_->free_line({});
 }
 
 bool BinaryScanReader::next(Measurement& m) {
@@ -104,7 +104,7 @@ bool BinaryScanReader::next(Measurement& m) {
 }
 
 void TextScanReader::start() {
-  console_.record("' Number of scans skipped in start of file:' I7", {std::int64_t{0}});
+  console_->record("' Number of scans skipped in start of file:' I7", {std::int64_t{0}});
 }
 
 bool TextScanReader::read_record(Measurement& m) {
@@ -126,7 +126,7 @@ bool TextScanReader::read_record(Measurement& m) {
     if (s == ReadStatus::ok) s = in_.real(m.tsec);
   }
   if (s == ReadStatus::bad_value)
-    console_.free_line({"*** warning: unreadable scanner record at line", first_line});
+    console_->free_line({"*** warning: unreadable scanner record at line", first_line});
   if (s != ReadStatus::ok) return false;
   m.ampl = static_cast<std::int8_t>(ampl);
   m.angle_count = -1;

@@ -39,7 +39,7 @@ class BinaryScanReader {
       : in_(in),
         layout_(layout),
         win_(window),
-        console_(console),
+        console_(&console),
         irec_(layout.irec),
         range_offset_(range_addend(range_offset)) {}
 
@@ -54,6 +54,10 @@ class BinaryScanReader {
 
   const ScanTiming& timing() const { return t_; }
 
+  // Where the reader's report lines go from now on.
+  void report_to(OutFile& console) { console_ = &console; }
+  OutFile& report() const { return *console_; }
+
  private:
   bool read_first_timer(std::int64_t scan_pos, double& tsec);
   void count_wrap(double tsec, std::int64_t scan_number);
@@ -63,7 +67,7 @@ class BinaryScanReader {
   BinaryInput& in_;
   ScanLayout layout_;
   ScanWindow win_;
-  OutFile& console_;
+  OutFile* console_;
   std::int64_t irec_;       // 1-based file byte of the next read
   std::int32_t inext_ = 1;  // position within the scan of the next measurement
   bool ended_ = false;
@@ -77,7 +81,7 @@ class TextScanReader {
   // range_offset: metres added to every range as it is read.
   TextScanReader(FreeReader& in, const ScanWindow& window, OutFile& console,
                  double range_offset = 0)
-      : in_(in), win_(window), console_(console), range_offset_(range_addend(range_offset)) {}
+      : in_(in), win_(window), console_(&console), range_offset_(range_addend(range_offset)) {}
 
   void start();  // prints the skipped-count line with 0
   // Reads the first record before the measurement loop, so that a file that
@@ -88,6 +92,10 @@ class TextScanReader {
   bool next(Measurement& m);
   const ScanTiming& timing() const { return t_; }
 
+  // Where the reader's report lines go from now on.
+  void report_to(OutFile& console) { console_ = &console; }
+  OutFile& report() const { return *console_; }
+
  private:
   enum class State : std::uint8_t { reading, ahead, ended };
   enum class Place : std::uint8_t { deliver, pass, end };
@@ -96,7 +104,7 @@ class TextScanReader {
 
   FreeReader& in_;
   ScanWindow win_;
-  OutFile& console_;
+  OutFile* console_;
   State state_ = State::reading;
   Measurement ahead_;  // the record read ahead
   ScanTiming t_;

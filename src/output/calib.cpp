@@ -10,18 +10,17 @@ void add_cross_point(double tan_scanang, double h_a, double h, CrossSums& s, Out
   add_cross_distance(tan_scanang * h_a, h, s, cal);
 }
 
-void add_cross_distance(double xdist, double h, CrossSums& s, OutFile& cal) {
-  ++s.ncal;
-  s.sx += xdist;
-  s.sxx += xdist * xdist;
-  s.sz += h;
-  s.sxz += xdist * h;
-  char* out = cal.reserve(21);
+char* put_cross_line(char* out, double xdist, double h) {
   std::memset(out, ' ', 20);
   put_f_on_blanks<10, 2>(out, xdist);
   put_f_on_blanks<10, 2>(out + 10, h);
   out[20] = '\n';
-  cal.commit(out + 21);
+  return out + kCrossLineBytes;
+}
+
+void add_cross_distance(double xdist, double h, CrossSums& s, OutFile& cal) {
+  add_cross_sums(xdist, h, s);
+  cal.commit(put_cross_line(cal.reserve(kCrossLineBytes), xdist, h));
 }
 
 Regression solve_regression(const CrossSums& s) {

@@ -2,6 +2,7 @@
 // "scan.cal", and the least-squares line through them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "textio/outfile.hpp"
@@ -24,6 +25,18 @@ void add_cross_point(double tan_scanang, double h_a, double h, CrossSums& sums, 
 // The same with xdist (metres) given: tan(scanang) * h_a, or in the rigorous
 // mode the point's offset across the heading.
 void add_cross_distance(double xdist, double h, CrossSums& sums, OutFile& cal);
+
+// The two halves of add_cross_distance: the sums, in the run's order, and
+// the line "xdist h" (2F10.2 and the line end) at `out`; returns its end.
+inline void add_cross_sums(double xdist, double h, CrossSums& s) {
+  ++s.ncal;
+  s.sx += xdist;
+  s.sxx += xdist * xdist;
+  s.sz += h;
+  s.sxz += xdist * h;
+}
+char* put_cross_line(char* out, double xdist, double h);
+constexpr std::size_t kCrossLineBytes = 21;
 
 Regression solve_regression(const CrossSums& sums);
 

@@ -62,6 +62,12 @@ struct LoopTick {
   void* ctx = nullptr;
 };
 
+// Where a loop that is left and taken up again stands against its tick.
+struct TickCount {
+  explicit TickCount(const LoopTick& t) : countdown(t.stride) {}
+  std::int64_t countdown, n = 0;
+};
+
 class MeasurementGate {
  public:
   MeasurementGate(const GateLimits& limits, const TrajectoryTable& traj)
@@ -100,6 +106,25 @@ class MeasurementGate {
         tick.fn(tick.ctx, n);
       }
     }
+  }
+
+  // The same in parts: stops after the measurement for which visit returns
+  // false, to be called again to go on (with the same `count`). False once
+  // the reader has ended.
+  template <class Reader, class Visit>
+  bool for_each_while(Reader& reader, Measurement& m, Visit&& visit, const LoopTick& tick,
+                      TickCount& count) {
+    AircraftState s;
+    while (reader.next(m)) {
+      const bool go_on = !accept(m, s) || visit(m, s, cursor_.place());
+      if (--count.countdown == 0) {
+        count.countdown = tick.stride;
+        count.n += tick.stride;
+        tick.fn(tick.ctx, count.n);
+      }
+      if (!go_on) return true;
+    }
+    return false;
   }
 
   // The same for every `stride`-th measurement the reader delivers only (the

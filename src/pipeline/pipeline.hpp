@@ -2,6 +2,7 @@
 // point file, then the centre track and the cross profiles.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -67,6 +68,33 @@ enum class LasMode { none, plain, sigma };
 // rotation, or on the ellipsoid.
 enum class Geometry { profile, flat, rigorous };
 
+// What geolocation carries from one measurement to the next. Each cache
+// gives the same bits whatever it held before, except the sines and
+// cosines, which depend on the angles evaluated before them: a block of
+// measurements geolocated apart starts from the state that the ones before
+// it left (AttitudeTrigCache::follow).
+struct LocateCaches {
+  AttitudeTrigCache trig;
+  std::optional<SeriesTermsTrack> series;  // rigorous mode
+  std::optional<GeoidLookup> geoid;
+};
+
+// A measurement geolocated, before averaging.
+struct LocatedPoint {
+  SurfacePoint sp;
+  double xdist = 0;  // rigorous mode: the offset across the heading, metres
+  PointSigma sigma;  // with the noise model: the point's sigmas
+};
+
+// How the measurement loop runs on threads: their number (2 or more), and
+// where the scanner reader writes its report lines meanwhile (an OutFile
+// holding them, see OutFile::hold) so that they take their place among the
+// pipeline's own lines in the order of the file.
+struct BlockRun {
+  int threads = 2;
+  OutFile* reader_lines = nullptr;
+};
+
 // The files a pipeline writes.
 struct PointOutputs {
   OutFile* points = nullptr;  // null when no point file is written
@@ -97,6 +125,17 @@ class PointPipeline {
   template <class Reader>
   void run_loop(Reader& reader, MeasurementGate& gate, Measurement& m, const LoopTick& tick = {});
 
+  // The same loop on run.threads threads, every output byte as run_loop's.
+  // This thread reads and gates the measurements into blocks of a few
+  // thousand; the blocks are geolocated and their points formatted on the
+  // threads; this thread then writes them in order with all that depends on
+  // the order (averaging, the centre track, the console, the regression's
+  // sums). A stop of the reader (an interrupt, a read error) first writes out
+  // every measurement delivered before it, as run_loop has.
+  template <class Reader>
+  void run_blocks(Reader& reader, MeasurementGate& gate, Measurement& m, const BlockRun& run,
+                  const LoopTick& tick = {});
+
   std::int64_t points_out() const { return npout_; }
   const CrossSums& cross_sums() const { return sums_; }
 
@@ -120,6 +159,38 @@ class PointPipeline {
     template <Geometry G, bool Geoid, PointFormat Format, LasMode Las>
     struct With;
   };
+  template <class Reader>
+  struct BlocksPick {
+    template <Geometry G, bool Geoid, PointFormat Format, LasMode Las>
+    struct With;
+  };
+
+  // One measurement geolocated with the caches `c`, with its sigmas (Sigma).
+  template <Geometry G, bool Geoid, bool Sigma>
+  [[gnu::always_inline]] inline LocatedPoint locate(const Measurement& m, const AircraftState& s,
+                                                    const TrajectoryPlace& place,
+                                                    LocateCaches& c) const;
+  // The cross-profile distance of point p: tan(scanang) * h_a, or xdist as
+  // geolocation gave it (rigorous mode); 0 without cross profiles.
+  template <Geometry G>
+  [[gnu::always_inline]] inline double cross_distance(const Measurement& m, const OutPoint& p,
+                                                      double xdist) const;
+
+  struct Block;
+  struct BlockFill;
+  template <class Reader, Geometry G, bool Geoid, PointFormat Format, LasMode Las>
+  void blocks_as(Reader& reader, MeasurementGate& gate, Measurement& m, const LoopTick& tick,
+                 const BlockRun& run);
+  template <Geometry G, class Reader>
+  bool fill_block(Reader& reader, MeasurementGate& gate, Measurement& m, Block& b, BlockFill& f);
+  template <Geometry G>
+  void take_measurement(Block& b, BlockFill& f) const;
+  template <Geometry G, bool Geoid, PointFormat Format, bool Sigma>
+  void locate_block(Block& b) const;
+  template <Geometry G, PointFormat Format, LasMode Las>
+  void write_block(Block& b);
+  template <PointFormat Format, LasMode Las>
+  void emit_formatted(const Block& b, std::size_t k);
 
   // xdist: the point's offset across the heading (rigorous mode), the
   // group's mean when a group closes.
@@ -142,12 +213,11 @@ class PointPipeline {
 
   PipelineConfig cfg_;
   const TrajectoryTable& traj_;
-  std::optional<GeoidLookup> geoid_lookup_;
+  const GeoidGrid* geoid_;
   const BeamTable* beams_;
   Outputs out_;
   std::int64_t npout_ = 0;
-  AttitudeTrigCache trig_;
-  SeriesTermsTrack series_;           // rigorous mode
+  LocateCaches caches_;               // the single thread's
   std::optional<AttitudeTrig> bore_;  // text scanner form: turns each beam as it is made
   Geometry geometry_;
   CentreState centre_;

@@ -124,6 +124,13 @@ double parse_range_offset(std::string_view s) {
   return v;
 }
 
+std::int32_t parse_threads(std::string_view s) {
+  const int v = s.size() <= 4 && all_digits(s) ? to_int(s) : 0;
+  if (v < 1 || v > 1024)
+    throw UsageError("--threads wants a whole number from 1 to 1024, not '" + std::string(s) + "'");
+  return v;
+}
+
 // One real in any form the deck takes (1.5D0, .5, -2), read by the deck's own
 // reader so that it gives the very value the deck would.
 double parse_roll0(std::string_view s) {
@@ -245,6 +252,8 @@ ParsedOptions parse_options(std::span<const char* const> args) {
     } else if (name == "--calibration") {
       o.calibration = cur.value(name, inline_value, has_inline);
       if (o.calibration.empty()) throw UsageError("--calibration wants a file name");
+    } else if (name == "--threads") {
+      o.threads = parse_threads(cur.value(name, inline_value, has_inline));
     } else if (name == "--no-progress") {
       take_flag(name, has_inline, flag);
       o.progress = false;
@@ -328,6 +337,9 @@ options:
                        end, also after a stop or an interrupt): version, options, deck
                        values, files with their sizes, the report's figures, the
                        regression at full precision, exit status and elapsed time
+  --threads N          geolocate on N threads (1-1024; default: the cores the process may
+                       use, its CPU affinity within any cgroup CPU quota); every output is
+                       the same for any N
   --list-files         read the deck, print its input and output files and its values as
                        JSON on standard output, and exit; no file is written or created
   --no-progress        no progress line on standard error (drawn only on a terminal)

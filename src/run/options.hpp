@@ -55,6 +55,7 @@ struct RunOptions {
   std::string manifest;                // --manifest: the run's JSON record; empty: none
   NoiseOptions noise;
   std::string calibration;  // --calibration: calibration.json to apply; empty: none
+  int threads = 0;                     // --threads; 0: the cores the process may use
 };
 
 // A command line that can't be used: printed on standard error, exit status 2.

@@ -10,6 +10,7 @@
 #include "pipeline/gate.hpp"
 #include "pipeline/pipeline.hpp"
 #include "run/calibration.hpp"
+#include "run/cores.hpp"
 #include "run/deck.hpp"
 #include "run/manifest.hpp"
 #include "run/progress.hpp"
@@ -99,6 +100,7 @@ RunParameters finish_parameters(const RunPar& deck, const RunOptions& options) {
     p.noise = point_noise(options.noise, p.boresight);
     if (calibration) p.noise->sensor.bore = calibration_covariance(*calibration, options);
   }
+  p.threads = options.threads > 0 ? options.threads : usable_cores();
   return p;
 }
 
@@ -343,11 +345,44 @@ void Session::for_each_measurement(std::int64_t stride, const MeasurementVisitor
 
 namespace {
 
+// Redirects a reader's report lines into a held buffer for the loop on
+// threads, and back when it ends.
+template <class Reader>
+class ReaderLinesHeld {
+ public:
+  explicit ReaderLinesHeld(Reader& reader) : reader_(reader), report_(reader.report()) {
+    held_.discard();
+    held_.hold();
+    reader_.report_to(held_);
+  }
+  ~ReaderLinesHeld() { reader_.report_to(report_); }
+  ReaderLinesHeld(const ReaderLinesHeld&) = delete;
+  ReaderLinesHeld& operator=(const ReaderLinesHeld&) = delete;
+  OutFile& held() { return held_; }
+
+ private:
+  Reader& reader_;
+  OutFile& report_;
+  OutFile held_;
+};
+
+template <class Reader>
+void run_pipeline(Reader& reader, PointPipeline& pipe, MeasurementGate& gate, int threads,
+                  const LoopTick& tick) {
+  Measurement m;
+  if (threads <= 1) {
+    pipe.run_loop(reader, gate, m, tick);
+    return;
+  }
+  ReaderLinesHeld<Reader> lines(reader);
+  pipe.run_blocks(reader, gate, m, BlockRun{threads, &lines.held()}, tick);
+}
+
 template <class Reader>
 SummaryFigures pipeline_pass(Reader& reader, bool started, PointPipeline& pipe,
-                             MeasurementGate& gate, const LoopTick& tick, Progress& progress) {
-  Measurement m;
-  if (started) pipe.run_loop(reader, gate, m, tick);
+                             MeasurementGate& gate, int threads, const LoopTick& tick,
+                             Progress& progress) {
+  if (started) run_pipeline(reader, pipe, gate, threads, tick);
   progress.clear();
   SummaryFigures f{reader.timing().nscans, reader.timing().nskip, gate.stats(), pipe.cross_sums()};
   f.stats.npout = pipe.points_out();
@@ -369,12 +404,12 @@ SummaryFigures Session::write_points(const PointOutputs& outputs, Progress& prog
     PointPipeline pipe(config, *s.traj, s.geoid.get(), &beams, outputs);
     BinaryScanReader reader(*s.scan_binary, s.layout, p.window(), *s.scan_report, p.range_offset);
     const bool started = reader.start();
-    return pipeline_pass(reader, started, pipe, gate, tick, progress);
+    return pipeline_pass(reader, started, pipe, gate, p.threads, tick, progress);
   }
   ProgressTick<TextInput, decltype(show)> ticks{s.scan_text.get(), &show};
   const LoopTick tick = progress.active() ? ticks.every(Progress::kStride) : LoopTick{};
   PointPipeline pipe(config, *s.traj, s.geoid.get(), nullptr, outputs);
-  return pipeline_pass(*s.text_reader, true, pipe, gate, tick, progress);
+  return pipeline_pass(*s.text_reader, true, pipe, gate, p.threads, tick, progress);
 }
 
 }  // namespace bf

@@ -58,6 +58,7 @@ struct RunParameters {
   // The noise model of each point's uncertainty (--sigma-*), the
   // calibration's covariance included; none without it.
   std::optional<PointNoise> noise;
+  int threads = 1;                     // of the measurement loop (write_points)
 
   ScanWindow window() const { return {par.t0, par.tstart, par.tend, par.nthin}; }
   LeverArm lever_arm() const { return {par.dx, par.dy, par.dz}; }
@@ -74,6 +75,10 @@ RunParameters finish_parameters(const RunPar& deck, const RunOptions& options = 
 // Stop with beamfall's message ("*** input error: ...", "*** open error:
 // ...") when it can't be.
 RunPar read_deck_file(const std::string& path);
+
+// The cores the process may use, at least 1: its CPU affinity within any
+// cgroup CPU quota. beamfall's default for --threads.
+int usable_cores();
 
 // A value of one of beamfall's options ("--roll0", "0.05"), checked as
 // beamfall's command line checks it: the message of the usage error it would
@@ -160,7 +165,8 @@ class Session {
                             const ScanProgress& progress = {});
 
   // The run's pass: every accepted measurement geolocated and written to
-  // `outputs`; returns the summary's figures. `progress` is drawn as it goes.
+  // `outputs`, on parameters().threads threads; returns the summary's
+  // figures, the same for any number of threads. `progress` is drawn as it goes.
   SummaryFigures write_points(const PointOutputs& outputs, Progress& progress);
 
  private:

@@ -73,6 +73,12 @@ class OutFile {
   void hold();
   void release() { held_ = false; }
   void drop_held();  // forgets what was written since hold()
+  // What was written since hold(), and forgetting it while holding on: a
+  // reader's report lines kept aside to be placed among later lines.
+  std::string_view held_text() const {
+    return {buf_.get() + held_from_, static_cast<std::size_t>(pos_ - buf_.get()) - held_from_};
+  }
+  void clear_held() { pos_ = buf_.get() + held_from_; }
 
  private:
   void flush_buffer();

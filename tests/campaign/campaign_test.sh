@@ -697,6 +697,9 @@ case_usage() {
     "2|--range-offset wants a number of metres|run $work/one --range-offset 3cm"
     "2|--range-offset wants a number of metres|run $work/one --range-offset nan"
     "2|--range-offset needs a value|run $work/one --range-offset"
+    "2|--threads wants a whole number from 1 to 1024, not '0'|run $work/one --threads 0"
+    "2|--threads wants a whole number from 1 to 1024, not 'x'|run $work/one --threads x"
+    "2|--threads needs a value|run $work/one --threads"
     "2|--partition and --max-running go with --slurm|run $work/empty --max-running 2"
     "2|one campaign folder only|run $work/empty $work/empty"
     "2|summary needs exactly one campaign folder|summary"
@@ -730,6 +733,39 @@ case_usage() {
   # The usage errors on the folder with a line ran nothing there.
   [[ $(ls -A "$work/one" "$work/one/l1") == "$(printf '%s\n' "$work/one:" l1 '' "$work/one/l1:" deck)" ]] ||
     fail "a usage error ran the campaign's line"
+}
+
+# A line's beamfall --threads: given, or the cores the campaign may use (nproc here: this
+# process's affinity; a cgroup quota would lower it) shared among the lines run at once. The
+# outputs are those of one thread by hand, and a change of threads alone runs no line again.
+line_threads() {  # LINE: the --threads value of its run, from its manifest's arguments
+  jq -r '.manifest.arguments | index("--threads") as $k | .[$k + 1]' -- "$work/c/$1/.campaign-record"
+}
+case_threads() {
+  "$build/beamfall-sim-campaign" 2 "$work/c" --sim "$build/beamfall-sim" >/dev/null
+  cp -r -- "$work/c" "$work/hand"
+  local d out cores t
+  for d in "$work/hand"/*/; do
+    (cd -- "$d" && "$build/beamfall" --threads 1 <deck >report.txt)
+  done
+  cores=$(nproc)
+  [[ -z $(cat /sys/fs/cgroup/cpu.max 2>/dev/null | grep -v '^max ') ]] ||
+    { echo "SKIP: a cgroup CPU quota: the expected threads would need it"; exit 77; }
+  out=$("$campaign" run "$work/c" --jobs 1) || fail "run with --jobs 1 failed: $out"
+  same_outputs "$work/hand" "$work/c" "run on $cores threads a line against one thread by hand"
+  for d in line01 line02; do
+    [[ $(line_threads "$d") == "$cores" ]] || fail "$d: --threads $(line_threads "$d"), expected $cores (one line at a time)"
+  done
+  out=$("$campaign" run "$work/c" --jobs 2 --force) || fail "run with --jobs 2 failed: $out"
+  t=$((cores / 2 > 0 ? cores / 2 : 1))
+  [[ $(line_threads line01) == "$t" ]] || fail "line01: --threads $(line_threads line01), expected $t (two lines at once)"
+  out=$("$campaign" run "$work/c" --jobs 2 --threads 3 --force) || fail "run with --threads 3 failed"
+  same_outputs "$work/hand" "$work/c" "run on 3 threads a line against one thread by hand"
+  [[ $(line_threads line02) == 3 ]] || fail "line02: --threads 3 not passed on"
+  [[ $(jq .options.threads -- "$work/c/line02/.campaign-record") == 3 ]] ||
+    fail "line02's record does not hold its threads"
+  out=$("$campaign" run "$work/c" --jobs 2 --threads 2) || fail "run with --threads 2 failed"
+  expect_in "$out" "2 up to date, 0 to run" "a change of threads alone"
 }
 
 # Two lines flown over the same track, 300 s and then 600 s long: the summary that held every

@@ -440,8 +440,13 @@ bool is_prefix(const std::string& part, const std::string& whole) {
 // SIGTERM after the first block of points has reached the point file: the
 // scanner loop stops at its next block, every output is closed with whole
 // records (a prefix of the uninterrupted run's), and the report keeps what it
-// had printed.
-TEST(Interrupt, SigtermDuringTheScannerLoop) {
+// had printed. The same on one thread and on several (--threads: the signal
+// reaches the reading thread, the blocks read before it are written whole);
+// the default takes the cores the machine gives.
+class InterruptUnderThreads : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(InterruptUnderThreads, SigtermDuringTheScannerLoop) {
+  const std::vector<std::string>& args = GetParam();
   TempDir tmp("flight");
   const fs::path full = tmp.path() / "full", cut = tmp.path() / "cut";
   // 240 s of 208-beam scans: about a million measurements, the first megabyte
@@ -451,12 +456,12 @@ TEST(Interrupt, SigtermDuringTheScannerLoop) {
   ASSERT_EQ(std::system(sim.c_str()), 0);
   fs::copy(full, cut);
   const std::string deck = slurp(full / "deck.txt");
-  const Result whole = run_beamfall(full, deck);
+  const Result whole = run_beamfall(full, deck, args);
   ASSERT_EQ(whole.status, 0) << whole.stdout_text;
 
   const int in = ::open((cut / "deck.txt").c_str(), O_RDONLY);
   const fs::path report = tmp.path() / "cut.report";
-  const pid_t pid = start_beamfall(cut, {}, in, report);
+  const pid_t pid = start_beamfall(cut, args, in, report);
   ::close(in);
   const bool grew = wait_for([&] {
     std::error_code ec;
@@ -487,6 +492,16 @@ TEST(Interrupt, SigtermDuringTheScannerLoop) {
   for (const char* input : {"flight.2dd", "flight.traj", "deck.txt"})
     EXPECT_EQ(slurp(cut / input), slurp(full / input)) << input;
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, InterruptUnderThreads,
+                         ::testing::Values(std::vector<std::string>{},
+                                           std::vector<std::string>{"--threads", "1"},
+                                           std::vector<std::string>{"--threads", "2"},
+                                           std::vector<std::string>{"--threads", "7"}),
+                         [](const auto& p) {
+                           return p.param.empty() ? std::string("default")
+                                                  : "threads_" + p.param.back();
+                         });
 
 // ---------------------------------------------------------------------------
 // The progress line

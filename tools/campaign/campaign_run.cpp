@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include "engines.hpp"
 #include "kit/program_path.hpp"
 #include "kit/spawn.hpp"
+#include "run/session.hpp"
 
 namespace campaign {
 
@@ -112,6 +114,16 @@ TaskSettings settings_of(const RunOptions& o, const std::string& campaign_dir) {
   return s;
 }
 
+// Each line's beamfall threads on this machine: --threads, else the cores the campaign may
+// use shared among the lines that run at once (`jobs`, no more than the `lines` to run), so
+// that lines x threads fits the cores.
+int line_threads(int threads, int jobs, std::size_t lines) {
+  if (threads > 0) return threads;
+  const auto at_once =
+      static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(jobs), lines));
+  return std::max(1, bf::usable_cores() / std::max(1, at_once));
+}
+
 // The lines that need running, in folder order; the others are up to date.
 std::vector<LineJob> plan(const RunOptions& o, const TaskSettings& s,
                           const std::vector<std::string>& names) {
@@ -162,10 +174,13 @@ int run_main(const std::vector<std::string>& args) {
   bool ok = true;
   if (n > 0) {
     if (o.slurm) {
+      e.settings.threads = o.threads > 0 ? o.threads : 1;
       run_slurm(e, o.partition, o.max_running);
     } else {
       const unsigned cores = std::thread::hardware_concurrency();
-      run_parallel(e, o.jobs > 0 ? o.jobs : static_cast<int>(cores > 0 ? cores : 1));
+      const int jobs = o.jobs > 0 ? o.jobs : static_cast<int>(cores > 0 ? cores : 1);
+      e.settings.threads = line_threads(o.threads, jobs, n);
+      run_parallel(e, jobs);
     }
     ok = report_failures(campaign_dir, e.jobs);
   }

@@ -342,6 +342,9 @@ void run_array(const EngineRun& e, SlurmProgress& progress, std::size_t first, s
             "--chdir=" + e.settings.campaign_dir,
             "--export=ALL"};
   if (!partition.empty()) c.argv.push_back("--partition=" + partition);
+  // Each task's cores for its line's beamfall --threads.
+  if (e.settings.threads > 1)
+    c.argv.push_back("--cpus-per-task=" + std::to_string(e.settings.threads));
   c.argv.push_back(script);
   for (const std::string& a : batch_arguments(e, first))
     c.argv.push_back(a);

@@ -92,7 +92,7 @@ std::vector<std::string> beamfall_arguments(const TaskSettings& s, const LineJob
   if (!s.boresight.empty()) a.insert(a.end(), {"--boresight", s.boresight});
   if (!s.range_offset.empty()) a.insert(a.end(), {"--range-offset", s.range_offset});
   a.insert(a.end(), s.uncertainty.begin(), s.uncertainty.end());
-  a.insert(a.end(), {"--manifest", kManifestFile});
+  a.insert(a.end(), {"--threads", std::to_string(s.threads), "--manifest", kManifestFile});
   return a;
 }
 
@@ -175,6 +175,7 @@ LineOptions line_options(const TaskSettings& s, const LineJob& job) {
   o.range_offset = s.range_offset;
   o.uncertainty = s.uncertainty;
   o.quicklook = s.quicklook;
+  o.threads = s.threads;
   return o;
 }
 
@@ -251,7 +252,7 @@ int run_line_task(const TaskSettings& s, const LineJob& job) {
 bool line_is_current(const TaskSettings& s, const LineJob& job) {
   const std::string line_dir = line_dir_of(s, job);
   const std::optional<LineRecord> r = load_record(line_dir);
-  if (!r || line_failure(*r) != Failure::none || r->options != line_options(s, job) ||
+  if (!r || line_failure(*r) != Failure::none || !same_outputs(r->options, line_options(s, job)) ||
       r->outputs.empty())
     return false;
   const std::vector<FileStamp> inputs = input_stamps(s, line_dir, deck_files_of(line_dir));

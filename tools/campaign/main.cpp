@@ -30,7 +30,7 @@ const char* const kUsage =
                          [--range-offset M] [--calibration FILE] [--sigma-position H,V]
                          [--sigma-attitude R,P,H] [--sigma-trajectory FILE] [--sigma-range M]
                          [--sigma-angle GON] [--sigma-lever M] [--beam-divergence MRAD]
-                         [--slurm [--partition P] [--max-running M]]
+                         [--threads N] [--slurm [--partition P] [--max-running M]]
        beamfall-campaign summary DIR
        beamfall-campaign calibrate DIR [--control FILE] [--solve roll,pitch,heading,range]
        beamfall-campaign --help | --version
@@ -39,7 +39,7 @@ A campaign DIR holds one folder per flight line, each with its input deck, `deck
 `deck.txt` (not both), and the input files the deck names. `run` processes every line that
 is not up to date, in its own folder:
   beamfall [--las points.las --line-id N --date D] [--roll0 VALUE] [--rigorous]
-           [--boresight R,P,H] [--range-offset M] < deck > report.txt
+           [--boresight R,P,H] [--range-offset M] --threads T < deck > report.txt
 then writes DIR/summary.csv and DIR/summary.html (`summary` does only that). `calibrate`
 estimates the boresight and range offset from the overlapping lines (see
 `beamfall-campaign calibrate --help`).
@@ -65,6 +65,9 @@ estimates the boresight and range offset from the overlapping lines (see
                     absolute): calibration.json applied, and each point's uncertainty in
                     its LAS file (the noise model needs --las); a changed calibration or
                     sigma file runs the lines again
+  --threads N       each line's beamfall --threads [the cores shared among the lines that run
+                    at once; with --slurm 1]; with --slurm each task asks for N cpus
+                    (sbatch --cpus-per-task). Never changes an output
   --slurm           Slurm job arrays instead of GNU parallel (several when the lines are more
                     than MaxArraySize - 1); waits for them, printing each line as it finishes
   --partition P     Slurm partition

@@ -52,6 +52,15 @@ void check_uncertainty(const RunOptions& o) {
   if (const auto error = bf::options_error(words)) throw kit::UsageError(*error);
 }
 
+// --threads, checked by beamfall's parser.
+kit::OptionSetter beamfall_threads(int& field) {
+  return [&field](const std::string& value) {
+    if (const auto error = bf::option_value_error("--threads", value))
+      throw kit::UsageError(*error);
+    return positive_count(value, field);
+  };
+}
+
 std::string folder_of(const std::vector<std::string>& positional) {
   if (positional.empty()) throw kit::UsageError("run needs a campaign folder");
   if (positional.size() > 1)
@@ -84,7 +93,8 @@ RunOptions parse_run_options(const std::vector<std::string>& args) {
       {"--range-offset", "", true, beamfall_value("--range-offset", o.range_offset)},
       {"--slurm", "", false, kit::flag(o.slurm)},
       {"--partition", "", true, kit::store_nonempty(o.partition), "a name"},
-      {"--max-running", "", true, count(o.max_running), "a count"}};
+      {"--max-running", "", true, count(o.max_running), "a count"},
+      {"--threads", "", true, beamfall_threads(o.threads)}};
   for (const char* name : kUncertaintyOptions)
     specs.push_back({name, "", true, uncertainty_value(name, o.uncertainty)});
   o.dir = folder_of(kit::parse_command_line(args, std::span<const kit::Option>(specs)));
@@ -103,6 +113,7 @@ std::vector<std::string> task_arguments(const TaskSettings& s) {
   if (!s.boresight.empty()) a.insert(a.end(), {"--boresight", s.boresight});
   if (!s.range_offset.empty()) a.insert(a.end(), {"--range-offset", s.range_offset});
   a.insert(a.end(), s.uncertainty.begin(), s.uncertainty.end());
+  a.insert(a.end(), {"--threads", std::to_string(s.threads)});
   if (s.quiet) a.push_back("--quiet");
   a.push_back("--");  // then the line's name, which may look like an option
   return a;
@@ -123,6 +134,8 @@ TaskSettings parse_task_arguments(const std::vector<std::string>& args,
                                     {"--rigorous", "", false, kit::flag(s.rigorous)},
                                     {"--boresight", "", true, kit::store(s.boresight)},
                                     {"--range-offset", "", true, kit::store(s.range_offset)},
+                                    {"--threads", "", true,
+                                     [&](const std::string& v) { return positive_count(v, s.threads); }},
                                     {"--quiet", "", false, kit::flag(s.quiet)}};
   for (const char* name : kUncertaintyOptions)
     specs.push_back({name, "", true, [name, &s](const std::string& v) {

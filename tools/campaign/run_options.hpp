@@ -25,6 +25,7 @@ struct RunOptions {
   bool slurm = false;
   std::string partition;
   int max_running = 0;  // 0: no limit
+  int threads = 0;      // --threads of each line's beamfall; 0: the cores shared among the lines
 };
 
 // Throws kit::UsageError.
@@ -42,6 +43,7 @@ struct TaskSettings {
   std::string boresight;
   std::string range_offset;
   std::vector<std::string> uncertainty;  // option and value pairs, as RunOptions holds them
+  int threads = 1;     // each line's beamfall --threads
   bool quiet = false;  // no line printed per finished line (GNU parallel draws its bar)
 };
 

@@ -45,6 +45,7 @@ json options_json(const LineOptions& o) {
   if (!o.boresight.empty()) j["boresight"] = o.boresight;
   if (!o.range_offset.empty()) j["range_offset"] = o.range_offset;
   if (!o.uncertainty.empty()) j["uncertainty"] = o.uncertainty;
+  if (o.threads != 1) j["threads"] = o.threads;
   return j;
 }
 
@@ -96,6 +97,7 @@ LineOptions options_from(const json& j) {
   if (j.contains("range_offset")) o.range_offset = j.at("range_offset").get<std::string>();
   if (j.contains("uncertainty"))
     o.uncertainty = j.at("uncertainty").get<std::vector<std::string>>();
+  if (j.contains("threads")) o.threads = small_whole(j, "threads");
   return o;
 }
 

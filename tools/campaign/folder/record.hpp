@@ -44,9 +44,16 @@ struct LineOptions {
   std::string range_offset;  // run --range-offset, as given; empty without
   // run --calibration and the noise model: option and value pairs; empty without
   std::vector<std::string> uncertainty;
+  int threads = 1;           // beamfall --threads: never changes an output byte
 
   bool operator==(const LineOptions&) const = default;
 };
+
+// Options that give the same outputs: all alike but the threads.
+inline bool same_outputs(LineOptions a, const LineOptions& b) {
+  a.threads = b.threads;
+  return a == b;
+}
 
 struct LineRecord {
   int status = -1;       // exit status of the line's task
