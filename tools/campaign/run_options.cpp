@@ -26,6 +26,10 @@ kit::OptionSetter beamfall_value(const char* name, std::string& field) {
   };
 }
 
+kit::OptionSetter positive(int& field) {
+  return [&field](const std::string& v) { return positive_count(v, field); };
+}
+
 // --threads, checked by beamfall's parser.
 kit::OptionSetter beamfall_threads(int& field) {
   return [&field](const std::string& value) {
@@ -91,22 +95,20 @@ std::vector<std::string> task_arguments(const TaskSettings& s) {
 TaskSettings parse_task_arguments(const std::vector<std::string>& args,
                                   std::vector<std::string>& rest) {
   TaskSettings s;
-  rest = kit::parse_command_line(
-      args,
-      {{"--dir", "", true, kit::store(s.campaign_dir)},
-       {"--beamfall", "", true, kit::store(s.beamfall)},
-       {"--las", "", false, kit::flag(s.las)},
-       {"--quicklook", "", true,
-        [&](const std::string& v) {
-          s.quicklook_program = v;
-          return s.quicklook = true;
-        }},
-       {"--roll0", "", true, kit::store(s.roll0)},
-       {"--rigorous", "", false, kit::flag(s.rigorous)},
-       {"--boresight", "", true, kit::store(s.boresight)},
-       {"--range-offset", "", true, kit::store(s.range_offset)},
-       {"--threads", "", true, [&](const std::string& v) { return positive_count(v, s.threads); }},
-       {"--quiet", "", false, kit::flag(s.quiet)}});
+  rest = kit::parse_command_line(args, {{"--dir", "", true, kit::store(s.campaign_dir)},
+                                        {"--beamfall", "", true, kit::store(s.beamfall)},
+                                        {"--las", "", false, kit::flag(s.las)},
+                                        {"--quicklook", "", true,
+                                         [&](const std::string& v) {
+                                           s.quicklook_program = v;
+                                           return s.quicklook = true;
+                                         }},
+                                        {"--roll0", "", true, kit::store(s.roll0)},
+                                        {"--rigorous", "", false, kit::flag(s.rigorous)},
+                                        {"--boresight", "", true, kit::store(s.boresight)},
+                                        {"--range-offset", "", true, kit::store(s.range_offset)},
+                                        {"--threads", "", true, positive(s.threads)},
+                                        {"--quiet", "", false, kit::flag(s.quiet)}});
   if (s.campaign_dir.empty() || s.beamfall.empty())
     throw kit::UsageError("a task needs --dir and --beamfall");
   return s;
