@@ -35,11 +35,12 @@ std::string file_text(const std::string& path) {
 // The process's own cgroup v2 directory under /sys/fs/cgroup ("0::/path" in
 // /proc/self/cgroup); empty for the root.
 std::string own_cgroup2() {
-  const std::string text = "\n" + file_text("/proc/self/cgroup");
-  auto at = text.find("\n0::/");
+  const std::string text = file_text("/proc/self/cgroup");
+  std::size_t at = text.compare(0, 4, "0::/") == 0 ? 0 : text.find("\n0::/");
   if (at == std::string::npos) return {};
-  ++at;
-  std::string path = text.substr(at + 3, text.find('\n', at) - at - 3);
+  if (text[at] == '\n') ++at;
+  const std::size_t from = at + 3, end = text.find('\n', from);
+  std::string path(text, from, end == std::string::npos ? std::string::npos : end - from);
   while (!path.empty() && path.back() == '/')
     path.pop_back();
   return path;

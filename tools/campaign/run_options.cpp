@@ -52,6 +52,10 @@ void check_uncertainty(const RunOptions& o) {
   if (const auto error = bf::options_error(words)) throw kit::UsageError(*error);
 }
 
+kit::OptionSetter positive(int& field) {
+  return [&field](const std::string& v) { return positive_count(v, field); };
+}
+
 // --threads, checked by beamfall's parser.
 kit::OptionSetter beamfall_threads(int& field) {
   return [&field](const std::string& value) {
@@ -134,8 +138,7 @@ TaskSettings parse_task_arguments(const std::vector<std::string>& args,
                                     {"--rigorous", "", false, kit::flag(s.rigorous)},
                                     {"--boresight", "", true, kit::store(s.boresight)},
                                     {"--range-offset", "", true, kit::store(s.range_offset)},
-                                    {"--threads", "", true,
-                                     [&](const std::string& v) { return positive_count(v, s.threads); }},
+                                    {"--threads", "", true, positive(s.threads)},
                                     {"--quiet", "", false, kit::flag(s.quiet)}};
   for (const char* name : kUncertaintyOptions)
     specs.push_back({name, "", true, [name, &s](const std::string& v) {
