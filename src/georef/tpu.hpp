@@ -92,11 +92,23 @@ inline Vec3 cross(const Vec3& a, const Vec3& b) {
   return {a.e * b.d - a.d * b.e, a.d * b.n - a.n * b.d, a.n * b.e - a.e * b.n};
 }
 
-// The body-frame vector `a` in north, east, down.
-inline Vec3 body_to_ned(const AttitudeTrig& t, const double (&a)[3]) {
-  const NedOffset v = rotate(t, a[0], a[1], a[2]);
-  return {v.n, v.e, v.d};
-}
+// The attitude's rotation from the body frame to north, east, down, as
+// rotate() applies it, for several vectors at once.
+struct Rotation {
+  double m[3][3];
+
+  explicit Rotation(const AttitudeTrig& t) {
+    const double sPcH = t.sP * t.cH, sPsH = t.sP * t.sH;
+    m[0][0] = t.cP * t.cH, m[0][1] = sPcH * t.sR - t.cR * t.sH, m[0][2] = sPcH * t.cR + t.sR * t.sH;
+    m[1][0] = t.cP * t.sH, m[1][1] = sPsH * t.sR + t.cR * t.cH, m[1][2] = sPsH * t.cR - t.cH * t.sR;
+    m[2][0] = -t.sP, m[2][1] = t.cP * t.sR, m[2][2] = t.cP * t.cR;
+  }
+  Vec3 operator()(double x, double y, double z) const {
+    return {m[0][0] * x + m[0][1] * y + m[0][2] * z, m[1][0] * x + m[1][1] * y + m[1][2] * z,
+            m[2][0] * x + m[2][1] * y + m[2][2] * z};
+  }
+  Vec3 operator()(const double (&a)[3]) const { return (*this)(a[0], a[1], a[2]); }
+};
 
 // c += w (a b^T + b a^T) / 2; the diagonal only unless Full.
 template <bool Full>
@@ -122,24 +134,24 @@ inline void add_source(PointCovariance& c, const Vec3& j, double sigma) {
 template <bool Full>
 PointCovariance propagate(double range, const Beam& beam, const AttitudeTrig& t,
                           const LeverArm& arm, const NavSigma& nav, const SensorNoise& sensor) {
-  const NedOffset offset = rotate_to_ned(range, beam, t, arm);
-  const Vec3 v{offset.n, offset.e, offset.d};
-  const NedOffset beam_ned = rotate(t, beam.bx, beam.by, beam.bz);
-  const Vec3 d{beam_ned.n, beam_ned.e, beam_ned.d};
+  const Rotation rot(t);
+  const Vec3 d = rot(beam.bx, beam.by, beam.bz);
   const Vec3 reach{d.n * range, d.e * range, d.d * range};
+  const Vec3 arm_ned = rot(arm.dx, arm.dy, arm.dz);
+  const Vec3 v{arm_ned.n + reach.n, arm_ned.e + reach.e, arm_ned.d + reach.d};
 
   PointCovariance c;
   const double lever2 = sensor.lever * sensor.lever;
   c.nn = nav.n * nav.n + lever2;
   c.ee = nav.e * nav.e + lever2;
   c.dd = nav.d * nav.d + lever2;
-  // Roll turns about the body's x axis as pitched and headed, pitch about the
-  // headed y axis, heading about down.
-  add_source<Full>(c, cross({t.cP * t.cH, t.cP * t.sH, -t.sP}, v), nav.roll);
+  // Roll turns about the body's x axis as pitched and headed (R x), pitch
+  // about the headed y axis, heading about down.
+  add_source<Full>(c, cross({rot.m[0][0], rot.m[1][0], rot.m[2][0]}, v), nav.roll);
   add_source<Full>(c, cross({-t.sH, t.cH, 0}, v), nav.pitch);
   add_source<Full>(c, {-v.e, v.n, 0}, nav.heading);  // down x v
   add_source<Full>(c, d, sensor.range);
-  const Vec3 along_scan = cross(body_to_ned(t, sensor.x_s), reach);
+  const Vec3 along_scan = cross(rot(sensor.x_s), reach);
   add_source<Full>(c, along_scan, sensor.angle);
   if (sensor.divergence > 0) {
     // The return comes from anywhere in the footprint: an angle of a quarter of
@@ -159,8 +171,7 @@ PointCovariance propagate(double range, const Beam& beam, const AttitudeTrig& t,
   }
   if (sensor.bore.given) {
     // The boresight angles and the range offset, correlated: J C J^T.
-    const Vec3 j[4] = {along_scan, cross(body_to_ned(t, sensor.y_b), reach),
-                       cross(body_to_ned(t, sensor.z_b), reach), d};
+    const Vec3 j[4] = {along_scan, cross(rot(sensor.y_b), reach), cross(rot(sensor.z_b), reach), d};
     for (int a = 0; a < 4; ++a)
       for (int b = 0; b < 4; ++b)
         add_product<Full>(c, j[a], j[b], sensor.bore.c[a][b]);
