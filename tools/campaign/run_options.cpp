@@ -80,7 +80,7 @@ RunOptions parse_run_options(const std::vector<std::string>& args) {
   const auto count = [](int& field) {
     return [&field](const std::string& v) { return positive_count(v, field); };
   };
-  std::vector<kit::Option> specs = {
+  std::vector<kit::Option> option_table = {
       {"--jobs", "", true, count(o.jobs), "a positive count"},
       {"--las", "", false, kit::flag(o.las)},
       {"--date", "", true,
@@ -100,8 +100,8 @@ RunOptions parse_run_options(const std::vector<std::string>& args) {
       {"--max-running", "", true, count(o.max_running), "a count"},
       {"--threads", "", true, beamfall_threads(o.threads)}};
   for (const char* name : kUncertaintyOptions)
-    specs.push_back({name, "", true, uncertainty_value(name, o.uncertainty)});
-  o.dir = folder_of(kit::parse_command_line(args, std::span<const kit::Option>(specs)));
+    option_table.push_back({name, "", true, uncertainty_value(name, o.uncertainty)});
+  o.dir = folder_of(kit::parse_command_line(args, std::span<const kit::Option>(option_table)));
   check_uncertainty(o);
   if (!o.slurm && (!o.partition.empty() || o.max_running != 0))
     throw kit::UsageError("--partition and --max-running go with --slurm");
@@ -126,7 +126,7 @@ std::vector<std::string> task_arguments(const TaskSettings& s) {
 TaskSettings parse_task_arguments(const std::vector<std::string>& args,
                                   std::vector<std::string>& rest) {
   TaskSettings s;
-  std::vector<kit::Option> specs = {{"--dir", "", true, kit::store(s.campaign_dir)},
+  std::vector<kit::Option> option_table = {{"--dir", "", true, kit::store(s.campaign_dir)},
                                     {"--beamfall", "", true, kit::store(s.beamfall)},
                                     {"--las", "", false, kit::flag(s.las)},
                                     {"--quicklook", "", true,
@@ -141,11 +141,11 @@ TaskSettings parse_task_arguments(const std::vector<std::string>& args,
                                     {"--threads", "", true, positive(s.threads)},
                                     {"--quiet", "", false, kit::flag(s.quiet)}};
   for (const char* name : kUncertaintyOptions)
-    specs.push_back({name, "", true, [name, &s](const std::string& v) {
+    option_table.push_back({name, "", true, [name, &s](const std::string& v) {
                        s.uncertainty.insert(s.uncertainty.end(), {name, v});
                        return true;
                      }});
-  rest = kit::parse_command_line(args, std::span<const kit::Option>(specs));
+  rest = kit::parse_command_line(args, std::span<const kit::Option>(option_table));
   if (s.campaign_dir.empty() || s.beamfall.empty())
     throw kit::UsageError("a task needs --dir and --beamfall");
   return s;
