@@ -272,9 +272,12 @@ END
   [ "$status" = 2 ] && grep -q 'profile mode' err.txt
   rm out.txt err.txt
   [ "$(ls)" = "$before" ]
-  # --help and --version: standard output, exit 0.
-  "$beamfall" --help | grep -q -- '--las FILE'
-  "$beamfall" --version | grep -q '^beamfall [0-9]'
+  # --help and --version: standard output, exit 0. Read whole: grep -q would stop reading at
+  # its match, and with pipefail the help cut short by SIGPIPE failed the case now and then.
+  help=$("$beamfall" --help)
+  grep -q -- '--las FILE' <<<"$help"
+  version=$("$beamfall" --version)
+  grep -q '^beamfall [0-9]' <<<"$version"
   ;;
 *)
   echo "las_case: unknown case $case" >&2
